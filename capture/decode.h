@@ -1,0 +1,49 @@
+#pragma once
+// Turning one received datagram into texts, testing it against the filter and
+// building its event row. Pure functions over caller-owned areas: no heap use.
+#include <cstdint>
+#include <ctime>
+#include <string_view>
+
+#include "capture/event_list.h"
+#include "capture/packet.h"
+
+// Writes the address texts and, for TCP and UDP, the port texts. Fields that
+// lie beyond `length` are left empty; a receive shorter than an IPv4 header
+// gives empty texts throughout.
+void DecodePacket(const uint8_t* buffer, int length, PacketText& text);
+
+std::string_view ServiceNameForPort(uint16_t port);
+
+// Joins the names of the set flag bits ("URG-ACK-PSH-RST-SYN-FIN" at most)
+// into `out` (at least 24 bytes); returns its length.
+int FormatTcpFlags(uint8_t flags, char* out);
+
+// Writes `value` in decimal without leading zeros; returns the length.
+int FormatDecimal(uint32_t value, char* out);
+// Writes a dotted-decimal address (at most 15 characters plus terminator).
+int FormatDotted(const uint8_t bytes[4], char* out);
+
+// Whole-text comparison ignoring ASCII letter case.
+bool TextEqualsNoCase(std::string_view a, std::string_view b);
+
+// Working areas of row building, reused for every datagram.
+struct RowWorkspace {
+    char srcAddrColumn[32] = {};
+    char dstAddrColumn[32] = {};
+    char flagText[64] = {};
+    char timeText[32] = {};
+    std::time_t timeTextSecond = -1;  // the second `timeText` was formatted for
+};
+
+// Applies the filter and, when the datagram passes, fills `row` (pointing into
+// `ws` and `buffer`) and returns true. May write the data text's terminator at
+// buffer[length] (the buffer must hold kReceiveBufferSize bytes) and the
+// over-length message over the payload.
+bool BuildEventRow(uint8_t* buffer, int length, const PacketText& text,
+                   const FilterSettings& filter, std::string_view localAddress, std::time_t now,
+                   RowWorkspace& ws, EventRow& row);
+
+// Puts a built row at the top of the list, emptying it first at the cap.
+// Runs on the interface thread as one piece of work.
+void InsertEventRow(EventList& list, const EventRow& row);

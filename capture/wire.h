@@ -1,0 +1,42 @@
+#pragma once
+// Bounds-checked reads of received datagram bytes. Every access to packet
+// data goes through here: nothing past the received length is ever read, and
+// multi-byte fields are converted from network order inside the accessor.
+#include <cstddef>
+#include <cstdint>
+
+class PacketBytes {
+  public:
+    PacketBytes(const uint8_t* data, int length)
+        : data_(data), length_(length < 0 ? 0 : static_cast<size_t>(length)) {}
+
+    size_t size() const { return length_; }
+    bool Has(size_t offset, size_t count) const {
+        return offset <= length_ && count <= length_ - offset;
+    }
+    // Absent bytes read as 0; `ok` (when given) tells whether they were present.
+    uint8_t U8(size_t offset, bool* ok = nullptr) const {
+        const bool present = Has(offset, 1);
+        if (ok)
+            *ok = present;
+        return present ? data_[offset] : 0;
+    }
+    uint16_t BeU16(size_t offset, bool* ok = nullptr) const {
+        const bool present = Has(offset, 2);
+        if (ok)
+            *ok = present;
+        return present ? static_cast<uint16_t>((data_[offset] << 8) | data_[offset + 1]) : 0;
+    }
+    uint32_t BeU32(size_t offset, bool* ok = nullptr) const {
+        const bool present = Has(offset, 4);
+        if (ok)
+            *ok = present;
+        return present ? (uint32_t{data_[offset]} << 24) | (uint32_t{data_[offset + 1]} << 16) |
+                             (uint32_t{data_[offset + 2]} << 8) | uint32_t{data_[offset + 3]}
+                       : 0;
+    }
+
+  private:
+    const uint8_t* data_;
+    size_t length_;
+};

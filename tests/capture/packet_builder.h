@@ -1,0 +1,72 @@
+#pragma once
+// Builds IPv4 datagrams byte by byte for tests and benchmarks.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace testpkt {
+
+struct Ip {
+    uint8_t src[4] = {10, 0, 0, 5};
+    uint8_t dst[4] = {10, 0, 0, 9};
+    uint8_t protocol = 6;
+    int optionWords = 0;  // IPv4 options, in 32-bit words
+};
+
+inline void Put16(std::vector<uint8_t>& b, size_t at, uint16_t v) {
+    b[at] = static_cast<uint8_t>(v >> 8);
+    b[at + 1] = static_cast<uint8_t>(v);
+}
+
+// IPv4 header followed by `transport` bytes; total length set from the result.
+inline std::vector<uint8_t> Datagram(const Ip& ip, const std::vector<uint8_t>& transport) {
+    const size_t h = 20 + 4 * static_cast<size_t>(ip.optionWords);
+    std::vector<uint8_t> b(h, 0);
+    b[0] = static_cast<uint8_t>(0x40 | (h / 4));
+    b[8] = 64;
+    b[9] = ip.protocol;
+    for (int i = 0; i < 4; ++i) {
+        b[12 + i] = ip.src[i];
+        b[16 + i] = ip.dst[i];
+    }
+    for (size_t i = 20; i < h; ++i)
+        b[i] = 1;  // NOP options
+    b.insert(b.end(), transport.begin(), transport.end());
+    Put16(b, 2, static_cast<uint16_t>(b.size()));
+    return b;
+}
+
+inline std::vector<uint8_t> Bytes(const std::string& s) {
+    return {s.begin(), s.end()};
+}
+
+inline std::vector<uint8_t> Tcp(uint16_t sport, uint16_t dport, uint8_t flags,
+                                const std::vector<uint8_t>& payload = {}, int optionWords = 0) {
+    std::vector<uint8_t> t(20 + 4 * static_cast<size_t>(optionWords), 0);
+    Put16(t, 0, sport);
+    Put16(t, 2, dport);
+    t[12] = static_cast<uint8_t>((5 + optionWords) << 4);
+    t[13] = flags;
+    t.insert(t.end(), payload.begin(), payload.end());
+    return t;
+}
+
+inline std::vector<uint8_t> Udp(uint16_t sport, uint16_t dport,
+                                const std::vector<uint8_t>& payload = {}) {
+    std::vector<uint8_t> u(8, 0);
+    Put16(u, 0, sport);
+    Put16(u, 2, dport);
+    Put16(u, 4, static_cast<uint16_t>(8 + payload.size()));
+    u.insert(u.end(), payload.begin(), payload.end());
+    return u;
+}
+
+inline std::vector<uint8_t> IcmpEcho(uint16_t checksum, const std::vector<uint8_t>& payload = {}) {
+    std::vector<uint8_t> c(8, 0);
+    c[0] = 8;  // echo request
+    Put16(c, 2, checksum);
+    c.insert(c.end(), payload.begin(), payload.end());
+    return c;
+}
+
+}  // namespace testpkt

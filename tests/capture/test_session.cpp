@@ -1,0 +1,272 @@
+// The capture thread end to end with a real interface-thread event loop.
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QTest>
+#include <fstream>
+#include <thread>
+
+#include "capture/session.h"
+#include "fake_list.h"
+#include "feed_endpoint.h"
+#include "packet_builder.h"
+
+using namespace testpkt;
+
+namespace {
+
+std::vector<uint8_t> Udp(const std::string& payload, uint16_t dport = 9) {
+    Ip ip;
+    ip.protocol = 17;
+    return Datagram(ip, testpkt::Udp(4000, dport, Bytes(payload)));
+}
+
+// The scheduler state of a thread: 'R' running, 'S' sleeping, ...
+char ThreadState(int tid) {
+    std::ifstream stat("/proc/self/task/" + std::to_string(tid) + "/stat");
+    std::string line;
+    std::getline(stat, line);
+    const auto close = line.rfind(')');
+    return close == std::string::npos || close + 2 >= line.size() ? '?' : line[close + 2];
+}
+
+}  // namespace
+
+class SessionTest : public QObject {
+    Q_OBJECT
+  private Q_SLOTS:
+    void rowsArriveInOrderAtTheTop() {
+        UiHandoff handoff;
+        FakeEventList list;
+        ScriptedTraffic traffic;
+        for (int i = 0; i < 10; ++i)
+            traffic.datagrams.push_back(Udp("n" + std::to_string(i)));
+        CaptureSession session(handoff, list, [&] { return MakeScriptedEndpoint(traffic); });
+        session.SetSelectedLocalAddress("10.0.0.9");
+        QCOMPARE(session.OpenCaptureSocket(), 0);
+        QVERIFY(session.StartCaptureThread());
+        QCOMPARE(session.StopFlag.load(), 0);
+        QTRY_COMPARE(list.GetItemCount(), 10);
+        for (int i = 0; i < 10; ++i) {
+            QCOMPARE(list.rows[static_cast<size_t>(i)][kColData], "n" + std::to_string(9 - i));
+        }
+        QCOMPARE(list.rows[0][kColDstAddr], std::string(kLocalMarker) + "10.0.0.9");
+        session.Stop();
+        QCOMPARE(session.StopFlag.load(), 1);
+        QVERIFY(!session.SocketOpen());
+        QVERIFY(!session.CaptureThreadRunning());
+    }
+
+    void failedOpenReportsTheCodeAndKeepsTheEndpoint() {
+        UiHandoff handoff;
+        FakeEventList list;
+        ScriptedTraffic traffic;
+        traffic.openResult = 1;
+        CaptureSession session(handoff, list, [&] { return MakeScriptedEndpoint(traffic); });
+        QCOMPARE(session.OpenCaptureSocket(), 1);
+        QVERIFY(session.SocketOpen());  // stays open until destruction closes it
+        session.Destroy();
+        QVERIFY(!session.SocketOpen());
+
+        // A live open on an address that no interface holds fails with a code.
+        CaptureSession live(handoff, list);
+        live.SetSelectedLocalAddress("203.0.113.254");
+        QVERIFY(live.OpenCaptureSocket() != 0);
+        QVERIFY(!live.EndpointErrorText().empty());
+        live.SetSelectedLocalAddress("not an address");
+        QVERIFY(live.OpenCaptureSocket() != 0);
+    }
+
+    void stopUnderAStreamIsPromptAndFinal() {
+        UiHandoff handoff;
+        FakeEventList list;
+        ScriptedTraffic traffic;
+        traffic.repeat = true;
+        traffic.datagrams = {Udp("a"), Udp("b"), Udp("c")};
+        CaptureSession session(handoff, list, [&] { return MakeScriptedEndpoint(traffic); });
+        for (int round = 0; round < 200; ++round) {
+            QCOMPARE(session.OpenCaptureSocket(), 0);
+            QVERIFY(session.StartCaptureThread());
+            if (round % 2 == 0) {
+                // Let some rows in first; on odd rounds stop while the capture
+                // thread is still waiting for the interface thread.
+                QTRY_VERIFY(list.GetItemCount() > 0);
+            }
+            session.Stop();
+            const int after = list.GetItemCount();
+            QCoreApplication::processEvents();
+            QCoreApplication::processEvents();
+            QCOMPARE(list.GetItemCount(), after);
+            QVERIFY(!session.CaptureThreadRunning());
+            QVERIFY(list.GetItemCount() <= kMaxEventRows);
+        }
+    }
+
+    void destructionWhileAHandOffWaits() {
+        FakeEventList list;
+        FeedEndpoint* feed = nullptr;
+        {
+            UiHandoff handoff;
+            CaptureSession session(handoff, list, [&] {
+                auto e = std::make_unique<FeedEndpoint>();
+                feed = e.get();
+                return e;
+            });
+            QCOMPARE(session.OpenCaptureSocket(), 0);
+            QVERIFY(session.StartCaptureThread());
+            feed->Feed(Udp("pending"));
+            // The capture thread has taken the datagram and now waits for us.
+            QTRY_COMPARE_WITH_TIMEOUT(feed->taken.load(), 1, 5000);
+            QTest::qWait(0);
+        }
+        // Nothing was inserted after destruction returned, and posted work is harmless.
+        const int rows = list.GetItemCount();
+        QCoreApplication::processEvents();
+        QCOMPARE(list.GetItemCount(), rows);
+    }
+
+    void pauseHoldsReceivesWithoutSpinning() {
+        UiHandoff handoff;
+        FakeEventList list;
+        FeedEndpoint* feed = nullptr;
+        CaptureSession session(handoff, list, [&] {
+            auto e = std::make_unique<FeedEndpoint>();
+            feed = e.get();
+            return e;
+        });
+        QCOMPARE(session.OpenCaptureSocket(), 0);
+        QVERIFY(session.StartCaptureThread());
+        feed->Feed(Udp("before"));
+        QTRY_COMPARE(list.GetItemCount(), 1);
+        QTRY_VERIFY(feed->waiting.load());
+
+        session.RaisePause();
+        // The receive already under way still delivers its datagram.
+        feed->Feed(Udp("in flight"));
+        QTRY_COMPARE(list.GetItemCount(), 2);
+        feed->Feed(Udp("queued 1"));
+        feed->Feed(Udp("queued 2"));
+        for (int i = 0; i < 20; ++i) {
+            QTest::qWait(10);
+            QCOMPARE(ThreadState(feed->tid.load()), 'S');  // asleep, not polling
+        }
+        QCOMPARE(list.GetItemCount(), 2);
+        QCOMPARE(feed->taken.load(), 2);
+
+        session.DropPause();
+        QTRY_COMPARE(list.GetItemCount(), 4);
+        QCOMPARE(list.rows[0][kColData], "queued 2");
+        session.Stop();
+    }
+
+    void stopWhilePaused() {
+        UiHandoff handoff;
+        FakeEventList list;
+        ScriptedTraffic traffic;
+        CaptureSession session(handoff, list, [&] { return MakeScriptedEndpoint(traffic); });
+        QCOMPARE(session.OpenCaptureSocket(), 0);
+        QVERIFY(session.StartCaptureThread());
+        QTest::qWait(20);
+        session.RaisePause();
+        session.Stop();
+        QVERIFY(!session.CaptureThreadRunning());
+    }
+
+    void exitThenDestroyClosesOnce() {
+        UiHandoff handoff;
+        FakeEventList list;
+        FeedEndpoint* feed = nullptr;
+        auto session = std::make_unique<CaptureSession>(handoff, list, [&] {
+            auto e = std::make_unique<FeedEndpoint>();
+            feed = e.get();
+            return e;
+        });
+        QCOMPARE(session->OpenCaptureSocket(), 0);
+        QVERIFY(session->StartCaptureThread());
+        QTRY_VERIFY(feed->waiting.load());
+        session->CloseSocket();  // Exit: receives now fail at once
+        QTRY_VERIFY(!feed->waiting.load());
+        QCOMPARE(feed->closes.load(), 0);  // the thread may still be inside it
+        session->Destroy();
+        QVERIFY(!session->SocketOpen());
+    }
+
+    void restartFollowsTheNewAddress() {
+        UiHandoff handoff;
+        FakeEventList list;
+        ScriptedTraffic traffic;
+        traffic.datagrams = {Udp("x")};
+        CaptureSession session(handoff, list, [&] { return MakeScriptedEndpoint(traffic); });
+        session.SetSelectedLocalAddress("10.0.0.5");
+        QCOMPARE(session.OpenCaptureSocket(), 0);
+        QVERIFY(session.StartCaptureThread());
+        QTRY_COMPARE(list.GetItemCount(), 1);
+        QCOMPARE(list.rows[0][kColSrcAddr], std::string(kLocalMarker) + "10.0.0.5");
+        session.Stop();
+        session.SetSelectedLocalAddress("10.0.0.9");
+        QCOMPARE(session.OpenCaptureSocket(), 0);
+        QVERIFY(session.StartCaptureThread());
+        QTRY_COMPARE(list.GetItemCount(), 2);
+        QCOMPARE(list.rows[0][kColSrcAddr], "10.0.0.5");
+        QCOMPARE(list.rows[0][kColDstAddr], std::string(kLocalMarker) + "10.0.0.9");
+        session.Stop();
+    }
+
+    void settingsAreNeverSeenHalfWritten() {
+        SharedFilterSettings shared;
+        FilterSettings a, b;
+        a.srcAddr = {1, 1, 1, 1};
+        a.monitoredPort = 1111;
+        a.RebuildTexts();
+        b.srcAddr = {222, 222, 222, 222};
+        b.monitoredPort = 22222;
+        b.ignoredPort = 2222;
+        b.RebuildTexts();
+        shared.Store(a);
+        std::atomic<bool> done{false};
+        std::thread writer([&] {
+            for (int i = 0; i < 200000; ++i)
+                shared.Store(i % 2 ? a : b);
+            done = true;
+        });
+        int torn = 0;
+        while (!done) {
+            const FilterSettings s = shared.Load();
+            const bool isA = s.monitoredPort == 1111 && std::string(s.srcAddrText) == "1.1.1.1" &&
+                             s.ignoredPort == 0 && std::string(s.monitoredPortText) == "1111";
+            const bool isB = s.monitoredPort == 22222 &&
+                             std::string(s.srcAddrText) == "222.222.222.222" &&
+                             s.ignoredPort == 2222 && std::string(s.ignoredPortText) == "2222";
+            torn += !(isA || isB);
+        }
+        writer.join();
+        QCOMPARE(torn, 0);
+    }
+
+    void filterChangeAppliesToLaterDatagrams() {
+        UiHandoff handoff;
+        FakeEventList list;
+        FeedEndpoint* feed = nullptr;
+        CaptureSession session(handoff, list, [&] {
+            auto e = std::make_unique<FeedEndpoint>();
+            feed = e.get();
+            return e;
+        });
+        QCOMPARE(session.OpenCaptureSocket(), 0);
+        QVERIFY(session.StartCaptureThread());
+        QTRY_VERIFY(feed->waiting.load());
+        session.RaisePause();
+        FilterSettings f;
+        f.monitoredPort = 53;
+        f.RebuildTexts();
+        session.SetFilterSettings(f);
+        session.DropPause();
+        feed->Feed(Udp("dropped", 9));
+        feed->Feed(Udp("kept", 53));
+        QTRY_COMPARE(list.GetItemCount(), 1);
+        QCOMPARE(list.rows[0][kColData], "kept");
+        session.Stop();
+    }
+};
+
+QTEST_GUILESS_MAIN(SessionTest)
+#include "test_session.moc"
