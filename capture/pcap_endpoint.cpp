@@ -207,6 +207,9 @@ class FileEndpoint final : public PcapEndpoint {
     }
 
     int Receive(uint8_t* buffer, int capacity) override {
+        if (handle_ == nullptr) {
+            eof_ = true;
+        }
         if (!eof_) {
             // pcap_next_ex on a file reports its end as PCAP_ERROR_BREAK (-2).
             pcap_pkthdr* header = nullptr;
