@@ -130,7 +130,7 @@ class LiveEndpoint final : public PcapEndpoint {
         const std::string wanted(localAddress);
         in_addr addr{};
         if (inet_pton(AF_INET, wanted.c_str(), &addr) != 1) {
-            lastError_ = "not an IPv4 address: " + wanted;
+            lastError_ = std::string("not an IPv4 address: ").append(wanted);
             return EINVAL;
         }
         std::string device;
@@ -150,7 +150,7 @@ class LiveEndpoint final : public PcapEndpoint {
         }
         pcap_freealldevs(devices);
         if (device.empty()) {
-            lastError_ = "no interface holds the address " + wanted;
+            lastError_ = std::string("no interface holds the address ").append(wanted);
             return EADDRNOTAVAIL;
         }
 
@@ -170,7 +170,7 @@ class LiveEndpoint final : public PcapEndpoint {
         if (status < 0) {
             lastError_ = std::string(pcap_statustostr(status)) + ": " + pcap_geterr(handle_);
             if (status == PCAP_ERROR_PERM_DENIED) {
-                lastError_ += "\n" + PermissionHint();
+                lastError_.append("\n").append(PermissionHint());
             }
             return status;
         }
@@ -183,11 +183,13 @@ class LiveEndpoint final : public PcapEndpoint {
         char self[4096] = {};
         const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
         const std::string exe = n > 0 ? std::string(self, static_cast<size_t>(n)) : "quorvelan";
-        return "Raw capture needs the CAP_NET_RAW capability. Grant it with:\n  sudo setcap "
-               "cap_net_raw+ep " +
-               exe +
-               "\nor, for an installed package, add yourself to its group:\n  sudo "
-               "usermod -aG quorvelan $USER   (then log in again)";
+        std::string hint =
+            "Raw capture needs the CAP_NET_RAW capability. Grant it with:\n  sudo setcap "
+            "cap_net_raw+ep ";
+        hint.append(exe).append(
+            "\nor, for an installed package, add yourself to its group:\n"
+            "  sudo usermod -aG quorvelan $USER   (then log in again)");
+        return hint;
     }
 };
 
