@@ -28,7 +28,7 @@ if [[ -f fuzz/CMakeLists.txt ]]; then
         -DQV_BUILD_TESTS=OFF -DQV_BUILD_FUZZ=ON -DQV_SANITIZE="address;undefined" >/dev/null
   cmake --build build/fuzz -j "$jobs"
   for f in build/fuzz/fuzz/fuzz_*; do
-    [[ -x $f ]] || continue
+    [[ -f $f && -x $f ]] || continue
     name=$(basename "$f")
     mkdir -p build/fuzz/corpus/"$name"
     echo "== $name for ${fuzz_seconds}s"

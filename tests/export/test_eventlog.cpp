@@ -1,0 +1,176 @@
+// The event log file, byte for byte, and what a failed save reports.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <array>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <vector>
+
+#include "export/eventlog.h"
+
+namespace {
+
+using Row = std::array<std::string, 8>;
+
+class Rows : public EventLogSource {
+  public:
+    explicit Rows(std::vector<Row> rows) : rows_(std::move(rows)) {}
+    int RowCount() const override { return static_cast<int>(rows_.size()); }
+    std::string CellText(int r, int c) const override {
+        if (r < 0 || r >= RowCount() || c < 0 || c >= 8)
+            return {};
+        return rows_[static_cast<size_t>(r)][static_cast<size_t>(c)];
+    }
+
+  private:
+    std::vector<Row> rows_;
+};
+
+std::string ReadAll(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+}
+
+std::string TempPath(const char* name) {
+    return (std::filesystem::temp_directory_path() /
+            (std::string("qv-") + std::to_string(getpid()) + "-" + name))
+        .string();
+}
+
+int OpenFds() {
+    int n = 0;
+    for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator("/proc/self/fd"))
+        ++n;
+    return n;
+}
+
+const Row kSample = {"2024-03-05 14:03:27",
+                     "(\xB1\xBE\xBB\xFA)192.168.1.20",
+                     "1025",
+                     "10.0.0.9",
+                     "80",
+                     "http",
+                     "GET /",
+                     "ACK-PSH-"};
+
+const std::string kSampleRecord =
+    "\xCA\xB1\xBC\xE4:   2024-03-05 14:03:27\n"
+    "\xD4\xB4\xB5\xD8\xD6\xB7: (\xB1\xBE\xBB\xFA)192.168.1.20\n"
+    "\xD4\xB4\xB6\xCB\xBF\xDA: 1025\n"
+    "\xC4\xBF\xB5\xC4\xB5\xD8\xD6\xB7: 10.0.0.9\n"
+    "\xC4\xBF\xB5\xC4\xB6\xCB\xBF\xDA: 80\n"
+    "\xD0\xAD\xD2\xE9: http\n"
+    "\xCA\xFD\xBE\xDD: GET /\n"
+    "TCP\xB1\xEA\xD6\xBE: ACK-PSH-\n\n\n";
+
+}  // namespace
+
+TEST(EventLog, EmptyListGivesAnEmptyFileReplacingOldContent) {
+    const auto path = TempPath("empty.doc");
+    std::ofstream(path) << "old content";
+    ASSERT_TRUE(WriteEventLogFile(path, Rows({})).ok());
+    EXPECT_EQ(std::filesystem::file_size(path), 0u);
+    std::filesystem::remove(path);
+}
+
+TEST(EventLog, OneRecordByteForByte) {
+    const auto path = TempPath("one.doc");
+    ASSERT_TRUE(WriteEventLogFile(path, Rows({kSample})).ok());
+    const std::string got = ReadAll(path);
+    EXPECT_EQ(got, kSampleRecord);
+    size_t cells = 0;
+    for (const auto& c : kSample)
+        cells += c.size();
+    EXPECT_EQ(got.size(), 65 + cells + 10);
+    std::filesystem::remove(path);
+}
+
+TEST(EventLog, RowsGoFromTheBottomOfTheListToTheTop) {
+    Row first = kSample, second = kSample, third = kSample;
+    first[6] = "first", second[6] = "second", third[6] = "third";
+    const auto path = TempPath("three.doc");
+    // The newest row is at the top of the list.
+    ASSERT_TRUE(WriteEventLogFile(path, Rows({third, second, first})).ok());
+    const std::string got = ReadAll(path);
+    const auto a = got.find("first"), b = got.find("second"), c = got.find("third");
+    ASSERT_NE(c, std::string::npos);
+    EXPECT_LT(a, b);
+    EXPECT_LT(b, c);
+    std::filesystem::remove(path);
+}
+
+TEST(EventLog, EmptyCellsAndRawBytesAreWrittenUnchanged) {
+    Row icmp = {"t", "10.0.0.1", "", "10.0.0.2", "", "--", "", ""};
+    Row odd = kSample;
+    odd[6] = std::string("line1\nline2\r\n\xC4\xE3\xBA\xC3\xFF", 18);
+    const auto path = TempPath("odd.doc");
+    ASSERT_TRUE(WriteEventLogFile(path, Rows({odd, icmp})).ok());
+    const std::string got = ReadAll(path);
+    EXPECT_EQ(got.substr(0, got.find("TCP\xB1\xEA\xD6\xBE: \n\n\n") + 12),
+              "\xCA\xB1\xBC\xE4:   t\n"
+              "\xD4\xB4\xB5\xD8\xD6\xB7: 10.0.0.1\n"
+              "\xD4\xB4\xB6\xCB\xBF\xDA: \n"
+              "\xC4\xBF\xB5\xC4\xB5\xD8\xD6\xB7: 10.0.0.2\n"
+              "\xC4\xBF\xB5\xC4\xB6\xCB\xBF\xDA: \n"
+              "\xD0\xAD\xD2\xE9: --\n"
+              "\xCA\xFD\xBE\xDD: \n"
+              "TCP\xB1\xEA\xD6\xBE: \n\n\n");
+    EXPECT_NE(got.find("\xCA\xFD\xBE\xDD: line1\nline2\r\n\xC4\xE3\xBA\xC3\xFF\n"),
+              std::string::npos);
+    EXPECT_EQ(got.find('\0'), std::string::npos);
+    std::filesystem::remove(path);
+}
+
+TEST(EventLog, FullDiskIsReportedWithThePathAndTheFileIsClosed) {
+    const int fds = OpenFds();
+    const auto r = WriteEventLogFile("/dev/full", Rows({kSample}));
+    EXPECT_EQ(r.kind, EventLogResult::kDiskFull);
+    EXPECT_EQ(OpenFds(), fds);
+    EXPECT_EQ(EventLogErrorMessage(r, "/dev/full"), "在存取 /dev/full 时磁盘已满。");
+}
+
+TEST(EventLog, PartialFileKeepsTheLinesWrittenBeforeTheFailure) {
+    const auto path = TempPath("partial.doc");
+    // A file-size limit fails the write that crosses it, like a filling disk.
+    struct sigaction ignore {
+    }, old{};
+    ignore.sa_handler = SIG_IGN;
+    sigaction(SIGXFSZ, &ignore, &old);
+    rlimit saved{};
+    getrlimit(RLIMIT_FSIZE, &saved);
+    rlimit small = saved;
+    small.rlim_cur = kSampleRecord.size() + 20;
+    setrlimit(RLIMIT_FSIZE, &small);
+    const auto r = WriteEventLogFile(path, Rows({kSample, kSample, kSample}));
+    setrlimit(RLIMIT_FSIZE, &saved);
+    sigaction(SIGXFSZ, &old, nullptr);
+
+    EXPECT_EQ(r.kind, EventLogResult::kDiskFull);
+    const std::string got = ReadAll(path);
+    EXPECT_EQ(got.substr(0, kSampleRecord.size()), kSampleRecord);
+    EXPECT_LE(got.size(), kSampleRecord.size() + 20);
+    std::filesystem::remove(path);
+}
+
+TEST(EventLog, UnopenableFileIsAnErrorAndCreatesNothing) {
+    const std::string missing = "/nonexistent-qv-dir/x.doc";
+    const auto r = WriteEventLogFile(missing, Rows({kSample}));
+    EXPECT_EQ(r.kind, EventLogResult::kOpenFailed);
+    EXPECT_FALSE(std::filesystem::exists(missing));
+    EXPECT_EQ(EventLogErrorMessage(r, missing), "/nonexistent-qv-dir/x.doc 包含一个无效路径。");
+
+    const auto dir = std::filesystem::temp_directory_path().string();
+    const auto isDir = WriteEventLogFile(dir, Rows({kSample}));
+    EXPECT_EQ(isDir.kind, EventLogResult::kOpenFailed);
+    EXPECT_EQ(EventLogErrorMessage(isDir, dir), "在对 " + dir + " 进行访问时发生了一个不明错误。");
+
+    EventLogResult denied{EventLogResult::kOpenFailed, EACCES};
+    EXPECT_EQ(EventLogErrorMessage(denied, "/root/a.doc"), "对 /root/a.doc 的访问被拒绝。");
+    EventLogResult io{EventLogResult::kIoError, EIO};
+    EXPECT_EQ(EventLogErrorMessage(io, "/a"), "在存取 /a 时一个硬件输入/输出错误被报告。");
+}
