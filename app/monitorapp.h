@@ -1,0 +1,8 @@
+#pragma once
+#include "framework/dialog.h"
+
+class CMonitorApp : public CWinApp {
+  public:
+    using CWinApp::CWinApp;
+    bool InitInstance() override;
+};

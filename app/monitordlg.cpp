@@ -1,0 +1,249 @@
+#include "app/monitordlg.h"
+
+#include <QFileDialog>
+#include <cstdio>
+#include <ctime>
+
+#include "app/socketlib.h"
+#include "export/eventlog.h"
+#include "framework/gbk.h"
+#include "res/dialogs.h"
+#include "res/resource.h"
+#include "res/strings.h"
+
+namespace {
+
+constexpr int kClockTimer = 1;
+constexpr unsigned kAboutCommand = 0x0010;
+constexpr int kVkUp = 0x26;
+constexpr int kVkDown = 0x28;
+
+// 请选择侦听的网卡(地址)
+constexpr std::string_view kSelectAddress =
+    "\xC7\xEB\xD1\xA1\xD4\xF1\xD5\xEC\xCC\xFD\xB5\xC4\xCD\xF8\xBF\xA8(\xB5\xD8\xD6\xB7)";
+// WinSock启动失败
+constexpr std::string_view kCaptureFailed = "WinSock\xC6\xF4\xB6\xAF\xCA\xA7\xB0\xDC";
+
+std::string LocalTimeText(const char* pattern) {
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    char text[128] = {};
+    if (localtime_r(&now, &local) != nullptr) {
+        std::strftime(text, sizeof text, pattern, &local);
+    }
+    return text;
+}
+
+class ListRows final : public EventLogSource {
+  public:
+    explicit ListRows(const CListCtrl& list) : list_(list) {}
+    int RowCount() const override { return list_.GetItemCount(); }
+    std::string CellText(int row, int column) const override {
+        return list_.GetItemText(row, column);
+    }
+
+  private:
+    const CListCtrl& list_;
+};
+
+}  // namespace
+
+CMonitorDlg::CMonitorDlg(CWnd* parent)
+    : CDialog(DialogTemplateById(IDD_MONITOR_DIALOG), parent),
+      m_hIcon(QStringLiteral(":/quorvelan/icon128.png")),
+      m_capture(m_handoff, m_list) {
+    connect(&m_list, &CListCtrl::itemClicked, this, [this] { OnListClick(); });
+    connect(&m_list, &CListCtrl::keyDown, this, [this](int vk) { OnListKeyDown(vk); });
+    connect(&m_list, &CListCtrl::itemDoubleClicked, this, [this] { OnListDoubleClick(); });
+}
+
+CMonitorDlg::~CMonitorDlg() {
+    m_capture.Destroy();
+}
+
+CMonitorDlg::SaveDialog& CMonitorDlg::SaveFileDialog() {
+    static SaveDialog dialog = [](QWidget* owner, const QString& name) -> std::optional<QString> {
+        QFileDialog fd(owner);
+        fd.setAcceptMode(QFileDialog::AcceptSave);
+        fd.setFileMode(QFileDialog::AnyFile);
+        fd.setDefaultSuffix(QStringLiteral("doc"));
+        fd.setNameFilters({QStringLiteral("doc (*.doc)"), QStringLiteral("* (*)")});
+        fd.selectFile(name);
+        if (fd.exec() != QDialog::Accepted || fd.selectedFiles().isEmpty()) {
+            return std::nullopt;
+        }
+        return fd.selectedFiles().first();
+    };
+    return dialog;
+}
+
+void CMonitorDlg::DoDataExchange() {
+    DDX_Control(IDC_DATA_PANE, DataPane);
+    DDX_Control(IDC_IGNORED_LABEL, m_ignoredPortLabel);
+    DDX_Control(IDC_MONITORED_LABEL, m_monitoredPortLabel);
+    DDX_Control(IDC_SRC_LABEL, m_srcAddrLabel);
+    DDX_Control(IDC_DST_LABEL, m_dstAddrLabel);
+    DDX_Control(IDC_LOCAL_ADDRESSES, LocalAddressList);
+    DDX_Control(IDC_CLOCK, m_clock);
+    DDX_Control(IDC_EVENT_LIST, m_list);  // binding the list sets up its columns
+}
+
+bool CMonitorDlg::OnInitDialog() {
+    CDialog::OnInitDialog();
+    const std::string_view about = LoadStringGbk(IDS_ABOUTBOX);
+    if (!about.empty()) {
+        AppendSystemMenuEntry(kAboutCommand, about);
+    }
+    SetIcon(m_hIcon, true);
+    SetIcon(m_hIcon, false);
+    SetTimer(kClockTimer, 1000);
+    if (QWidget* stop = GetDlgItem(IDC_STOP))
+        stop->setEnabled(false);
+    FillLocalAddressList();
+    m_filter = FilterSettings{};
+    m_capture.SetFilterSettings(m_filter);
+    m_capture.StopFlag.store(1);
+    return true;
+}
+
+void CMonitorDlg::FillLocalAddressList() {
+    LocalAddressList.ResetContent();
+    SocketLibrary& lib = SocketLibrary::Instance();
+    uint16_t agreed = 0;
+    if (lib.startup(0x0002, &agreed) != 0) {
+        return;
+    }
+    for (const std::string& address : lib.localAddresses()) {
+        LocalAddressList.AddString(address);
+    }
+    lib.cleanup();
+}
+
+void CMonitorDlg::OnCommand(int id) {
+    switch (id) {
+        case IDC_START:
+            OnStart();
+            break;
+        case IDC_STOP:
+            OnStop();
+            break;
+        case IDC_CLEAR:
+            OnClear();
+            break;
+        case IDC_FILTER:
+            OnFilter();
+            break;
+        case IDC_ABOUT:
+            OnAbout();
+            break;
+        case IDC_SAVE:
+            OnSave();
+            break;
+        default:
+            break;
+    }
+}
+
+void CMonitorDlg::OnStart() {
+    const int sel = LocalAddressList.GetCurSel();
+    if (sel < 0) {
+        AfxMessageBox(kSelectAddress);
+        return;
+    }
+    const std::string address = LocalAddressList.GetText(sel);
+    m_capture.SetSelectedLocalAddress(address);
+    if (m_capture.OpenCaptureSocket() != 0) {
+        // The box keeps its fixed text; a person at a terminal also gets the cause.
+        std::fprintf(stderr, "quorvelan: cannot capture on %s: %s\n", address.c_str(),
+                     m_capture.EndpointErrorText().c_str());
+        AfxMessageBox(kCaptureFailed);
+        EndDialog(IDCANCEL);
+        return;
+    }
+    if (QWidget* w = GetDlgItem(IDC_START))
+        w->setEnabled(false);
+    if (QWidget* w = GetDlgItem(IDC_STOP))
+        w->setEnabled(true);
+    m_capture.StartCaptureThread();
+}
+
+void CMonitorDlg::OnStop() {
+    m_capture.Stop();
+    if (QWidget* w = GetDlgItem(IDC_START))
+        w->setEnabled(true);
+    if (QWidget* w = GetDlgItem(IDC_STOP))
+        w->setEnabled(false);
+}
+
+void CMonitorDlg::OnExit() {
+    KillTimer(kClockTimer);
+    m_capture.CloseSocket();
+    EndDialog(IDOK);
+}
+
+void CMonitorDlg::OnDestroy() {
+    m_capture.Destroy();
+}
+
+void CMonitorDlg::OnTimer(int) {
+    m_clock.SetWindowText(LocalTimeText("%Y-%m-%d %H:%M:%S"));
+}
+
+void CMonitorDlg::OnSysCommand(unsigned command) {
+    if ((command & 0xFFF0) == kAboutCommand) {
+        RunAboutBox(false);
+    }
+}
+
+void CMonitorDlg::OnAbout() {
+    RunAboutBox(true);
+}
+
+void CMonitorDlg::RunAboutBox(bool) {}
+
+void CMonitorDlg::OnClear() {
+    m_list.DeleteAllItems();
+}
+
+void CMonitorDlg::ShowDataOfRow(int row) {
+    DataPane.SetWindowText(m_list.GetItemText(row, kColData));
+}
+
+int CMonitorDlg::OnListClick() {
+    ShowDataOfRow(m_list.GetFirstSelectedItem());
+    return 0;
+}
+
+int CMonitorDlg::OnListKeyDown(int vk) {
+    int r = m_list.GetFirstSelectedItem();
+    if (vk == kVkUp && r > 0) {
+        r -= 1;
+    }
+    if (vk == kVkDown && r + 1 < m_list.GetItemCount()) {
+        r += 1;
+    }
+    ShowDataOfRow(r);
+    return 0;
+}
+
+int CMonitorDlg::OnListDoubleClick() {
+    return 0;
+}
+
+void CMonitorDlg::OnFilter() {}
+
+void CMonitorDlg::OnSave() {
+    const QString name = QString::fromStdString(LocalTimeText("quorvelan-%d-%H-%M-%S"));
+    const std::optional<QString> path = SaveFileDialog()(window(), name);
+    if (!path) {
+        return;
+    }
+    const std::string file = path->toLocal8Bit().toStdString();
+    // Rows are counted now, not before the dialog: the file holds exactly
+    // what the list holds when writing starts.
+    const EventLogResult result = WriteEventLogFile(file, ListRows(m_list));
+    if (!result.ok()) {
+        AfxMessageBoxUtf8(QString::fromStdString(EventLogErrorMessage(result, path->toStdString())),
+                          MB_ICONSTOP);
+    }
+}

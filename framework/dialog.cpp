@@ -1,0 +1,358 @@
+#include "framework/dialog.h"
+
+#include <QContextMenuEvent>
+#include <QFileInfo>
+#include <QFontMetrics>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMenu>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRegularExpressionValidator>
+#include <QScreen>
+#include <QTableView>
+#include <QTimerEvent>
+
+#include "framework/controlfactory.h"
+#include "framework/gbk.h"
+
+namespace {
+
+CWinApp* g_app = nullptr;
+MessageBoxHook g_boxHook;
+
+QString Utf8(std::string_view s) {
+    return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
+}
+
+// The window of a template dialog: Escape and the close box go to the owner's
+// OnCancel, the context menu to its system-menu stand-in.
+class TemplateDialog : public QDialog {
+  public:
+    TemplateDialog(QWidget* parent, std::function<void()> onCancel,
+                   std::function<void(QPoint)> onContextMenu)
+        : QDialog(parent), onCancel_(std::move(onCancel)), onMenu_(std::move(onContextMenu)) {}
+    void reject() override { onCancel_(); }
+
+  protected:
+    void contextMenuEvent(QContextMenuEvent* e) override { onMenu_(e->globalPos()); }
+
+  private:
+    std::function<void()> onCancel_;
+    std::function<void(QPoint)> onMenu_;
+};
+
+}  // namespace
+
+CWinApp::CWinApp(int& argc, char** argv) {
+    g_app = this;
+    app_ = std::make_unique<QApplication>(argc, argv);
+    appName_ =
+        QFileInfo(QString::fromLocal8Bit(argc > 0 ? argv[0] : "quorvelan")).completeBaseName();
+    if (appName_.isEmpty())
+        appName_ = QStringLiteral("quorvelan");
+}
+
+CWinApp::~CWinApp() {
+    if (g_app == this)
+        g_app = nullptr;
+}
+
+int CWinApp::Run() {
+    InitInstance();
+    return 0;
+}
+
+CWinApp* AfxGetApp() {
+    return g_app;
+}
+
+QString AfxAppName() {
+    return g_app ? g_app->AppName()
+                 : QFileInfo(QCoreApplication::applicationFilePath()).completeBaseName();
+}
+
+void SetMessageBoxHookForTesting(MessageBoxHook hook) {
+    g_boxHook = std::move(hook);
+}
+
+int AfxMessageBoxUtf8(const QString& text, unsigned type) {
+    const QString caption = AfxAppName();
+    if (g_boxHook)
+        return g_boxHook(caption, text, type);
+    QWidget* owner = nullptr;
+    if (g_app && g_app->m_pMainWnd)
+        owner = g_app->m_pMainWnd->GetSafeHwnd();
+    QMessageBox box(owner);
+    box.setWindowTitle(caption);
+    box.setTextFormat(Qt::PlainText);
+    box.setText(text);
+    box.setIcon((type & 0xF0) == MB_ICONSTOP ? QMessageBox::Critical : QMessageBox::Warning);
+    box.setStandardButtons(QMessageBox::Ok);
+    box.exec();
+    return IDOK;
+}
+
+int AfxMessageBox(std::string_view gbkText, unsigned type) {
+    return AfxMessageBoxUtf8(FromGbk(gbkText), type);
+}
+
+QFont TemplateFont(std::string_view face, int points) {
+    QFont font;
+    // The templates ask for a font Linux does not have; fall back to an installed CJK font.
+    font.setFamilies({Utf8(face), QStringLiteral("SimSun"), QStringLiteral("WenQuanYi Micro Hei"),
+                      QStringLiteral("Noto Sans CJK SC"), QStringLiteral("Noto Sans CJK")});
+    font.setPointSize(points);
+    return font;
+}
+
+DialogUnits UnitsForFont(const QFont& font) {
+    const QFontMetrics fm(font);
+    const int width = fm.horizontalAdvance(
+        QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
+    return DialogUnits{(width / 26 + 1) / 2, fm.height()};
+}
+
+CDialog::CDialog(const DialogTemplate& tmpl, CWnd* parent) : tmpl_(tmpl), parent_(parent) {}
+
+CDialog::~CDialog() {
+    if (dialog_)
+        delete dialog_.data();
+}
+
+QWidget* CDialog::GetDlgItem(int id) const {
+    auto it = controls_.find(id);
+    return it == controls_.end() ? nullptr : it->second.data();
+}
+
+void CDialog::DDX_Control(int id, CWnd& wrapper) {
+    if (QWidget* w = GetDlgItem(id))
+        wrapper.Attach(w);
+}
+
+void CDialog::Build() {
+    QWidget* owner = nullptr;
+    if (parent_) {
+        owner = parent_->GetSafeHwnd();
+    } else if (g_app && g_app->m_pMainWnd && g_app->m_pMainWnd != this) {
+        owner = g_app->m_pMainWnd->GetSafeHwnd();
+    }
+    auto* dlg = new TemplateDialog(
+        owner, [this] { OnCancel(); },
+        [this](QPoint at) {
+            if (sysMenu_.empty())
+                return;
+            QMenu menu(dialog_);
+            menu.addSeparator();
+            for (const auto& [cmd, text] : sysMenu_) {
+                menu.addAction(FromGbk(text))->setData(cmd);
+            }
+            if (QAction* chosen = menu.exec(at))
+                OnSysCommand(chosen->data().toUInt());
+        });
+    dialog_ = dlg;
+    m_hWnd = dlg;
+    Qt::WindowFlags flags = Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                            Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint;
+    if (tmpl_.minimizeBox)
+        flags |= Qt::WindowMinimizeButtonHint;
+    dlg->setWindowFlags(flags);
+    dlg->setWindowTitle(Utf8(tmpl_.caption));
+    const QFont font = TemplateFont(tmpl_.fontFace, tmpl_.fontPoints);
+    dlg->setFont(font);
+    const DialogUnits du = UnitsForFont(font);
+    dlg->setFixedSize(du.Map(0, 0, tmpl_.cx, tmpl_.cy).size());
+    if (!icon_.isNull())
+        dlg->setWindowIcon(icon_);
+
+    QWidget* previous = nullptr;
+    controls_.clear();
+    for (const ControlTemplate& c : tmpl_.controls) {
+        QWidget* w = nullptr;
+        const QString text = Utf8(c.text);
+        switch (c.kind) {
+            case ControlKind::PushButton:
+            case ControlKind::DefPushButton: {
+                auto* b = new QPushButton(text, dlg);
+                b->setAutoDefault(true);
+                b->setDefault(c.kind == ControlKind::DefPushButton);
+                const int id = c.id;
+                connect(b, &QPushButton::clicked, this, [this, id] {
+                    if (id == IDOK)
+                        OnOK();
+                    else if (id == IDCANCEL)
+                        OnCancel();
+                    else
+                        OnCommand(id);
+                });
+                w = b;
+                break;
+            }
+            case ControlKind::GroupBox: {
+                auto* g = new QGroupBox(text, dlg);
+                g->setFocusPolicy(Qt::NoFocus);
+                w = g;
+                break;
+            }
+            case ControlKind::Static: {
+                auto* l = new QLabel(dlg);
+                l->setTextFormat(Qt::PlainText);
+                l->setText(text);
+                l->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+                w = l;
+                break;
+            }
+            case ControlKind::StaticPicture:
+            case ControlKind::StaticFrame: {
+                auto* l = new QLabel(dlg);
+                l->setTextFormat(Qt::PlainText);
+                if (c.kind == ControlKind::StaticFrame) {
+                    l->setAutoFillBackground(true);
+                    QPalette p = l->palette();
+                    p.setColor(QPalette::Window, Qt::white);
+                    l->setPalette(p);
+                }
+                w = l;
+                break;
+            }
+            case ControlKind::Edit:
+                if (c.style & ctlstyle::EsMultiline) {
+                    auto* e = new QPlainTextEdit(dlg);
+                    e->setReadOnly(c.style & ctlstyle::EsReadOnly);
+                    e->setVerticalScrollBarPolicy((c.style & ctlstyle::VScroll)
+                                                      ? Qt::ScrollBarAlwaysOn
+                                                      : Qt::ScrollBarAsNeeded);
+                    e->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+                    e->setTabChangesFocus(true);
+                    w = e;
+                } else {
+                    auto* e = new QLineEdit(dlg);
+                    e->setReadOnly(c.style & ctlstyle::EsReadOnly);
+                    if (c.style & ctlstyle::EsNumber) {
+                        e->setValidator(new QRegularExpressionValidator(
+                            QRegularExpression(QStringLiteral("[0-9]*")), e));
+                    }
+                    w = e;
+                }
+                break;
+            case ControlKind::ListBox: {
+                auto* l = new QListWidget(dlg);
+                l->setProperty("sorted", bool(c.style & ctlstyle::LbsSort));
+                l->setSelectionMode(QAbstractItemView::SingleSelection);
+                w = l;
+                break;
+            }
+            case ControlKind::ListView:
+                w = new QTableView(dlg);
+                break;
+            case ControlKind::IpAddress:
+                w = CreateIpAddressWidget(dlg);
+                break;
+            case ControlKind::UpDown:
+                w = CreateUpDownWidget(dlg, c.style);
+                break;
+        }
+        if (!w)
+            continue;
+        w->setProperty(kCtlIdProperty, c.id);
+        w->setGeometry(du.Map(c.x, c.y, c.cx, c.cy));
+        if (c.style & ctlstyle::Disabled)
+            w->setEnabled(false);
+        if (c.id != -1)
+            controls_[c.id] = w;
+        if (w->focusPolicy() != Qt::NoFocus && c.kind != ControlKind::GroupBox &&
+            c.kind != ControlKind::Static) {
+            if (previous)
+                QWidget::setTabOrder(previous, w);
+            previous = w;
+        }
+    }
+    // Group boxes only frame their neighbours: keep them beneath, out of the way of clicks.
+    for (QGroupBox* g : dlg->findChildren<QGroupBox*>(Qt::FindDirectChildrenOnly)) {
+        g->lower();
+    }
+}
+
+bool CDialog::OnInitDialog() {
+    DoDataExchange();
+    return true;
+}
+
+int CDialog::DoModal() {
+    Build();
+    Q_EMIT windowCreated(dialog_);
+    const bool defaultFocus = OnInitDialog();
+    if (defaultFocus) {
+        for (const ControlTemplate& c : tmpl_.controls) {
+            QWidget* w = c.id != -1 ? GetDlgItem(c.id) : nullptr;
+            if (w && (c.style & ctlstyle::TabStop) && w->isEnabled()) {
+                w->setFocus(Qt::TabFocusReason);
+                break;
+            }
+        }
+    }
+    if (!dialog_->parentWidget()) {
+        if (QScreen* s = QGuiApplication::primaryScreen()) {
+            const QRect area = s->availableGeometry();
+            dialog_->move(area.center() - QPoint(dialog_->width() / 2, dialog_->height() / 2));
+        }
+    }
+    result_ = IDCANCEL;
+    dialog_->exec();
+    OnDestroy();
+    for (const auto& [id, qtId] : timers_)
+        killTimer(qtId);
+    timers_.clear();
+    QDialog* dead = dialog_.data();
+    dialog_ = nullptr;
+    m_hWnd = nullptr;
+    controls_.clear();
+    delete dead;
+    return result_;
+}
+
+void CDialog::EndDialog(int result) {
+    result_ = result;
+    if (dialog_)
+        dialog_->done(result);
+}
+
+void CDialog::SetIcon(const QIcon& icon, bool) {
+    icon_ = icon;
+    if (dialog_)
+        dialog_->setWindowIcon(icon);
+}
+
+void CDialog::SetTimer(int id, int milliseconds) {
+    KillTimer(id);
+    timers_[id] = startTimer(milliseconds);
+}
+
+void CDialog::KillTimer(int id) {
+    auto it = timers_.find(id);
+    if (it != timers_.end()) {
+        killTimer(it->second);
+        timers_.erase(it);
+    }
+}
+
+void CDialog::AppendSystemMenuEntry(unsigned command, std::string_view gbkText) {
+    sysMenu_.emplace_back(command, std::string(gbkText));
+}
+
+bool CDialog::eventFilter(QObject* watched, QEvent* event) {
+    return CWnd::eventFilter(watched, event);
+}
+
+void CDialog::timerEvent(QTimerEvent* event) {
+    for (const auto& [id, qtId] : timers_) {
+        if (qtId == event->timerId()) {
+            OnTimer(id);
+            return;
+        }
+    }
+    CWnd::timerEvent(event);
+}

@@ -1,0 +1,365 @@
+#include "framework/listctrl.h"
+
+#include <QEvent>
+#include <QHeaderView>
+#include <QItemSelectionModel>
+#include <QKeyEvent>
+#include <QMouseEvent>
+
+#include "framework/gbk.h"
+
+int ListRowStore::rowCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : static_cast<int>(rows.size());
+}
+
+int ListRowStore::columnCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : static_cast<int>(headers.size());
+}
+
+QVariant ListRowStore::data(const QModelIndex& index, int role) const {
+    if (!index.isValid() || index.row() >= rowCount() || index.column() >= columnCount()) {
+        return {};
+    }
+    if (role == Qt::DisplayRole || role == Qt::ToolTipRole) {
+        const auto& cells = rows[static_cast<size_t>(index.row())].cells;
+        const auto col = static_cast<size_t>(index.column());
+        return col < cells.size() ? FromGbk(cells[col]) : QString();
+    }
+    if (role == Qt::TextAlignmentRole) {
+        return QVariant::fromValue(Qt::AlignLeft | Qt::AlignVCenter);
+    }
+    return {};
+}
+
+QVariant ListRowStore::headerData(int section, Qt::Orientation o, int role) const {
+    if (o == Qt::Horizontal && role == Qt::DisplayRole && section >= 0 &&
+        section < static_cast<int>(headers.size())) {
+        return FromGbk(headers[static_cast<size_t>(section)]);
+    }
+    if (o == Qt::Horizontal && role == Qt::TextAlignmentRole) {
+        return QVariant::fromValue(Qt::AlignLeft | Qt::AlignVCenter);
+    }
+    return QAbstractTableModel::headerData(section, o, role);
+}
+
+int ListRowStore::InsertRow(int at, std::string_view text0) {
+    at = std::clamp(at, 0, rowCount());
+    beginInsertRows({}, at, at);
+    Row row;
+    row.cells.resize(std::max<size_t>(headers.size(), 1));
+    row.cells[0] = std::string(text0);
+    rows.insert(rows.begin() + at, std::move(row));
+    endInsertRows();
+    return at;
+}
+
+void ListRowStore::Clear() {
+    if (rows.empty())
+        return;
+    beginResetModel();
+    rows.clear();
+    endResetModel();
+}
+
+void ListRowStore::InsertHeader(int at, std::string_view text) {
+    at = std::clamp(at, 0, columnCount());
+    beginInsertColumns({}, at, at);
+    headers.insert(headers.begin() + at, std::string(text));
+    for (auto& r : rows) {
+        if (r.cells.size() < headers.size())
+            r.cells.insert(
+                r.cells.begin() + std::min<size_t>(static_cast<size_t>(at), r.cells.size()),
+                std::string());
+    }
+    endInsertColumns();
+}
+
+void ListRowStore::CellChanged(int row, int column) {
+    const QModelIndex i = index(row, column);
+    Q_EMIT dataChanged(i, i, {Qt::DisplayRole});
+}
+
+CListCtrl::CListCtrl() {
+    repaint_.setSingleShot(true);
+    repaint_.setInterval(33);  // at most about 30 repaints a second while rows stream in
+    connect(&repaint_, &QTimer::timeout, this, [this] {
+        suspended_ = false;
+        if (auto* v = view()) {
+            v->viewport()->setUpdatesEnabled(true);
+            v->viewport()->update();
+        }
+    });
+}
+
+CListCtrl::~CListCtrl() {
+    if (auto* v = view()) {
+        v->setModel(nullptr);
+        v->removeEventFilter(this);
+        v->viewport()->removeEventFilter(this);
+    }
+}
+
+void CListCtrl::PreSubclassWindow() {
+    QTableView* v = view();
+    if (!v)
+        return;
+    v->setModel(&store_);
+    v->setSelectionBehavior(QAbstractItemView::SelectRows);
+    v->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    v->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    v->setSortingEnabled(false);
+    v->setWordWrap(false);
+    v->setTextElideMode(Qt::ElideRight);
+    v->setShowGrid(false);
+    v->verticalHeader()->hide();
+    // Uniform row heights: inserting a row never measures the others.
+    v->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    v->verticalHeader()->setDefaultSectionSize(v->fontMetrics().height() + 4);
+    v->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
+    v->horizontalHeader()->setStretchLastSection(false);
+    v->horizontalHeader()->setSectionsClickable(true);
+    v->horizontalHeader()->setHighlightSections(false);
+    v->horizontalHeader()->setVisible((style_ & LVS_TYPEMASK) == LVS_REPORT);
+    v->setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
+    connect(v->horizontalHeader(), &QHeaderView::sectionClicked, this,
+            [this](int section) { Q_EMIT columnClicked(section); });
+    connect(v, &QAbstractItemView::doubleClicked, this, [this] { Q_EMIT itemDoubleClicked(); });
+    v->installEventFilter(this);
+    v->viewport()->installEventFilter(this);
+}
+
+namespace {
+int VirtualKey(int qtKey) {
+    switch (qtKey) {
+        case Qt::Key_Up:
+            return 0x26;
+        case Qt::Key_Down:
+            return 0x28;
+        case Qt::Key_Left:
+            return 0x25;
+        case Qt::Key_Right:
+            return 0x27;
+        case Qt::Key_PageUp:
+            return 0x21;
+        case Qt::Key_PageDown:
+            return 0x22;
+        case Qt::Key_End:
+            return 0x23;
+        case Qt::Key_Home:
+            return 0x24;
+        case Qt::Key_Delete:
+            return 0x2E;
+        case Qt::Key_Space:
+            return 0x20;
+        case Qt::Key_Return:
+        case Qt::Key_Enter:
+            return 0x0D;
+        default:
+            if (qtKey >= Qt::Key_A && qtKey <= Qt::Key_Z)
+                return qtKey;
+            if (qtKey >= Qt::Key_0 && qtKey <= Qt::Key_9)
+                return qtKey;
+            return qtKey & 0xFF;
+    }
+}
+}  // namespace
+
+bool CListCtrl::eventFilter(QObject* watched, QEvent* event) {
+    QTableView* v = view();
+    if (v && watched == v && event->type() == QEvent::KeyPress) {
+        Q_EMIT keyDown(VirtualKey(static_cast<QKeyEvent*>(event)->key()));
+    }
+    if (v && watched == v->viewport()) {
+        if (event->type() == QEvent::MouseButtonPress) {
+            auto* me = static_cast<QMouseEvent*>(event);
+            // A click below the last row clears the selection, as a list control does.
+            if (!v->indexAt(me->position().toPoint()).isValid()) {
+                v->clearSelection();
+            }
+        } else if (event->type() == QEvent::MouseButtonRelease) {
+            // Delivered after the view has updated its selection on the press.
+            QMetaObject::invokeMethod(
+                this, [this] { Q_EMIT itemClicked(); }, Qt::QueuedConnection);
+        }
+    }
+    return CWnd::eventFilter(watched, event);
+}
+
+void CListCtrl::ScheduleRepaint() {
+    QTableView* v = view();
+    if (!v || !v->isVisible())
+        return;
+    if (!suspended_) {
+        suspended_ = true;
+        v->viewport()->setUpdatesEnabled(false);
+        repaint_.start();
+    }
+}
+
+int CListCtrl::GetItemCount() const {
+    return store_.rowCount();
+}
+
+std::string CListCtrl::GetItemText(int item, int subItem) const {
+    if (!ValidRow(item) || subItem < 0)
+        return {};
+    const auto& cells = store_.rows[static_cast<size_t>(item)].cells;
+    return static_cast<size_t>(subItem) < cells.size() ? cells[static_cast<size_t>(subItem)]
+                                                       : std::string();
+}
+
+bool CListCtrl::SetItemText(int item, int subItem, std::string_view text) {
+    if (!ValidRow(item) || subItem < 0 || subItem >= std::max(1, GetHeaderColumnCount())) {
+        return false;
+    }
+    auto& cells = store_.rows[static_cast<size_t>(item)].cells;
+    if (cells.size() <= static_cast<size_t>(subItem))
+        cells.resize(static_cast<size_t>(subItem) + 1);
+    cells[static_cast<size_t>(subItem)].assign(text.data(), text.size());
+    ScheduleRepaint();
+    store_.CellChanged(item, subItem);
+    return true;
+}
+
+int CListCtrl::InsertItem(int item, std::string_view text) {
+    if (item < 0)
+        return -1;
+    ScheduleRepaint();
+    return store_.InsertRow(item, text);
+}
+
+bool CListCtrl::DeleteAllItems() {
+    ScheduleRepaint();
+    store_.Clear();
+    return true;
+}
+
+bool CListCtrl::GetItem(LVITEM& it) const {
+    if (!ValidRow(it.iItem))
+        return false;
+    const auto& row = store_.rows[static_cast<size_t>(it.iItem)];
+    if (it.mask & LVIF_IMAGE)
+        it.iImage = row.image;
+    if (it.mask & LVIF_PARAM)
+        it.lParam = row.param;
+    if (it.mask & LVIF_STATE)
+        it.state = GetItemState(it.iItem, it.stateMask);
+    return true;
+}
+
+bool CListCtrl::SetItem(const LVITEM& it) {
+    if (!ValidRow(it.iItem))
+        return false;
+    auto& row = store_.rows[static_cast<size_t>(it.iItem)];
+    if (it.mask & LVIF_IMAGE)
+        row.image = it.iImage;
+    if (it.mask & LVIF_PARAM)
+        row.param = it.lParam;
+    if (it.mask & LVIF_STATE)
+        SetItemState(it.iItem, it.state, it.stateMask);
+    return true;
+}
+
+unsigned CListCtrl::GetItemState(int item, unsigned mask) const {
+    if (!ValidRow(item))
+        return 0;
+    unsigned state = store_.rows[static_cast<size_t>(item)].state & ~(LVIS_SELECTED | LVIS_FOCUSED);
+    if (QTableView* v = view(); v && v->selectionModel()) {
+        if (v->selectionModel()->isRowSelected(item, {}))
+            state |= LVIS_SELECTED;
+        if (v->selectionModel()->currentIndex().row() == item)
+            state |= LVIS_FOCUSED;
+    }
+    return state & mask;
+}
+
+bool CListCtrl::SetItemState(int item, unsigned state, unsigned mask) {
+    if (!ValidRow(item))
+        return false;
+    auto& row = store_.rows[static_cast<size_t>(item)];
+    const unsigned kept = mask & ~(LVIS_SELECTED | LVIS_FOCUSED);
+    row.state = (row.state & ~kept) | (state & kept);
+    QTableView* v = view();
+    QItemSelectionModel* sel = v ? v->selectionModel() : nullptr;
+    if (!sel)
+        return true;
+    const QModelIndex index = store_.index(item, 0);
+    if (mask & LVIS_SELECTED) {
+        sel->select(index, ((state & LVIS_SELECTED) ? QItemSelectionModel::Select
+                                                    : QItemSelectionModel::Deselect) |
+                               QItemSelectionModel::Rows);
+    }
+    if (mask & LVIS_FOCUSED) {
+        if (state & LVIS_FOCUSED) {
+            sel->setCurrentIndex(index, QItemSelectionModel::NoUpdate);
+        } else if (sel->currentIndex().row() == item) {
+            sel->setCurrentIndex({}, QItemSelectionModel::NoUpdate);
+        }
+    }
+    return true;
+}
+
+int CListCtrl::GetFirstSelectedItem() const {
+    QTableView* v = view();
+    if (!v || !v->selectionModel())
+        return -1;
+    int first = -1;
+    for (const QModelIndex& i : v->selectionModel()->selectedRows()) {
+        if (first < 0 || i.row() < first)
+            first = i.row();
+    }
+    return first;
+}
+
+int CListCtrl::GetNextItem(int start, int flags) const {
+    if (!(flags & LVNI_SELECTED))
+        return ValidRow(start + 1) ? start + 1 : -1;
+    for (int i = start + 1; i < GetItemCount(); ++i) {
+        if (GetItemState(i, LVIS_SELECTED))
+            return i;
+    }
+    return -1;
+}
+
+int CListCtrl::GetHeaderColumnCount() const {
+    return store_.columnCount();
+}
+
+int CListCtrl::InsertColumn(int col, std::string_view heading, int, int width) {
+    if (col < 0)
+        return -1;
+    col = std::min(col, GetHeaderColumnCount());
+    store_.InsertHeader(col, heading);
+    if (width >= 0)
+        SetColumnWidth(col, width);
+    return col;
+}
+
+bool CListCtrl::SetColumnWidth(int col, int cx) {
+    QTableView* v = view();
+    if (!v || col < 0 || col >= GetHeaderColumnCount())
+        return false;
+    v->horizontalHeader()->resizeSection(col, cx);
+    return true;
+}
+
+int CListCtrl::GetColumnWidth(int col) const {
+    QTableView* v = view();
+    return v ? v->horizontalHeader()->sectionSize(col) : 0;
+}
+
+void CListCtrl::ModifyStyle(unsigned remove, unsigned add) {
+    style_ = (style_ & ~remove) | add;
+    if (QTableView* v = view()) {
+        v->horizontalHeader()->setVisible((style_ & LVS_TYPEMASK) == LVS_REPORT);
+    }
+}
+
+void CListCtrl::SetExtendedStyle(unsigned exStyle) {
+    exStyle_ = exStyle;
+    if (QTableView* v = view()) {
+        v->setShowGrid(exStyle & LVS_EX_GRIDLINES);
+        v->setSelectionBehavior((exStyle & LVS_EX_FULLROWSELECT) ? QAbstractItemView::SelectRows
+                                                                 : QAbstractItemView::SelectItems);
+    }
+}

@@ -1,0 +1,107 @@
+#pragma once
+// A report-view list over QTableView with a row store of our own that keeps
+// every cell as GBK bytes plus the per-row attributes of a list control.
+#include <QAbstractTableModel>
+#include <QTableView>
+#include <QTimer>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "framework/cwnd.h"
+
+inline constexpr unsigned LVIF_TEXT = 0x1, LVIF_IMAGE = 0x2, LVIF_PARAM = 0x4, LVIF_STATE = 0x8;
+inline constexpr unsigned LVIS_FOCUSED = 0x1, LVIS_SELECTED = 0x2, LVIS_CUT = 0x4,
+                          LVIS_DROPHILITED = 0x8, LVIS_OVERLAYMASK = 0x0F00,
+                          LVIS_STATEIMAGEMASK = 0xF000;
+inline constexpr unsigned LVS_TYPEMASK = 0x3, LVS_REPORT = 0x1, LVS_LIST = 0x3;
+inline constexpr unsigned LVS_EX_GRIDLINES = 0x1, LVS_EX_FULLROWSELECT = 0x20;
+inline constexpr int LVCFMT_LEFT = 0;
+inline constexpr int LVNI_SELECTED = 0x2;
+
+struct LVITEM {
+    unsigned mask = 0;
+    int iItem = 0;
+    int iSubItem = 0;
+    unsigned state = 0;
+    unsigned stateMask = 0;
+    int iImage = 0;
+    intptr_t lParam = 0;
+};
+
+class ListRowStore : public QAbstractTableModel {
+    Q_OBJECT
+  public:
+    struct Row {
+        std::vector<std::string> cells;
+        unsigned state = 0;  // bits other than selected/focused, which the view keeps
+        int image = 0;
+        intptr_t param = 0;
+    };
+
+    int rowCount(const QModelIndex& parent = {}) const override;
+    int columnCount(const QModelIndex& parent = {}) const override;
+    QVariant data(const QModelIndex& index, int role) const override;
+    QVariant headerData(int section, Qt::Orientation o, int role) const override;
+
+    std::vector<Row> rows;
+    std::vector<std::string> headers;
+
+    int InsertRow(int at, std::string_view text0);
+    void Clear();
+    void InsertHeader(int at, std::string_view text);
+    void CellChanged(int row, int column);
+};
+
+class CListCtrl : public CWnd {
+    Q_OBJECT
+  public:
+    CListCtrl();
+    ~CListCtrl() override;
+
+    int GetItemCount() const;
+    std::string GetItemText(int item, int subItem) const;
+    bool SetItemText(int item, int subItem, std::string_view text);
+    int InsertItem(int item, std::string_view text);
+    bool DeleteAllItems();
+    bool GetItem(LVITEM& item) const;
+    bool SetItem(const LVITEM& item);
+    unsigned GetItemState(int item, unsigned mask) const;
+    bool SetItemState(int item, unsigned state, unsigned mask);
+    int GetFirstSelectedItem() const;
+    int GetNextItem(int start, int flags) const;
+
+    int GetHeaderColumnCount() const;
+    int InsertColumn(int col, std::string_view heading, int format = LVCFMT_LEFT, int width = -1);
+    bool SetColumnWidth(int col, int cx);
+    int GetColumnWidth(int col) const;
+
+    unsigned GetStyle() const { return style_; }
+    void ModifyStyle(unsigned remove, unsigned add);
+    unsigned GetExtendedStyle() const { return exStyle_; }
+    void SetExtendedStyle(unsigned exStyle);
+
+    QTableView* view() const { return qobject_cast<QTableView*>(GetSafeHwnd()); }
+    ListRowStore& store() { return store_; }
+
+  Q_SIGNALS:
+    void itemClicked();
+    void itemDoubleClicked();
+    void keyDown(int vk);  // before the view acts on the key
+    void columnClicked(int column);
+
+  protected:
+    void PreSubclassWindow() override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+  private:
+    void ScheduleRepaint();
+    bool ValidRow(int item) const { return item >= 0 && item < GetItemCount(); }
+
+    ListRowStore store_;
+    unsigned style_ = LVS_LIST;
+    unsigned exStyle_ = 0;
+    QTimer repaint_;
+    bool suspended_ = false;
+};

@@ -1,0 +1,90 @@
+#include "res/dialogs.h"
+
+#include <cstdlib>
+
+#include "framework/dialog.h"
+#include "res/resource.h"
+
+namespace {
+
+using K = ControlKind;
+namespace s = ctlstyle;
+constexpr uint32_t TS = s::TabStop;
+
+constexpr ControlTemplate kMonitor[] = {
+    {IDOK, K::PushButton, "退出", 383, 273, 50, 14, TS},
+    {IDC_EVENT_LIST, K::ListView, "", 7, 6, 442, 159,
+     s::Border | TS | s::LvsShowSelAlways | s::LvsList},
+    {IDC_CLEAR, K::PushButton, "清除", 329, 283, 50, 14, TS},
+    {IDC_CLOCK, K::Static, "当前时间", 316, 307, 76, 8, s::SsLeft},
+    {IDC_START, K::DefPushButton, "开始", 329, 241, 50, 14, TS},
+    {IDC_STOP, K::PushButton, "停止", 329, 263, 50, 14, TS},
+    {IDC_LOCAL_ADDRESSES, K::ListBox, "", 193, 261, 92, 40,
+     s::LbsSort | s::LbsNotify | s::VScroll | s::Border | s::LbsNoIntegralHeight | TS},
+    {-1, K::GroupBox, "监控地址", 7, 233, 301, 93, 0},
+    {-1, K::GroupBox, "", 325, 230, 112, 73, 0},
+    {IDC_FILTER, K::PushButton, "过滤器", 16, 261, 50, 14, TS},
+    {-1, K::GroupBox, "监控过滤", 13, 247, 169, 67, 0},
+    {IDC_SRC_LABEL, K::Static, "000.000.000.000", 51, 278, 64, 11, s::SsLeft},
+    {IDC_DST_LABEL, K::Static, "000.000.000.000", 50, 292, 61, 10, s::SsLeft},
+    {-1, K::Static, "源ip:", 23, 278, 21, 8, s::SsLeft},
+    {-1, K::GroupBox, "本机地址", 185, 247, 118, 67, 0},
+    {-1, K::Static, "监控端口:", 115, 278, 37, 8, s::SsLeft},
+    {IDC_MONITORED_LABEL, K::Static, "0", 156, 278, 22, 8, s::SsLeft},
+    {-1, K::Static, "目的ip:", 19, 292, 29, 8, s::SsLeft},
+    {-1, K::Static, "忽略端口:", 115, 292, 37, 8, s::SsLeft},
+    {IDC_IGNORED_LABEL, K::Static, "0", 156, 292, 24, 8, s::SsLeft},
+    {IDC_ABOUT, K::PushButton, "关于...", 397, 303, 39, 14, TS},
+    {IDC_SAVE, K::PushButton, "保存", 383, 249, 50, 14, TS},
+    {IDC_DATA_PANE, K::Edit, "", 7, 173, 442, 47,
+     s::EsMultiline | s::VScroll | s::EsAutoVScroll | s::Border | TS},
+};
+
+constexpr uint32_t kUpDown =
+    s::UdsAutoBuddy | s::UdsSetBuddyInt | s::UdsAlignRight | s::UdsArrowKeys;
+
+constexpr ControlTemplate kFilter[] = {
+    {IDOK, K::DefPushButton, "确定", 182, 17, 50, 14, TS},
+    {IDCANCEL, K::PushButton, "取消", 182, 49, 50, 14, TS},
+    {IDC_SRC_ADDRESS, K::IpAddress, "", 60, 24, 100, 15, TS},
+    {IDC_DST_ADDRESS, K::IpAddress, "", 61, 49, 100, 15, TS},
+    {-1, K::Static, "源ip地址", 20, 28, 31, 8, s::SsLeft},
+    {-1, K::Static, "目的ip地址", 17, 52, 39, 8, s::SsLeft},
+    {-1, K::GroupBox, "地址过滤", 7, 7, 173, 74, 0},
+    {-1, K::Static, "监控端口", 16, 111, 31, 8, s::SsLeft},
+    {IDC_MONITORED_EDIT, K::Edit, "", 51, 108, 36, 14,
+     s::Border | TS | s::EsNumber | s::EsAutoHScroll},
+    {IDC_MONITORED_SPIN, K::UpDown, "", 90, 108, 9, 14, kUpDown},
+    {-1, K::Static, "忽略端口", 110, 108, 31, 8, s::SsLeft},
+    {IDC_IGNORED_EDIT, K::Edit, "", 144, 106, 36, 14, s::Border | TS | s::EsAutoHScroll},
+    {IDC_IGNORED_SPIN, K::UpDown, "", 184, 105, 9, 14, kUpDown},
+    {-1, K::GroupBox, "端口设置", 7, 89, 191, 47, 0},
+};
+
+constexpr ControlTemplate kDetail[] = {
+    {IDOK, K::DefPushButton, "返回", 87, 197, 70, 14, TS},
+    {IDC_DETAIL_AREA, K::StaticFrame, "", 7, 7, 224, 181, s::SsWhiteRect},
+};
+
+constexpr ControlTemplate kAbout[] = {
+    {IDOK, K::DefPushButton, "确定", 270, 91, 38, 14, TS | s::Group},
+    {IDB_ABOUT, K::StaticPicture, "136", 7, 7, 32, 32, s::SsBitmap | s::SsRealSizeImage},
+    {IDC_ABOUT_PAGE, K::Static, "static", 113, 7, 195, 66, s::SsLeft},
+};
+
+constexpr DialogTemplate kTemplates[] = {
+    {IDD_MONITOR_DIALOG, "quorvelanv1.05", 456, 333, "宋体", 9, true, kMonitor},
+    {IDD_FILTER_DIALOG, "IDS过滤器", 239, 154, "宋体", 10, false, kFilter},
+    {IDD_EVENT_DETAIL, "Dialog", 238, 218, "宋体", 10, false, kDetail},
+    {IDD_ABOUTBOX, "关于 quorvelan", 315, 112, "宋体", 9, false, kAbout},
+};
+
+}  // namespace
+
+const DialogTemplate& DialogTemplateById(int id) {
+    for (const auto& t : kTemplates) {
+        if (t.id == id)
+            return t;
+    }
+    std::abort();  // a resource the program was built without
+}

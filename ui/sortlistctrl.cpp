@@ -1,0 +1,135 @@
+#include "ui/sortlistctrl.h"
+
+#include <QApplication>
+#include <QCursor>
+#include <array>
+#include <string>
+#include <vector>
+
+#include "ui/gbkcompare.h"
+
+namespace {
+
+// Header texts in GBK: 时间 源地址 源端口 目的地址 目的端口 协议 数据 TCP标志.
+constexpr std::array<std::string_view, 8> kHeaders = {
+    "\xCA\xB1\xBC\xE4",
+    "\xD4\xB4\xB5\xD8\xD6\xB7",
+    "\xD4\xB4\xB6\xCB\xBF\xDA",
+    "\xC4\xBF\xB5\xC4\xB5\xD8\xD6\xB7",
+    "\xC4\xBF\xB5\xC4\xB6\xCB\xBF\xDA",
+    "\xD0\xAD\xD2\xE9",
+    "\xCA\xFD\xBE\xDD",
+    "TCP\xB1\xEA\xD6\xBE",
+};
+// Column widths as divisors of the control's outer width.
+constexpr std::array<int, 8> kWidthDivisors = {7, 6, 12, 6, 10, 12, 7, 8};
+
+constexpr unsigned kSwapStateMask = 0xFF0F;
+
+}  // namespace
+
+CSortListCtrl::CSortListCtrl() {
+    connect(this, &CListCtrl::columnClicked, this, [this](int col) { OnColumnClick(col); });
+}
+
+void CSortListCtrl::PreSubclassWindow() {
+    CListCtrl::PreSubclassWindow();
+    SetupColumns();
+}
+
+void CSortListCtrl::SetupColumns() {
+    ModifyStyle(LVS_TYPEMASK, LVS_REPORT);
+    SetExtendedStyle(LVS_EX_GRIDLINES | LVS_EX_FULLROWSELECT);
+    CListCtrl::DeleteAllItems();
+    for (int i = 0; i < static_cast<int>(kHeaders.size()); ++i) {
+        InsertColumn(i, kHeaders[static_cast<size_t>(i)], LVCFMT_LEFT);
+    }
+    const int w = GetWindowRect().width();  // outer rectangle, borders included
+    for (int i = 0; i < static_cast<int>(kWidthDivisors.size()); ++i) {
+        SetColumnWidth(i, w / kWidthDivisors[static_cast<size_t>(i)]);
+    }
+}
+
+int CSortListCtrl::OnColumnClick(int column) {
+    QApplication::setOverrideCursor(QCursor(Qt::WaitCursor));
+    if (column == m_sortColumn) {
+        m_ascending = !m_ascending;
+    } else {
+        m_sortColumn = column;
+        m_ascending = 1;
+    }
+    SortByColumnText(m_sortColumn, m_ascending, 0, -1);
+    QApplication::restoreOverrideCursor();
+    return 0;
+}
+
+bool CSortListCtrl::SortByColumnText(int column, int ascending, int low, int high) {
+    if (column >= GetHeaderColumnCount()) {
+        return false;
+    }
+    if (high == -1) {
+        high = CListCtrl::GetItemCount() - 1;
+    }
+    int lo = low;
+    int hi = high;
+    if (hi <= lo) {
+        return false;
+    }
+    auto text = [&](int row) { return GetItemText(row, column); };
+    const std::string pivot = text((lo + hi) / 2);
+
+    while (lo <= hi) {
+        if (ascending) {
+            while (lo < high && CompareGbk(text(lo), pivot) < 0)
+                ++lo;
+            while (hi > low && CompareGbk(text(hi), pivot) > 0)
+                --hi;
+        } else {
+            while (lo < high && CompareGbk(text(lo), pivot) > 0)
+                ++lo;
+            while (hi > low && CompareGbk(text(hi), pivot) < 0)
+                --hi;
+        }
+        if (lo <= hi) {
+            if (CompareGbk(text(lo), text(hi)) != 0) {
+                SwapRows(lo, hi);
+            }
+            ++lo;
+            --hi;
+        }
+    }
+    if (low < hi) {
+        SortByColumnText(column, ascending, low, hi);
+    }
+    if (lo < high) {
+        SortByColumnText(column, ascending, lo, high);
+    }
+    return true;
+}
+
+void CSortListCtrl::SwapRows(int a, int b) {
+    const int n = GetHeaderColumnCount();
+    std::vector<std::string> saved(static_cast<size_t>(n));
+    for (int c = 0; c < n; ++c) {
+        saved[static_cast<size_t>(c)] = GetItemText(a, c);
+    }
+    LVITEM ia{};
+    ia.mask = LVIF_IMAGE | LVIF_PARAM | LVIF_STATE;
+    ia.iItem = a;
+    ia.stateMask = kSwapStateMask;
+    LVITEM ib = ia;
+    ib.iItem = b;
+    GetItem(ia);
+    GetItem(ib);
+
+    for (int c = 0; c < n; ++c) {
+        CListCtrl::SetItemText(a, c, GetItemText(b, c));
+    }
+    ib.iItem = a;
+    SetItem(ib);
+    for (int c = 0; c < n; ++c) {
+        CListCtrl::SetItemText(b, c, saved[static_cast<size_t>(c)]);
+    }
+    ia.iItem = b;
+    SetItem(ia);
+}
