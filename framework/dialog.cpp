@@ -49,7 +49,10 @@ class TemplateDialog : public QDialog {
 
 CWinApp::CWinApp(int& argc, char** argv) {
     g_app = this;
-    app_ = std::make_unique<QApplication>(argc, argv);
+    // Tests bring their own application object.
+    if (QCoreApplication::instance() == nullptr) {
+        app_ = std::make_unique<QApplication>(argc, argv);
+    }
     appName_ =
         QFileInfo(QString::fromLocal8Bit(argc > 0 ? argv[0] : "quorvelan")).completeBaseName();
     if (appName_.isEmpty())

@@ -31,7 +31,6 @@ class CWinApp {
     int Run();
     // The program file's name without its extension; captions every message box.
     QString AppName() const { return appName_; }
-    QApplication& qapp() { return *app_; }
 
     CWnd* m_pMainWnd = nullptr;
 

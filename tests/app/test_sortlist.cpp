@@ -1,0 +1,147 @@
+// Sorting the event list by the text of a clicked column.
+#include <QTableView>
+#include <QTest>
+
+#include "ui/gbkcompare.h"
+#include "ui/sortlistctrl.h"
+
+namespace {
+
+struct Fixture {
+    QTableView view;
+    CSortListCtrl list;
+    Fixture() {
+        view.resize(840, 300);
+        list.Attach(&view);
+    }
+    // Rows top to bottom with the given texts in `column`; item value = original position.
+    void Fill(int column, std::initializer_list<const char*> texts) {
+        int i = 0;
+        for (const char* t : texts) {
+            const int row = list.InsertItem(list.GetItemCount(), "x");
+            list.SetItemText(row, column, t);
+            list.SetItemText(row, 7, "row" + std::to_string(i));
+            LVITEM it;
+            it.mask = LVIF_PARAM | LVIF_IMAGE;
+            it.iItem = row;
+            it.lParam = i;
+            it.iImage = 100 + i;
+            list.SetItem(it);
+            ++i;
+        }
+    }
+    std::vector<std::string> Column(int c) const {
+        std::vector<std::string> out;
+        for (int r = 0; r < list.GetItemCount(); ++r)
+            out.push_back(list.GetItemText(r, c));
+        return out;
+    }
+};
+
+using V = std::vector<std::string>;
+
+}  // namespace
+
+class SortTest : public QObject {
+    Q_OBJECT
+  private Q_SLOTS:
+    void gbkUnits() {
+        QVERIFY(CompareGbk("abc", "abc") == 0);
+        QVERIFY(CompareGbk("ab", "abc") < 0);  // a prefix sorts first
+        QVERIFY(CompareGbk("", "a") < 0);
+        QVERIFY(CompareGbk("Z", "a") < 0);  // case-sensitive
+        // A double-byte unit is worth lead·256 + trail, above every single byte.
+        QVERIFY(CompareGbk("\xB0\xA1", "z") > 0);
+        QVERIFY(CompareGbk("\xB0\xA1", "\xB0\xA2") < 0);
+        // A lead byte right before the end counts as the end.
+        QVERIFY(CompareGbk("ab\xB0", "ab") == 0);
+        QVERIFY(CompareGbk("ab\xB0", "ab!") < 0);
+    }
+
+    void portsAndAddressesSortAsText() {
+        Fixture f;
+        f.Fill(2, {"80", "443", "1024", "443"});
+        f.list.OnColumnClick(2);
+        QCOMPARE(f.Column(2), (V{"1024", "443", "443", "80"}));
+        Fixture g;
+        g.Fill(1, {"9.1.1.1", "10.0.0.2", "(\xB1\xBE\xBB\xFA)10.0.0.1"});
+        g.list.OnColumnClick(1);
+        QCOMPARE(g.Column(1), (V{"(\xB1\xBE\xBB\xFA)10.0.0.1", "10.0.0.2", "9.1.1.1"}));
+    }
+
+    void clicksSetAndFlipTheDirection() {
+        Fixture f;
+        f.Fill(0, {"2024-03-05 14:03:29", "2024-03-05 14:03:27", "2024-03-05 14:03:28"});
+        QCOMPARE(f.list.Ascending(), 0);
+        f.list.OnColumnClick(0);  // first click: oldest first
+        QCOMPARE(f.Column(0)[0], std::string("2024-03-05 14:03:27"));
+        f.list.OnColumnClick(0);  // second click: newest first
+        QCOMPARE(f.Column(0)[0], std::string("2024-03-05 14:03:29"));
+        // Another header sorts ascending whatever the first one's direction.
+        f.list.OnColumnClick(7);
+        QCOMPARE(f.list.Ascending(), 1);
+        QCOMPARE(f.list.SortColumn(), 7);
+        QCOMPARE(f.Column(7), (V{"row0", "row1", "row2"}));
+        // Whole rows travel: cells, image and item value.
+        for (int r = 0; r < 3; ++r) {
+            LVITEM it;
+            it.mask = LVIF_PARAM | LVIF_IMAGE;
+            it.iItem = r;
+            f.list.GetItem(it);
+            QCOMPARE(f.list.GetItemText(r, 7), "row" + std::to_string(it.lParam));
+            QCOMPARE(it.iImage, 100 + static_cast<int>(it.lParam));
+        }
+    }
+
+    void emptyAndSingleRowListsStillFlip() {
+        Fixture f;
+        f.list.OnColumnClick(3);
+        QCOMPARE(f.list.Ascending(), 1);
+        QVERIFY(!f.list.SortByColumnText(3, 1));
+        f.Fill(3, {"b"});
+        f.list.OnColumnClick(3);
+        QCOMPARE(f.list.Ascending(), 0);
+        QCOMPARE(f.Column(3), (V{"b"}));
+        f.Fill(3, {"a", "c"});
+        f.list.OnColumnClick(3);  // now ascending again
+        QCOMPARE(f.Column(3), (V{"a", "b", "c"}));
+        QVERIFY(!f.list.SortByColumnText(8, 1));  // no such column
+    }
+
+    void selectionAndStateTravelWithTheRow() {
+        Fixture f;
+        f.Fill(5, {"c", "a", "b"});
+        f.list.SetItemState(0, LVIS_SELECTED | LVIS_CUT, LVIS_SELECTED | LVIS_CUT);
+        f.list.OnColumnClick(5);
+        QCOMPARE(f.Column(5), (V{"a", "b", "c"}));
+        QCOMPARE(f.list.GetFirstSelectedItem(), 2);
+        QCOMPARE(f.list.GetItemState(2, 0xFF0F), LVIS_SELECTED | LVIS_CUT);
+        QCOMPARE(f.list.GetItemState(0, 0xFF0F), 0u);
+    }
+
+    void equalTextsAreNeverSwapped() {
+        Fixture f;
+        f.Fill(4, {"53", "53", "53", "53", "53"});
+        f.list.OnColumnClick(4);
+        f.list.OnColumnClick(4);
+        QCOMPARE(f.Column(7), (V{"row0", "row1", "row2", "row3", "row4"}));
+    }
+
+    void largeRandomListSortsCompletely() {
+        Fixture f;
+        std::srand(7);
+        for (int i = 0; i < 500; ++i) {
+            const int row = f.list.InsertItem(0, std::to_string(std::rand() % 1000));
+            f.list.SetItemText(row, 1, "x");
+        }
+        QVERIFY(f.list.SortByColumnText(0, 1));
+        const auto a = f.Column(0);
+        QVERIFY(std::is_sorted(a.begin(), a.end()));
+        QVERIFY(f.list.SortByColumnText(0, 0));
+        const auto d = f.Column(0);
+        QVERIFY(std::is_sorted(d.rbegin(), d.rend()));
+    }
+};
+
+QTEST_MAIN(SortTest)
+#include "test_sortlist.moc"
