@@ -1,0 +1,17 @@
+// The controls that dialog templates ask for by kind IpAddress and UpDown.
+#include <QWidget>
+#include <cstdint>
+
+#include "framework/ipaddress.h"
+#include "framework/spinbutton.h"
+
+QWidget* CreateIpAddressWidget(QWidget* parent);
+QWidget* CreateUpDownWidget(QWidget* parent, uint32_t style);
+
+QWidget* CreateIpAddressWidget(QWidget* parent) {
+    return new Ip4FieldsWidget(parent);
+}
+
+QWidget* CreateUpDownWidget(QWidget* parent, uint32_t style) {
+    return new UpDownArrowsWidget(parent, style);
+}
