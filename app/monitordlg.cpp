@@ -10,6 +10,7 @@
 #include "res/dialogs.h"
 #include "res/resource.h"
 #include "res/strings.h"
+#include "ui/filterdlg.h"
 
 namespace {
 
@@ -230,7 +231,28 @@ int CMonitorDlg::OnListDoubleClick() {
     return 0;
 }
 
-void CMonitorDlg::OnFilter() {}
+void CMonitorDlg::OnFilter() {
+    CFilterDlg dlg;
+    dlg.m_srcAddr = m_filter.srcAddr;
+    dlg.m_dstAddr = m_filter.dstAddr;
+    dlg.m_monitoredPort = m_filter.monitoredPort;
+    dlg.m_ignoredPort = m_filter.ignoredPort;
+    m_capture.RaisePause();
+    if (dlg.DoModal() == IDOK) {
+        m_filter.srcAddr = dlg.m_srcAddr;
+        m_filter.dstAddr = dlg.m_dstAddr;
+        m_filter.monitoredPort = dlg.m_monitoredPort;
+        m_filter.ignoredPort = dlg.m_ignoredPort;
+        m_filter.RebuildTexts();
+        // Published as one whole set: a datagram already in flight sees old or new, never a mix.
+        m_capture.SetFilterSettings(m_filter);
+        m_srcAddrLabel.SetWindowText(m_filter.srcAddrText);
+        m_dstAddrLabel.SetWindowText(m_filter.dstAddrText);
+        m_monitoredPortLabel.SetWindowText(m_filter.monitoredPortText);
+        m_ignoredPortLabel.SetWindowText(m_filter.ignoredPortText);
+    }
+    m_capture.DropPause();
+}
 
 void CMonitorDlg::OnSave() {
     const QString name = QString::fromStdString(LocalTimeText("quorvelan-%d-%H-%M-%S"));
