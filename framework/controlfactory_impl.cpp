@@ -4,9 +4,10 @@
 
 #include "framework/ipaddress.h"
 #include "framework/spinbutton.h"
+#include "framework/controlfactory.h"
 
-QWidget* CreateIpAddressWidget(QWidget* parent);
-QWidget* CreateUpDownWidget(QWidget* parent, uint32_t style);
+
+
 
 QWidget* CreateIpAddressWidget(QWidget* parent) {
     return new Ip4FieldsWidget(parent);
