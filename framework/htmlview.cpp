@@ -38,7 +38,13 @@ QString DecodePage(const QByteArray& bytes) {
             return decoder.decode(bytes);
         }
     }
-    return QString::fromUtf8(bytes);
+    // Undeclared: UTF-8 when it is valid, else this program's own code page.
+    QStringDecoder utf8(QStringDecoder::Utf8);
+    const QString text = utf8.decode(bytes);
+    if (!utf8.hasError()) {
+        return text;
+    }
+    return FromGbk(std::string_view(bytes.constData(), static_cast<size_t>(bytes.size())));
 }
 
 QString Attribute(const QString& attrs, const QString& name) {
@@ -61,8 +67,8 @@ QString ResourcePath(const QString& name) {
     if (name.startsWith(QLatin1String("qrc:"), Qt::CaseInsensitive)) {
         return QLatin1Char(':') + QUrl(name).path();
     }
-    if (name.startsWith(QLatin1Char(':'))) {
-        return name;
+    if (name.startsWith(QLatin1Char(':')) || name.startsWith(QLatin1Char('/'))) {
+        return name;  // a resource path, or a page stored in the file system
     }
     const QString direct = QStringLiteral(":/") + name;
     if (QFile::exists(direct)) {
@@ -135,7 +141,8 @@ void CHtmlView::OnBeforeNavigate2(const QString& /*url*/, bool& /*cancel*/) {}
 
 bool CHtmlView::LoadFromResource(const QString& name) {
     const QString path = ResourcePath(name);
-    const QString url = QStringLiteral("qrc:") + path.mid(1);
+    const QString url = path.startsWith(QLatin1Char(':')) ? QStringLiteral("qrc:") + path.mid(1)
+                                                          : QUrl::fromLocalFile(path).toString();
     bool cancel = false;
     OnBeforeNavigate2(url, cancel);
     if (cancel) {

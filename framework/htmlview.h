@@ -19,8 +19,8 @@ class CHtmlView : public CWnd {
     // without a parent or when the view exists already.
     bool Create(const QRect& rect, QWidget* parent, int id);
     // name: a resource path such as ":/about.html" (or "about.html", looked up among
-    // the root resources without regard to case). The page's declared charset is
-    // honoured. Returns false, leaving the area empty, when the page is not there.
+    // the root resources without regard to case), or an absolute file path. The page's declared
+    // charset is honoured. Returns false, leaving the area empty, when the page is not there.
     bool LoadFromResource(const QString& name);
     // Reports the address to OnBeforeNavigate2 and, unless cancelled, follows it.
     void Navigate(const QString& url);

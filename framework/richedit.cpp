@@ -292,9 +292,17 @@ CHARFORMAT CRichEditCtrl::GetCharFormatAt(int index) const {
     if (!edit || index < 0 || index >= GetTextLength()) {
         return cf;
     }
-    QTextCursor c(edit->document());
-    c.setPosition(index + 1);  // charFormat() is that of the character before the cursor
-    const QTextCharFormat f = c.charFormat();
+    QTextDocument* doc = edit->document();
+    const QTextBlock block = doc->findBlock(index);
+    QTextCharFormat f;
+    if (index == block.position() + block.length() - 1 && block.next().isValid()) {
+        // A line break: its format is kept as the next block's character format.
+        f = block.next().charFormat();
+    } else {
+        QTextCursor c(doc);
+        c.setPosition(index + 1);  // charFormat() is that of the character before the cursor
+        f = c.charFormat();
+    }
     const QFont font = f.font();
     cf.dwMask = CFM_BOLD | CFM_ITALIC | CFM_UNDERLINE | CFM_COLOR | CFM_FACE | CFM_SIZE;
     cf.dwEffects = (font.bold() ? CFE_BOLD : 0u) | (font.italic() ? CFE_ITALIC : 0u) |
