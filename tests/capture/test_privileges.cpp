@@ -1,0 +1,275 @@
+// Capability handling. Every case that drops capabilities runs in a forked
+// child: a dropped capability never comes back to the test process.
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <linux/if_ether.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <functional>
+#include <sstream>
+#include <string>
+
+#include "capture/privileges.h"
+
+namespace {
+
+constexpr uint64_t kNetRaw = uint64_t{1} << 13;
+
+uint64_t Mask(const std::string& status, const char* key) {
+    std::istringstream lines(status);
+    std::string line;
+    const std::string prefix = std::string(key) + ":";
+    while (std::getline(lines, line)) {
+        if (line.rfind(prefix, 0) == 0)
+            return std::strtoull(line.c_str() + prefix.size(), nullptr, 16);
+    }
+    return ~uint64_t{0};
+}
+
+uint64_t Own(const char* key) {
+    std::ifstream in("/proc/thread-self/status");
+    std::stringstream all;
+    all << in.rdbuf();
+    return Mask(all.str(), key);
+}
+
+bool RawSocket() {
+    const int fd = socket(AF_PACKET, SOCK_RAW, htons(ETH_P_IP));
+    if (fd >= 0)
+        close(fd);
+    return fd >= 0;
+}
+
+// Collects failed expectations inside a child as text for the parent.
+struct Findings {
+    std::string text;
+    void Expect(bool ok, const std::string& what) {
+        if (!ok)
+            text += what + "\n";
+    }
+    void Mask(const char* key, uint64_t want, const std::string& when) {
+        const uint64_t got = Own(key);
+        char line[128];
+        std::snprintf(line, sizeof line, "%s %s: got %#llx, want %#llx", when.c_str(), key,
+                      static_cast<unsigned long long>(got), static_cast<unsigned long long>(want));
+        Expect(got == want, line);
+    }
+};
+
+// Runs body in a child process and returns what it found wrong.
+std::string InChild(const std::function<void(Findings&)>& body) {
+    int pipeFds[2];
+    if (pipe(pipeFds) != 0)
+        return "pipe failed";
+    const pid_t pid = fork();
+    if (pid == 0) {
+        close(pipeFds[0]);
+        Findings findings;
+        body(findings);
+        const ssize_t written = write(pipeFds[1], findings.text.data(), findings.text.size());
+        _exit(written == static_cast<ssize_t>(findings.text.size()) ? 0 : 2);
+    }
+    close(pipeFds[1]);
+    std::string text;
+    char buffer[512];
+    ssize_t n;
+    while ((n = read(pipeFds[0], buffer, sizeof buffer)) > 0)
+        text.append(buffer, static_cast<size_t>(n));
+    close(pipeFds[0]);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
+        text += "child did not finish cleanly\n";
+    return text;
+}
+
+void ForgetSudo() {
+    unsetenv("SUDO_UID");
+    unsetenv("SUDO_GID");
+    unsetenv("SUDO_USER");
+}
+
+#define REQUIRE_ROOT()  \
+    if (geteuid() != 0) \
+    GTEST_SKIP() << "needs root"
+
+TEST(Privileges, RootKeepsOnlyNetRawPermittedAndRaisesItPerScope) {
+    REQUIRE_ROOT();
+    EXPECT_EQ(InChild([](Findings& f) {
+                  ForgetSudo();
+                  f.Expect(DropPrivilegesAtStart(), "drop reported failure");
+                  f.Mask("CapPrm", kNetRaw, "after drop");
+                  f.Mask("CapEff", 0, "after drop");
+                  f.Mask("CapInh", 0, "after drop");
+                  f.Mask("CapBnd", kNetRaw, "after drop");
+                  f.Expect(!RawSocket(), "raw socket opened outside a scope");
+                  // Start is pressed more than once in a session.
+                  for (int round = 0; round < 2; ++round) {
+                      const std::string when = "scope " + std::to_string(round);
+                      {
+                          CaptureCapabilityScope scope;
+                          f.Expect(scope.Raised(), when + " did not raise");
+                          f.Mask("CapEff", kNetRaw, when);
+                          f.Expect(RawSocket(), when + ": raw socket refused");
+                          {
+                              CaptureCapabilityScope inner;
+                              f.Expect(!inner.Raised(), "nested scope raised again");
+                          }
+                          f.Mask("CapEff", kNetRaw, when + " after nested scope");
+                      }
+                      f.Mask("CapEff", 0, when + " ended");
+                      f.Mask("CapPrm", kNetRaw, when + " ended");
+                  }
+                  f.Expect(getuid() == 0, "root without sudo changed identity");
+              }),
+              "");
+}
+
+TEST(Privileges, ProgramsStartedByRootAfterDropGainNothing) {
+    REQUIRE_ROOT();
+    EXPECT_EQ(InChild([](Findings& f) {
+                  ForgetSudo();
+                  DropPrivilegesAtStart();
+                  // The shell and grep run as root: root's implicit
+                  // capabilities must stay off for them.
+                  FILE* child = popen("grep ^Cap /proc/self/status", "r");
+                  std::string status;
+                  char buffer[256];
+                  while (child != nullptr && fgets(buffer, sizeof buffer, child) != nullptr) {
+                      status += buffer;
+                  }
+                  f.Expect(child != nullptr && pclose(child) == 0, "grep did not run");
+                  f.Expect(Mask(status, "CapPrm") == 0, "exec'd program permitted: " + status);
+                  f.Expect(Mask(status, "CapEff") == 0, "exec'd program effective: " + status);
+              }),
+              "");
+}
+
+TEST(Privileges, RootThroughSudoBecomesTheInvokingUser) {
+    REQUIRE_ROOT();
+    EXPECT_EQ(InChild([](Findings& f) {
+                  setenv("SUDO_UID", "65534", 1);
+                  setenv("SUDO_GID", "65534", 1);
+                  f.Expect(DropPrivilegesAtStart(), "drop reported failure");
+                  f.Expect(getuid() == 65534 && geteuid() == 65534, "uid not switched");
+                  f.Expect(getgid() == 65534 && getegid() == 65534, "gid not switched");
+                  gid_t groups[64];
+                  const int count = getgroups(64, groups);
+                  for (int i = 0; i < count; ++i)
+                      f.Expect(groups[i] != 0, "kept root's group");
+                  f.Mask("CapPrm", kNetRaw, "after drop");
+                  f.Mask("CapEff", 0, "after drop");
+                  {
+                      CaptureCapabilityScope scope;
+                      f.Expect(RawSocket(), "invoking user cannot capture");
+                  }
+                  f.Mask("CapEff", 0, "after scope");
+              }),
+              "");
+}
+
+TEST(Privileges, WithoutNetRawNothingIsRaised) {
+    EXPECT_EQ(InChild([](Findings& f) {
+                  ForgetSudo();
+                  if (geteuid() == 0)
+                      setuid(65534);  // an ordinary user, no file capabilities
+                  DropPrivilegesAtStart();
+                  f.Mask("CapPrm", 0, "after drop");
+                  CaptureCapabilityScope scope;
+                  f.Expect(!scope.Raised(), "raised a capability it did not have");
+                  f.Expect(!RawSocket(), "raw socket without the capability");
+              }),
+              "");
+}
+
+TEST(Privileges, SelfTestReportsEachPhase) {
+    REQUIRE_ROOT();
+    EXPECT_EQ(InChild([](Findings& f) {
+                  ForgetSudo();
+                  DropPrivilegesAtStart();
+                  std::ostringstream out;
+                  f.Expect(RunCapabilitySelfTest(out) == 0, "self-test failed:\n" + out.str());
+                  const std::string text = out.str();
+                  f.Expect(text.find("outside: CapPrm=0000000000002000 CapEff=0000000000000000 "
+                                     "raw-socket=denied") != std::string::npos,
+                           text);
+                  f.Expect(text.find("inside: CapPrm=0000000000002000 CapEff=0000000000002000 "
+                                     "raw-socket=ok") != std::string::npos,
+                           text);
+                  f.Expect(text.find("cap_net_raw=p") != std::string::npos, text);
+              }),
+              "");
+    // Before the drop root holds far more than CAP_NET_RAW: the check fails.
+    std::ostringstream out;
+    EXPECT_EQ(RunCapabilitySelfTest(out), 1) << out.str();
+}
+
+class GiveFile : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        if (geteuid() != 0)
+            GTEST_SKIP() << "needs root";
+        char pattern[] = "/tmp/qv-give-XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        dir_ = pattern;
+        file_ = dir_ + "/events.txt";
+        std::ofstream(file_) << "row\n";
+    }
+    void TearDown() override {
+        ForgetSudo();
+        if (!dir_.empty())
+            std::system(("rm -rf " + dir_).c_str());
+    }
+    static uid_t Owner(const std::string& path) {
+        struct stat st {};
+        return lstat(path.c_str(), &st) == 0 ? st.st_uid : static_cast<uid_t>(-1);
+    }
+    static gid_t Group(const std::string& path) {
+        struct stat st {};
+        return lstat(path.c_str(), &st) == 0 ? st.st_gid : static_cast<gid_t>(-1);
+    }
+    std::string dir_, file_;
+};
+
+TEST_F(GiveFile, GoesToTheSudoUser) {
+    setenv("SUDO_UID", "4242", 1);
+    setenv("SUDO_GID", "4343", 1);
+    EXPECT_TRUE(GiveFileToInvokingUser(file_));
+    EXPECT_EQ(Owner(file_), 4242u);
+    EXPECT_EQ(Group(file_), 4343u);
+}
+
+TEST_F(GiveFile, StaysWithRootWithoutAUsableSudoUser) {
+    for (const char* uid : {"", "0", "12abc", "-5", "4294967295", "99999999999999999999"}) {
+        setenv("SUDO_UID", uid, 1);
+        setenv("SUDO_GID", "4343", 1);
+        EXPECT_TRUE(GiveFileToInvokingUser(file_)) << uid;
+        EXPECT_EQ(Owner(file_), 0u) << uid;
+    }
+    ForgetSudo();
+    EXPECT_TRUE(GiveFileToInvokingUser(file_));
+    EXPECT_EQ(Owner(file_), 0u);
+}
+
+TEST_F(GiveFile, NeverThroughALinkTheUserPlanted) {
+    const std::string target = dir_ + "/root-only";
+    std::ofstream(target) << "secret\n";
+    const std::string symlinked = dir_ + "/via-symlink";
+    const std::string hardlinked = dir_ + "/via-hardlink";
+    ASSERT_EQ(symlink(target.c_str(), symlinked.c_str()), 0);
+    ASSERT_EQ(link(target.c_str(), hardlinked.c_str()), 0);
+    setenv("SUDO_UID", "4242", 1);
+    setenv("SUDO_GID", "4343", 1);
+    EXPECT_FALSE(GiveFileToInvokingUser(symlinked));
+    EXPECT_FALSE(GiveFileToInvokingUser(hardlinked));
+    EXPECT_FALSE(GiveFileToInvokingUser(dir_ + "/missing"));
+    EXPECT_EQ(Owner(target), 0u);
+}
+
+}  // namespace
