@@ -5,6 +5,7 @@
 #include <ctime>
 
 #include "app/socketlib.h"
+#include "capture/privileges.h"
 #include "export/eventlog.h"
 #include "framework/gbk.h"
 #include "res/dialogs.h"
@@ -264,6 +265,9 @@ void CMonitorDlg::OnSave() {
     // Rows are counted now, not before the dialog: the file holds exactly
     // what the list holds when writing starts.
     const EventLogResult result = WriteEventLogFile(file, ListRows(m_list));
+    if (result.kind != EventLogResult::kOpenFailed) {
+        GiveFileToInvokingUser(file);  // started through sudo: the file is the user's
+    }
     if (!result.ok()) {
         AfxMessageBoxUtf8(QString::fromStdString(EventLogErrorMessage(result, path->toStdString())),
                           MB_ICONSTOP);

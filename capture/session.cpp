@@ -1,5 +1,7 @@
 #include "capture/session.h"
 
+#include "capture/privileges.h"
+
 #include <cstring>
 #include <system_error>
 
@@ -62,6 +64,8 @@ int CaptureSession::OpenCaptureSocket() {
     if (!endpoint_) {
         return ENODEV;
     }
+    // The capture capability is effective only for the open itself.
+    CaptureCapabilityScope capability;
     return endpoint_->Open(localAddress_);
 }
 
