@@ -11,6 +11,7 @@
 #include "res/dialogs.h"
 #include "res/resource.h"
 #include "res/strings.h"
+#include "ui/eventdetaildlg.h"
 #include "ui/filterdlg.h"
 
 namespace {
@@ -201,7 +202,17 @@ void CMonitorDlg::OnAbout() {
     RunAboutBox(true);
 }
 
-void CMonitorDlg::RunAboutBox(bool) {}
+void CMonitorDlg::RunAboutBox(bool reuse) {
+    if (reuse) {
+        if (!m_aboutBox) {
+            m_aboutBox = std::make_unique<CAboutDlg>();
+        }
+        m_aboutBox->DoModal();
+    } else {
+        CAboutDlg box;
+        box.DoModal();
+    }
+}
 
 void CMonitorDlg::OnClear() {
     m_list.DeleteAllItems();

@@ -9,6 +9,7 @@
 #include "capture/session.h"
 #include "framework/controls.h"
 #include "framework/dialog.h"
+#include "ui/aboutdlg.h"
 #include "ui/sortlistctrl.h"
 
 class CMonitorDlg : public CDialog {
@@ -67,6 +68,7 @@ class CMonitorDlg : public CDialog {
   private:
     void ShowDataOfRow(int row);
 
+    std::unique_ptr<CAboutDlg> m_aboutBox;  // the About button's, for the program's life
     UiHandoff m_handoff;
     CaptureSession m_capture;
 };
