@@ -240,6 +240,18 @@ int CMonitorDlg::OnListKeyDown(int vk) {
 }
 
 int CMonitorDlg::OnListDoubleClick() {
+    const int r = m_list.GetFirstSelectedItem();
+    CEventDetailDlg dlg;
+    // Copies taken now: rows arriving while the window is open do not change it.
+    dlg.m_time = m_list.GetItemText(r, kColTime);
+    dlg.m_srcAddr = m_list.GetItemText(r, kColSrcAddr);
+    dlg.m_srcPort = m_list.GetItemText(r, kColSrcPort);
+    dlg.m_dstAddr = m_list.GetItemText(r, kColDstAddr);
+    dlg.m_dstPort = m_list.GetItemText(r, kColDstPort);
+    dlg.m_service = m_list.GetItemText(r, kColService);
+    dlg.m_data = m_list.GetItemText(r, kColData);
+    dlg.m_flags = m_list.GetItemText(r, kColFlags);
+    dlg.DoModal();
     return 0;
 }
 

@@ -1,0 +1,201 @@
+// The event detail window and the about box.
+#include <QScrollBar>
+#include <QTest>
+#include <QTextBrowser>
+#include <QTextEdit>
+
+#include "app/monitordlg.h"
+#include "app/socketlib.h"
+#include "dialog_driver.h"
+#include "framework/gbk.h"
+#include "res/dialogs.h"
+#include "res/resource.h"
+#include "ui/aboutdlg.h"
+#include "ui/eventdetaildlg.h"
+
+namespace {
+
+void WhenDialogShows(const QString& caption, std::function<void(QDialog*)> act) {
+    auto* timer = new QTimer;
+    QObject::connect(timer, &QTimer::timeout, [timer, caption, act] {
+        for (QWidget* w : QApplication::topLevelWidgets()) {
+            auto* d = qobject_cast<QDialog*>(w);
+            if (d && d->isVisible() && d->windowTitle() == caption) {
+                timer->stop();
+                timer->deleteLater();
+                act(d);
+                return;
+            }
+        }
+    });
+    timer->start(5);
+}
+
+void AddRow(CListCtrl& list, std::vector<std::string> cells) {
+    const int r = list.InsertItem(0, cells[0]);
+    for (int c = 1; c < 8; ++c)
+        list.SetItemText(r, c, cells[static_cast<size_t>(c)]);
+}
+
+struct Shown {
+    QString text;
+    QColor arrowColor, timeColor, lastColor;
+    bool readOnly = false;
+};
+
+// Double-clicks (by handler) and reads what the detail window shows.
+Shown ShowDetail(CMonitorDlg& dlg, std::function<void()> whileOpen = {}) {
+    Shown s;
+    WhenDialogShows("Dialog", [&](QDialog* d) {
+        auto* edit = d->findChild<QTextEdit*>();
+        QVERIFY(edit);
+        if (whileOpen)
+            whileOpen();
+        s.text = edit->toPlainText();
+        s.readOnly = edit->isReadOnly();
+        QTextCursor c(edit->document());
+        const int arrow = s.text.indexOf("======>");
+        c.setPosition(arrow + 1);
+        s.arrowColor = c.charFormat().foreground().color();
+        c.setPosition(s.text.indexOf("时  间") + 1);
+        s.timeColor = c.charFormat().foreground().color();
+        c.setPosition(s.text.size());
+        s.lastColor = c.charFormat().foreground().color();
+        // Typing changes nothing.
+        edit->setFocus();
+        QTest::keyClicks(edit, "typed");
+        QCOMPARE(edit->toPlainText(), s.text);
+        d->reject();
+    });
+    dlg.OnListDoubleClick();
+    return s;
+}
+
+const QString kHead = "\t\t\t监控事件\n" + QString(50, '=') + "\n\n";
+
+}  // namespace
+
+class DetailAboutTest : public QObject {
+    Q_OBJECT
+  private Q_SLOTS:
+    void initTestCase() {
+        SocketLibrary::Instance().localAddresses = [] { return std::vector<std::string>{}; };
+        CHtmlView::SetExternalOpener([this](const QUrl& u) {
+            opened.push_back(u.toString());
+            return true;
+        });
+    }
+
+    void detailShowsTheSelectedRowInOrder() {
+        CMonitorDlg dlg;
+        RunModalWith(dlg, [&] {
+            AddRow(dlg.m_list,
+                   {"2024-03-05 14:03:27", "10.0.0.9", "80", "(\xB1\xBE\xBB\xFA)10.0.0.5", "1025",
+                    "--", "<b>line1</b>\nline2", "ACK-PSH-"});
+            AddRow(dlg.m_list, {"t2", "a", "", "b", "", "--", "", ""});
+            dlg.m_list.SetItemState(0, LVIS_SELECTED, LVIS_SELECTED);
+            dlg.m_list.SetItemState(1, LVIS_SELECTED, LVIS_SELECTED);
+            // Several selected: the lowest-numbered row, with empty data and flags.
+            Shown empty = ShowDetail(dlg);
+            QCOMPARE(empty.text,
+                     kHead +
+                         "时  间:\tt2\n源地址: a\n源端口: \n目的地址: b\n目的端口: \n协议: --\n"
+                         "TCP标志: \n数据: \n======>");
+            QCOMPARE(empty.arrowColor, QColor(0, 0, 255));
+            QCOMPARE(empty.timeColor, QColor(0, 0, 0));
+            QVERIFY(empty.readOnly);
+
+            dlg.m_list.SetItemState(0, 0, LVIS_SELECTED);
+            // Rows arriving while the window is open do not change it.
+            Shown full = ShowDetail(dlg, [&] {
+                dlg.m_list.DeleteAllItems();
+                AddRow(dlg.m_list, {"x", "x", "x", "x", "x", "x", "x", "x"});
+            });
+            QCOMPARE(full.text, kHead +
+                                    "时  间:\t2024-03-05 14:03:27\n源地址: 10.0.0.9\n源端口: 80\n"
+                                    "目的地址: (本机)10.0.0.5\n目的端口: 1025\n协议: --\n"
+                                    "TCP标志: ACK-PSH-\n数据: \n======><b>line1</b>\nline2");
+            QCOMPARE(full.lastColor, QColor(0, 0, 255));  // the data stays blue over its lines
+
+            // No selection: every value empty, labels still there.
+            dlg.m_list.view()->clearSelection();
+            Shown none = ShowDetail(dlg);
+            QCOMPARE(none.text,
+                     kHead +
+                         "时  间:\t\n源地址: \n源端口: \n目的地址: \n目的端口: \n协议: \n"
+                         "TCP标志: \n数据: \n======>");
+        });
+    }
+
+    void detailWithoutItsTextAreaStillOpens() {
+        CEventDetailDlg::FailTextAreaForTesting() = true;
+        CEventDetailDlg detail;
+        detail.m_data = "x";
+        const int r = RunModalWith(detail, [&] {
+            QVERIFY(!detail.window()->findChild<QTextEdit*>());
+            QVERIFY(detail.GetDlgItem(IDOK));
+        });
+        CEventDetailDlg::FailTextAreaForTesting() = false;
+        QCOMPARE(r, IDCANCEL);
+    }
+
+    void aboutBoxLinks() {
+        CAboutDlg box;
+        for (int run = 0; run < 2; ++run) {  // the same object shows the page again
+            const int r = RunModalWith(box, [&] {
+                auto* page = box.window()->findChild<QTextBrowser*>();
+                QVERIFY(page);
+                QVERIFY(page->toPlainText().contains("quorvelan 1.05 版(待续...)"));
+                QCOMPARE(page->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
+                QCOMPARE(page->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
+                QCOMPARE(page->palette().color(QPalette::Link), QColor("#02B7B7"));
+                QCOMPARE(page->palette().color(QPalette::LinkVisited), QColor("#02B7B7"));
+                opened.clear();
+                box.m_page.Navigate("app:okay");
+                box.m_page.Navigate("app:ok/");
+                QVERIFY(box.window()->isVisible());
+                QVERIFY(opened.empty());  // swallowed, not followed
+                box.m_page.Navigate("mailto:support@quorvelan.org?subject=quorvelan");
+                QCOMPARE(opened.size(), size_t(1));
+                box.m_page.Navigate(run ? "app:Ok" : "APP:OK");
+            });
+            QCOMPARE(r, IDOK);
+        }
+    }
+
+    void plainHtmlControlCancelsEveryAppLink() {
+        CDialog dlg(DialogTemplateById(IDD_ABOUTBOX));
+        CHtmlCtrl plain;
+        RunModalWith(dlg, [&] {
+            QVERIFY(plain.CreateFromPlaceholder(IDC_ABOUT_PAGE, &dlg));
+            QVERIFY(!dlg.GetDlgItem(IDC_ABOUT_PAGE) ||
+                    dlg.GetDlgItem(IDC_ABOUT_PAGE) == plain.GetSafeHwnd());
+            opened.clear();
+            plain.Navigate("app:ok");
+            QVERIFY(dlg.window()->isVisible());
+            QVERIFY(opened.empty());
+            QVERIFY(!plain.CreateFromPlaceholder(4242, &dlg));
+        });
+    }
+
+    void aboutFromTheWindow() {
+        CMonitorDlg dlg;
+        RunModalWith(dlg, [&] {
+            int shown = 0;
+            for (int i = 0; i < 2; ++i) {
+                WhenDialogShows("关于 quorvelan", [&](QDialog* d) {
+                    ++shown;
+                    d->reject();
+                });
+                i == 0 ? dlg.OnAbout() : dlg.OnSysCommand(0x0012);
+            }
+            QCOMPARE(shown, 2);
+        });
+    }
+
+  private:
+    std::vector<QString> opened;
+};
+
+QTEST_MAIN(DetailAboutTest)
+#include "test_detail_about.moc"
