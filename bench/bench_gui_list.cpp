@@ -105,15 +105,16 @@ void Stream(CSortListCtrl& list, std::chrono::microseconds gap, int ms, const ch
 }
 
 void Sorts(CSortListCtrl& list) {
-    std::mt19937 rng(1);
+    std::mt19937 rng(1);  // 32-bit results
+    auto next = [&rng] { return static_cast<unsigned>(rng()); };
     auto fill = [&] {
         list.DeleteAllItems();
         for (int i = 0; i < 500; ++i) {
             char time[32], addr[32], port[8];
-            std::snprintf(time, sizeof time, "2026-12-07 09:%02u:%02u", rng() % 60, rng() % 60);
-            std::snprintf(addr, sizeof addr, "%u.%u.%u.%u", rng() % 256, rng() % 256, rng() % 256,
-                          rng() % 256);
-            std::snprintf(port, sizeof port, "%u", rng() % 65536);
+            std::snprintf(time, sizeof time, "2026-12-07 09:%02u:%02u", next() % 60, next() % 60);
+            std::snprintf(addr, sizeof addr, "%u.%u.%u.%u", next() % 256, next() % 256,
+                          next() % 256, next() % 256);
+            std::snprintf(port, sizeof port, "%u", next() % 65536);
             const int r = list.InsertItem(0, time);
             list.SetItemText(r, 1, addr);
             list.SetItemText(r, 2, port);

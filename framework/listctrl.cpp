@@ -8,6 +8,53 @@
 
 #include "framework/gbk.h"
 
+namespace {
+
+// The hidden row header. A table measures its header's size hint on every
+// layout, and a stock header measures a hundred sections to answer; rows
+// arriving thousands of times a second make that the dominant cost.
+class RowHeader : public QHeaderView {
+  public:
+    explicit RowHeader(QWidget* parent) : QHeaderView(Qt::Vertical, parent) {}
+    QSize sizeHint() const override { return {0, defaultSectionSize()}; }
+
+  protected:
+    QSize sectionSizeFromContents(int) const override { return {0, defaultSectionSize()}; }
+};
+
+// The column header keeps its size hint until its sections change; the stock
+// one measures its section texts again on every layout of the table.
+class ColumnHeader : public QHeaderView {
+  public:
+    explicit ColumnHeader(QWidget* parent) : QHeaderView(Qt::Horizontal, parent) {
+        connect(this, &QHeaderView::sectionCountChanged, this, [this] { hint_ = {}; });
+    }
+    void setModel(QAbstractItemModel* model) override {
+        QHeaderView::setModel(model);
+        if (model) {
+            connect(model, &QAbstractItemModel::headerDataChanged, this, [this] { hint_ = {}; });
+        }
+        hint_ = {};
+    }
+    QSize sizeHint() const override {
+        if (!hint_.isValid())
+            hint_ = QHeaderView::sizeHint();
+        return hint_;
+    }
+
+  protected:
+    void changeEvent(QEvent* e) override {
+        if (e->type() == QEvent::FontChange || e->type() == QEvent::StyleChange)
+            hint_ = {};
+        QHeaderView::changeEvent(e);
+    }
+
+  private:
+    mutable QSize hint_;
+};
+
+}  // namespace
+
 int ListRowStore::rowCount(const QModelIndex& parent) const {
     return parent.isValid() ? 0 : static_cast<int>(rows.size());
 }
@@ -85,8 +132,10 @@ CListCtrl::CListCtrl() {
     connect(&repaint_, &QTimer::timeout, this, [this] {
         suspended_ = false;
         if (auto* v = view()) {
-            v->viewport()->setUpdatesEnabled(true);
-            v->viewport()->update();
+            v->setUpdatesEnabled(true);
+            // Paint now: a scheduled repaint would find updates held back again
+            // by the next row, and the list would never show while rows keep coming.
+            v->repaint();
         }
     });
 }
@@ -103,6 +152,8 @@ void CListCtrl::PreSubclassWindow() {
     QTableView* v = view();
     if (!v)
         return;
+    v->setVerticalHeader(new RowHeader(v));
+    v->setHorizontalHeader(new ColumnHeader(v));
     v->setModel(&store_);
     v->setSelectionBehavior(QAbstractItemView::SelectRows);
     v->setSelectionMode(QAbstractItemView::ExtendedSelection);
@@ -191,7 +242,7 @@ void CListCtrl::ScheduleRepaint() {
         return;
     if (!suspended_) {
         suspended_ = true;
-        v->viewport()->setUpdatesEnabled(false);
+        v->setUpdatesEnabled(false);  // viewport, scroll bars and header alike
         repaint_.start();
     }
 }
@@ -217,7 +268,11 @@ bool CListCtrl::SetItemText(int item, int subItem, std::string_view text) {
         cells.resize(static_cast<size_t>(subItem) + 1);
     cells[static_cast<size_t>(subItem)].assign(text.data(), text.size());
     ScheduleRepaint();
-    store_.CellChanged(item, subItem);
+    // While repaints are held back the whole view is painted when they resume;
+    // telling the view about each cell would only cost time per row.
+    if (!suspended_) {
+        store_.CellChanged(item, subItem);
+    }
     return true;
 }
 
