@@ -1,4 +1,5 @@
 // Sorting the event list by the text of a clicked column.
+#include <QAbstractItemModelTester>
 #include <QTableView>
 #include <QTest>
 
@@ -125,6 +126,28 @@ class SortTest : public QObject {
         f.list.OnColumnClick(4);
         f.list.OnColumnClick(4);
         QCOMPARE(f.Column(7), (V{"row0", "row1", "row2", "row3", "row4"}));
+    }
+
+    void rowStoreStaysAConsistentModel() {
+        Fixture f;
+        QAbstractItemModelTester tester(&f.list.store(),
+                                        QAbstractItemModelTester::FailureReportingMode::QtTest);
+        for (int i = 0; i < 600; ++i) {
+            if (f.list.GetItemCount() >= 500)
+                f.list.DeleteAllItems();
+            const int r = f.list.InsertItem(0, std::to_string(i));
+            QCOMPARE(r, 0);
+            for (int c = 1; c < 8; ++c)
+                f.list.SetItemText(r, c, "v");
+        }
+        QCOMPARE(f.list.GetItemCount(), 100);
+        QCOMPARE(f.list.InsertItem(1000, "end"), 100);  // past the end appends
+        QCOMPARE(f.list.InsertItem(-1, "no"), -1);
+        QVERIFY(!f.list.SetItemText(500, 1, "missing row"));
+        QVERIFY(!f.list.SetItemText(0, 8, "missing column"));
+        QCOMPARE(f.list.GetItemText(500, 1), std::string());
+        QCOMPARE(f.list.GetItemText(0, 9), std::string());
+        QVERIFY(f.list.SortByColumnText(0, 1));
     }
 
     void largeRandomListSortsCompletely() {
