@@ -2,12 +2,9 @@
 #include <QWidget>
 #include <cstdint>
 
+#include "framework/controlfactory.h"
 #include "framework/ipaddress.h"
 #include "framework/spinbutton.h"
-#include "framework/controlfactory.h"
-
-
-
 
 QWidget* CreateIpAddressWidget(QWidget* parent) {
     return new Ip4FieldsWidget(parent);

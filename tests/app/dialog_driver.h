@@ -18,3 +18,20 @@ inline int RunModalWith(CDialog& dlg, std::function<void()> body) {
     });
     return dlg.DoModal();
 }
+
+// Acts on the next visible dialog with this caption as soon as it shows.
+inline void WhenDialogShows(const QString& caption, std::function<void(QDialog*)> act) {
+    auto* timer = new QTimer;
+    QObject::connect(timer, &QTimer::timeout, [timer, caption, act] {
+        for (QWidget* w : QApplication::topLevelWidgets()) {
+            auto* d = qobject_cast<QDialog*>(w);
+            if (d && d->isVisible() && d->windowTitle() == caption) {
+                timer->stop();
+                timer->deleteLater();
+                act(d);
+                return;
+            }
+        }
+    });
+    timer->start(5);
+}

@@ -15,22 +15,6 @@
 
 namespace {
 
-void WhenDialogShows(const QString& caption, std::function<void(QDialog*)> act) {
-    auto* timer = new QTimer;
-    QObject::connect(timer, &QTimer::timeout, [timer, caption, act] {
-        for (QWidget* w : QApplication::topLevelWidgets()) {
-            auto* d = qobject_cast<QDialog*>(w);
-            if (d && d->isVisible() && d->windowTitle() == caption) {
-                timer->stop();
-                timer->deleteLater();
-                act(d);
-                return;
-            }
-        }
-    });
-    timer->start(5);
-}
-
 void AddRow(CListCtrl& list, std::vector<std::string> cells) {
     const int r = list.InsertItem(0, cells[0]);
     for (int c = 1; c < 8; ++c)

@@ -25,23 +25,6 @@ struct Box {
 };
 std::vector<Box> g_boxes;
 
-// Acts on the next visible dialog with this caption as soon as it shows.
-void WhenDialogShows(const QString& caption, std::function<void(QDialog*)> act) {
-    auto* timer = new QTimer;
-    QObject::connect(timer, &QTimer::timeout, [timer, caption, act] {
-        for (QWidget* w : QApplication::topLevelWidgets()) {
-            auto* d = qobject_cast<QDialog*>(w);
-            if (d && d->isVisible() && d->windowTitle() == caption) {
-                timer->stop();
-                timer->deleteLater();
-                act(d);
-                return;
-            }
-        }
-    });
-    timer->start(5);
-}
-
 QPushButton* Button(QDialog* d, const QString& text) {
     for (auto* b : d->findChildren<QPushButton*>()) {
         if (b->text() == text)
