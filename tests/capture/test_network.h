@@ -77,6 +77,9 @@ class TestNetwork {
         return std::system(("ip netns exec " + peer_ + " " + command).c_str());
     }
 
+    const std::string& PeerName() const { return peer_; }
+    std::string LocalDevice() const { return "qv" + std::to_string(getpid()) + "a"; }
+
     std::string localAddress;
     std::string peerAddress;
 
