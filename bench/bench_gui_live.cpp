@@ -99,7 +99,9 @@ Child Spawn(const std::vector<std::string>& argv) {
     return {pid, fds[0]};
 }
 
-std::string Finish(Child& c, bool interrupt) {
+// Everything the child printed, once it has ended; `interrupt` ends it first,
+// `reaped` says it was waited for already.
+std::string Finish(Child& c, bool interrupt, bool reaped = false) {
     if (c.pid <= 0)
         return {};
     if (interrupt)
@@ -110,7 +112,8 @@ std::string Finish(Child& c, bool interrupt) {
     while ((n = read(c.out, buf, sizeof buf)) > 0)
         text.append(buf, static_cast<size_t>(n));
     close(c.out);
-    waitpid(c.pid, nullptr, 0);
+    if (!reaped)
+        waitpid(c.pid, nullptr, 0);
     return text;
 }
 
@@ -197,14 +200,7 @@ Result RunOnce(TestNetwork& net, const std::string& self, const std::string& dev
     });
     poll.start(10);
     loop.exec();
-    sender.pid = -sender.pid;  // already reaped
-    std::string sent;
-    char buf[256];
-    ssize_t n;
-    while ((n = read(sender.out, buf, sizeof buf)) > 0)
-        sent.append(buf, static_cast<size_t>(n));
-    close(sender.out);
-    r.offered = std::atol(sent.c_str());
+    r.offered = std::atol(Finish(sender, false, true).c_str());
     r.seconds = static_cast<double>(clock.elapsed()) / 1000.0;
 
     const CaptureStats stats = session.EndpointStats();

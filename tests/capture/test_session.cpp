@@ -29,6 +29,15 @@ char ThreadState(int tid) {
     return close == std::string::npos || close + 2 >= line.size() ? '?' : line[close + 2];
 }
 
+// An endpoint factory that hands the test the endpoint it makes.
+CaptureSession::EndpointFactory FeedFactory(FeedEndpoint*& feed) {
+    return [&feed] {
+        auto e = std::make_unique<FeedEndpoint>();
+        feed = e.get();
+        return e;
+    };
+}
+
 }  // namespace
 
 class SessionTest : public QObject {
@@ -106,11 +115,7 @@ class SessionTest : public QObject {
         FeedEndpoint* feed = nullptr;
         {
             UiHandoff handoff;
-            CaptureSession session(handoff, list, [&] {
-                auto e = std::make_unique<FeedEndpoint>();
-                feed = e.get();
-                return e;
-            });
+            CaptureSession session(handoff, list, FeedFactory(feed));
             QCOMPARE(session.OpenCaptureSocket(), 0);
             QVERIFY(session.StartCaptureThread());
             feed->Feed(Udp("pending"));
@@ -128,11 +133,7 @@ class SessionTest : public QObject {
         UiHandoff handoff;
         FakeEventList list;
         FeedEndpoint* feed = nullptr;
-        CaptureSession session(handoff, list, [&] {
-            auto e = std::make_unique<FeedEndpoint>();
-            feed = e.get();
-            return e;
-        });
+        CaptureSession session(handoff, list, FeedFactory(feed));
         QCOMPARE(session.OpenCaptureSocket(), 0);
         QVERIFY(session.StartCaptureThread());
         feed->Feed(Udp("before"));
@@ -175,11 +176,7 @@ class SessionTest : public QObject {
         UiHandoff handoff;
         FakeEventList list;
         FeedEndpoint* feed = nullptr;
-        auto session = std::make_unique<CaptureSession>(handoff, list, [&] {
-            auto e = std::make_unique<FeedEndpoint>();
-            feed = e.get();
-            return e;
-        });
+        auto session = std::make_unique<CaptureSession>(handoff, list, FeedFactory(feed));
         QCOMPARE(session->OpenCaptureSocket(), 0);
         QVERIFY(session->StartCaptureThread());
         QTRY_VERIFY(feed->waiting.load());
@@ -246,11 +243,7 @@ class SessionTest : public QObject {
         UiHandoff handoff;
         FakeEventList list;
         FeedEndpoint* feed = nullptr;
-        CaptureSession session(handoff, list, [&] {
-            auto e = std::make_unique<FeedEndpoint>();
-            feed = e.get();
-            return e;
-        });
+        CaptureSession session(handoff, list, FeedFactory(feed));
         QCOMPARE(session.OpenCaptureSocket(), 0);
         QVERIFY(session.StartCaptureThread());
         QTRY_VERIFY(feed->waiting.load());
