@@ -3,7 +3,8 @@
 // capture path (live endpoint, capture thread, decoding, filter, hand-off,
 // the real event list shown offscreen) on the same interface. Needs root.
 //
-//   bench_gui_live [--seconds S] [--runs N (5)] [--rates r1,r2,...] (0 = as fast as the sender goes)
+//   bench_gui_live [--seconds S] [--runs N (5)] [--rates r1,r2,...] (0 = as fast as the sender
+//   goes)
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <signal.h>

@@ -31,9 +31,10 @@ class PcapEndpoint : public CaptureEndpoint {
             const u_char* frame = nullptr;
             const int rc = pcap_next_ex(handle_, &header, &frame);
             if (rc == 1) {
-                if (CopyDatagram(header, frame, buffer, capacity)) {
+                const int length = CopyDatagram(header, frame, buffer, capacity);
+                if (length >= 0) {
                     failing_ = false;
-                    return lastLength_;
+                    return length;
                 }
                 continue;
             }
@@ -72,7 +73,7 @@ class PcapEndpoint : public CaptureEndpoint {
         CaptureStats s;
         s.received = received_.load(std::memory_order_relaxed);
         pcap_stat ps{};
-        if (handle_ != nullptr && !eof_ && pcap_stats(handle_, &ps) == 0) {
+        if (handle_ != nullptr && pcap_stats(handle_, &ps) == 0) {  // fails on a file
             s.kernelDrops = ps.ps_drop;
             s.valid = true;
         }
@@ -82,19 +83,20 @@ class PcapEndpoint : public CaptureEndpoint {
     std::string ErrorText() const override { return lastError_; }
 
   protected:
-    bool CopyDatagram(const pcap_pkthdr* header, const u_char* frame, uint8_t* buffer,
-                      int capacity) {
+    // The datagram of a captured frame copied to `buffer`: its length, or -1
+    // when the frame holds no IPv4 datagram.
+    int CopyDatagram(const pcap_pkthdr* header, const u_char* frame, uint8_t* buffer,
+                     int capacity) {
         uint32_t offset = 0, length = 0;
         if (!LocateDatagram(linkType_, frame, header->caplen, &offset, &length)) {
-            return false;
+            return -1;
         }
         if (length > static_cast<uint32_t>(capacity)) {
             length = static_cast<uint32_t>(capacity);
         }
         std::memcpy(buffer, frame + offset, length);
         received_.fetch_add(1, std::memory_order_relaxed);
-        lastLength_ = static_cast<int>(length);
-        return true;
+        return static_cast<int>(length);
     }
 
     int InstallIpFilter() {
@@ -115,9 +117,7 @@ class PcapEndpoint : public CaptureEndpoint {
 
     pcap_t* handle_ = nullptr;
     int linkType_ = DLT_EN10MB;
-    bool eof_ = false;  // file replay: set when the file is exhausted
     bool failing_ = false;
-    int lastLength_ = 0;
     std::atomic<bool> interrupted_{false};
     std::atomic<uint64_t> received_{0};
     std::string lastError_;
@@ -219,8 +219,9 @@ class FileEndpoint final : public PcapEndpoint {
             while (!interrupted_.load(std::memory_order_acquire)) {
                 const int rc = pcap_next_ex(handle_, &header, &frame);
                 if (rc == 1) {
-                    if (CopyDatagram(header, frame, buffer, capacity)) {
-                        return lastLength_;
+                    const int length = CopyDatagram(header, frame, buffer, capacity);
+                    if (length >= 0) {
+                        return length;
                     }
                     continue;
                 }
@@ -236,6 +237,7 @@ class FileEndpoint final : public PcapEndpoint {
 
   private:
     std::string path_;
+    bool eof_ = false;  // the file is exhausted
 };
 
 }  // namespace

@@ -346,10 +346,6 @@ void CDialog::AppendSystemMenuEntry(unsigned command, std::string_view gbkText) 
     sysMenu_.emplace_back(command, std::string(gbkText));
 }
 
-bool CDialog::eventFilter(QObject* watched, QEvent* event) {
-    return CWnd::eventFilter(watched, event);
-}
-
 void CDialog::timerEvent(QTimerEvent* event) {
     for (const auto& [id, qtId] : timers_) {
         if (qtId == event->timerId()) {

@@ -98,7 +98,6 @@ class CDialog : public CWnd {
     void windowCreated(QDialog* window);  // before OnInitDialog: tests drive dialogs through it
 
   protected:
-    bool eventFilter(QObject* watched, QEvent* event) override;
     void timerEvent(QTimerEvent* event) override;
 
   private:
