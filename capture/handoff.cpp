@@ -2,53 +2,126 @@
 
 #include <QMetaObject>
 
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+#endif
+
+namespace {
+
+void CpuRelax() {
+#if defined(__x86_64__) || defined(__i386__)
+    _mm_pause();
+#elif defined(__aarch64__)
+    asm volatile("yield");
+#endif
+}
+
+// Long enough for one row insertion, or the emptying of a full list, to finish
+// on the interface thread while the capture thread spins.
+constexpr std::chrono::microseconds kWaitSpin{300};
+
+}  // namespace
+
 UiHandoff::UiHandoff(QObject* parent) : QObject(parent) {}
 
 bool UiHandoff::RunOnUiThread(UiTask& task) {
-    std::unique_lock lock(mutex_);
-    if (cancelled_) {
+    if (cancelled_.load()) {
         return false;
     }
-    pending_ = &task;
-    finished_ = false;
-    // Queued by name so that nothing of ours is allocated here and freed there.
-    QMetaObject::invokeMethod(this, "Drain", Qt::QueuedConnection);
-    done_.wait(lock, [this] { return finished_ || cancelled_; });
-    const bool ran = finished_;
-    pending_ = nullptr;
-    return ran;
+    task_ = &task;
+    postedAt_ = Clock::now();
+    // Sequentially consistent with the interface thread's store of `listening_`
+    // and its later look at `phase_`: a row is never left without a taker.
+    phase_.store(kPosted);
+    const bool listening = listening_.load();
+    if (!listening) {
+        // Queued by name so that nothing of ours is allocated here and freed there.
+        QMetaObject::invokeMethod(this, "Drain", Qt::QueuedConnection);
+    }
+    uint32_t phase = phase_.load(std::memory_order_acquire);
+    if (listening) {
+        const auto until = Clock::now() + kWaitSpin;
+        while (phase == kPosted && !cancelled_.load(std::memory_order_relaxed) &&
+               Clock::now() < until) {
+            CpuRelax();
+            phase = phase_.load(std::memory_order_acquire);
+        }
+    }
+    for (;;) {
+        if (phase == kDone) {
+            return true;
+        }
+        if (phase == kCancelled) {
+            return false;
+        }
+        // Cancel moves kPosted to kCancelled; the flag covers a Cancel that
+        // came between the first look at it and the store of kPosted. The row
+        // may have been done just before the Cancel: look again, since after
+        // it nothing more is run.
+        if (cancelled_.load()) {
+            return phase_.load(std::memory_order_acquire) == kDone;
+        }
+        phase_.wait(kPosted, std::memory_order_acquire);
+        phase = phase_.load(std::memory_order_acquire);
+    }
+}
+
+bool UiHandoff::RunPosted() {
+    if (cancelled_.load() || phase_.load(std::memory_order_acquire) != kPosted) {
+        return false;
+    }
+    // The capture thread waits until kDone, so the task's data is stable.
+    task_->Run();
+    lastDone_ = Clock::now();
+    phase_.store(kDone, std::memory_order_release);
+    phase_.notify_one();
+    return true;
+}
+
+bool UiHandoff::WaitForPosted(Clock::time_point until) const {
+    for (;;) {
+        if (phase_.load(std::memory_order_acquire) == kPosted) {
+            return true;
+        }
+        if (cancelled_.load(std::memory_order_relaxed) || Clock::now() >= until) {
+            return false;
+        }
+        CpuRelax();
+    }
 }
 
 void UiHandoff::Drain() {
-    UiTask* task = nullptr;
-    {
-        std::lock_guard lock(mutex_);
-        if (cancelled_ || pending_ == nullptr || finished_) {
-            return;
-        }
-        task = pending_;
+    const Clock::time_point previousDone = lastDone_;
+    if (phase_.load(std::memory_order_acquire) != kPosted) {
+        return;  // taken already by an earlier Drain
     }
-    // The capture thread is blocked until `finished_`, so the task's data is stable.
-    task->Run();
-    {
-        std::lock_guard lock(mutex_);
-        finished_ = true;
+    // Rows are streaming when this one was posted soon after the last was done.
+    const bool streaming = postedAt_ - previousDone < kLinger;
+    if (!RunPosted() || !streaming) {
+        return;
     }
-    done_.notify_one();
+    const Clock::time_point sliceEnd = lastDone_ + kSlice;
+    listening_.store(true);
+    while (WaitForPosted(lastDone_ + kLinger) && RunPosted() && lastDone_ < sliceEnd) {
+    }
+    listening_.store(false);
+    // A row posted while listening ended had no event sent for it.
+    if (!cancelled_.load() && phase_.load() == kPosted) {
+        QMetaObject::invokeMethod(this, "Drain", Qt::QueuedConnection);
+    }
 }
 
 void UiHandoff::Cancel() {
-    {
-        std::lock_guard lock(mutex_);
-        cancelled_ = true;
-        pending_ = nullptr;
-    }
-    done_.notify_all();
+    cancelled_.store(true);
+    uint32_t expected = kPosted;
+    // Only a waiting capture thread is turned away; a row already done stays done.
+    phase_.compare_exchange_strong(expected, kCancelled);
+    phase_.notify_all();
 }
 
 void UiHandoff::Reset() {
-    std::lock_guard lock(mutex_);
-    cancelled_ = false;
-    finished_ = false;
-    pending_ = nullptr;
+    // Called with no capture thread running.
+    phase_.store(kIdle);
+    listening_.store(false);
+    cancelled_.store(false);
 }

@@ -4,8 +4,9 @@
 // window destruction cancel a pending hand-off and wake the waiting capture
 // thread, so neither thread ever waits for the other.
 #include <QObject>
-#include <condition_variable>
-#include <mutex>
+#include <atomic>
+#include <chrono>
+#include <cstdint>
 
 class UiTask {
   public:
@@ -37,21 +38,40 @@ class DirectHandoff final : public RowHandoff {
 };
 
 // The real hand-off. The object must live in the interface thread.
+//
+// While rows stream in, the interface thread stays in `Drain` for a few
+// milliseconds at a time and picks each next row up as soon as it is posted,
+// and the capture thread waits for the insertion by spinning briefly: a row
+// then costs neither thread a sleep and a wake-up. When rows come slowly,
+// each one is posted as an event and waited for by sleeping.
 class UiHandoff final : public QObject, public RowHandoff {
     Q_OBJECT
   public:
+    using Clock = std::chrono::steady_clock;
     explicit UiHandoff(QObject* parent = nullptr);
     bool RunOnUiThread(UiTask& task) override;
     void Cancel() override;
     void Reset() override;
 
+    // How long the interface thread waits for the next row before it goes
+    // back to its event loop, and the longest it stays away from that loop.
+    static constexpr std::chrono::microseconds kLinger{50};
+    static constexpr std::chrono::microseconds kSlice{4000};
+
   private Q_SLOTS:
     void Drain();
 
   private:
-    std::mutex mutex_;
-    std::condition_variable done_;
-    UiTask* pending_ = nullptr;
-    bool finished_ = false;
-    bool cancelled_ = true;
+    enum Phase : uint32_t { kIdle, kPosted, kDone, kCancelled };
+    bool RunPosted();
+    bool WaitForPosted(Clock::time_point until) const;
+
+    std::atomic<uint32_t> phase_{kIdle};
+    std::atomic<bool> cancelled_{true};
+    std::atomic<bool> listening_{false};  // the interface thread is waiting in Drain
+    // Written by the capture thread before it publishes kPosted.
+    UiTask* task_ = nullptr;
+    Clock::time_point postedAt_;
+    // Interface thread only.
+    Clock::time_point lastDone_;
 };

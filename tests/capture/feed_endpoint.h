@@ -22,8 +22,10 @@ class FeedEndpoint : public CaptureEndpoint {
         waiting.store(true);
         wake_.wait(lock, [this] { return interrupted_ || !queue_.empty(); });
         waiting.store(false);
-        if (interrupted_)
+        if (interrupted_) {
+            refused.fetch_add(1);
             return -1;
+        }
         auto d = std::move(queue_.front());
         queue_.pop_front();
         taken.fetch_add(1);
@@ -51,6 +53,7 @@ class FeedEndpoint : public CaptureEndpoint {
     std::atomic<bool> waiting{false};
     std::atomic<int> taken{0};
     std::atomic<int> closes{0};
+    std::atomic<int> refused{0};  // receives failed after Interrupt
 
   private:
     std::mutex mutex_;
