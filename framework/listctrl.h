@@ -5,6 +5,7 @@
 #include <QTableView>
 #include <QTimer>
 #include <cstdint>
+#include <deque>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -45,7 +46,7 @@ class ListRowStore : public QAbstractTableModel {
     QVariant data(const QModelIndex& index, int role) const override;
     QVariant headerData(int section, Qt::Orientation o, int role) const override;
 
-    std::vector<Row> rows;
+    std::deque<Row> rows;  // new rows go on top: O(1) there
     std::vector<std::string> headers;
 
     int InsertRow(int at, std::string_view text0);
