@@ -252,11 +252,16 @@ int CListCtrl::GetItemCount() const {
 }
 
 std::string CListCtrl::GetItemText(int item, int subItem) const {
+    return std::string(GetItemTextView(item, subItem));
+}
+
+std::string_view CListCtrl::GetItemTextView(int item, int subItem) const {
     if (!ValidRow(item) || subItem < 0)
         return {};
     const auto& cells = store_.rows[static_cast<size_t>(item)].cells;
-    return static_cast<size_t>(subItem) < cells.size() ? cells[static_cast<size_t>(subItem)]
-                                                       : std::string();
+    return static_cast<size_t>(subItem) < cells.size()
+               ? std::string_view(cells[static_cast<size_t>(subItem)])
+               : std::string_view();
 }
 
 bool CListCtrl::SetItemText(int item, int subItem, std::string_view text) {
@@ -339,7 +344,9 @@ bool CListCtrl::SetItemState(int item, unsigned state, unsigned mask) {
     if (!sel)
         return true;
     const QModelIndex index = store_.index(item, 0);
-    if (mask & LVIS_SELECTED) {
+    // Sorting swaps the states of every row it moves; most are unselected, and
+    // telling the selection model what it already holds costs time per swap.
+    if ((mask & LVIS_SELECTED) && sel->isRowSelected(item, {}) != bool(state & LVIS_SELECTED)) {
         sel->select(index, ((state & LVIS_SELECTED) ? QItemSelectionModel::Select
                                                     : QItemSelectionModel::Deselect) |
                                QItemSelectionModel::Rows);

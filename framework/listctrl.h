@@ -63,6 +63,8 @@ class CListCtrl : public CWnd {
 
     int GetItemCount() const;
     std::string GetItemText(int item, int subItem) const;
+    // The same text without a copy; valid until that item's text changes.
+    std::string_view GetItemTextView(int item, int subItem) const;
     bool SetItemText(int item, int subItem, std::string_view text);
     int InsertItem(int item, std::string_view text);
     bool DeleteAllItems();

@@ -75,8 +75,10 @@ bool CSortListCtrl::SortByColumnText(int column, int ascending, int low, int hig
     if (hi <= lo) {
         return false;
     }
-    auto text = [&](int row) { return GetItemText(row, column); };
-    const std::string pivot = text((lo + hi) / 2);
+    // Views, not copies: comparing must not allocate. Only the pivot is kept,
+    // as swaps move the texts under it.
+    auto text = [&](int row) { return GetItemTextView(row, column); };
+    const std::string pivot(text((lo + hi) / 2));
 
     while (lo <= hi) {
         if (ascending) {
@@ -109,9 +111,11 @@ bool CSortListCtrl::SortByColumnText(int column, int ascending, int low, int hig
 
 void CSortListCtrl::SwapRows(int a, int b) {
     const int n = GetHeaderColumnCount();
-    std::vector<std::string> saved(static_cast<size_t>(n));
+    // Kept between swaps so that a sort reuses its storage.
+    std::vector<std::string>& saved = swapScratch_;
+    saved.resize(static_cast<size_t>(n));
     for (int c = 0; c < n; ++c) {
-        saved[static_cast<size_t>(c)] = GetItemText(a, c);
+        saved[static_cast<size_t>(c)].assign(GetItemTextView(a, c));
     }
     LVITEM ia{};
     ia.mask = LVIF_IMAGE | LVIF_PARAM | LVIF_STATE;
@@ -123,7 +127,7 @@ void CSortListCtrl::SwapRows(int a, int b) {
     GetItem(ib);
 
     for (int c = 0; c < n; ++c) {
-        CListCtrl::SetItemText(a, c, GetItemText(b, c));
+        CListCtrl::SetItemText(a, c, GetItemTextView(b, c));
     }
     ib.iItem = a;
     SetItem(ib);

@@ -2,7 +2,9 @@
 // The event list: eight columns set up when the control is bound, sorting by
 // the text of a clicked column, and the list operations the capture engine
 // inserts rows through.
+#include <string>
 #include <string_view>
+#include <vector>
 
 #include "capture/event_list.h"
 #include "framework/listctrl.h"
@@ -39,4 +41,5 @@ class CSortListCtrl : public CListCtrl, public EventList {
 
     int m_ascending = 0;
     int m_sortColumn = 0;
+    std::vector<std::string> swapScratch_;
 };
