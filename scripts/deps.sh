@@ -1,15 +1,22 @@
 #!/usr/bin/env bash
 # Installs the Debian 12 packages that building, running and testing need.
 # Does nothing when they are all present already.
+#   scripts/deps.sh            building and running
+#   scripts/deps.sh --test     and the tests and benchmarks
+#   scripts/deps.sh --bench    and the tests, plus tshark for the live benchmark
 set -euo pipefail
 
 build_pkgs=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-base-dev-tools libgl-dev
             libpcap-dev libcap-dev libcap2-bin fonts-wqy-microhei)
 test_pkgs=(libgtest-dev libbenchmark-dev clang libclang-rt-14-dev iproute2 tcpdump
            xvfb xauth x11-apps imagemagick librsvg2-bin desktop-file-utils appstream dpkg-dev file)
+bench_pkgs=(tshark)
 
 want=("${build_pkgs[@]}")
-if [[ "${1:-}" == "--test" ]]; then want+=("${test_pkgs[@]}"); fi
+case "${1:-}" in
+  --test) want+=("${test_pkgs[@]}") ;;
+  --bench) want+=("${test_pkgs[@]}" "${bench_pkgs[@]}") ;;
+esac
 
 missing=()
 for p in "${want[@]}"; do
@@ -23,6 +30,10 @@ if ((${#missing[@]})); then
   fi
   echo "Installing: ${missing[*]}"
   export DEBIAN_FRONTEND=noninteractive
+  if [[ " ${missing[*]} " == *" tshark "* ]]; then
+    # Otherwise wireshark-common asks whether normal users may capture.
+    echo "wireshark-common wireshark-common/install-setuid boolean false" | debconf-set-selections
+  fi
   apt-get update -qq
   apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi
