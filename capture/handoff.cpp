@@ -1,5 +1,7 @@
 #include "capture/handoff.h"
 
+#include <sched.h>
+
 #include <QMetaObject>
 
 #if defined(__x86_64__) || defined(__i386__)
@@ -16,6 +18,23 @@ void CpuRelax() {
 #endif
 }
 
+// Busy waiting that stays polite: a few microseconds of pauses, then the core
+// is offered to others on each turn, so that on a crowded machine the thread
+// being waited for can run, even on this very core.
+class Backoff {
+  public:
+    void Pause() {
+        if (++turns_ < 64) {
+            CpuRelax();
+        } else {
+            sched_yield();
+        }
+    }
+
+  private:
+    int turns_ = 0;
+};
+
 // Long enough for one row insertion, or the emptying of a full list, to finish
 // on the interface thread while the capture thread spins.
 constexpr std::chrono::microseconds kWaitSpin{300};
@@ -29,7 +48,10 @@ bool UiHandoff::RunOnUiThread(UiTask& task) {
         return false;
     }
     task_ = &task;
-    postedAt_ = Clock::now();
+    // Rows are streaming when this one was ready soon after the last was done:
+    // the datagram was waiting already. Measured here, so that no wake-up
+    // latency of either thread counts.
+    streaming_ = Clock::now() - resumedAt_ < kLinger;
     // Sequentially consistent with the interface thread's store of `listening_`
     // and its later look at `phase_`: a row is never left without a taker.
     phase_.store(kPosted);
@@ -39,16 +61,19 @@ bool UiHandoff::RunOnUiThread(UiTask& task) {
         QMetaObject::invokeMethod(this, "Drain", Qt::QueuedConnection);
     }
     uint32_t phase = phase_.load(std::memory_order_acquire);
-    if (listening) {
+    // More rows are coming at once: stay awake for this one's end.
+    if (listening || streaming_) {
         const auto until = Clock::now() + kWaitSpin;
+        Backoff backoff;
         while (phase == kPosted && !cancelled_.load(std::memory_order_relaxed) &&
                Clock::now() < until) {
-            CpuRelax();
+            backoff.Pause();
             phase = phase_.load(std::memory_order_acquire);
         }
     }
     for (;;) {
         if (phase == kDone) {
+            resumedAt_ = Clock::now();
             return true;
         }
         if (phase == kCancelled) {
@@ -59,7 +84,11 @@ bool UiHandoff::RunOnUiThread(UiTask& task) {
         // may have been done just before the Cancel: look again, since after
         // it nothing more is run.
         if (cancelled_.load()) {
-            return phase_.load(std::memory_order_acquire) == kDone;
+            if (phase_.load(std::memory_order_acquire) != kDone) {
+                return false;
+            }
+            phase = kDone;
+            continue;
         }
         phase_.wait(kPosted, std::memory_order_acquire);
         phase = phase_.load(std::memory_order_acquire);
@@ -79,6 +108,7 @@ bool UiHandoff::RunPosted() {
 }
 
 bool UiHandoff::WaitForPosted(Clock::time_point until) const {
+    Backoff backoff;
     for (;;) {
         if (phase_.load(std::memory_order_acquire) == kPosted) {
             return true;
@@ -86,17 +116,15 @@ bool UiHandoff::WaitForPosted(Clock::time_point until) const {
         if (cancelled_.load(std::memory_order_relaxed) || Clock::now() >= until) {
             return false;
         }
-        CpuRelax();
+        backoff.Pause();
     }
 }
 
 void UiHandoff::Drain() {
-    const Clock::time_point previousDone = lastDone_;
     if (phase_.load(std::memory_order_acquire) != kPosted) {
         return;  // taken already by an earlier Drain
     }
-    // Rows are streaming when this one was posted soon after the last was done.
-    const bool streaming = postedAt_ - previousDone < kLinger;
+    const bool streaming = streaming_;
     if (!RunPosted() || !streaming) {
         return;
     }

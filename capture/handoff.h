@@ -71,7 +71,9 @@ class UiHandoff final : public QObject, public RowHandoff {
     std::atomic<bool> listening_{false};  // the interface thread is waiting in Drain
     // Written by the capture thread before it publishes kPosted.
     UiTask* task_ = nullptr;
-    Clock::time_point postedAt_;
+    bool streaming_ = false;
+    // Capture thread only: when the last hand-off returned.
+    Clock::time_point resumedAt_;
     // Interface thread only.
     Clock::time_point lastDone_;
 };
