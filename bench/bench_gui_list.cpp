@@ -12,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/timed_list.h"
 #include "capture/session.h"
 #include "tests/capture/packet_builder.h"
 #include "ui/sortlistctrl.h"
@@ -23,7 +24,7 @@ using Clock = std::chrono::steady_clock;
 // Endless UDP datagrams, optionally paced; remembers when each one was received.
 class Source final : public CaptureEndpoint {
   public:
-    explicit Source(std::chrono::microseconds gap) : gap_(gap) {
+    Source(std::chrono::microseconds gap, std::atomic<int64_t>& stamp) : gap_(gap), stamp_(stamp) {
         testpkt::Ip ip;
         ip.protocol = 17;
         datagram_ = testpkt::Datagram(ip, testpkt::Udp(40000, 53, testpkt::Bytes("GET /bench")));
@@ -35,41 +36,17 @@ class Source final : public CaptureEndpoint {
         if (gap_.count())
             std::this_thread::sleep_for(gap_);
         std::memcpy(buffer, datagram_.data(), datagram_.size());
-        received = Clock::now();
+        stamp_.store(NowNs(), std::memory_order_release);
         return static_cast<int>(datagram_.size());
     }
     void Interrupt() override { stop_ = true; }
     void Close() override {}
-    Clock::time_point received;
 
   private:
     std::chrono::microseconds gap_;
     std::vector<uint8_t> datagram_;
     std::atomic<bool> stop_{false};
-};
-
-// The list, recording how long each row waited since its datagram was received.
-class TimedList final : public EventList {
-  public:
-    TimedList(CSortListCtrl& list, Source*& source) : list_(list), source_(source) {}
-    int GetItemCount() const override { return list_.GetItemCount(); }
-    bool DeleteAllItems() override { return list_.DeleteAllItems(); }
-    int InsertItem(int item, std::string_view text) override {
-        if (source_) {
-            latencies.push_back(
-                std::chrono::duration<double, std::micro>(Clock::now() - source_->received)
-                    .count());
-        }
-        return list_.InsertItem(item, text);
-    }
-    bool SetItemText(int item, int sub, std::string_view text) override {
-        return list_.SetItemText(item, sub, text);
-    }
-    std::vector<double> latencies;
-
-  private:
-    CSortListCtrl& list_;
-    Source*& source_;
+    std::atomic<int64_t>& stamp_;
 };
 
 double Percentile(std::vector<double> v, double p) {
@@ -81,13 +58,9 @@ double Percentile(std::vector<double> v, double p) {
 
 void Stream(CSortListCtrl& list, std::chrono::microseconds gap, int ms, const char* label) {
     UiHandoff handoff;
-    Source* source = nullptr;
-    TimedList timed(list, source);
-    CaptureSession session(handoff, timed, [&] {
-        auto s = std::make_unique<Source>(gap);
-        source = s.get();
-        return s;
-    });
+    std::atomic<int64_t> stamp{NowNs()};
+    TimedList timed(list, stamp, 4'000'000);
+    CaptureSession session(handoff, timed, [&] { return std::make_unique<Source>(gap, stamp); });
     session.SetSelectedLocalAddress("10.0.0.9");
     session.OpenCaptureSocket();
     QElapsedTimer t;
@@ -100,8 +73,8 @@ void Stream(CSortListCtrl& list, std::chrono::microseconds gap, int ms, const ch
     const double seconds = static_cast<double>(t.elapsed()) / 1000.0;
     std::printf("%-28s %10.0f rows/s   latency median %7.1f us   p99 %7.1f us   (%zu rows)\n",
                 label, static_cast<double>(session.RowsInserted()) / seconds,
-                Percentile(timed.latencies, 0.5), Percentile(timed.latencies, 0.99),
-                timed.latencies.size());
+                PercentileUs(timed.latenciesNs, 0.5), PercentileUs(timed.latenciesNs, 0.99),
+                timed.latenciesNs.size());
 }
 
 void Sorts(CSortListCtrl& list) {

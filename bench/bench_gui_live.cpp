@@ -31,6 +31,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/timed_list.h"
 #include "capture/session.h"
 #include "tests/capture/test_network.h"
 #include "ui/sortlistctrl.h"
@@ -38,11 +39,6 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-int64_t NowNs() {
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch())
-        .count();
-}
 
 // The peer's sender: UDP datagrams of `size` bytes at `rate` per second
 // (0 = unpaced) for `seconds`, in batches through sendmmsg. Prints the count.
@@ -261,39 +257,6 @@ class StampedEndpoint final : public CaptureEndpoint {
     std::unique_ptr<CaptureEndpoint> inner_;
     std::atomic<int64_t>& stamp_;
 };
-
-// The real list, recording per row the wait since its datagram was received,
-// into room reserved once: rows past it go unrecorded rather than allocate.
-class TimedList final : public EventList {
-  public:
-    TimedList(CSortListCtrl& list, const std::atomic<int64_t>& stamp, size_t room)
-        : list_(list), stamp_(stamp) {
-        latenciesNs.reserve(room);
-    }
-    int GetItemCount() const override { return list_.GetItemCount(); }
-    bool DeleteAllItems() override { return list_.DeleteAllItems(); }
-    int InsertItem(int item, std::string_view text) override {
-        if (latenciesNs.size() < latenciesNs.capacity())
-            latenciesNs.push_back(NowNs() - stamp_.load(std::memory_order_acquire));
-        return list_.InsertItem(item, text);
-    }
-    bool SetItemText(int item, int sub, std::string_view text) override {
-        return list_.SetItemText(item, sub, text);
-    }
-    std::vector<int64_t> latenciesNs;
-
-  private:
-    CSortListCtrl& list_;
-    const std::atomic<int64_t>& stamp_;
-};
-
-// The p-quantile in µs; sorts `v`.
-double PercentileUs(std::vector<int64_t>& v, double p) {
-    if (v.empty())
-        return -1;
-    std::sort(v.begin(), v.end());
-    return static_cast<double>(v[static_cast<size_t>(p * static_cast<double>(v.size() - 1))]) / 1e3;
-}
 
 struct Result {
     long offered = 0, tcpdumpSeen = 0, tcpdumpDrops = 0, peerSeen = -1, tsharkLines = -1;
