@@ -2,7 +2,6 @@
 // shown, offscreen), receive-to-row latency, and sorting 500 rows.
 #include <QApplication>
 #include <QElapsedTimer>
-#include <QTableView>
 #include <QTimer>
 #include <algorithm>
 #include <atomic>
@@ -12,7 +11,7 @@
 #include <thread>
 #include <vector>
 
-#include "bench/timed_list.h"
+#include "bench/bench_list.h"
 #include "capture/session.h"
 #include "tests/capture/packet_builder.h"
 #include "ui/sortlistctrl.h"
@@ -48,13 +47,6 @@ class Source final : public CaptureEndpoint {
     std::atomic<bool> stop_{false};
     std::atomic<int64_t>& stamp_;
 };
-
-double Percentile(std::vector<double> v, double p) {
-    if (v.empty())
-        return 0;
-    std::sort(v.begin(), v.end());
-    return v[static_cast<size_t>(p * static_cast<double>(v.size() - 1))];
-}
 
 void Stream(CSortListCtrl& list, std::chrono::microseconds gap, int ms, const char* label) {
     UiHandoff handoff;
@@ -105,7 +97,7 @@ void Sorts(CSortListCtrl& list) {
             ms.push_back(static_cast<double>(t.nsecsElapsed()) / 1e6);
         }
         std::printf("sort 500 rows by %-8s      median %6.2f ms   max %6.2f ms\n", name,
-                    Percentile(ms, 0.5), Percentile(ms, 1.0));
+                    Quantile(ms, 0.5), Quantile(ms, 1.0));
     }
 }
 
@@ -115,11 +107,8 @@ int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM",
             qgetenv("QT_QPA_PLATFORM").isEmpty() ? "offscreen" : qgetenv("QT_QPA_PLATFORM"));
     QApplication app(argc, argv);
-    QTableView view;
-    view.resize(884, 318);
-    CSortListCtrl list;
-    list.Attach(&view);
-    view.show();
+    ShownList shown;
+    CSortListCtrl& list = shown.list;
     Stream(list, std::chrono::microseconds(0), 3000, "flat out, window shown");
     Stream(list, std::chrono::microseconds(1000), 2000, "1 datagram per ms");
     Sorts(list);

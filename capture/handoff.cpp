@@ -35,6 +35,11 @@ class Backoff {
     int turns_ = 0;
 };
 
+// How long the interface thread waits for the next row before it goes back to
+// its event loop, and the longest it stays away from that loop.
+constexpr std::chrono::microseconds kLinger{50};
+constexpr std::chrono::microseconds kSlice{4000};
+
 // Long enough for one row insertion, or the emptying of a full list, to finish
 // on the interface thread while the capture thread spins.
 constexpr std::chrono::microseconds kWaitSpin{300};
@@ -150,6 +155,5 @@ void UiHandoff::Cancel() {
 void UiHandoff::Reset() {
     // Called with no capture thread running.
     phase_.store(kIdle);
-    listening_.store(false);
     cancelled_.store(false);
 }

@@ -53,11 +53,6 @@ class UiHandoff final : public QObject, public RowHandoff {
     void Cancel() override;
     void Reset() override;
 
-    // How long the interface thread waits for the next row before it goes
-    // back to its event loop, and the longest it stays away from that loop.
-    static constexpr std::chrono::microseconds kLinger{50};
-    static constexpr std::chrono::microseconds kSlice{4000};
-
   private Q_SLOTS:
     void Drain();
 

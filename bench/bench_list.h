@@ -1,6 +1,7 @@
 #pragma once
-// Receive-to-row latency for the benchmarks: the endpoint stamps each datagram
-// it hands out, the list reads the stamp when the row goes in. The capture
+// The event list as the benchmarks use it: the real list of the window, shown
+// offscreen, and receive-to-row latency. The endpoint stamps each datagram it
+// hands out, the list reads the stamp when the row goes in. The capture
 // thread waits for each insertion before it receives again, so the stamp read
 // at insertion belongs to that row's datagram.
 #include <algorithm>
@@ -9,6 +10,8 @@
 #include <cstdint>
 #include <string_view>
 #include <vector>
+
+#include <QTableView>
 
 #include "capture/event_list.h"
 #include "ui/sortlistctrl.h"
@@ -44,10 +47,25 @@ class TimedList final : public EventList {
     const std::atomic<int64_t>& stamp_;
 };
 
-// The p-quantile in µs; sorts `v`.
-inline double PercentileUs(std::vector<int64_t>& v, double p) {
-    if (v.empty())
-        return -1;
+// The p-quantile of a non-empty `v`; sorts it.
+template <typename T>
+T Quantile(std::vector<T>& v, double p) {
     std::sort(v.begin(), v.end());
-    return static_cast<double>(v[static_cast<size_t>(p * static_cast<double>(v.size() - 1))]) / 1e3;
+    return v[static_cast<size_t>(p * static_cast<double>(v.size() - 1))];
 }
+
+// The p-quantile in µs, -1 when nothing was recorded; sorts `v`.
+inline double PercentileUs(std::vector<int64_t>& v, double p) {
+    return v.empty() ? -1 : static_cast<double>(Quantile(v, p)) / 1e3;
+}
+
+// The window's list at the window's size, shown on the offscreen platform.
+struct ShownList {
+    ShownList() {
+        view.resize(884, 318);
+        list.Attach(&view);
+        view.show();
+    }
+    QTableView view;
+    CSortListCtrl list;
+};
