@@ -289,6 +289,7 @@ class MonitorTest : public QObject {
                                                "ok",
                                                4));
             auto* model = dlg.m_list.view()->model();
+            QTRY_COMPARE(model->rowCount(), 1);  // the view learns of new rows when it paints
             QCOMPARE(model->index(0, kColData).data().toString(),
                      QString("<img src=x><b>bold</b>"));
             QCOMPARE(model->index(0, kColFlags).data().toString(), QString("\uFFFD ok"));
