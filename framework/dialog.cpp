@@ -4,6 +4,7 @@
 #include <QFileInfo>
 #include <QFontMetrics>
 #include <QGroupBox>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -43,6 +44,34 @@ class TemplateDialog : public QDialog {
   private:
     std::function<void()> onCancel_;
     std::function<void(QPoint)> onMenu_;
+};
+
+// A multi-line edit of a template. Without the want-return style Enter belongs
+// to the dialog and presses its default button; Ctrl+Enter still breaks the line.
+class TemplateTextEdit : public QPlainTextEdit {
+  public:
+    TemplateTextEdit(QWidget* parent, bool wantReturn)
+        : QPlainTextEdit(parent), wantReturn_(wantReturn) {}
+
+  protected:
+    void keyPressEvent(QKeyEvent* e) override {
+        const bool enter = e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter;
+        if (!enter || wantReturn_) {
+            QPlainTextEdit::keyPressEvent(e);
+            return;
+        }
+        if (!(e->modifiers() & Qt::ControlModifier)) {
+            e->ignore();
+            return;
+        }
+        if (!isReadOnly()) {
+            insertPlainText(QStringLiteral("\n"));
+        }
+        e->accept();
+    }
+
+  private:
+    bool wantReturn_;
 };
 
 }  // namespace
@@ -223,7 +252,7 @@ void CDialog::Build() {
             }
             case ControlKind::Edit:
                 if (c.style & ctlstyle::EsMultiline) {
-                    auto* e = new QPlainTextEdit(dlg);
+                    auto* e = new TemplateTextEdit(dlg, c.style & ctlstyle::EsWantReturn);
                     e->setReadOnly(c.style & ctlstyle::EsReadOnly);
                     e->setVerticalScrollBarPolicy((c.style & ctlstyle::VScroll)
                                                       ? Qt::ScrollBarAlwaysOn
