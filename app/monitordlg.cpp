@@ -148,6 +148,11 @@ void CMonitorDlg::OnCommand(int id) {
 }
 
 void CMonitorDlg::OnStart() {
+    // One capture at a time. Refused before anything is touched: opening replaces
+    // the endpoint that the running capture thread is receiving from.
+    if (m_capture.CaptureThreadRunning()) {
+        return;
+    }
     const int sel = LocalAddressList.GetCurSel();
     if (sel < 0) {
         AfxMessageBox(kSelectAddress);

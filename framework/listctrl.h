@@ -91,7 +91,8 @@ class CListCtrl : public CWnd {
   Q_SIGNALS:
     void itemClicked();
     void itemDoubleClicked();
-    void keyDown(int vk);  // before the view acts on the key
+    // Before the view acts on the key: 0x26 Up, 0x28 Down, 0 for any other key.
+    void keyDown(int vk);
     void columnClicked(int column);
 
   protected:
@@ -100,6 +101,7 @@ class CListCtrl : public CWnd {
 
   private:
     void ScheduleRepaint();
+    void ViewportMouseEvent(QTableView& v, QEvent* event);
     bool ValidRow(int item) const { return item >= 0 && item < GetItemCount(); }
 
     ListRowStore store_;
@@ -107,4 +109,5 @@ class CListCtrl : public CWnd {
     unsigned exStyle_ = 0;
     QTimer repaint_;
     bool suspended_ = false;
+    bool leftDown_ = false;  // a left press in the viewport awaits its release
 };
