@@ -67,6 +67,9 @@ CMonitorDlg::~CMonitorDlg() {
 CMonitorDlg::SaveDialog& CMonitorDlg::SaveFileDialog() {
     static SaveDialog dialog = [](QWidget* owner, const QString& name) -> std::optional<QString> {
         QFileDialog fd(owner);
+        // Qt's own dialog asks before replacing the file it will really write, the
+        // name with "doc" appended; a native one asks about the name as typed.
+        fd.setOption(QFileDialog::DontUseNativeDialog);
         fd.setAcceptMode(QFileDialog::AcceptSave);
         fd.setFileMode(QFileDialog::AnyFile);
         fd.setDefaultSuffix(QStringLiteral("doc"));

@@ -8,14 +8,15 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QLocale>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <QRegularExpressionValidator>
 #include <QScreen>
 #include <QTableView>
 #include <QTimerEvent>
+#include <QValidator>
 
 #include "framework/controlfactory.h"
 #include "framework/gbk.h"
@@ -72,6 +73,49 @@ class TemplateTextEdit : public QPlainTextEdit {
 
   private:
     bool wantReturn_;
+};
+
+// An edit with the number style takes typed digits only. Its text may also
+// hold the digit grouping that an up-down control writes into it ("1,000"):
+// the validator lets group separators stand, so that it keeps holding and
+// refuses pasted letters after such a text as before it.
+class NumberValidator : public QValidator {
+  public:
+    using QValidator::QValidator;
+    State validate(QString& input, int&) const override {
+        QString digits = input;
+        const QString separator = QLocale::system().groupSeparator();
+        if (!separator.isEmpty()) {
+            digits.remove(separator);
+        }
+        for (const QChar c : digits) {
+            if (c < QLatin1Char('0') || c > QLatin1Char('9')) {
+                return Invalid;
+            }
+        }
+        return Acceptable;
+    }
+};
+
+class TemplateNumberEdit : public QLineEdit {
+  public:
+    explicit TemplateNumberEdit(QWidget* parent) : QLineEdit(parent) {
+        setValidator(new NumberValidator(this));
+    }
+
+  protected:
+    void keyPressEvent(QKeyEvent* e) override {
+        const QString text = e->text();
+        const bool typed = !text.isEmpty() && text.at(0).isPrint() &&
+                           !(e->modifiers() & (Qt::ControlModifier | Qt::AltModifier));
+        for (const QChar c : text) {
+            if (typed && (c < QLatin1Char('0') || c > QLatin1Char('9'))) {
+                e->accept();  // refused
+                return;
+            }
+        }
+        QLineEdit::keyPressEvent(e);
+    }
 };
 
 }  // namespace
@@ -261,12 +305,9 @@ void CDialog::Build() {
                     e->setTabChangesFocus(true);
                     w = e;
                 } else {
-                    auto* e = new QLineEdit(dlg);
+                    auto* e = (c.style & ctlstyle::EsNumber) ? new TemplateNumberEdit(dlg)
+                                                             : new QLineEdit(dlg);
                     e->setReadOnly(c.style & ctlstyle::EsReadOnly);
-                    if (c.style & ctlstyle::EsNumber) {
-                        e->setValidator(new QRegularExpressionValidator(
-                            QRegularExpression(QStringLiteral("[0-9]*")), e));
-                    }
                     w = e;
                 }
                 break;
