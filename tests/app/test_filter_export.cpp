@@ -367,6 +367,22 @@ class FilterExportTest : public QObject {
         RunModalWith(filter, [&] { QCOMPARE(MisplacedControls(filter), QStringList()); });
     }
 
+    void leavingAnEditedAddressFieldReadsTheControl() {
+        CFilterDlg filter;
+        filter.m_dstAddr = {1, 2, 3, 4};
+        RunModalWith(filter, [&] {
+            QDialog* f = filter.window();
+            QVERIFY(input::Activate(f));
+            input::WalkTabs(f, 2);
+            input::Type(f, "10");
+            input::Key(f, Qt::Key_Tab);
+            QCOMPARE(filter.m_srcAddr, (std::array<uint8_t, 4>{10, 0, 0, 0}));
+            input::Key(f, Qt::Key_Delete);  // the first field of 1009, selected by Tab
+            input::Key(f, Qt::Key_Tab);
+            QCOMPARE(filter.m_dstAddr, (std::array<uint8_t, 4>{0, 2, 3, 4}));
+        });
+    }
+
     void saveThroughTheFileDialog() {
         QTemporaryDir dir;
         const std::string file = dir.filePath("log.doc").toStdString();
