@@ -75,25 +75,29 @@ class TemplateTextEdit : public QPlainTextEdit {
     bool wantReturn_;
 };
 
-// An edit with the number style takes typed digits only. Its text may also
-// hold the digit grouping that an up-down control writes into it ("1,000"):
-// the validator lets group separators stand, so that it keeps holding and
-// refuses pasted letters after such a text as before it.
+bool OnlyDigits(const QString& text) {
+    for (const QChar c : text) {
+        if (c < QLatin1Char('0') || c > QLatin1Char('9')) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// An edit with the number style takes typed digits only. Its text may also hold
+// the grouping that an up-down control writes into it ("1,000"), and the validator
+// must accept that text: Qt undoes an invalid edit only when the text before it
+// was valid, so a validator that refused the grouping would refuse nothing after it.
 class NumberValidator : public QValidator {
   public:
     using QValidator::QValidator;
     State validate(QString& input, int&) const override {
         QString digits = input;
-        const QString separator = QLocale::system().groupSeparator();
+        const QString separator = QLocale::system().groupSeparator();  // the up-down's too
         if (!separator.isEmpty()) {
             digits.remove(separator);
         }
-        for (const QChar c : digits) {
-            if (c < QLatin1Char('0') || c > QLatin1Char('9')) {
-                return Invalid;
-            }
-        }
-        return Acceptable;
+        return OnlyDigits(digits) ? Acceptable : Invalid;
     }
 };
 
@@ -108,11 +112,9 @@ class TemplateNumberEdit : public QLineEdit {
         const QString text = e->text();
         const bool typed = !text.isEmpty() && text.at(0).isPrint() &&
                            !(e->modifiers() & (Qt::ControlModifier | Qt::AltModifier));
-        for (const QChar c : text) {
-            if (typed && (c < QLatin1Char('0') || c > QLatin1Char('9'))) {
-                e->accept();  // refused
-                return;
-            }
+        if (typed && !OnlyDigits(text)) {
+            e->accept();  // refused, separators included
+            return;
         }
         QLineEdit::keyPressEvent(e);
     }

@@ -215,7 +215,9 @@ void CListCtrl::ViewportMouseEvent(QTableView& v, QEvent* event) {
     // Both notifications are the left button's, sent after the view has updated its
     // selection; the release that ends a double click sends no click.
     if (type == QEvent::MouseButtonPress) {
-        leftDown_ = me->button() == Qt::LeftButton;
+        if (me->button() == Qt::LeftButton) {
+            leftDown_ = true;
+        }
         // A click below the last row clears the selection, as a list control does.
         if (me->button() != Qt::MiddleButton && !v.indexAt(me->position().toPoint()).isValid()) {
             v.clearSelection();
