@@ -212,6 +212,7 @@ void CListCtrl::PreSubclassWindow() {
     v->setSelectionBehavior(QAbstractItemView::SelectRows);
     v->setSelectionMode(QAbstractItemView::ExtendedSelection);
     v->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    v->setTabKeyNavigation(false);  // Tab leaves the list for the next control
     v->setSortingEnabled(false);
     v->setWordWrap(false);
     v->setTextElideMode(Qt::ElideRight);
@@ -228,43 +229,21 @@ void CListCtrl::PreSubclassWindow() {
     v->setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
     connect(v->horizontalHeader(), &QHeaderView::sectionClicked, this,
             [this](int section) { Q_EMIT columnClicked(section); });
-    connect(v, &QAbstractItemView::doubleClicked, this, [this] { Q_EMIT itemDoubleClicked(); });
     v->installEventFilter(this);
     v->viewport()->installEventFilter(this);
 }
 
 namespace {
+// Only the keys that the list's handlers tell apart have a code; every other key
+// arrives as 0, which names no key.
 int VirtualKey(int qtKey) {
     switch (qtKey) {
         case Qt::Key_Up:
-            return 0x26;
+            return 0x26;  // VK_UP
         case Qt::Key_Down:
-            return 0x28;
-        case Qt::Key_Left:
-            return 0x25;
-        case Qt::Key_Right:
-            return 0x27;
-        case Qt::Key_PageUp:
-            return 0x21;
-        case Qt::Key_PageDown:
-            return 0x22;
-        case Qt::Key_End:
-            return 0x23;
-        case Qt::Key_Home:
-            return 0x24;
-        case Qt::Key_Delete:
-            return 0x2E;
-        case Qt::Key_Space:
-            return 0x20;
-        case Qt::Key_Return:
-        case Qt::Key_Enter:
-            return 0x0D;
+            return 0x28;  // VK_DOWN
         default:
-            if (qtKey >= Qt::Key_A && qtKey <= Qt::Key_Z)
-                return qtKey;
-            if (qtKey >= Qt::Key_0 && qtKey <= Qt::Key_9)
-                return qtKey;
-            return qtKey & 0xFF;
+            return 0;
     }
 }
 }  // namespace
@@ -275,19 +254,40 @@ bool CListCtrl::eventFilter(QObject* watched, QEvent* event) {
         Q_EMIT keyDown(VirtualKey(static_cast<QKeyEvent*>(event)->key()));
     }
     if (v && watched == v->viewport()) {
-        if (event->type() == QEvent::MouseButtonPress) {
-            auto* me = static_cast<QMouseEvent*>(event);
-            // A click below the last row clears the selection, as a list control does.
-            if (!v->indexAt(me->position().toPoint()).isValid()) {
-                v->clearSelection();
-            }
-        } else if (event->type() == QEvent::MouseButtonRelease) {
-            // Delivered after the view has updated its selection on the press.
-            QMetaObject::invokeMethod(
-                this, [this] { Q_EMIT itemClicked(); }, Qt::QueuedConnection);
-        }
+        ViewportMouseEvent(*v, event);
     }
     return CWnd::eventFilter(watched, event);
+}
+
+void CListCtrl::ViewportMouseEvent(QTableView& v, QEvent* event) {
+    const QEvent::Type type = event->type();
+    if (type != QEvent::MouseButtonPress && type != QEvent::MouseButtonRelease &&
+        type != QEvent::MouseButtonDblClick) {
+        return;
+    }
+    const auto* me = static_cast<QMouseEvent*>(event);
+    // Both notifications are the left button's, sent after the view has updated its
+    // selection; the release that ends a double click sends no click.
+    if (type == QEvent::MouseButtonPress) {
+        if (me->button() == Qt::LeftButton) {
+            leftDown_ = true;
+        }
+        // A click below the last row clears the selection, as a list control does.
+        if (me->button() != Qt::MiddleButton && !v.indexAt(me->position().toPoint()).isValid()) {
+            v.clearSelection();
+        }
+    } else if (me->button() != Qt::LeftButton) {
+        return;
+    } else if (type == QEvent::MouseButtonRelease && leftDown_) {
+        leftDown_ = false;
+        QMetaObject::invokeMethod(
+            this, [this] { Q_EMIT itemClicked(); }, Qt::QueuedConnection);
+    } else if (type == QEvent::MouseButtonDblClick) {
+        leftDown_ = false;
+        // Anywhere in the viewport: below the rows too, where the view itself reports nothing.
+        QMetaObject::invokeMethod(
+            this, [this] { Q_EMIT itemDoubleClicked(); }, Qt::QueuedConnection);
+    }
 }
 
 void CListCtrl::ScheduleRepaint() {

@@ -103,7 +103,8 @@ class CListCtrl : public CWnd {
   Q_SIGNALS:
     void itemClicked();
     void itemDoubleClicked();
-    void keyDown(int vk);  // before the view acts on the key
+    // Before the view acts on the key: 0x26 Up, 0x28 Down, 0 for any other key.
+    void keyDown(int vk);
     void columnClicked(int column);
 
   protected:
@@ -115,6 +116,7 @@ class CListCtrl : public CWnd {
     // Tells the view of rows that arrived while repaints were held back, so
     // that its selection and row numbers are the list's again.
     void Publish() const { const_cast<ListRowStore&>(store_).Publish(); }
+    void ViewportMouseEvent(QTableView& v, QEvent* event);
     bool ValidRow(int item) const { return item >= 0 && item < GetItemCount(); }
 
     ListRowStore store_;
@@ -122,4 +124,5 @@ class CListCtrl : public CWnd {
     unsigned exStyle_ = 0;
     QTimer repaint_;
     bool suspended_ = false;
+    bool leftDown_ = false;  // a left press in the viewport awaits its release
 };
