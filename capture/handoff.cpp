@@ -97,6 +97,7 @@ bool UiHandoff::RunOnUiThread(UiTask& task) {
     }
     task_ = &task;
     const Clock::time_point postedAt = Clock::now();
+    postedAt_ = postedAt;
     // Sequentially consistent with the interface thread's store of `ui_` and
     // its later look at `phase_`: a row is never left without a taker.
     phase_.store(kPosted);
@@ -154,7 +155,7 @@ bool UiHandoff::RunOnUiThread(UiTask& task) {
         phase = phase_.load(std::memory_order_acquire);
     }
     if (slept) {
-        captureSpin_.Waited(Clock::now() - postedAt);
+        captureSpin_.Waited(doneAt_ - postedAt);
     }
     captureAwake_.store(true, std::memory_order_relaxed);
     return true;
@@ -166,10 +167,13 @@ bool UiHandoff::RunPosted() {
     }
     // The capture thread waits until kDone, so the task's data is stable.
     task_->Run();
-    releasedAt_ = Clock::now();
+    doneAt_ = Clock::now();
     phase_.store(kDone);
     if (captureAsleep_.load()) {
         FutexWakeAll(phase_);
+    } else {
+        // It was spinning for the row, so it is on a core and on its way.
+        captureAwake_.store(true, std::memory_order_relaxed);
     }
     return true;
 }
@@ -200,7 +204,7 @@ bool UiHandoff::WaitForPost(Clock::time_point until) {
     for (;;) {
         const uint32_t phase = phase_.load(std::memory_order_acquire);
         if (phase == kPosted) {
-            uiSpin_.Waited(Clock::now() - releasedAt_);
+            uiSpin_.Waited(postedAt_ - doneAt_);
             return true;
         }
         if (cancelled_.load(std::memory_order_relaxed)) {
@@ -227,13 +231,13 @@ void UiHandoff::Drain() {
     const Clock::time_point sliceEnd = Clock::now() + timing_.slice;
     for (;;) {
         if (RunPosted()) {
-            if (releasedAt_ >= sliceEnd) {
+            if (doneAt_ >= sliceEnd) {
                 break;
             }
             continue;
         }
         if (cancelled_.load(std::memory_order_relaxed) ||
-            !WaitForPost(std::min(releasedAt_ + timing_.linger, sliceEnd))) {
+            !WaitForPost(std::min(doneAt_ + timing_.linger, sliceEnd))) {
             break;
         }
     }

@@ -97,7 +97,8 @@ class UiHandoff final : public QObject, public RowHandoff {
         explicit SpinBudget(std::chrono::nanoseconds most) : most_(most), now_(most) {}
         std::chrono::nanoseconds Get() const { return now_; }
         void Failed() { now_ = now_ < std::chrono::nanoseconds(500) ? decltype(now_){} : now_ / 2; }
-        // A wait of `waited` would have been caught by a full spin.
+        // The other thread took `waited` to answer: a full spin would have
+        // caught an answer as quick as that.
         void Waited(std::chrono::nanoseconds waited) {
             if (waited <= most_)
                 now_ = most_;
@@ -121,9 +122,11 @@ class UiHandoff final : public QObject, public RowHandoff {
     std::atomic<bool> wakePending_{false};  // an eventfd write the loop has not read yet
     // Written by the capture thread before it publishes kPosted.
     UiTask* task_ = nullptr;
-    SpinBudget captureSpin_;        // capture thread only
-    SpinBudget uiSpin_;             // interface thread only
-    Clock::time_point releasedAt_;  // interface thread only: when the last row was done
+    Clock::time_point postedAt_;
+    // Written by the interface thread before it publishes kDone.
+    Clock::time_point doneAt_;
+    SpinBudget captureSpin_;  // capture thread only
+    SpinBudget uiSpin_;       // interface thread only
     int wakeFd_ = -1;
     QSocketNotifier* notifier_ = nullptr;
 
