@@ -138,10 +138,12 @@ int main(int argc, char** argv) {
             timing.linger = us;
         else if (name == "--slice")
             timing.slice = us;
+        else if (name == "--short-slices")
+            timing.shortSlices = std::atoi(argv[i + 1]) != 0;
         else {
             std::fprintf(stderr,
                          "usage: bench_gui_list [--busy N] [--spin us] [--linger us] "
-                         "[--slice us] [--only flat|paced|sort]\n");
+                         "[--slice us] [--short-slices 0|1] [--only flat|paced|sort]\n");
             return 2;
         }
     }

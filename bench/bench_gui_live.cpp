@@ -699,10 +699,11 @@ void RunAlone(Bench& b, const std::vector<int>& sizes, const std::vector<long>& 
         std::printf("each tool alone on the flood, %d CPU-bound processes beside it\n", b.busy);
     else
         std::printf("each tool alone on the flood\n");
-    const char* header = "%-21s %4s %7s %8s %8s %7s %9s %9s %7s %7s %9s %9s %8s\n";
+    const char* header = "%-21s %4s %7s %8s %8s %7s %9s %9s %8s %7s %7s %9s %9s %8s\n";
     std::printf(header, "tool", "size", "rate", "offered", "received", "drops", "flood", "in all",
-                "flood%", "all%", "lat50", "lat99", "cpu/1k");
-    std::printf(header, "", "B", "/s", "", "", "", "shown", "shown", "", "", "us", "us", "ms");
+                "after", "flood%", "all%", "lat50", "lat99", "cpu/1k");
+    std::printf(header, "", "B", "/s", "", "", "", "shown", "shown", "flood", "", "", "us", "us",
+                "ms");
     for (int size : sizes) {
         for (long rate : rates) {
             for (Tool tool : {kTcpdumpWrite, kTcpdumpPrint, kTsharkPrint, kQuorvelan}) {
@@ -728,10 +729,12 @@ void RunAlone(Bench& b, const std::vector<int>& sizes, const std::vector<long>& 
                     std::snprintf(cpu, sizeof cpu, "%.2f",
                                   1e3 * m.cpuSeconds / (static_cast<double>(work) / 1e3));
                 auto count = [](long v) { return v < 0 ? std::string("-") : std::to_string(v); };
+                const long after = m.shown >= 0 ? m.shown - m.floodShown : -1;
                 std::printf(
-                    "%-21s %4d %7s %8ld %8s %7s %9s %9s %7s %7s %9s %9s %8s\n", kToolNames[tool],
-                    size, RateName(rate).c_str(), m.offered, count(m.received).c_str(),
-                    count(m.drops).c_str(), count(m.floodShown).c_str(), count(m.shown).c_str(),
+                    "%-21s %4d %7s %8ld %8s %7s %9s %9s %8s %7s %7s %9s %9s %8s\n",
+                    kToolNames[tool], size, RateName(rate).c_str(), m.offered,
+                    count(m.received).c_str(), count(m.drops).c_str(), count(m.floodShown).c_str(),
+                    count(m.shown).c_str(), count(after).c_str(),
                     Percent(m.floodShown, m.offered).c_str(), Percent(m.shown, m.offered).c_str(),
                     Us(m.latencyMedianUs).c_str(), Us(m.latencyP99Us).c_str(), cpu);
                 if (tool == kQuorvelan && m.shown > 0) {

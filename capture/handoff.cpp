@@ -1,7 +1,9 @@
 #include "capture/handoff.h"
 
 #include <linux/futex.h>
+#include <sched.h>
 #include <sys/eventfd.h>
+#include <sys/resource.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -54,12 +56,38 @@ void Bump(std::atomic<uint64_t>& counter) {
     counter.fetch_add(1, std::memory_order_relaxed);
 }
 
+// The kernel's sched_attr, which glibc 2.36 does not declare.
+struct SchedAttr {
+    uint32_t size;
+    uint32_t policy;
+    uint64_t flags;
+    int32_t nice;
+    uint32_t priority;
+    uint64_t runtime;  // for the fair class: the task's slice, 0.1 to 100 ms
+    uint64_t deadline;
+    uint64_t period;
+};
+
 }  // namespace
+
+void RequestShortTimeSlices() {
+    SchedAttr attr{};
+    attr.size = sizeof attr;
+    attr.policy = SCHED_OTHER;
+    errno = 0;
+    const int nice = getpriority(PRIO_PROCESS, static_cast<id_t>(syscall(SYS_gettid)));
+    attr.nice = errno == 0 ? nice : 0;
+    attr.runtime = 100'000;  // the shortest the kernel takes
+    syscall(SYS_sched_setattr, 0, &attr, 0);
+}
 
 UiHandoff::UiHandoff(QObject* parent) : UiHandoff(Timing{}, parent) {}
 
 UiHandoff::UiHandoff(Timing timing, QObject* parent)
     : QObject(parent), timing_(timing), captureSpin_(timing.spin), uiSpin_(timing.spin) {
+    if (timing_.shortSlices) {
+        RequestShortTimeSlices();
+    }
     wakeFd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     if (wakeFd_ >= 0) {
         notifier_ = new QSocketNotifier(wakeFd_, QSocketNotifier::Read, this);
@@ -79,6 +107,12 @@ UiHandoff::Counters UiHandoff::Count() const {
             directWakes_.load(std::memory_order_relaxed),
             uiSpinHits_.load(std::memory_order_relaxed),
             captureSleeps_.load(std::memory_order_relaxed)};
+}
+
+void UiHandoff::CaptureThreadStarts() {
+    if (timing_.shortSlices) {
+        RequestShortTimeSlices();
+    }
 }
 
 void UiHandoff::WakeEventLoop() {
@@ -178,13 +212,13 @@ bool UiHandoff::RunPosted() {
     return true;
 }
 
-bool UiHandoff::WaitForPost(Clock::time_point until) {
+bool UiHandoff::WaitForPost(Clock::time_point until, Clock::time_point sliceEnd) {
     // The capture thread was released and is on its way to its next row,
     // which comes within microseconds when its datagram is already waiting.
     const Clock::time_point start = Clock::now();
-    if (start < until && uiSpin_.Get().count() > 0 &&
+    if (start < sliceEnd && uiSpin_.Get().count() > 0 &&
         captureAwake_.load(std::memory_order_relaxed)) {
-        const Clock::time_point spinUntil = std::min(until, start + uiSpin_.Get());
+        const Clock::time_point spinUntil = std::min(sliceEnd, start + uiSpin_.Get());
         for (;;) {
             if (phase_.load(std::memory_order_acquire) == kPosted) {
                 Bump(uiSpinHits_);
@@ -237,7 +271,7 @@ void UiHandoff::Drain() {
             continue;
         }
         if (cancelled_.load(std::memory_order_relaxed) ||
-            !WaitForPost(std::min(doneAt_ + timing_.linger, sliceEnd))) {
+            !WaitForPost(std::min(doneAt_ + timing_.linger, sliceEnd), sliceEnd)) {
             break;
         }
     }

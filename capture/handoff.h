@@ -10,6 +10,12 @@
 
 class QSocketNotifier;
 
+// Asks the scheduler for short time slices for the calling thread: with
+// other work on every core, a thread woken for a row then runs at once
+// instead of after the running task's slice. Its share of the CPU is
+// unchanged. Best effort: kernels without per-task slices ignore it.
+void RequestShortTimeSlices();
+
 class UiTask {
   public:
     virtual void Run() = 0;
@@ -28,6 +34,8 @@ class RowHandoff {
     // without running, until Reset.
     virtual void Cancel() {}
     virtual void Reset() {}
+    // The capture thread, first thing: how it should be scheduled.
+    virtual void CaptureThreadStarts() {}
 };
 
 // Runs the task on the calling thread (benchmarks, fuzzing, single-thread tests).
@@ -67,6 +75,8 @@ class UiHandoff final : public QObject, public RowHandoff {
         std::chrono::microseconds slice{5000};
         // The longest spin of each thread for the other.
         std::chrono::microseconds spin{20};
+        // Both threads ask for short time slices.
+        bool shortSlices = true;
     };
 
     explicit UiHandoff(QObject* parent = nullptr);
@@ -76,6 +86,7 @@ class UiHandoff final : public QObject, public RowHandoff {
     bool RunOnUiThread(UiTask& task) override;
     void Cancel() override;
     void Reset() override;
+    void CaptureThreadStarts() override;
 
     // How rows were carried, for benchmarks and tests.
     struct Counters {
@@ -109,7 +120,8 @@ class UiHandoff final : public QObject, public RowHandoff {
     };
 
     void Drain();
-    bool WaitForPost(Clock::time_point until);
+    // Spins briefly (never past `sliceEnd`), then sleeps until `until`.
+    bool WaitForPost(Clock::time_point until, Clock::time_point sliceEnd);
     bool RunPosted();
     void WakeEventLoop();
 
