@@ -148,7 +148,7 @@ bool UiHandoff::RunOnUiThread(UiTask& task) {
     uint32_t phase = phase_.load(std::memory_order_acquire);
     // The interface thread is awake, or was just woken: a row takes it a few
     // microseconds, less than a sleep and a wake-up would.
-    if (ui != kAway && captureSpin_.Get().count() > 0) {
+    if (ui != kAway && captureSpin_.Get().count() > 0 && !contention_.Contended()) {
         const Clock::time_point until = postedAt + captureSpin_.Get();
         while (phase == kPosted && !cancelled_.load(std::memory_order_relaxed)) {
             if (Clock::now() >= until) {
@@ -217,7 +217,7 @@ bool UiHandoff::WaitForPost(Clock::time_point until, Clock::time_point sliceEnd)
     // which comes within microseconds when its datagram is already waiting.
     const Clock::time_point start = Clock::now();
     if (start < sliceEnd && uiSpin_.Get().count() > 0 &&
-        captureAwake_.load(std::memory_order_relaxed)) {
+        captureAwake_.load(std::memory_order_relaxed) && !contention_.Contended()) {
         const Clock::time_point spinUntil = std::min(sliceEnd, start + uiSpin_.Get());
         for (;;) {
             if (phase_.load(std::memory_order_acquire) == kPosted) {
@@ -262,7 +262,9 @@ void UiHandoff::Drain() {
     uint64_t count = 0;
     [[maybe_unused]] const ssize_t n = ::read(wakeFd_, &count, sizeof count);
     wakePending_.store(false);
-    const Clock::time_point sliceEnd = Clock::now() + timing_.slice;
+    const Clock::time_point start = Clock::now();
+    contention_.Sample(start, captureAsleep_.load(std::memory_order_relaxed) ? 1 : 2);
+    const Clock::time_point sliceEnd = start + timing_.slice;
     for (;;) {
         if (RunPosted()) {
             if (doneAt_ >= sliceEnd) {

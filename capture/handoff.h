@@ -8,6 +8,8 @@
 #include <chrono>
 #include <cstdint>
 
+#include "capture/contention.h"
+
 class QSocketNotifier;
 
 // Asks the scheduler for short time slices for the calling thread: with
@@ -57,12 +59,13 @@ class DirectHandoff final : public RowHandoff {
 // stays in `Drain` for a few milliseconds, asleep between rows, and each next
 // row wakes it directly.
 //
-// Spinning is brief and happens only while the other thread is awake: the
+// Spinning is brief and happens only while the other thread is awake and
+// the machine has cores to spare, so that the other thread is on one: the
 // capture thread spins for a row the interface thread is running, and the
 // interface thread for the next row of a capture thread that has just been
-// released. Each side halves its spin after a spin that found nothing, so on
-// a crowded machine, where the other thread is often awake but without a
-// core, both soon just sleep; a wait that would have been short restores it.
+// released. When other work takes the cores, both only sleep. Each side also
+// halves its spin after a spin that found nothing (the capture thread went
+// to wait for the network), and a quick answer restores it.
 class UiHandoff final : public QObject, public RowHandoff {
     Q_OBJECT
   public:
@@ -139,6 +142,8 @@ class UiHandoff final : public QObject, public RowHandoff {
     Clock::time_point doneAt_;
     SpinBudget captureSpin_;  // capture thread only
     SpinBudget uiSpin_;       // interface thread only
+    // Spinning pays only while the other thread has a core of its own.
+    CoreContention contention_;
     int wakeFd_ = -1;
     QSocketNotifier* notifier_ = nullptr;
 
