@@ -175,6 +175,7 @@ clone "$root$home/quorvelan"
 in_root chown -R "$user:$user" "$home/quorvelan"
 cookie=$(od -An -N16 -tx1 /dev/urandom | tr -d ' \n')
 in_root runuser -u "$user" -- xauth -q -f "$home/.Xauthority" add "$display" . "$cookie"
+install -d -m 1777 "$root/tmp/.X11-unix"  # root's, as on a real desktop
 in_root runuser -u "$user" -- Xvfb "$display" -auth "$home/.Xauthority" -nolisten tcp \
   -screen 0 1280x800x24 >"$logs/xvfb.log" 2>&1 &
 for _ in $(seq 100); do [[ -S $root/tmp/.X11-unix/X${display#:} ]] && break; sleep 0.1; done

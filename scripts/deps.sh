@@ -8,7 +8,7 @@ set -euo pipefail
 
 build_pkgs=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-base-dev-tools libgl-dev
             libpcap-dev libcap-dev libcap2-bin fonts-wqy-microhei)
-test_pkgs=(libgtest-dev libbenchmark-dev clang libclang-rt-14-dev iproute2 tcpdump
+test_pkgs=(libgtest-dev libbenchmark-dev clang libclang-rt-14-dev iproute2 tcpdump lintian
            xvfb xauth x11-apps imagemagick librsvg2-bin desktop-file-utils appstream dpkg-dev file)
 bench_pkgs=(tshark)
 
