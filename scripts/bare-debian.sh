@@ -197,7 +197,7 @@ program_pid() {  # the running program's pid in this namespace, if any
 }
 shot() {  # shot NAME: wait for the program, check its rights, screenshot the display
   local pid="" status
-  for _ in $(seq 600); do pid=$(program_pid) && break; sleep 0.5; done
+  for _ in $(seq 2400); do pid=$(program_pid) && break; sleep 0.5; done  # a first build takes minutes
   [[ -n $pid ]] || die "$1: the program did not start"
   sleep 5  # let it map and paint its window
   status=$(grep -E '^(Uid|CapPrm|CapEff):' "/proc/$pid/status" | tr -s '\t ' ' ' | paste -sd ' ')
@@ -210,46 +210,44 @@ shot() {  # shot NAME: wait for the program, check its rights, screenshot the di
 }
 wait_gone() { for _ in $(seq 100); do program_pid >/dev/null || return 0; sleep 0.1; done; }
 
-begin "run command"
-as_user bash -c "cd ~/quorvelan && sudo scripts/run.sh" >"$logs/run-sudo.log" 2>&1 &
-run_job=$!
-shot run-sudo
-wait "$run_job" || true
-took "sudo scripts/run.sh (build included) to a window"
-grep '^run.sh' "$logs/run-sudo.log" | sed 's/^/    /' | tee -a "$summary"
-added run "run command installed"
+# window NAME TITLE RUNNER...: RUNNER (as_user or as_root) runs COMMAND in the
+# user's clone; the program's window is checked and shot, its log kept.
+window() {
+  local name=$1 title=$2 job; shift 2
+  begin "$title"
+  "$@" >"$logs/$name.log" 2>&1 &
+  job=$!
+  shot "$name"
+  wait "$job" || true
+  took "$title"
+  grep '^run.sh' "$logs/$name.log" | sed 's/^/    /' | tee -a "$summary"
+}
+as_root() {  # root directly, as after su: the user's display, no sudo
+  in_root env DISPLAY="$display" XAUTHORITY="$home/.Xauthority" "$@"
+}
 
-begin "second run"
-as_user bash -c "cd ~/quorvelan && scripts/run.sh" >"$logs/run-again.log" 2>&1 &
-run_job=$!
-shot run-again
-wait "$run_job" || true
-took "scripts/run.sh again, without sudo"
-grep '^run.sh' "$logs/run-again.log" | sed 's/^/    /' | tee -a "$summary"
+window run-sudo "sudo scripts/run.sh (build included) to a window" \
+  as_user bash -c "cd ~/quorvelan && sudo scripts/run.sh"
+added run "run command installed"
+window run-again "scripts/run.sh again, without sudo" \
+  as_user bash -c "cd ~/quorvelan && scripts/run.sh"
 
 begin "root on the user's display"
 set +e
-in_root env DISPLAY="$display" XAUTHORITY="$home/.Xauthority" "$home/quorvelan/build/release/app/quorvelan" \
-  >"$logs/root-direct.log" 2>&1
+as_root "$home/quorvelan/build/release/app/quorvelan" >"$logs/root-direct.log" 2>&1
 rc=$?
 set -e
 note "root starting the program on $user's display: exit $rc"
 sed 's/^/    /' "$logs/root-direct.log" | tee -a "$summary"
 [[ $rc -ne 0 && $rc -ne 134 ]] || die "root on another user's display: exit $rc"
 
-begin "root without sudo in the user's tree"
-in_root bash -c "touch $home/quorvelan/app/main.cpp"  # something to rebuild
-in_root env DISPLAY="$display" XAUTHORITY="$home/.Xauthority" bash -c "cd $home/quorvelan && scripts/run.sh" \
-  >"$logs/run-root.log" 2>&1 &
-run_job=$!
-shot run-root
-wait "$run_job" || true
-grep '^run.sh' "$logs/run-root.log" | sed 's/^/    /' | tee -a "$summary"
+in_root touch "$home/quorvelan/app/main.cpp"  # something to rebuild
+window run-root "root's scripts/run.sh without sudo in the user's tree" \
+  as_root bash -c "cd $home/quorvelan && scripts/run.sh"
 foreign=$(in_root find "$home/quorvelan" ! -user "$user" | head -n 5)
 note "files in $user's tree not owned by $user: ${foreign:-none}"
 [[ -z $foreign ]] || die "root left files of its own in the user's tree"
 as_user bash -c "cd ~/quorvelan && cmake --build build/release" >"$logs/user-build.log" 2>&1 ||
   { tail "$logs/user-build.log"; die "$user's own build failed after root's run"; }
 note "$user's own cmake --build afterwards: ok"
-took "root's scripts/run.sh in the user's tree"
 note "finished $(date -u '+%F %H:%M') UTC"

@@ -211,21 +211,33 @@ TEST(Privileges, SelfTestReportsEachPhase) {
     EXPECT_EQ(RunCapabilitySelfTest(out), 1) << out.str();
 }
 
-class GiveFile : public ::testing::Test {
+// A scratch folder of root's for the cases that need root.
+class RootScratch : public ::testing::Test {
   protected:
     void SetUp() override {
         if (geteuid() != 0)
             GTEST_SKIP() << "needs root";
-        char pattern[] = "/tmp/qv-give-XXXXXX";
+        char pattern[] = "/tmp/qv-privileges-XXXXXX";
         ASSERT_NE(mkdtemp(pattern), nullptr);
         dir_ = pattern;
-        file_ = dir_ + "/events.txt";
-        std::ofstream(file_) << "row\n";
     }
     void TearDown() override {
         ForgetSudo();
         if (!dir_.empty())
             std::system(("rm -rf " + dir_).c_str());
+    }
+    bool Ready() const { return !IsSkipped() && !HasFatalFailure(); }
+    std::string dir_;
+};
+
+class GiveFile : public RootScratch {
+  protected:
+    void SetUp() override {
+        RootScratch::SetUp();
+        if (!Ready())
+            return;
+        file_ = dir_ + "/events.txt";
+        std::ofstream(file_) << "row\n";
     }
     static uid_t Owner(const std::string& path) {
         struct stat st {};
@@ -235,7 +247,7 @@ class GiveFile : public ::testing::Test {
         struct stat st {};
         return lstat(path.c_str(), &st) == 0 ? st.st_gid : static_cast<gid_t>(-1);
     }
-    std::string dir_, file_;
+    std::string file_;
 };
 
 // The descriptor of the file as the save holds it.
@@ -293,14 +305,12 @@ TEST_F(GiveFile, NeverAFileWithASecondNameOrNotAFile) {
 }
 
 // Root with another user's display: the case Qt would abort in.
-class RootDisplay : public ::testing::Test {
+class RootDisplay : public RootScratch {
   protected:
     void SetUp() override {
-        if (geteuid() != 0)
-            GTEST_SKIP() << "needs root";
-        char pattern[] = "/tmp/qv-display-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        dir_ = pattern;
+        RootScratch::SetUp();
+        if (!Ready())
+            return;
         // The user's runtime folder (0700) holding their cookie (0600).
         ASSERT_EQ(mkdir((dir_ + "/user").c_str(), 0700), 0);
         authority_ = dir_ + "/user/Xauthority";
@@ -308,10 +318,6 @@ class RootDisplay : public ::testing::Test {
         ASSERT_EQ(chmod(authority_.c_str(), 0600), 0);
         ASSERT_EQ(chown(authority_.c_str(), 65534, 65534), 0);
         ASSERT_EQ(chown((dir_ + "/user").c_str(), 65534, 65534), 0);
-    }
-    void TearDown() override {
-        if (!dir_.empty())
-            std::system(("rm -rf " + dir_).c_str());
     }
     // What the program would say, in a child that dropped its rights as main() does.
     std::string ProblemAfterDrop(const std::function<void()>& environment) {
@@ -328,7 +334,7 @@ class RootDisplay : public ::testing::Test {
         });
         return findings;
     }
-    std::string dir_, authority_;
+    std::string authority_;
 };
 
 TEST_F(RootDisplay, AnotherUsersUnreadableAuthorityIsExplained) {
