@@ -174,6 +174,7 @@ home=/home/$user
 clone "$root$home/quorvelan"
 in_root chown -R "$user:$user" "$home/quorvelan"
 cookie=$(od -An -N16 -tx1 /dev/urandom | tr -d ' \n')
+in_root runuser -u "$user" -- touch "$home/.Xauthority"
 in_root runuser -u "$user" -- xauth -q -f "$home/.Xauthority" add "$display" . "$cookie"
 install -d -m 1777 "$root/tmp/.X11-unix"  # root's, as on a real desktop
 in_root runuser -u "$user" -- Xvfb "$display" -auth "$home/.Xauthority" -nolisten tcp \
@@ -188,10 +189,12 @@ as_user() {  # a normal login's environment: no sbin on PATH
     PATH=/usr/local/bin:/usr/bin:/bin:/usr/local/games:/usr/games \
     DISPLAY="$display" XAUTHORITY="$home/.Xauthority" "$@"
 }
+# The chroot's /proc was mounted in this PID namespace: it shows the chroot's
+# processes only (the host's /proc shows everyone's, other people's programs too).
 program_pid() {  # the running program's pid in this namespace, if any
   local p
-  for p in /proc/[0-9]*; do
-    [[ $(cat "$p/comm" 2>/dev/null) == quorvelan ]] && { echo "${p#/proc/}"; return 0; }
+  for p in "$root"/proc/[0-9]*; do
+    [[ $(cat "$p/comm" 2>/dev/null) == quorvelan ]] && { echo "${p##*/}"; return 0; }
   done
   return 1
 }
@@ -200,8 +203,8 @@ shot() {  # shot NAME: wait for the program, check its rights, screenshot the di
   for _ in $(seq 2400); do pid=$(program_pid) && break; sleep 0.5; done  # a first build takes minutes
   [[ -n $pid ]] || die "$1: the program did not start"
   sleep 5  # let it map and paint its window
-  status=$(grep -E '^(Uid|CapPrm|CapEff):' "/proc/$pid/status" | tr -s '\t ' ' ' | paste -sd ' ')
-  note "$1: program running as $(stat -c %U "/proc/$pid"): $status"
+  status=$(grep -E '^(Uid|CapPrm|CapEff):' "$root/proc/$pid/status" | tr -s '\t ' ' ' | paste -sd ' ')
+  note "$1: program running as $(in_root stat -c %U "/proc/$pid"): $status"
   in_root runuser -u "$user" -- env DISPLAY="$display" XAUTHORITY="$home/.Xauthority" \
     import -window root "/tmp/$1.png"
   cp "$root/tmp/$1.png" "$logs/$1.png"
