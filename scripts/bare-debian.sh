@@ -147,14 +147,14 @@ if [[ -z $skip_test ]]; then
   begin "test command"
   set +e
   in_root CI=true bash -c 'cd /root/quorvelan && bash scripts/test.sh' 2>&1 | tee "$logs/test.log" \
-    | grep --line-buffered -E '^(Installing:|== |[0-9]+% tests passed|.*tests? failed|The following tests)'
+    | grep --line-buffered -E '^(Installing:|== |total: |[0-9]+% tests passed|.*tests? failed|The following tests)'
   test_rc=${PIPESTATUS[0]}
   set -e
   took "test command (bash scripts/test.sh, as root)"
   note "test command exit status: $test_rc"
   note "test command's summary:"
   tail -n 25 "$logs/test.log" | sed 's/^/    /' | tee -a "$summary" >/dev/null
-  grep '^Installing:' "$logs/test.log" | sed 's/^/    scripts asked for: /' | tee -a "$summary"
+  { grep '^Installing:' "$logs/test.log" || true; } | sed 's/^/    scripts asked for: /' | tee -a "$summary"
   added test "test command installed"
   [[ $test_rc -eq 0 ]] || die "the test command failed (log: $logs/test.log)"
 fi
@@ -223,7 +223,7 @@ window() {
   shot "$name"
   wait "$job" || true
   took "$title"
-  grep '^run.sh' "$logs/$name.log" | sed 's/^/    /' | tee -a "$summary"
+  { grep '^run.sh' "$logs/$name.log" || true; } | sed 's/^/    /' | tee -a "$summary"
 }
 as_root() {  # root directly, as after su: the user's display, no sudo
   in_root env DISPLAY="$display" XAUTHORITY="$home/.Xauthority" "$@"
@@ -253,4 +253,23 @@ note "files in $user's tree not owned by $user: ${foreign:-none}"
 as_user bash -c "cd ~/quorvelan && cmake --build build/release" >"$logs/user-build.log" 2>&1 ||
   { tail "$logs/user-build.log"; die "$user's own build failed after root's run"; }
 note "$user's own cmake --build afterwards: ok"
+
+# README's install commands, then the installed program from the menu's command.
+begin "install command"
+as_user bash -c "cd ~/quorvelan && cmake --build build/release --target package &&
+  sudo apt install -y ./build/release/quorvelan_*.deb && sudo usermod -aG quorvelan $user" \
+  >"$logs/install.log" 2>&1 || { tail "$logs/install.log"; die "the install commands failed"; }
+took "install commands (package, apt install, usermod)"
+if in_root sh -c 'command -v lintian' >/dev/null; then
+  set +e
+  in_root bash -c "lintian --fail-on error,warning $home/quorvelan/build/release/quorvelan_*.deb" \
+    >"$logs/lintian.log" 2>&1
+  rc=$?
+  set -e
+  note "lintian on the Release package: exit $rc, $(grep -c '^[EW]: ' "$logs/lintian.log") error(s) and warning(s)"
+  [[ $rc -eq 0 ]] || die "lintian: $(cat "$logs/lintian.log")"
+else
+  note "lintian not installed here (the test command installs it)"
+fi
+window installed "the installed program, started by a member of its group" as_user quorvelan
 note "finished $(date -u '+%F %H:%M') UTC"
