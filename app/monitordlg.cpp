@@ -67,6 +67,9 @@ CMonitorDlg::~CMonitorDlg() {
 CMonitorDlg::SaveDialog& CMonitorDlg::SaveFileDialog() {
     static SaveDialog dialog = [](QWidget* owner, const QString& name) -> std::optional<QString> {
         QFileDialog fd(owner);
+        // Qt's own dialog asks before replacing the file it will really write, the
+        // name with "doc" appended; a native one asks about the name as typed.
+        fd.setOption(QFileDialog::DontUseNativeDialog);
         fd.setAcceptMode(QFileDialog::AcceptSave);
         fd.setFileMode(QFileDialog::AnyFile);
         fd.setDefaultSuffix(QStringLiteral("doc"));
@@ -148,6 +151,11 @@ void CMonitorDlg::OnCommand(int id) {
 }
 
 void CMonitorDlg::OnStart() {
+    // One capture at a time. Refused before anything is touched: opening replaces
+    // the endpoint that the running capture thread is receiving from.
+    if (m_capture.CaptureThreadRunning()) {
+        return;
+    }
     const int sel = LocalAddressList.GetCurSel();
     if (sel < 0) {
         AfxMessageBox(kSelectAddress);

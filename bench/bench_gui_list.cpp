@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstdio>
 #include <random>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -48,8 +49,9 @@ class Source final : public CaptureEndpoint {
     std::atomic<int64_t>& stamp_;
 };
 
-void Stream(CSortListCtrl& list, std::chrono::microseconds gap, int ms, const char* label) {
-    UiHandoff handoff;
+void Stream(CSortListCtrl& list, const UiHandoff::Timing& timing, std::chrono::microseconds gap,
+            int ms, const char* label) {
+    UiHandoff handoff(timing);
     std::atomic<int64_t> stamp{NowNs()};
     TimedList timed(list, stamp, 4'000'000);
     CaptureSession session(handoff, timed, [&] { return std::make_unique<Source>(gap, stamp); });
@@ -63,10 +65,16 @@ void Stream(CSortListCtrl& list, std::chrono::microseconds gap, int ms, const ch
     loop.exec();
     session.Stop();
     const double seconds = static_cast<double>(t.elapsed()) / 1000.0;
-    std::printf("%-28s %10.0f rows/s   latency median %7.1f us   p99 %7.1f us   (%zu rows)\n",
-                label, static_cast<double>(session.RowsInserted()) / seconds,
-                PercentileUs(timed.latenciesNs, 0.5), PercentileUs(timed.latenciesNs, 0.99),
-                timed.latenciesNs.size());
+    const uint64_t rows = session.RowsInserted();
+    const UiHandoff::Counters c = handoff.Count();
+    std::printf("%-28s %10.0f rows/s   latency median %7.1f us   p99 %7.1f us   (%llu rows)\n",
+                label, static_cast<double>(rows) / seconds, PercentileUs(timed.latenciesNs, 0.5),
+                PercentileUs(timed.latenciesNs, 0.99), static_cast<unsigned long long>(rows));
+    auto share = [rows](uint64_t n) { return rows ? 100.0 * double(n) / double(rows) : 0.0; };
+    std::printf(
+        "%-28s loop woken %.1f%%, woken in the hand-off %.1f%%, taken spinning %.1f%%, "
+        "capture slept %.1f%%\n",
+        "", share(c.loopWakes), share(c.directWakes), share(c.uiSpinHits), share(c.captureSleeps));
 }
 
 void Sorts(CSortListCtrl& list) {
@@ -104,13 +112,38 @@ void Sorts(CSortListCtrl& list) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    UiHandoff::Timing timing;
+    int busy = 0;
+    for (int i = 1; i + 1 < argc; i += 2) {
+        const std::string name = argv[i];
+        const auto us = std::chrono::microseconds(std::atol(argv[i + 1]));
+        if (name == "--busy")
+            busy = std::atoi(argv[i + 1]);
+        else if (name == "--spin")
+            timing.spin = us;
+        else if (name == "--linger")
+            timing.linger = us;
+        else if (name == "--slice")
+            timing.slice = us;
+        else {
+            std::fprintf(stderr,
+                         "usage: bench_gui_list [--busy N] [--spin us] [--linger us] "
+                         "[--slice us]\n");
+            return 2;
+        }
+    }
+    // Other work on the machine: CPU-bound processes at ordinary priority,
+    // forked before any thread of ours exists.
+    BusyLoad load(busy);
+    if (busy)
+        std::printf("with %d CPU-bound processes beside it\n", busy);
     qputenv("QT_QPA_PLATFORM",
             qgetenv("QT_QPA_PLATFORM").isEmpty() ? "offscreen" : qgetenv("QT_QPA_PLATFORM"));
     QApplication app(argc, argv);
     ShownList shown;
     CSortListCtrl& list = shown.list;
-    Stream(list, std::chrono::microseconds(0), 3000, "flat out, window shown");
-    Stream(list, std::chrono::microseconds(1000), 2000, "1 datagram per ms");
+    Stream(list, timing, std::chrono::microseconds(0), 3000, "flat out, window shown");
+    Stream(list, timing, std::chrono::microseconds(1000), 2000, "1 datagram per ms");
     Sorts(list);
     return 0;
 }

@@ -4,6 +4,10 @@
 // hands out, the list reads the stamp when the row goes in. The capture
 // thread waits for each insertion before it receives again, so the stamp read
 // at insertion belongs to that row's datagram.
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -45,6 +49,37 @@ class TimedList final : public EventList {
   private:
     CSortListCtrl& list_;
     const std::atomic<int64_t>& stamp_;
+};
+
+// N CPU-bound processes of ordinary priority beside the benchmark, as a build
+// beside the monitor; ended when this goes out of scope, and never outliving
+// the benchmark (each also ends by itself after `seconds`).
+class BusyLoad {
+  public:
+    explicit BusyLoad(int n, int seconds = 3600) {
+        for (int i = 0; i < n; ++i) {
+            const pid_t pid = fork();
+            if (pid == 0) {
+                alarm(static_cast<unsigned>(seconds));
+                volatile unsigned long spin = 0;
+                for (;;)
+                    spin = spin + 1;
+            }
+            if (pid > 0)
+                pids_.push_back(pid);
+        }
+    }
+    ~BusyLoad() {
+        for (pid_t p : pids_)
+            kill(p, SIGKILL);
+        for (pid_t p : pids_)
+            waitpid(p, nullptr, 0);
+    }
+    BusyLoad(const BusyLoad&) = delete;
+    BusyLoad& operator=(const BusyLoad&) = delete;
+
+  private:
+    std::vector<pid_t> pids_;
 };
 
 // The p-quantile of a non-empty `v`; sorts it.

@@ -1,8 +1,15 @@
 #include "capture/handoff.h"
 
-#include <sched.h>
+#include <linux/futex.h>
+#include <sys/eventfd.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
-#include <QMetaObject>
+#include <QSocketNotifier>
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <ctime>
 
 #if defined(__x86_64__) || defined(__i386__)
 #include <immintrin.h>
@@ -18,68 +25,109 @@ void CpuRelax() {
 #endif
 }
 
-// Busy waiting that stays polite: a few microseconds of pauses, then the core
-// is offered to others on each turn, so that on a crowded machine the thread
-// being waited for can run, even on this very core.
-class Backoff {
-  public:
-    void Pause() {
-        if (++turns_ < 64) {
-            CpuRelax();
-        } else {
-            sched_yield();
-        }
+static_assert(sizeof(std::atomic<uint32_t>) == sizeof(uint32_t));
+
+uint32_t* FutexWord(std::atomic<uint32_t>& word) {
+    return reinterpret_cast<uint32_t*>(&word);
+}
+
+// Sleeps while `word` still holds `seen`, for at most `timeout` when one is
+// given. Returns at once when the word has changed already, so a wake-up that
+// came between the caller's look and the sleep is never lost.
+void FutexWait(std::atomic<uint32_t>& word, uint32_t seen,
+               const std::chrono::nanoseconds* timeout) {
+    timespec ts{};
+    if (timeout != nullptr) {
+        const auto ns = std::max<int64_t>(timeout->count(), 0);
+        ts.tv_sec = static_cast<time_t>(ns / 1000000000);
+        ts.tv_nsec = static_cast<long>(ns % 1000000000);
     }
+    syscall(SYS_futex, FutexWord(word), FUTEX_WAIT_PRIVATE, seen, timeout ? &ts : nullptr, nullptr,
+            0);
+}
 
-  private:
-    int turns_ = 0;
-};
+void FutexWakeAll(std::atomic<uint32_t>& word) {
+    syscall(SYS_futex, FutexWord(word), FUTEX_WAKE_PRIVATE, INT_MAX, nullptr, nullptr, 0);
+}
 
-// How long the interface thread waits for the next row before it goes back to
-// its event loop, and the longest it stays away from that loop.
-constexpr std::chrono::microseconds kLinger{50};
-constexpr std::chrono::microseconds kSlice{4000};
-
-// Long enough for one row insertion, or the emptying of a full list, to finish
-// on the interface thread while the capture thread spins.
-constexpr std::chrono::microseconds kWaitSpin{300};
+void Bump(std::atomic<uint64_t>& counter) {
+    counter.fetch_add(1, std::memory_order_relaxed);
+}
 
 }  // namespace
 
-UiHandoff::UiHandoff(QObject* parent) : QObject(parent) {}
+UiHandoff::UiHandoff(QObject* parent) : UiHandoff(Timing{}, parent) {}
+
+UiHandoff::UiHandoff(Timing timing, QObject* parent)
+    : QObject(parent), timing_(timing), captureSpin_(timing.spin), uiSpin_(timing.spin) {
+    wakeFd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (wakeFd_ >= 0) {
+        notifier_ = new QSocketNotifier(wakeFd_, QSocketNotifier::Read, this);
+        connect(notifier_, &QSocketNotifier::activated, this, [this] { Drain(); });
+    }
+}
+
+UiHandoff::~UiHandoff() {
+    delete notifier_;
+    if (wakeFd_ >= 0) {
+        ::close(wakeFd_);
+    }
+}
+
+UiHandoff::Counters UiHandoff::Count() const {
+    return {loopWakes_.load(std::memory_order_relaxed),
+            directWakes_.load(std::memory_order_relaxed),
+            uiSpinHits_.load(std::memory_order_relaxed),
+            captureSleeps_.load(std::memory_order_relaxed)};
+}
+
+void UiHandoff::WakeEventLoop() {
+    Bump(loopWakes_);
+    // One unread write is enough: the loop looks at the phase after reading it.
+    if (!wakePending_.exchange(true)) {
+        const uint64_t one = 1;
+        [[maybe_unused]] const ssize_t n = ::write(wakeFd_, &one, sizeof one);
+    }
+}
 
 bool UiHandoff::RunOnUiThread(UiTask& task) {
     if (cancelled_.load()) {
+        captureAwake_.store(false, std::memory_order_relaxed);
         return false;
     }
     task_ = &task;
-    // Rows are streaming when this one was ready soon after the last was done:
-    // the datagram was waiting already. Measured here, so that no wake-up
-    // latency of either thread counts.
-    streaming_ = Clock::now() - resumedAt_ < kLinger;
-    // Sequentially consistent with the interface thread's store of `listening_`
-    // and its later look at `phase_`: a row is never left without a taker.
+    const Clock::time_point postedAt = Clock::now();
+    // Sequentially consistent with the interface thread's store of `ui_` and
+    // its later look at `phase_`: a row is never left without a taker.
     phase_.store(kPosted);
-    const bool listening = listening_.load();
-    if (!listening) {
-        // Queued by name so that nothing of ours is allocated here and freed there.
-        QMetaObject::invokeMethod(this, "Drain", Qt::QueuedConnection);
+    captureAwake_.store(false, std::memory_order_relaxed);
+    const uint32_t ui = ui_.load();
+    if (ui == kAsleep) {
+        Bump(directWakes_);
+        FutexWakeAll(phase_);
+    } else if (ui == kAway) {
+        WakeEventLoop();
     }
+    // kAwake: it looks at the phase before it sleeps or leaves Drain.
+
     uint32_t phase = phase_.load(std::memory_order_acquire);
-    // More rows are coming at once: stay awake for this one's end.
-    if (listening || streaming_) {
-        const auto until = Clock::now() + kWaitSpin;
-        Backoff backoff;
-        while (phase == kPosted && !cancelled_.load(std::memory_order_relaxed) &&
-               Clock::now() < until) {
-            backoff.Pause();
+    // The interface thread is awake, or was just woken: a row takes it a few
+    // microseconds, less than a sleep and a wake-up would.
+    if (ui != kAway && captureSpin_.Get().count() > 0) {
+        const Clock::time_point until = postedAt + captureSpin_.Get();
+        while (phase == kPosted && !cancelled_.load(std::memory_order_relaxed)) {
+            if (Clock::now() >= until) {
+                captureSpin_.Failed();
+                break;
+            }
+            CpuRelax();
             phase = phase_.load(std::memory_order_acquire);
         }
     }
+    bool slept = false;
     for (;;) {
         if (phase == kDone) {
-            resumedAt_ = Clock::now();
-            return true;
+            break;
         }
         if (phase == kCancelled) {
             return false;
@@ -92,12 +140,24 @@ bool UiHandoff::RunOnUiThread(UiTask& task) {
             if (phase_.load(std::memory_order_acquire) != kDone) {
                 return false;
             }
-            phase = kDone;
-            continue;
+            break;
         }
-        phase_.wait(kPosted, std::memory_order_acquire);
+        if (!slept) {
+            Bump(captureSleeps_);
+            slept = true;
+        }
+        // Sequentially consistent with the interface thread's store of kDone
+        // and its look at this flag: either it wakes us or the futex sees kDone.
+        captureAsleep_.store(true);
+        FutexWait(phase_, kPosted, nullptr);
+        captureAsleep_.store(false, std::memory_order_relaxed);
         phase = phase_.load(std::memory_order_acquire);
     }
+    if (slept) {
+        captureSpin_.Waited(Clock::now() - postedAt);
+    }
+    captureAwake_.store(true, std::memory_order_relaxed);
+    return true;
 }
 
 bool UiHandoff::RunPosted() {
@@ -106,41 +166,82 @@ bool UiHandoff::RunPosted() {
     }
     // The capture thread waits until kDone, so the task's data is stable.
     task_->Run();
-    lastDone_ = Clock::now();
-    phase_.store(kDone, std::memory_order_release);
-    phase_.notify_one();
+    releasedAt_ = Clock::now();
+    phase_.store(kDone);
+    if (captureAsleep_.load()) {
+        FutexWakeAll(phase_);
+    }
     return true;
 }
 
-bool UiHandoff::WaitForPosted(Clock::time_point until) const {
-    Backoff backoff;
+bool UiHandoff::WaitForPost(Clock::time_point until) {
+    // The capture thread was released and is on its way to its next row,
+    // which comes within microseconds when its datagram is already waiting.
+    const Clock::time_point start = Clock::now();
+    if (start < until && uiSpin_.Get().count() > 0 &&
+        captureAwake_.load(std::memory_order_relaxed)) {
+        const Clock::time_point spinUntil = std::min(until, start + uiSpin_.Get());
+        for (;;) {
+            if (phase_.load(std::memory_order_acquire) == kPosted) {
+                Bump(uiSpinHits_);
+                return true;
+            }
+            if (!captureAwake_.load(std::memory_order_relaxed) ||
+                cancelled_.load(std::memory_order_relaxed)) {
+                break;
+            }
+            if (Clock::now() >= spinUntil) {
+                uiSpin_.Failed();
+                break;
+            }
+            CpuRelax();
+        }
+    }
     for (;;) {
-        if (phase_.load(std::memory_order_acquire) == kPosted) {
+        const uint32_t phase = phase_.load(std::memory_order_acquire);
+        if (phase == kPosted) {
+            uiSpin_.Waited(Clock::now() - releasedAt_);
             return true;
         }
-        if (cancelled_.load(std::memory_order_relaxed) || Clock::now() >= until) {
+        if (cancelled_.load(std::memory_order_relaxed)) {
             return false;
         }
-        backoff.Pause();
+        const Clock::time_point now = Clock::now();
+        if (now >= until) {
+            return false;
+        }
+        // Sequentially consistent with the capture thread's store of kPosted
+        // and its look at `ui_`: either it wakes us or the futex sees kPosted.
+        ui_.store(kAsleep);
+        const std::chrono::nanoseconds left = until - now;
+        FutexWait(phase_, phase, &left);
+        ui_.store(kAwake);
     }
 }
 
 void UiHandoff::Drain() {
-    if (phase_.load(std::memory_order_acquire) != kPosted) {
-        return;  // taken already by an earlier Drain
+    ui_.store(kAwake);
+    uint64_t count = 0;
+    [[maybe_unused]] const ssize_t n = ::read(wakeFd_, &count, sizeof count);
+    wakePending_.store(false);
+    const Clock::time_point sliceEnd = Clock::now() + timing_.slice;
+    for (;;) {
+        if (RunPosted()) {
+            if (releasedAt_ >= sliceEnd) {
+                break;
+            }
+            continue;
+        }
+        if (cancelled_.load(std::memory_order_relaxed) ||
+            !WaitForPost(std::min(releasedAt_ + timing_.linger, sliceEnd))) {
+            break;
+        }
     }
-    const bool streaming = streaming_;
-    if (!RunPosted() || !streaming) {
-        return;
-    }
-    const Clock::time_point sliceEnd = lastDone_ + kSlice;
-    listening_.store(true);
-    while (WaitForPosted(lastDone_ + kLinger) && RunPosted() && lastDone_ < sliceEnd) {
-    }
-    listening_.store(false);
-    // A row posted while listening ended had no event sent for it.
-    if (!cancelled_.load() && phase_.load() == kPosted) {
-        QMetaObject::invokeMethod(this, "Drain", Qt::QueuedConnection);
+    ui_.store(kAway);
+    // A row posted while we were still marked awake had no wake-up sent for it;
+    // leaving through the loop gives the window's other work its turn first.
+    if (phase_.load() == kPosted && !cancelled_.load()) {
+        WakeEventLoop();
     }
 }
 
@@ -149,11 +250,12 @@ void UiHandoff::Cancel() {
     uint32_t expected = kPosted;
     // Only a waiting capture thread is turned away; a row already done stays done.
     phase_.compare_exchange_strong(expected, kCancelled);
-    phase_.notify_all();
+    FutexWakeAll(phase_);
 }
 
 void UiHandoff::Reset() {
     // Called with no capture thread running.
     phase_.store(kIdle);
+    captureAwake_.store(false);
     cancelled_.store(false);
 }

@@ -8,6 +8,8 @@
 #include <chrono>
 #include <cstdint>
 
+class QSocketNotifier;
+
 class UiTask {
   public:
     virtual void Run() = 0;
@@ -37,38 +39,93 @@ class DirectHandoff final : public RowHandoff {
     }
 };
 
-// The real hand-off. The object must live in the interface thread.
+// The real hand-off. The object must be made on the interface thread, which
+// must run an event loop.
 //
-// While rows stream in, the interface thread stays in `Drain` for a few
-// milliseconds at a time and picks each next row up as soon as it is posted,
-// and the capture thread waits for the insertion by spinning briefly: a row
-// then costs neither thread a sleep and a wake-up. When rows come slowly,
-// each one is posted as an event and waited for by sleeping.
+// Both threads wait by blocking, so that on a machine whose cores are busy
+// with other work a row costs at most one wake-up of each thread and never a
+// scheduler time slice. A row posted while the interface thread is in its
+// event loop wakes the loop through an eventfd; the interface thread then
+// stays in `Drain` for a few milliseconds, asleep between rows, and each next
+// row wakes it directly.
+//
+// Spinning is brief and happens only while the other thread is awake: the
+// capture thread spins for a row the interface thread is running, and the
+// interface thread for the next row of a capture thread that has just been
+// released. Each side halves its spin after a spin that found nothing, so on
+// a crowded machine, where the other thread is often awake but without a
+// core, both soon just sleep; a wait that would have been short restores it.
 class UiHandoff final : public QObject, public RowHandoff {
     Q_OBJECT
   public:
     using Clock = std::chrono::steady_clock;
+
+    struct Timing {
+        // How long the interface thread waits, asleep, in `Drain` for the
+        // next row, and the longest it stays away from its event loop.
+        std::chrono::microseconds linger{2000};
+        std::chrono::microseconds slice{5000};
+        // The longest spin of each thread for the other.
+        std::chrono::microseconds spin{20};
+    };
+
     explicit UiHandoff(QObject* parent = nullptr);
+    explicit UiHandoff(Timing timing, QObject* parent = nullptr);
+    ~UiHandoff() override;
+
     bool RunOnUiThread(UiTask& task) override;
     void Cancel() override;
     void Reset() override;
 
-  private Q_SLOTS:
-    void Drain();
+    // How rows were carried, for benchmarks and tests.
+    struct Counters {
+        uint64_t loopWakes = 0;      // the event loop had to be woken
+        uint64_t directWakes = 0;    // the interface thread was woken in Drain
+        uint64_t uiSpinHits = 0;     // the interface thread found the row spinning
+        uint64_t captureSleeps = 0;  // the capture thread slept for the row's end
+    };
+    Counters Count() const;
 
   private:
     enum Phase : uint32_t { kIdle, kPosted, kDone, kCancelled };
-    bool RunPosted();
-    bool WaitForPosted(Clock::time_point until) const;
+    // Where the interface thread is, as the capture thread needs to know it.
+    enum UiState : uint32_t { kAway, kAwake, kAsleep };
 
-    std::atomic<uint32_t> phase_{kIdle};
+    // A spin whose length adapts to how often it pays.
+    class SpinBudget {
+      public:
+        explicit SpinBudget(std::chrono::nanoseconds most) : most_(most), now_(most) {}
+        std::chrono::nanoseconds Get() const { return now_; }
+        void Failed() { now_ = now_ < std::chrono::nanoseconds(500) ? decltype(now_){} : now_ / 2; }
+        // A wait of `waited` would have been caught by a full spin.
+        void Waited(std::chrono::nanoseconds waited) {
+            if (waited <= most_)
+                now_ = most_;
+        }
+
+      private:
+        std::chrono::nanoseconds most_, now_;
+    };
+
+    void Drain();
+    bool WaitForPost(Clock::time_point until);
+    bool RunPosted();
+    void WakeEventLoop();
+
+    const Timing timing_;
+    std::atomic<uint32_t> phase_{kIdle};  // also the futex both threads sleep on
+    std::atomic<uint32_t> ui_{kAway};
+    std::atomic<bool> captureAsleep_{false};
+    std::atomic<bool> captureAwake_{false};  // released from a row, not yet posting the next
     std::atomic<bool> cancelled_{true};
-    std::atomic<bool> listening_{false};  // the interface thread is waiting in Drain
+    std::atomic<bool> wakePending_{false};  // an eventfd write the loop has not read yet
     // Written by the capture thread before it publishes kPosted.
     UiTask* task_ = nullptr;
-    bool streaming_ = false;
-    // Capture thread only: when the last hand-off returned.
-    Clock::time_point resumedAt_;
-    // Interface thread only.
-    Clock::time_point lastDone_;
+    SpinBudget captureSpin_;        // capture thread only
+    SpinBudget uiSpin_;             // interface thread only
+    Clock::time_point releasedAt_;  // interface thread only: when the last row was done
+    int wakeFd_ = -1;
+    QSocketNotifier* notifier_ = nullptr;
+
+    std::atomic<uint64_t> loopWakes_{0}, directWakes_{0}, uiSpinHits_{0}, captureSleeps_{0};
 };

@@ -51,12 +51,21 @@ using MessageBoxHook =
     std::function<int(const QString& caption, const QString& text, unsigned type)>;
 void SetMessageBoxHookForTesting(MessageBoxHook hook);
 
+// a·b/c rounded to the nearest integer, halves away from zero, as Windows' MulDiv.
+constexpr int MulDiv(int a, int b, int c) {
+    const long long p = static_cast<long long>(a) * b;
+    const long long half = (c < 0 ? -c : c) / 2;
+    return static_cast<int>(((p < 0) != (c < 0) ? p - half : p + half) / c);
+}
+
 // The pixel size of one dialog unit for a template font (Windows' rule).
 struct DialogUnits {
     int baseX = 0;  // average character width
     int baseY = 0;  // character height
+    // Each coordinate and each extent converted on its own, as dialog creation does.
     QRect Map(int x, int y, int cx, int cy) const {
-        return QRect(x * baseX / 4, y * baseY / 8, cx * baseX / 4, cy * baseY / 8);
+        return QRect(MulDiv(x, baseX, 4), MulDiv(y, baseY, 8), MulDiv(cx, baseX, 4),
+                     MulDiv(cy, baseY, 8));
     }
 };
 QFont TemplateFont(std::string_view face, int points);

@@ -32,6 +32,12 @@ Ip4FieldsWidget::Ip4FieldsWidget(QWidget* parent) : QFrame(parent) {
         layout->addWidget(edit, 1);
         m_fields[static_cast<size_t>(i)] = edit;
     }
+    // One tab stop for the whole control: Tab enters at the first field, and the
+    // fields are moved between with '.', the arrow keys or three typed digits.
+    for (int i = 1; i < 4; ++i) {
+        m_fields[static_cast<size_t>(i)]->setFocusPolicy(Qt::ClickFocus);
+    }
+    setFocusPolicy(Qt::StrongFocus);
     setFocusProxy(m_fields[0]);
 }
 
@@ -134,9 +140,25 @@ bool Ip4FieldsWidget::eventFilter(QObject* watched, QEvent* event) {
         leaveField(index);
     } else if (event->type() == QEvent::KeyPress) {
         const auto* key = static_cast<QKeyEvent*>(event);
+        if ((key->key() == Qt::Key_Tab || key->key() == Qt::Key_Backtab) &&
+            !(key->modifiers() & (Qt::ControlModifier | Qt::AltModifier))) {
+            // Tab and Shift+Tab leave the control from whichever field: the dialog moves
+            // on from the field at that edge of it.
+            const bool back =
+                key->key() == Qt::Key_Backtab || (key->modifiers() & Qt::ShiftModifier);
+            QLineEdit* edge = field(back ? 0 : 3);
+            if (edge != edit) {
+                edge->setFocus(Qt::OtherFocusReason);
+            }
+            return false;
+        }
         const bool plain = (key->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier;
         if (plain && (key->key() == Qt::Key_Period || key->key() == Qt::Key_Space)) {
-            if (index < 3 && !edit->text().isEmpty()) {
+            // Only after digits typed into this field: a dot right after three digits
+            // moved on by themselves (which selects the next field's old value) or in
+            // an empty field stays where it is.
+            if (index < 3 && !edit->text().isEmpty() && !edit->hasSelectedText() &&
+                edit->cursorPosition() > 0) {
                 focusField(index + 1, true);
             }
             return true;

@@ -56,7 +56,7 @@ class ColumnHeader : public QHeaderView {
 }  // namespace
 
 int ListRowStore::rowCount(const QModelIndex& parent) const {
-    return parent.isValid() ? 0 : static_cast<int>(rows.size());
+    return parent.isValid() ? 0 : published_;
 }
 
 int ListRowStore::columnCount(const QModelIndex& parent) const {
@@ -68,7 +68,13 @@ QVariant ListRowStore::data(const QModelIndex& index, int role) const {
         return {};
     }
     if (role == Qt::DisplayRole || role == Qt::ToolTipRole) {
-        const auto& cells = rows[static_cast<size_t>(index.row())].cells;
+        // The view's rows are behind ours by the rows not announced yet; after
+        // an emptying it has not been told of, they are gone.
+        const size_t row = static_cast<size_t>(index.row() + pendingTop_);
+        if (clearPending_ || row >= rows.size()) {
+            return QString();
+        }
+        const auto& cells = rows[row].cells;
         const auto col = static_cast<size_t>(index.column());
         return col < cells.size() ? FromGbk(cells[col]) : QString();
     }
@@ -89,26 +95,69 @@ QVariant ListRowStore::headerData(int section, Qt::Orientation o, int role) cons
     return QAbstractTableModel::headerData(section, o, role);
 }
 
-int ListRowStore::InsertRow(int at, std::string_view text0) {
-    at = std::clamp(at, 0, rowCount());
-    beginInsertRows({}, at, at);
+int ListRowStore::InsertRow(int at, std::string_view text0, bool announce) {
+    at = std::clamp(at, 0, static_cast<int>(rows.size()));
     Row row;
     row.cells.resize(std::max<size_t>(headers.size(), 1));
     row.cells[0] = std::string(text0);
+    if (!announce && at == 0) {
+        rows.push_front(std::move(row));
+        if (!clearPending_) {
+            ++pendingTop_;
+        }
+        return 0;
+    }
+    Publish();
+    beginInsertRows({}, at, at);
     rows.insert(rows.begin() + at, std::move(row));
+    ++published_;
     endInsertRows();
     return at;
 }
 
-void ListRowStore::Clear() {
-    if (rows.empty())
+void ListRowStore::Clear(bool announce) {
+    if (!announce) {
+        rows.clear();
+        pendingTop_ = 0;
+        clearPending_ = published_ > 0;
         return;
+    }
+    if (rows.empty() && published_ == 0) {
+        return;
+    }
     beginResetModel();
     rows.clear();
+    published_ = 0;
+    pendingTop_ = 0;
+    clearPending_ = false;
     endResetModel();
 }
 
+void ListRowStore::Publish() {
+    if (clearPending_) {
+        beginResetModel();
+        published_ = static_cast<int>(rows.size());
+        pendingTop_ = 0;
+        clearPending_ = false;
+        endResetModel();
+    } else if (pendingTop_ > 0) {
+        const int n = pendingTop_;
+        beginInsertRows({}, 0, n - 1);
+        pendingTop_ = 0;
+        published_ += n;
+        endInsertRows();
+    }
+}
+
+int ListRowStore::ViewRow(int row) const {
+    if (clearPending_ || row < pendingTop_ || row - pendingTop_ >= published_) {
+        return -1;
+    }
+    return row - pendingTop_;
+}
+
 void ListRowStore::InsertHeader(int at, std::string_view text) {
+    Publish();
     at = std::clamp(at, 0, columnCount());
     beginInsertColumns({}, at, at);
     headers.insert(headers.begin() + at, std::string(text));
@@ -122,7 +171,11 @@ void ListRowStore::InsertHeader(int at, std::string_view text) {
 }
 
 void ListRowStore::CellChanged(int row, int column) {
-    const QModelIndex i = index(row, column);
+    const int at = ViewRow(row);
+    if (at < 0) {
+        return;  // the view will be told of the whole row
+    }
+    const QModelIndex i = index(at, column);
     Q_EMIT dataChanged(i, i, {Qt::DisplayRole});
 }
 
@@ -131,6 +184,7 @@ CListCtrl::CListCtrl() {
     repaint_.setInterval(33);  // at most about 30 repaints a second while rows stream in
     connect(&repaint_, &QTimer::timeout, this, [this] {
         suspended_ = false;
+        store_.Publish();
         if (auto* v = view()) {
             v->setUpdatesEnabled(true);
             // Paint now: a scheduled repaint would find updates held back again
@@ -158,6 +212,7 @@ void CListCtrl::PreSubclassWindow() {
     v->setSelectionBehavior(QAbstractItemView::SelectRows);
     v->setSelectionMode(QAbstractItemView::ExtendedSelection);
     v->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    v->setTabKeyNavigation(false);  // Tab leaves the list for the next control
     v->setSortingEnabled(false);
     v->setWordWrap(false);
     v->setTextElideMode(Qt::ElideRight);
@@ -174,43 +229,21 @@ void CListCtrl::PreSubclassWindow() {
     v->setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
     connect(v->horizontalHeader(), &QHeaderView::sectionClicked, this,
             [this](int section) { Q_EMIT columnClicked(section); });
-    connect(v, &QAbstractItemView::doubleClicked, this, [this] { Q_EMIT itemDoubleClicked(); });
     v->installEventFilter(this);
     v->viewport()->installEventFilter(this);
 }
 
 namespace {
+// Only the keys that the list's handlers tell apart have a code; every other key
+// arrives as 0, which names no key.
 int VirtualKey(int qtKey) {
     switch (qtKey) {
         case Qt::Key_Up:
-            return 0x26;
+            return 0x26;  // VK_UP
         case Qt::Key_Down:
-            return 0x28;
-        case Qt::Key_Left:
-            return 0x25;
-        case Qt::Key_Right:
-            return 0x27;
-        case Qt::Key_PageUp:
-            return 0x21;
-        case Qt::Key_PageDown:
-            return 0x22;
-        case Qt::Key_End:
-            return 0x23;
-        case Qt::Key_Home:
-            return 0x24;
-        case Qt::Key_Delete:
-            return 0x2E;
-        case Qt::Key_Space:
-            return 0x20;
-        case Qt::Key_Return:
-        case Qt::Key_Enter:
-            return 0x0D;
+            return 0x28;  // VK_DOWN
         default:
-            if (qtKey >= Qt::Key_A && qtKey <= Qt::Key_Z)
-                return qtKey;
-            if (qtKey >= Qt::Key_0 && qtKey <= Qt::Key_9)
-                return qtKey;
-            return qtKey & 0xFF;
+            return 0;
     }
 }
 }  // namespace
@@ -221,19 +254,40 @@ bool CListCtrl::eventFilter(QObject* watched, QEvent* event) {
         Q_EMIT keyDown(VirtualKey(static_cast<QKeyEvent*>(event)->key()));
     }
     if (v && watched == v->viewport()) {
-        if (event->type() == QEvent::MouseButtonPress) {
-            auto* me = static_cast<QMouseEvent*>(event);
-            // A click below the last row clears the selection, as a list control does.
-            if (!v->indexAt(me->position().toPoint()).isValid()) {
-                v->clearSelection();
-            }
-        } else if (event->type() == QEvent::MouseButtonRelease) {
-            // Delivered after the view has updated its selection on the press.
-            QMetaObject::invokeMethod(
-                this, [this] { Q_EMIT itemClicked(); }, Qt::QueuedConnection);
-        }
+        ViewportMouseEvent(*v, event);
     }
     return CWnd::eventFilter(watched, event);
+}
+
+void CListCtrl::ViewportMouseEvent(QTableView& v, QEvent* event) {
+    const QEvent::Type type = event->type();
+    if (type != QEvent::MouseButtonPress && type != QEvent::MouseButtonRelease &&
+        type != QEvent::MouseButtonDblClick) {
+        return;
+    }
+    const auto* me = static_cast<QMouseEvent*>(event);
+    // Both notifications are the left button's, sent after the view has updated its
+    // selection; the release that ends a double click sends no click.
+    if (type == QEvent::MouseButtonPress) {
+        if (me->button() == Qt::LeftButton) {
+            leftDown_ = true;
+        }
+        // A click below the last row clears the selection, as a list control does.
+        if (me->button() != Qt::MiddleButton && !v.indexAt(me->position().toPoint()).isValid()) {
+            v.clearSelection();
+        }
+    } else if (me->button() != Qt::LeftButton) {
+        return;
+    } else if (type == QEvent::MouseButtonRelease && leftDown_) {
+        leftDown_ = false;
+        QMetaObject::invokeMethod(
+            this, [this] { Q_EMIT itemClicked(); }, Qt::QueuedConnection);
+    } else if (type == QEvent::MouseButtonDblClick) {
+        leftDown_ = false;
+        // Anywhere in the viewport: below the rows too, where the view itself reports nothing.
+        QMetaObject::invokeMethod(
+            this, [this] { Q_EMIT itemDoubleClicked(); }, Qt::QueuedConnection);
+    }
 }
 
 void CListCtrl::ScheduleRepaint() {
@@ -248,7 +302,7 @@ void CListCtrl::ScheduleRepaint() {
 }
 
 int CListCtrl::GetItemCount() const {
-    return store_.rowCount();
+    return static_cast<int>(store_.rows.size());
 }
 
 std::string CListCtrl::GetItemText(int item, int subItem) const {
@@ -285,16 +339,17 @@ int CListCtrl::InsertItem(int item, std::string_view text) {
     if (item < 0)
         return -1;
     ScheduleRepaint();
-    return store_.InsertRow(item, text);
+    return store_.InsertRow(item, text, !suspended_);
 }
 
 bool CListCtrl::DeleteAllItems() {
     ScheduleRepaint();
-    store_.Clear();
+    store_.Clear(!suspended_);
     return true;
 }
 
 bool CListCtrl::GetItem(LVITEM& it) const {
+    Publish();
     if (!ValidRow(it.iItem))
         return false;
     const auto& row = store_.rows[static_cast<size_t>(it.iItem)];
@@ -308,6 +363,7 @@ bool CListCtrl::GetItem(LVITEM& it) const {
 }
 
 bool CListCtrl::SetItem(const LVITEM& it) {
+    Publish();
     if (!ValidRow(it.iItem))
         return false;
     auto& row = store_.rows[static_cast<size_t>(it.iItem)];
@@ -321,6 +377,7 @@ bool CListCtrl::SetItem(const LVITEM& it) {
 }
 
 unsigned CListCtrl::GetItemState(int item, unsigned mask) const {
+    Publish();
     if (!ValidRow(item))
         return 0;
     unsigned state = store_.rows[static_cast<size_t>(item)].state & ~(LVIS_SELECTED | LVIS_FOCUSED);
@@ -334,6 +391,7 @@ unsigned CListCtrl::GetItemState(int item, unsigned mask) const {
 }
 
 bool CListCtrl::SetItemState(int item, unsigned state, unsigned mask) {
+    Publish();
     if (!ValidRow(item))
         return false;
     auto& row = store_.rows[static_cast<size_t>(item)];
@@ -362,6 +420,7 @@ bool CListCtrl::SetItemState(int item, unsigned state, unsigned mask) {
 }
 
 int CListCtrl::GetFirstSelectedItem() const {
+    Publish();
     QTableView* v = view();
     if (!v || !v->selectionModel())
         return -1;
@@ -374,6 +433,7 @@ int CListCtrl::GetFirstSelectedItem() const {
 }
 
 int CListCtrl::GetNextItem(int start, int flags) const {
+    Publish();
     if (!(flags & LVNI_SELECTED))
         return ValidRow(start + 1) ? start + 1 : -1;
     for (int i = start + 1; i < GetItemCount(); ++i) {

@@ -41,18 +41,30 @@ class ListRowStore : public QAbstractTableModel {
         intptr_t param = 0;
     };
 
+    // What the view has been told: rows it does not know of yet are left out.
     int rowCount(const QModelIndex& parent = {}) const override;
     int columnCount(const QModelIndex& parent = {}) const override;
     QVariant data(const QModelIndex& index, int role) const override;
     QVariant headerData(int section, Qt::Orientation o, int role) const override;
 
-    std::deque<Row> rows;  // new rows go on top: O(1) there
+    std::deque<Row> rows;  // every row, the newest on top: O(1) there
     std::vector<std::string> headers;
 
-    int InsertRow(int at, std::string_view text0);
-    void Clear();
+    // Without `announce`, a row put on top and an emptying are only recorded;
+    // the view learns of them, in one notification, at the next Publish.
+    // Rows that stream in then cost the view nothing each.
+    int InsertRow(int at, std::string_view text0, bool announce = true);
+    void Clear(bool announce = true);
+    void Publish();
     void InsertHeader(int at, std::string_view text);
     void CellChanged(int row, int column);
+
+  private:
+    int ViewRow(int row) const;
+
+    int published_ = 0;   // rows the view knows of
+    int pendingTop_ = 0;  // rows put on top since, not announced yet
+    bool clearPending_ = false;
 };
 
 class CListCtrl : public CWnd {
@@ -91,7 +103,8 @@ class CListCtrl : public CWnd {
   Q_SIGNALS:
     void itemClicked();
     void itemDoubleClicked();
-    void keyDown(int vk);  // before the view acts on the key
+    // Before the view acts on the key: 0x26 Up, 0x28 Down, 0 for any other key.
+    void keyDown(int vk);
     void columnClicked(int column);
 
   protected:
@@ -100,6 +113,10 @@ class CListCtrl : public CWnd {
 
   private:
     void ScheduleRepaint();
+    // Tells the view of rows that arrived while repaints were held back, so
+    // that its selection and row numbers are the list's again.
+    void Publish() const { const_cast<ListRowStore&>(store_).Publish(); }
+    void ViewportMouseEvent(QTableView& v, QEvent* event);
     bool ValidRow(int item) const { return item >= 0 && item < GetItemCount(); }
 
     ListRowStore store_;
@@ -107,4 +124,5 @@ class CListCtrl : public CWnd {
     unsigned exStyle_ = 0;
     QTimer repaint_;
     bool suspended_ = false;
+    bool leftDown_ = false;  // a left press in the viewport awaits its release
 };

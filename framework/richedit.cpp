@@ -106,6 +106,8 @@ bool CRichEditCtrl::Create(unsigned style, const QRect& rect, QWidget* parent, i
     edit->setGeometry(rect);
     edit->setProperty(kCtlIdProperty, id);
     edit->setEnabled(!(style & ctlstyle::Disabled));
+    // Without the tab-stop style Tab passes it by; a click still gives it the focus.
+    edit->setFocusPolicy((style & ctlstyle::TabStop) ? Qt::StrongFocus : Qt::ClickFocus);
     Attach(edit);
     m_created = true;
     if (!OnCreate()) {

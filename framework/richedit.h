@@ -40,7 +40,7 @@ class CRichEditCtrl : public CWnd {
   public:
     ~CRichEditCtrl() override;
 
-    // style: winstyle:: and ctlstyle:: bits (border, scroll bars, visible, disabled,
+    // style: winstyle:: and ctlstyle:: bits (border, scroll bars, visible, disabled, tab stop,
     // ctlstyle::EsAutoHScroll). A child style needs a parent. Fails when the control
     // exists already or OnCreate() refuses.
     bool Create(unsigned style, const QRect& rect, QWidget* parent, int id);

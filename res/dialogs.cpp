@@ -40,8 +40,7 @@ constexpr ControlTemplate kMonitor[] = {
      s::EsMultiline | s::VScroll | s::EsAutoVScroll | s::Border | TS},
 };
 
-constexpr uint32_t kUpDown =
-    s::UdsAutoBuddy | s::UdsSetBuddyInt | s::UdsAlignRight | s::UdsArrowKeys;
+constexpr uint32_t kUpDown = s::UdsAutoBuddy | s::UdsSetBuddyInt | s::UdsArrowKeys;
 
 constexpr ControlTemplate kFilter[] = {
     {IDOK, K::DefPushButton, "确定", 182, 17, 50, 14, TS},

@@ -1,5 +1,7 @@
 // The event detail window and the about box.
+#include <QPushButton>
 #include <QScrollBar>
+#include <QTableView>
 #include <QTest>
 #include <QTextBrowser>
 #include <QTextEdit>
@@ -12,6 +14,7 @@
 #include "res/resource.h"
 #include "ui/aboutdlg.h"
 #include "ui/eventdetaildlg.h"
+#include "user_input.h"
 
 namespace {
 
@@ -53,6 +56,32 @@ Shown ShowDetail(CMonitorDlg& dlg, std::function<void()> whileOpen = {}) {
     });
     dlg.OnListDoubleClick();
     return s;
+}
+
+QPushButton* Button(QDialog* d, const QString& text) {
+    for (auto* b : d->findChildren<QPushButton*>()) {
+        if (b->text() == text)
+            return b;
+    }
+    return nullptr;
+}
+
+// Centre of the first character of a link's text on an HTML page, in viewport pixels.
+QPoint LinkPoint(QTextBrowser* page, const QString& text) {
+    QTextCursor c(page->document());
+    c.setPosition(page->toPlainText().indexOf(text) + 1);
+    const QRect r = page->cursorRect(c);
+    return QPoint(r.left() - 3, r.center().y());
+}
+
+// The ways a person closes a dialog: its button, Enter, Escape, the close box.
+std::vector<std::function<void(QDialog*)>> Closers(const QString& button) {
+    return {
+        [button](QDialog* d) { input::Click(Button(d, button)); },
+        [](QDialog* d) { input::Key(d, Qt::Key_Return); },
+        [](QDialog* d) { input::Key(d, Qt::Key_Escape); },
+        [](QDialog* d) { QVERIFY(d->windowHandle()->close()); },
+    };
 }
 
 const QString kHead = "\t\t\t监控事件\n" + QString(50, '=') + "\n\n";
@@ -111,6 +140,112 @@ class DetailAboutTest : public QObject {
         });
     }
 
+    void detailByDoubleClickAndItsWaysOut() {
+        CMonitorDlg dlg;
+        RunModalWith(dlg, [&] {
+            AddRow(dlg.m_list, {"t1", "a1", "1", "b1", "11", "--", "d1", "f1"});
+            AddRow(dlg.m_list, {"t0", "a0", "0", "b0", "10", "--", "d0", "f0"});
+            QTableView* view = dlg.m_list.view();
+            for (const auto& close : Closers("返回")) {
+                QString text;
+                std::vector<int> tabs;
+                bool closed = false;
+                WhenDialogShows("Dialog", [&](QDialog* d) {
+                    text = d->findChild<QTextEdit*>()->toPlainText();
+                    if (input::Activate(d)) {
+                        tabs = input::WalkTabs(d, 2);  // the text area is no tab stop
+                        close(d);
+                    }
+                    closed = !d->isVisible();
+                    if (!closed)
+                        d->reject();
+                });
+                input::DoubleClick(view->viewport(), input::RowPoint(view, 1));
+                QTRY_VERIFY(!text.isEmpty());
+                QVERIFY(text.startsWith(kHead + "时  间:\tt1\n源地址: a1\n"));
+                QVERIFY(text.endsWith("======>d1"));
+                QCOMPARE(tabs, (std::vector<int>{IDOK, IDOK}));
+                QVERIFY(closed);
+            }
+            // Below the rows, which clears the selection: a window with every value empty.
+            QString text;
+            WhenDialogShows("Dialog", [&](QDialog* d) {
+                text = d->findChild<QTextEdit*>()->toPlainText();
+                d->reject();
+            });
+            input::DoubleClick(view->viewport(), input::BelowRows(view));
+            QTRY_VERIFY(!text.isEmpty());
+            QCOMPARE(text, kHead +
+                               "时  间:\t\n源地址: \n源端口: \n目的地址: \n目的端口: \n协议: \n"
+                               "TCP标志: \n数据: \n======>");
+        });
+    }
+
+    void aboutBoxByMouseAndKeys() {
+        CMonitorDlg dlg;
+        RunModalWith(dlg, [&] {
+            int shown = 0;
+            bool first = true;
+            for (const auto& close : Closers("确定")) {
+                WhenDialogShows("关于 quorvelan", [&](QDialog* d) {
+                    ++shown;
+                    auto* page = d->findChild<QTextBrowser*>();
+                    QVERIFY(page && page->toPlainText().contains("quorvelan 1.05 版(待续...)"));
+                    if (!input::Activate(d)) {
+                        d->reject();
+                        QFAIL("the about box did not take the keys");
+                    }
+                    QCOMPARE(input::FocusId(), IDOK);
+                    QCOMPARE(input::WalkTabs(d, 1), std::vector<int>{IDOK});
+                    if (first) {
+                        // The page's links leave the program; the box stays.
+                        first = false;
+                        opened.clear();
+                        input::Click(page->viewport(), LinkPoint(page, "support@"));
+                        input::Click(page->viewport(), LinkPoint(page, "www."));
+                        QCOMPARE(opened, (std::vector<QString>{
+                                             "mailto:support@quorvelan.org?subject=quorvelan",
+                                             "https://www.quorvelan.org/"}));
+                        QVERIFY(d->isVisible());
+                        QCOMPARE(input::FocusId(), IDOK);
+                    }
+                    close(d);
+                    if (d->isVisible()) {
+                        d->reject();
+                        QFAIL("the about box stayed open");
+                    }
+                });
+                input::Click(dlg.GetDlgItem(IDC_ABOUT));  // pressed again each time
+            }
+            QCOMPARE(shown, 4);
+            // The window's context menu opens the box as well.
+            WhenDialogShows("关于 quorvelan", [&](QDialog* d) {
+                ++shown;
+                input::Click(Button(d, "确定"));
+            });
+            input::ChooseFromNextMenu("关于 quorvelan(&A)...", nullptr);
+            input::ClickInWindow(dlg.window(), QPoint(3, 3), Qt::RightButton);
+            QCOMPARE(shown, 5);
+        });
+    }
+
+    void detailAndAboutControlsStandAtTheirTemplateRectangles() {
+        CEventDetailDlg detail;
+        RunModalWith(detail, [&] {
+            QCOMPARE(MisplacedControls(detail), QStringList());
+            QCOMPARE(detail.window()->findChild<QTextEdit*>()->geometry(),
+                     detail.GetDlgItem(IDC_DETAIL_AREA)->geometry());
+        });
+        CAboutDlg about;
+        RunModalWith(about, [&] {
+            // The picture takes its bitmap's size where the template puts it.
+            QCOMPARE(MisplacedControls(about, {IDB_ABOUT}), QStringList());
+            const DialogUnits du = UnitsForFont(TemplateFont("宋体", 9));
+            QCOMPARE(about.GetDlgItem(IDB_ABOUT)->geometry(),
+                     QRect(du.Map(7, 7, 32, 32).topLeft(), QSize(122, 154)));
+        });
+    }
+
     void detailWithoutItsTextAreaStillOpens() {
         CEventDetailDlg::FailTextAreaForTesting() = true;
         CEventDetailDlg detail;
@@ -141,7 +276,13 @@ class DetailAboutTest : public QObject {
                 QVERIFY(opened.empty());  // swallowed, not followed
                 box.m_page.Navigate("mailto:support@quorvelan.org?subject=quorvelan");
                 QCOMPARE(opened.size(), size_t(1));
-                box.m_page.Navigate(run ? "app:Ok" : "APP:OK");
+                if (run == 0) {
+                    box.m_page.Navigate("APP:OK");
+                    return;
+                }
+                // A link to app:Ok on a page, clicked.
+                page->setHtml("<p><a href=\"app:Ok\">close</a></p>");
+                input::Click(page->viewport(), LinkPoint(page, "close"));
             });
             QCOMPARE(r, IDOK);
         }

@@ -2,6 +2,9 @@
 // Stop, the data pane and an end-to-end capture from a capture file.
 #include <pcap/pcap.h>
 
+#include <QAbstractEventDispatcher>
+#include <QContextMenuEvent>
+#include <QHeaderView>
 #include <QLabel>
 #include <QListWidget>
 #include <QPlainTextEdit>
@@ -9,6 +12,8 @@
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
+#include <atomic>
+#include <memory>
 
 #include "app/monitorapp.h"
 #include "app/monitordlg.h"
@@ -17,6 +22,7 @@
 #include "framework/gbk.h"
 #include "res/resource.h"
 #include "tests/capture/packet_builder.h"
+#include "user_input.h"
 
 namespace {
 
@@ -30,6 +36,11 @@ class TestMonitorDlg : public CMonitorDlg {
   public:
     int aboutRuns = 0;
     int aboutReuses = 0;
+    int okCommands = 0;  // Exit's own steps run through here
+    void OnOK() override {
+        ++okCommands;
+        CMonitorDlg::OnOK();
+    }
 
   protected:
     void RunAboutBox(bool reuse) override {
@@ -57,6 +68,62 @@ void Select(CMonitorDlg& dlg, std::initializer_list<int> rows) {
     dlg.m_list.view()->clearSelection();
     for (int r : rows)
         dlg.m_list.SetItemState(r, LVIS_SELECTED, LVIS_SELECTED);
+}
+
+// What the window did to its capture endpoints; it outlives the session that owns them.
+struct EndpointLog {
+    std::atomic<int> made{0}, interrupts{0}, closes{0};
+};
+
+class LoggedEndpoint final : public CaptureEndpoint {
+  public:
+    LoggedEndpoint(std::shared_ptr<EndpointLog> log, ScriptedTraffic traffic)
+        : log_(std::move(log)), inner_(MakeScriptedEndpoint(std::move(traffic))) {
+        log_->made.fetch_add(1);
+    }
+    int Open(std::string_view address) override { return inner_->Open(address); }
+    int Receive(uint8_t* buffer, int capacity) override {
+        return inner_->Receive(buffer, capacity);
+    }
+    void Interrupt() override {
+        log_->interrupts.fetch_add(1);
+        inner_->Interrupt();
+    }
+    void Close() override {
+        log_->closes.fetch_add(1);
+        inner_->Close();
+    }
+
+  private:
+    std::shared_ptr<EndpointLog> log_;
+    std::unique_ptr<CaptureEndpoint> inner_;
+};
+
+std::shared_ptr<EndpointLog> LogEndpoints(CMonitorDlg& dlg, ScriptedTraffic traffic = {}) {
+    auto log = std::make_shared<EndpointLog>();
+    dlg.SetEndpointFactory(
+        [log, traffic] { return std::make_unique<LoggedEndpoint>(log, traffic); });
+    return log;
+}
+
+ScriptedTraffic Flood() {
+    testpkt::Ip udp;
+    udp.protocol = 17;
+    ScriptedTraffic t;
+    t.repeat = true;
+    t.datagrams = {testpkt::Datagram(udp, testpkt::Udp(1000, 53, testpkt::Bytes("q")))};
+    return t;
+}
+
+bool ClockRuns(CMonitorDlg& dlg) {
+    return !QAbstractEventDispatcher::instance()->registeredTimers(&dlg).isEmpty();
+}
+
+// Picks an entry of the local address list and presses Start, with the mouse.
+void ClickStart(CMonitorDlg& dlg, int entry = 0) {
+    auto* box = qobject_cast<QListWidget*>(dlg.GetDlgItem(IDC_LOCAL_ADDRESSES));
+    input::Click(box->viewport(), box->visualItemRect(box->item(entry)).center());
+    input::Click(dlg.GetDlgItem(IDC_START));
 }
 
 std::string WriteCaptureFile(const QString& path) {
@@ -289,6 +356,7 @@ class MonitorTest : public QObject {
                                                "ok",
                                                4));
             auto* model = dlg.m_list.view()->model();
+            QTRY_COMPARE(model->rowCount(), 1);  // the view learns of new rows when it paints
             QCOMPARE(model->index(0, kColData).data().toString(),
                      QString("<img src=x><b>bold</b>"));
             QCOMPARE(model->index(0, kColFlags).data().toString(), QString("\uFFFD ok"));
@@ -296,6 +364,323 @@ class MonitorTest : public QObject {
             dlg.OnListClick();
             auto* pane = qobject_cast<QPlainTextEdit*>(dlg.GetDlgItem(IDC_DATA_PANE));
             QCOMPARE(pane->toPlainText(), QString("<img src=x><b>bold</b>"));
+        });
+    }
+
+    void listTakesLeftClicksOnly() {
+        TestMonitorDlg dlg;
+        RunModalWith(dlg, [&] {
+            FillRows(dlg, 3);
+            QTableView* view = dlg.m_list.view();
+            QWidget* vp = view->viewport();
+            auto pane = [&] { return dlg.DataPane.GetWindowText(); };
+            DialogCloser details("Dialog");
+            input::Click(vp, input::RowPoint(view, 1));
+            QTRY_COMPARE(pane(), std::string("data1"));
+            // Other buttons neither show a row in the pane nor open the detail window.
+            for (Qt::MouseButton button : {Qt::RightButton, Qt::MiddleButton}) {
+                input::Click(vp, input::RowPoint(view, 2), button);
+                input::DoubleClick(vp, input::RowPoint(view, 0), button);
+                input::Click(vp, input::BelowRows(view), button);
+                QCoreApplication::processEvents();
+                QCOMPARE(pane(), std::string("data1"));
+                QCOMPARE(details.shown, 0);
+            }
+            // The left button: a row, then the empty area below the rows.
+            input::Click(vp, input::RowPoint(view, 2));
+            QTRY_COMPARE(pane(), std::string("data2"));
+            input::DoubleClick(vp, input::RowPoint(view, 0));
+            QTRY_COMPARE(details.shown, 1);
+            input::DoubleClick(vp, input::BelowRows(view));
+            QTRY_COMPARE(details.shown, 2);
+            QCOMPARE(dlg.m_list.GetFirstSelectedItem(), -1);
+            QCOMPARE(pane(), std::string());
+        });
+    }
+
+    void headerClicksSortUnderTheWaitCursor() {
+        TestMonitorDlg dlg;
+        RunModalWith(dlg, [&] {
+            for (const char* t :
+                 {"2024-03-05 14:03:28", "2024-03-05 14:03:29", "2024-03-05 14:03:27"}) {
+                const int r = dlg.m_list.InsertItem(0, t);
+                dlg.m_list.SetItemText(r, kColSrcPort, std::string(t).substr(17));
+            }
+            Select(dlg, {1});  // :29, which every sort below moves
+            QTableView* view = dlg.m_list.view();
+            std::vector<Qt::CursorShape> during;
+            connect(view->selectionModel(), &QItemSelectionModel::selectionChanged, this, [&] {
+                const QCursor* c = QApplication::overrideCursor();
+                during.push_back(c ? c->shape() : Qt::ArrowCursor);
+            });
+            auto column = [&](int c) {
+                QStringList out;
+                for (int r = 0; r < dlg.m_list.GetItemCount(); ++r)
+                    out << QString::fromStdString(dlg.m_list.GetItemText(r, c)).right(2);
+                return out;
+            };
+            QHeaderView* header = view->horizontalHeader();
+            input::ClickHeader(header, 0);  // first click: oldest first
+            QCOMPARE(column(0), (QStringList{"27", "28", "29"}));
+            input::ClickHeader(header, 0);  // second click: newest first
+            QCOMPARE(column(0), (QStringList{"29", "28", "27"}));
+            input::ClickHeader(header, kColSrcPort);  // another column: ascending
+            QCOMPARE(column(kColSrcPort), (QStringList{"27", "28", "29"}));
+            QCOMPARE(dlg.m_list.GetItemText(dlg.m_list.GetFirstSelectedItem(), 0),
+                     std::string("2024-03-05 14:03:29"));
+            QVERIFY(!during.empty());
+            for (Qt::CursorShape shape : during)
+                QCOMPARE(shape, Qt::WaitCursor);
+            QVERIFY(!QApplication::overrideCursor());
+        });
+    }
+
+    void keysOnTheFocusedList() {
+        TestMonitorDlg dlg;
+        RunModalWith(dlg, [&] {
+            FillRows(dlg, 5);
+            QTableView* view = dlg.m_list.view();
+            QVERIFY(input::Activate(view));
+            auto pane = [&] { return dlg.DataPane.GetWindowText(); };
+            // A click selects the row and gives the list the focus.
+            auto clickRow = [&](int row) {
+                input::Click(view->viewport(), input::RowPoint(view, row));
+                QCoreApplication::processEvents();
+            };
+            clickRow(1);
+            QCOMPARE(QApplication::focusWidget(), view);
+            input::Key(view, Qt::Key_Down);  // the row about to be selected
+            QCOMPARE(pane(), std::string("data2"));
+            QCOMPARE(dlg.m_list.GetFirstSelectedItem(), 2);
+            input::Key(view, Qt::Key_Up);
+            QCOMPARE(pane(), std::string("data1"));
+            clickRow(4);
+            input::Key(view, Qt::Key_Down);  // at the last row
+            QCOMPARE(pane(), std::string("data4"));
+            clickRow(0);
+            input::Key(view, Qt::Key_Up);  // at the first row
+            QCOMPARE(pane(), std::string("data0"));
+            for (Qt::Key key : {Qt::Key_PageUp, Qt::Key_PageDown, Qt::Key_Home, Qt::Key_End,
+                                Qt::Key_Left, Qt::Key_Right, Qt::Key_ScrollLock}) {
+                clickRow(2);
+                input::Key(view, key);
+                QVERIFY2(pane() == "data2", QByteArray::number(key, 16));
+            }
+            // Characters whose key codes share their low byte with the arrow keys.
+            for (char c : {'(', '&'}) {
+                clickRow(2);
+                QTest::keyClick(view->window()->windowHandle(), c);
+                QVERIFY2(pane() == "data2", QByteArray(1, c));
+            }
+            for (const QString& letter : {QStringLiteral("Ц"), QStringLiteral("Ш")}) {
+                clickRow(2);
+                input::KeyWithText(view, Qt::Key(letter.at(0).unicode()), letter);
+                QVERIFY2(pane() == "data2", letter.toUtf8());
+            }
+            // With nothing selected, Down shows the first row.
+            input::Click(view->viewport(), input::BelowRows(view));
+            QCoreApplication::processEvents();
+            input::Key(view, Qt::Key_Down);
+            QCOMPARE(pane(), std::string("data0"));
+        });
+    }
+
+    void enterPressesStartUnlessAButtonHasTheFocus() {
+        TestMonitorDlg dlg;
+        auto log = LogEndpoints(dlg);
+        RunModalWith(dlg, [&] {
+            QDialog* w = dlg.window();
+            QVERIFY(input::Activate(w));
+            auto* pane = qobject_cast<QPlainTextEdit*>(dlg.GetDlgItem(IDC_DATA_PANE));
+            input::Click(pane->viewport());
+            QCOMPARE(QApplication::focusWidget(), pane);
+            input::Type(pane, "ab");
+            input::Key(pane, Qt::Key_Return);
+            QCOMPARE(g_boxes.size(), size_t(1));
+            QCOMPARE(g_boxes[0].text, QString("请选择侦听的网卡(地址)"));
+            input::Key(pane, Qt::Key_Enter, Qt::KeypadModifier);
+            QCOMPARE(g_boxes.size(), size_t(2));
+            QCOMPARE(pane->toPlainText(), QString("ab"));
+            // Ctrl+Enter breaks the line, as in every edit that leaves Enter to its dialog.
+            input::Key(pane, Qt::Key_Return, Qt::ControlModifier);
+            QCOMPARE(pane->toPlainText(), QString("ab\n"));
+            QCOMPARE(g_boxes.size(), size_t(2));
+
+            // The event list leaves Enter to the window too.
+            FillRows(dlg, 2);
+            QTableView* view = dlg.m_list.view();
+            input::Click(view->viewport(), input::RowPoint(view, 0));
+            input::Key(view, Qt::Key_Return);
+            QCOMPARE(g_boxes.size(), size_t(3));
+            // A push button with the focus takes Enter itself: Clear, not Start.
+            input::Key(view, Qt::Key_Tab);
+            QCOMPARE(input::FocusId(), IDC_CLEAR);
+            input::Key(view, Qt::Key_Return);
+            QCOMPARE(dlg.m_list.GetItemCount(), 0);
+            QCOMPARE(g_boxes.size(), size_t(3));
+            // An address picked in the address list, then Enter: capture starts.
+            auto* box = qobject_cast<QListWidget*>(dlg.GetDlgItem(IDC_LOCAL_ADDRESSES));
+            input::Click(box->viewport(), box->visualItemRect(box->item(1)).center());
+            input::Key(box, Qt::Key_Return);
+            QVERIFY(dlg.Capture().CaptureThreadRunning());
+            QCOMPARE(dlg.Capture().SelectedLocalAddress(), std::string("192.168.1.2"));
+            QCOMPARE(log->made.load(), 1);
+            // Start is disabled now, so Enter on the address list does nothing more.
+            input::Key(box, Qt::Key_Return);
+            QCOMPARE(log->made.load(), 1);
+            QCOMPARE(g_boxes.size(), size_t(3));
+            // Shift+Tab passes the disabled Start and lands on Stop.
+            input::Key(box, Qt::Key_Backtab, Qt::ShiftModifier);
+            QCOMPARE(input::FocusId(), IDC_STOP);
+            input::Key(box, Qt::Key_Return);
+            QVERIFY(!dlg.Capture().CaptureThreadRunning());
+            QCOMPARE(log->closes.load(), 1);
+        });
+    }
+
+    void escapeAndTheCloseBoxSkipExitsSteps() {
+        for (bool closeBox : {false, true}) {
+            TestMonitorDlg dlg;
+            auto log = LogEndpoints(dlg);
+            bool clockRan = false;
+            int closedBeforeDestruction = -1;
+            const int result = RunModalWith(dlg, [&] {
+                QVERIFY(input::Activate(dlg.window()));
+                ClickStart(dlg);
+                QVERIFY(dlg.Capture().CaptureThreadRunning());
+                if (closeBox) {
+                    QVERIFY(dlg.window()->windowHandle()->close());
+                } else {
+                    input::Key(dlg.window(), Qt::Key_Escape);
+                }
+                QVERIFY(!dlg.window()->isVisible());
+                clockRan = ClockRuns(dlg);
+                closedBeforeDestruction = log->closes.load() + log->interrupts.load();
+            });
+            QCOMPARE(result, IDCANCEL);
+            QCOMPARE(dlg.okCommands, 0);
+            QVERIFY(clockRan);  // Exit would have stopped it
+            QCOMPARE(closedBeforeDestruction, 0);
+            // The window's destruction ended capture.
+            QVERIFY(!dlg.Capture().CaptureThreadRunning());
+            QVERIFY(!dlg.Capture().SocketOpen());
+            QCOMPARE(log->closes.load(), 1);
+        }
+    }
+
+    void exitDuringCaptureStopsTheClockAndClosesOnce() {
+        TestMonitorDlg dlg;
+        auto log = LogEndpoints(dlg, Flood());
+        bool clockRan = true;
+        const int result = RunModalWith(dlg, [&] {
+            ClickStart(dlg);
+            QTRY_VERIFY(dlg.m_list.GetItemCount() > 0);
+            input::Click(dlg.GetDlgItem(IDOK));
+            clockRan = ClockRuns(dlg);
+        });
+        QCOMPARE(result, IDOK);
+        QCOMPARE(dlg.okCommands, 1);
+        QVERIFY(!clockRan);
+        QVERIFY(!dlg.Capture().CaptureThreadRunning());
+        QVERIFY(!dlg.Capture().SocketOpen());
+        QCOMPARE(log->made.load(), 1);
+        QCOMPARE(log->closes.load(), 1);
+    }
+
+    void startWhileCapturingTouchesNothing() {
+        TestMonitorDlg dlg;
+        auto log = LogEndpoints(dlg, Flood());
+        RunModalWith(dlg, [&] {
+            ClickStart(dlg, 0);
+            QTRY_VERIFY(dlg.Capture().RowsInserted() > 5);
+            // The disabled button keeps a person from it; the handler refuses all the same.
+            dlg.LocalAddressList.SetCurSel(1);
+            dlg.OnStart();
+            QCOMPARE(log->made.load(), 1);
+            QCOMPARE(log->interrupts.load(), 0);
+            QVERIFY(g_boxes.empty());
+            QCOMPARE(dlg.Capture().SelectedLocalAddress(), std::string("10.0.0.5"));
+            const uint64_t rows = dlg.Capture().RowsInserted();
+            QTRY_VERIFY(dlg.Capture().RowsInserted() > rows);
+            input::Click(dlg.GetDlgItem(IDC_STOP));
+            QCOMPARE(log->closes.load(), 1);
+        });
+    }
+
+    void startWithNoHostAddresses() {
+        SocketLibrary::Instance().localAddresses = [] { return std::vector<std::string>{}; };
+        TestMonitorDlg dlg;
+        auto log = LogEndpoints(dlg);
+        RunModalWith(dlg, [&] {
+            QCOMPARE(dlg.LocalAddressList.GetCount(), 0);
+            input::Click(dlg.GetDlgItem(IDC_START));
+            input::Click(dlg.GetDlgItem(IDC_START));
+            QCOMPARE(g_boxes.size(), size_t(2));
+            QCOMPARE(g_boxes[1].text, QString("请选择侦听的网卡(地址)"));
+            QVERIFY(dlg.GetDlgItem(IDC_START)->isEnabled());
+            QCOMPARE(log->made.load(), 0);
+        });
+    }
+
+    void tabWalksTheTemplateOrder() {
+        TestMonitorDlg dlg;
+        LogEndpoints(dlg);
+        RunModalWith(dlg, [&] {
+            FillRows(dlg, 3);  // a list with rows must still pass Tab on
+            dlg.m_list.view()->setCurrentIndex(dlg.m_list.view()->model()->index(0, 0));
+            QDialog* w = dlg.window();
+            QVERIFY(input::Activate(w));
+            QCOMPARE(input::FocusId(), IDOK);
+            std::vector<int> stops = input::TemplateTabStops(dlg);
+            QCOMPARE(stops, (std::vector<int>{IDOK, IDC_EVENT_LIST, IDC_CLEAR, IDC_START,
+                                              IDC_LOCAL_ADDRESSES, IDC_FILTER, IDC_ABOUT, IDC_SAVE,
+                                              IDC_DATA_PANE}));
+            const int n = static_cast<int>(stops.size());
+            std::rotate(stops.begin(), stops.begin() + 1, stops.end());
+            QCOMPARE(input::WalkTabs(w, n), stops);  // round to Exit again
+            std::vector<int> back(stops.rbegin() + 1, stops.rend());
+            back.push_back(IDOK);
+            QCOMPARE(input::WalkTabs(w, n, true), back);
+            // While capture runs, Stop stands where Start stood.
+            ClickStart(dlg);
+            dlg.GetDlgItem(IDOK)->setFocus();
+            const std::vector<int> capturing = input::WalkTabs(w, 3);
+            QCOMPARE(capturing, (std::vector<int>{IDC_EVENT_LIST, IDC_CLEAR, IDC_STOP}));
+            input::Click(dlg.GetDlgItem(IDC_STOP));
+        });
+    }
+
+    void contextMenuOffersTheAboutEntry() {
+        TestMonitorDlg dlg;
+        RunModalWith(dlg, [&] {
+            QDialog* w = dlg.window();
+            QVERIFY(input::Activate(w));
+            const QString entry = "关于 quorvelan(&A)...";
+            QStringList offered;
+            input::ChooseFromNextMenu(entry, &offered);
+            input::ClickInWindow(w, QPoint(3, 3), Qt::RightButton);  // the window's background
+            QCOMPARE(offered, (QStringList{"-", entry}));
+            QCOMPARE(dlg.aboutRuns, 1);
+            QCOMPARE(dlg.aboutReuses, 0);  // a new box for the menu entry
+            // The menu key: the window system asks the focus widget for its context menu.
+            input::ChooseFromNextMenu(entry, nullptr);
+            QContextMenuEvent key(QContextMenuEvent::Keyboard, QPoint(5, 5),
+                                  w->mapToGlobal(QPoint(5, 5)));
+            QVERIFY(input::Activate(w));
+            QVERIFY(w->focusWidget());
+            QApplication::sendEvent(w->focusWidget(), &key);
+            QCOMPARE(dlg.aboutRuns, 2);
+            // The About button uses the window's own box.
+            input::Click(dlg.GetDlgItem(IDC_ABOUT));
+            QCOMPARE(dlg.aboutReuses, 1);
+        });
+    }
+
+    void controlsStandAtTheirTemplateRectangles() {
+        TestMonitorDlg dlg;
+        RunModalWith(dlg, [&] {
+            QCOMPARE(MisplacedControls(dlg), QStringList());
+            QVERIFY(!dlg.window()->windowIcon().isNull());
         });
     }
 

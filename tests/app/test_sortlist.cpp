@@ -150,6 +150,56 @@ class SortTest : public QObject {
         QVERIFY(f.list.SortByColumnText(0, 1));
     }
 
+    // While the list is shown, rows that stream in are told to the view in
+    // batches when it paints. The model must stay consistent throughout, and
+    // the selection, the row numbers and sorting must be the list's own the
+    // moment anything looks at them.
+    void rowsHeldBackForThePaintStayConsistent() {
+        Fixture f;
+        f.view.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&f.view));
+        QAbstractItemModelTester tester(&f.list.store(),
+                                        QAbstractItemModelTester::FailureReportingMode::QtTest);
+        auto insertTop = [&](const std::string& text) {
+            if (f.list.GetItemCount() >= 500)
+                f.list.DeleteAllItems();
+            QCOMPARE(f.list.InsertItem(0, text), 0);
+            f.list.SetItemText(0, 6, "data " + text);
+        };
+        for (int i = 0; i < 3; ++i)
+            insertTop(std::to_string(i));
+        QTRY_COMPARE(f.list.store().rowCount(), 3);            // painted: the view knows them all
+        f.list.SetItemState(1, LVIS_SELECTED, LVIS_SELECTED);  // "1"
+
+        for (int i = 3; i < 8; ++i)
+            insertTop(std::to_string(i));
+        QVERIFY(f.list.store().rowCount() < 8);  // not told yet...
+        QCOMPARE(f.list.GetItemCount(), 8);
+        QCOMPARE(f.list.GetFirstSelectedItem(), 6);  // ...until the selection is looked at
+        QCOMPARE(f.list.GetItemText(6, 0), std::string("1"));
+        QCOMPARE(f.list.store().rowCount(), 8);
+
+        // Through the 500-row emptying, with the view told only at paint time.
+        for (int i = 8; i < 1200; ++i)
+            insertTop(std::to_string(i));
+        QCOMPARE(f.list.GetItemCount(), 200);
+        QTRY_COMPARE(f.list.store().rowCount(), 200);
+        QCOMPARE(f.list.store().index(0, 0).data().toString(), QString("1199"));
+        QCOMPARE(f.list.store().index(199, 6).data().toString(), QString("data 1000"));
+        QCOMPARE(f.list.GetFirstSelectedItem(), -1);  // the emptying took the selection
+
+        for (int i = 0; i < 4; ++i)
+            insertTop("x" + std::to_string(i));
+        QVERIFY(f.list.SortByColumnText(0, 1));  // sorting sees every row
+        const auto sorted = f.Column(0);
+        QCOMPARE(static_cast<int>(sorted.size()), 204);
+        QVERIFY(std::is_sorted(sorted.begin(), sorted.end(),
+                               [](const auto& a, const auto& b) { return CompareGbk(a, b) < 0; }));
+        f.list.DeleteAllItems();
+        QCOMPARE(f.list.GetItemCount(), 0);
+        QTRY_COMPARE(f.list.store().rowCount(), 0);
+    }
+
     void largeRandomListSortsCompletely() {
         Fixture f;
         std::srand(7);

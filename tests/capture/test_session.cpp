@@ -29,6 +29,29 @@ char ThreadState(int tid) {
     return close == std::string::npos || close + 2 >= line.size() ? '?' : line[close + 2];
 }
 
+// The list, also recording the data text of every row as it goes in.
+class RecordingList final : public FakeEventList {
+  public:
+    bool SetItemText(int item, int sub, std::string_view text) override {
+        if (sub == kColData)
+            data.emplace_back(text);
+        return FakeEventList::SetItemText(item, sub, text);
+    }
+    std::vector<std::string> data;
+};
+
+// How often a thread has been switched in and out, voluntarily or not.
+long ContextSwitches(int tid) {
+    std::ifstream status("/proc/self/task/" + std::to_string(tid) + "/status");
+    long total = 0;
+    for (std::string line; std::getline(status, line);) {
+        if (line.rfind("voluntary_ctxt_switches:", 0) == 0 ||
+            line.rfind("nonvoluntary_ctxt_switches:", 0) == 0)
+            total += std::stol(line.substr(line.find(':') + 1));
+    }
+    return total;
+}
+
 // An endpoint factory that hands the test the endpoint it makes.
 CaptureSession::EndpointFactory FeedFactory(FeedEndpoint*& feed) {
     return [&feed] {
@@ -146,10 +169,15 @@ class SessionTest : public QObject {
         QTRY_COMPARE(list.GetItemCount(), 2);
         feed->Feed(Udp("queued 1"));
         feed->Feed(Udp("queued 2"));
-        for (int i = 0; i < 20; ++i) {
-            QTest::qWait(10);
-            QCOMPARE(ThreadState(feed->tid.load()), 'S');  // asleep, not polling
-        }
+        // Asleep, not polling: once it sleeps it is never switched in again
+        // while the pause lasts. (On a loaded machine it may take a while to
+        // get there; a polling thread would never stay put.)
+        const int tid = feed->tid.load();
+        QTRY_COMPARE_WITH_TIMEOUT(ThreadState(tid), 'S', 30000);
+        const long switches = ContextSwitches(tid);
+        QTest::qWait(200);
+        QCOMPARE(ContextSwitches(tid), switches);
+        QCOMPARE(ThreadState(tid), 'S');
         QCOMPARE(list.GetItemCount(), 2);
         QCOMPARE(feed->taken.load(), 2);
 
@@ -258,6 +286,46 @@ class SessionTest : public QObject {
         QTRY_COMPARE(list.GetItemCount(), 1);
         QCOMPARE(list.rows[0][kColData], "kept");
         session.Stop();
+    }
+
+    // Two CPU-bound threads beside the capture, as a build beside the monitor:
+    // every row still arrives, once and in order, and none after Stop.
+    void busyCoresLoseNoRowAndStopIsFinal() {
+        std::atomic<bool> busy{true};
+        std::vector<std::thread> load;
+        for (int i = 0; i < 2; ++i) {
+            load.emplace_back([&busy] {
+                volatile uint64_t spin = 0;
+                while (busy.load(std::memory_order_relaxed))
+                    spin = spin + 1;
+            });
+        }
+        UiHandoff handoff;
+        RecordingList list;
+        ScriptedTraffic traffic;
+        constexpr int kRows = 1500;  // three emptyings of the list on the way
+        for (int i = 0; i < kRows; ++i)
+            traffic.datagrams.push_back(Udp(std::to_string(i)));
+        CaptureSession session(handoff, list, [&] { return MakeScriptedEndpoint(traffic); });
+        QCOMPARE(session.OpenCaptureSocket(), 0);
+        QVERIFY(session.StartCaptureThread());
+        QTRY_COMPARE_WITH_TIMEOUT(static_cast<int>(list.data.size()), kRows, 120000);
+        for (int i = 0; i < kRows; ++i)
+            QCOMPARE(list.data[static_cast<size_t>(i)], std::to_string(i));
+        session.Stop();
+
+        traffic.datagrams = {Udp("again")};
+        traffic.repeat = true;
+        QCOMPARE(session.OpenCaptureSocket(), 0);
+        QVERIFY(session.StartCaptureThread());
+        QTRY_VERIFY_WITH_TIMEOUT(list.data.size() > kRows + 100, 120000);
+        session.Stop();
+        const size_t atStop = list.data.size();
+        QTest::qWait(50);
+        QCOMPARE(list.data.size(), atStop);
+        busy = false;
+        for (auto& t : load)
+            t.join();
     }
 };
 

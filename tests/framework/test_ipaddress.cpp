@@ -79,6 +79,29 @@ class TestIpAddress : public QObject {
         QCOMPARE(fields()->field(2)->text(), QStringLiteral("1"));  // normalised when left
     }
 
+    void dotAfterAnAutomaticAdvanceStays() {
+        // The control shows 0.0.0.0: moving on after three digits selects the next
+        // field's old 0, and the dot typed out of habit must not skip that field.
+        m_ctrl->SetAddress(0u);
+        fields()->field(0)->setFocus();
+        fields()->field(0)->selectAll();
+        Type("192.168.001.010");
+        uint32_t out = 0;
+        QCOMPARE(m_ctrl->GetAddress(out), 4);
+        QCOMPARE(out, 0xC0A8010Au);
+        // After digits typed into a field the dot moves on; with the caret at its start it does
+        // not.
+        fields()->field(0)->setFocus();
+        fields()->field(0)->selectAll();
+        Type("7");
+        QTest::keyClick(fields()->field(0), Qt::Key_Home);
+        Type(".");
+        QCOMPARE(QApplication::focusWidget(), fields()->field(0));
+        QTest::keyClick(fields()->field(0), Qt::Key_End);
+        Type(".");
+        QCOMPARE(QApplication::focusWidget(), fields()->field(1));
+    }
+
     void lettersAndDotsInFieldRejected() {
         fields()->field(0)->setFocus();
         QTest::keyClicks(fields()->field(0), "1a-");

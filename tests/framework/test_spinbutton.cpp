@@ -9,8 +9,8 @@
 QWidget* CreateUpDownWidget(QWidget* parent, uint32_t style);
 
 namespace {
-constexpr uint32_t kPortStyle = ctlstyle::UdsSetBuddyInt | ctlstyle::UdsAutoBuddy |
-                                ctlstyle::UdsArrowKeys | ctlstyle::UdsAlignRight;
+constexpr uint32_t kAlignedStyle = ctlstyle::UdsSetBuddyInt | ctlstyle::UdsAutoBuddy |
+                                   ctlstyle::UdsArrowKeys | ctlstyle::UdsAlignRight;
 constexpr int kHigh = 32765;
 
 int LowWord(int v) {
@@ -43,7 +43,7 @@ class TestSpinButton : public QObject {
     }
 
   private slots:
-    void init() { make(kPortStyle); }
+    void init() { make(kAlignedStyle); }
     void cleanup() {
         delete m_spin;
         delete m_window;
@@ -138,7 +138,7 @@ class TestSpinButton : public QObject {
 
     void styleVariants() {
         cleanup();
-        make(kPortStyle | ctlstyle::UdsNoThousands | ctlstyle::UdsWrap);
+        make(kAlignedStyle | ctlstyle::UdsNoThousands | ctlstyle::UdsWrap);
         m_spin->SetPos(kHigh);
         QCOMPARE(m_edit->text(), QStringLiteral("32765"));
         m_spin->widget()->upButton()->click();
