@@ -26,6 +26,9 @@ class CaptureEndpoint {
     virtual void Interrupt() = 0;
     virtual void Close() = 0;
     virtual CaptureStats Stats() const { return {}; }
+    // Capture thread, right after a Receive that returned a datagram: when it
+    // was captured, in nanoseconds since the epoch, or 0 when not known.
+    virtual int64_t LastCaptureTimeNs() const { return 0; }
     // The cause of the last failure, for people who started us from a terminal.
     virtual std::string ErrorText() const { return {}; }
 };

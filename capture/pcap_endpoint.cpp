@@ -82,6 +82,8 @@ class PcapEndpoint : public CaptureEndpoint {
 
     std::string ErrorText() const override { return lastError_; }
 
+    int64_t LastCaptureTimeNs() const override { return lastTimeNs_; }
+
   protected:
     // The datagram of a captured frame copied to `buffer`: its length, or -1
     // when the frame holds no IPv4 datagram.
@@ -95,6 +97,8 @@ class PcapEndpoint : public CaptureEndpoint {
             length = static_cast<uint32_t>(capacity);
         }
         std::memcpy(buffer, frame + offset, length);
+        lastTimeNs_ = static_cast<int64_t>(header->ts.tv_sec) * 1000000000 +
+                      static_cast<int64_t>(header->ts.tv_usec) * 1000;
         received_.fetch_add(1, std::memory_order_relaxed);
         return static_cast<int>(length);
     }
@@ -118,6 +122,7 @@ class PcapEndpoint : public CaptureEndpoint {
     pcap_t* handle_ = nullptr;
     int linkType_ = DLT_EN10MB;
     bool failing_ = false;
+    int64_t lastTimeNs_ = 0;  // capture thread only
     std::atomic<bool> interrupted_{false};
     std::atomic<uint64_t> received_{0};
     std::string lastError_;

@@ -60,6 +60,10 @@ CaptureSession::~CaptureSession() {
 }
 
 int CaptureSession::OpenCaptureSocket() {
+    // The running capture thread is inside the current endpoint.
+    if (thread_.joinable()) {
+        return EBUSY;
+    }
     endpoint_ = factory_ ? factory_() : nullptr;
     if (!endpoint_) {
         return ENODEV;

@@ -47,6 +47,7 @@ class CaptureSession {
     const std::string& SelectedLocalAddress() const { return localAddress_; }
     // Opens the endpoint on the selected local address: 0 or the failing code.
     // The endpoint is kept even when opening fails, until it is closed.
+    // Refused (EBUSY), with nothing touched, while a capture thread runs.
     int OpenCaptureSocket();
     // StopFlag = 0, then the capture thread starts. False if it could not start.
     bool StartCaptureThread();

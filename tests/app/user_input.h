@@ -57,7 +57,10 @@ inline void ClickInWindow(QWidget* top, QPoint at, Qt::MouseButton button) {
     QTest::mouseClick(top->windowHandle(), button, Qt::NoModifier, at);
 }
 
+// Where a row is shown. A person clicks what is painted: rows that have just
+// arrived are shown once the list next paints, so wait for that first.
 inline QPoint RowPoint(QAbstractItemView* view, int row) {
+    (void)QTest::qWaitFor([&] { return view->model()->rowCount() > row; }, 5000);
     return view->visualRect(view->model()->index(row, 0)).center();
 }
 

@@ -32,8 +32,11 @@ void WriteCapture(const std::string& path, int linkType,
     pcap_t* dead = pcap_open_dead(linkType, 65535 + 64);
     pcap_dumper_t* dumper = pcap_dump_open(dead, path.c_str());
     QVERIFY(dumper != nullptr);
+    time_t second = 1700000000;  // 2023-11-14 22:13:20 UTC, one datagram a second
     for (const auto& f : frames) {
         pcap_pkthdr h{};
+        h.ts.tv_sec = second++;
+        h.ts.tv_usec = 250000;
         h.caplen = h.len = static_cast<bpf_u_int32>(f.size());
         pcap_dump(reinterpret_cast<u_char*>(dumper), &h, f.data());
     }
@@ -145,6 +148,23 @@ class CaptureFileTest : public QObject {
         QCOMPARE(synRow[kColSrcAddr], std::string(kLocalMarker) + "10.0.0.5");
         QCOMPARE(synRow[kColData], std::string("GET / HTTP/1.0"));
         QCOMPARE(synRow[kColFlags], std::string("SYN-"));
+    }
+
+    void eachDatagramKeepsItsCaptureTime() {
+        QTemporaryDir dir;
+        const std::string path = dir.filePath("times.pcap").toStdString();
+        std::vector<uint8_t> arp(42, 0);
+        arp[12] = 0x08, arp[13] = 0x06;
+        const auto d = Ethernet(Datagram(Ip{}, Tcp(1025, 80, 0x10)));
+        WriteCapture(path, DLT_EN10MB, {d, arp, d});
+        auto file = MakeFileEndpoint(path);
+        QCOMPARE(file->Open(""), 0);
+        std::vector<uint8_t> buffer(kReceiveBufferSize);
+        QCOMPARE(file->Receive(buffer.data(), kMaxDatagram), 40);
+        QCOMPARE(file->LastCaptureTimeNs(), int64_t{1700000000} * 1000000000 + 250000000);
+        QCOMPARE(file->Receive(buffer.data(), kMaxDatagram), 40);  // the ARP frame is skipped
+        QCOMPARE(file->LastCaptureTimeNs(), int64_t{1700000002} * 1000000000 + 250000000);
+        file->Close();
     }
 
     void missingFileFailsTheOpen() {

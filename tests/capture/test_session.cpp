@@ -226,6 +226,9 @@ class SessionTest : public QObject {
         QVERIFY(session.StartCaptureThread());
         QTRY_COMPARE(list.GetItemCount(), 1);
         QCOMPARE(list.rows[0][kColSrcAddr], std::string(kLocalMarker) + "10.0.0.5");
+        // A second open while capturing is refused before the running endpoint is touched.
+        QCOMPARE(session.OpenCaptureSocket(), EBUSY);
+        QVERIFY(session.SocketOpen());
         session.Stop();
         session.SetSelectedLocalAddress("10.0.0.9");
         QCOMPARE(session.OpenCaptureSocket(), 0);
