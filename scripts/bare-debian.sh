@@ -15,6 +15,9 @@
 #                 same user runs `scripts/run.sh` again without sudo, root runs the
 #                 program directly on that user's display, and root runs
 #                 `scripts/run.sh` without sudo in the user's tree.
+#   install       README's install commands as that user, lintian on the Release
+#                 package (when the test phase installed lintian), and the
+#                 installed program started by the user, now in its group.
 # Screenshots of the window go to LOGS. Not part of the test command: it takes
 # the better part of an hour on two cores.
 #
