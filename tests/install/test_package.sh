@@ -105,7 +105,8 @@ check "maintainer scripts are executable" \
 # The file itself ships plain; only postinst may narrow it and add the capability.
 check "binary ships as root:root 0755, not setuid" \
   bash -c "dpkg-deb -c '$deb' | grep -E ' \\./usr/bin/quorvelan$' | grep -q '^-rwxr-xr-x root/root '"
-lintian --fail-on error,warning "$deb" >"$work/lintian" 2>&1
+# Its temporary files go with $work.
+TMPDIR=$work lintian --fail-on error,warning "$deb" >"$work/lintian" 2>&1
 rc=$?
 check "lintian reports no error or warning (exit $rc)" \
   bash -c "[[ $rc -eq 0 ]] && ! grep -q '^[EW]: ' '$work/lintian'"
