@@ -89,6 +89,12 @@ deb=$(ls "$work"/deb/quorvelan_*.deb 2>/dev/null | head -n 1)
 [[ -f $deb ]] || { echo "FAIL no .deb produced"; cat "$work/cpack.log"; exit 1; }
 pass "built $(basename "$deb")"
 
+# Read once into files: a dpkg-deb cut short by a closed pipe (grep -q) leaves
+# its folder in /tmp.
+dpkg-deb -I "$deb" >"$work/info"
+dpkg-deb -c "$deb" >"$work/listing"
+dpkg-deb -x "$deb" "$work/contents"
+
 version=$(sed -n 's/^set(CPACK_PACKAGE_VERSION "\(.*\)")$/\1/p' "$build/CPackConfig.cmake")
 check "package version is the project version ($version)" \
   test "$(dpkg-deb -f "$deb" Version)" = "$version"
@@ -100,24 +106,23 @@ for p in libqt6widgets6 qt6-qpa-plugins libpcap0.8 libcap2 libcap2-bin fonts-wqy
   check "depends on $p" grep -Eq "(^|, )$p( |,|$)" <<<"$depends"
 done
 check "maintainer scripts are executable" \
-  bash -c "dpkg-deb -I '$deb' | grep -Eq '^ +[0-9]+ bytes, +[0-9]+ lines +\\* +postinst' &&
-           dpkg-deb -I '$deb' | grep -Eq '^ +[0-9]+ bytes, +[0-9]+ lines +\\* +postrm'"
+  bash -c "grep -Eq '^ +[0-9]+ bytes, +[0-9]+ lines +\\* +postinst' '$work/info' &&
+           grep -Eq '^ +[0-9]+ bytes, +[0-9]+ lines +\\* +postrm' '$work/info'"
 # The file itself ships plain; only postinst may narrow it and add the capability.
 check "binary ships as root:root 0755, not setuid" \
-  bash -c "dpkg-deb -c '$deb' | grep -E ' \\./usr/bin/quorvelan$' | grep -q '^-rwxr-xr-x root/root '"
+  bash -c "grep -E ' \\./usr/bin/quorvelan$' '$work/listing' | grep -q '^-rwxr-xr-x root/root '"
 # Its temporary files go with $work.
 TMPDIR=$work lintian --fail-on error,warning "$deb" >"$work/lintian" 2>&1
 rc=$?
 check "lintian reports no error or warning (exit $rc)" \
   bash -c "[[ $rc -eq 0 ]] && ! grep -q '^[EW]: ' '$work/lintian'"
 grep '^[EW]: ' "$work/lintian" | sed 's/^/     | /'
+doc=$work/contents/usr/share/doc/quorvelan
 check "machine-readable copyright file" \
-  bash -c "dpkg-deb --fsys-tarfile '$deb' | tar -xO ./usr/share/doc/quorvelan/copyright |
-           grep -qx 'Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/'"
+  grep -qx 'Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/' "$doc/copyright"
 check "changelog's newest entry is the package version" \
-  bash -c "dpkg-deb --fsys-tarfile '$deb' | tar -xO ./usr/share/doc/quorvelan/changelog.gz | zcat |
-           head -n 1 | grep -q '^quorvelan ($version) '"
-dpkg-deb -c "$deb" | awk '{print $NF}' | sed 's|^\./|/|; s|/$||' | grep -vx '/\|/usr\|/usr/bin\|/usr/share' \
+  bash -c "zcat '$doc/changelog.gz' | head -n 1 | grep -q '^quorvelan ($version) '"
+awk '{print $NF}' "$work/listing" | sed 's|^\./|/|; s|/$||' | grep -vx '/\|/usr\|/usr/bin\|/usr/share' \
   >"$work/files"
 
 # ----------------------------------------------------------- install, fresh
