@@ -1,11 +1,20 @@
-// Live capture under load, side by side with tcpdump and tshark: two
+// Live capture under load, beside or against tcpdump and tshark: two
 // namespaces joined by a veth pair, a bounded UDP flood from the peer, and
 // quorvelan's real capture path (live endpoint, capture thread, decoding,
 // filter, hand-off, the real event list shown offscreen) on the same
 // interface. Needs root.
 //
-//   bench_gui_live [--seconds S (2)] [--runs N (5)] [--rates r1,r2,... (0 = as fast as the
-//                  sender goes)] [--scenarios abc] [--idle S (3; 0 skips)]
+//   bench_gui_live [--mode beside|alone] [--busy N (0)] [--seconds S (2)] [--runs N (5)]
+//                  [--rates r1,r2,... (0 = as fast as the sender goes)] [--sizes 64,512]
+//                  [--scenarios abc] [--idle S (3; 0 skips)] [--peers yes|no]
+//                  [--tools wltq (alone: which of tcpdump -w, tcpdump -l, tshark, quorvelan)]
+//
+// beside: every tool captures the same flood at once, quorvelan among them.
+// alone:  each tool in turn has the flood to itself (tcpdump -w /dev/null,
+//         tcpdump -n -l, tshark -n -l, quorvelan), same sender, rates and
+//         kernel buffer size.
+// --busy N keeps N CPU-bound processes of ordinary priority running beside
+// whichever tool is measured, from before its flood to the end of its run.
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -233,9 +242,10 @@ bool HaveProgram(const char* name) {
     return std::system(("command -v " + std::string(name) + " >/dev/null 2>&1").c_str()) == 0;
 }
 
-// The live endpoint, remembering when it handed out its last datagram. The
-// capture thread waits for each row's insertion before it receives again, so
-// the stamp read at insertion belongs to that row's datagram.
+// The live endpoint, remembering when the datagram it handed out last was
+// captured (the kernel's time stamp, so the wait in the kernel's buffer
+// counts). The capture thread waits for each row's insertion before it
+// receives again, so the stamp read at insertion belongs to that row's datagram.
 class StampedEndpoint final : public CaptureEndpoint {
   public:
     StampedEndpoint(std::unique_ptr<CaptureEndpoint> inner, std::atomic<int64_t>& stamp)
@@ -243,8 +253,10 @@ class StampedEndpoint final : public CaptureEndpoint {
     int Open(std::string_view localAddress) override { return inner_->Open(localAddress); }
     int Receive(uint8_t* buffer, int capacity) override {
         const int length = inner_->Receive(buffer, capacity);
-        if (length >= 0)
-            stamp_.store(NowNs(), std::memory_order_release);
+        if (length >= 0) {
+            const int64_t captured = inner_->LastCaptureTimeNs();
+            stamp_.store(captured ? captured : NowNs(), std::memory_order_release);
+        }
         return length;
     }
     void Interrupt() override { inner_->Interrupt(); }
@@ -275,6 +287,7 @@ struct Bench {
     bool tshark = false;
     size_t latencyRoom = 0;
     bool peers = true;  // the decode-and-print peers beside us in (b) and (c)
+    int busy = 0;       // CPU-bound processes beside the measured tool
 };
 
 // Runs the event loop for `ms`, as the window does, so our CPU use is the program's.
@@ -282,6 +295,12 @@ void Spin(int ms) {
     QEventLoop loop;
     QTimer::singleShot(ms, Qt::PreciseTimer, &loop, &QEventLoop::quit);
     loop.exec();
+}
+
+// The flood: the benchmark itself, sending from the peer namespace.
+Child SpawnSender(const Bench& b, int size, long rate, double seconds) {
+    return Spawn({"ip", "netns", "exec", b.net.PeerName(), b.self, "--send", b.net.localAddress,
+                  std::to_string(size), std::to_string(rate), std::to_string(seconds)});
 }
 
 Result RunOnce(Bench& b, Scenario scenario, int size, long rate, double seconds) {
@@ -342,9 +361,8 @@ Result RunOnce(Bench& b, Scenario scenario, int size, long rate, double seconds)
     if (scenario == kPassAllWhileSorting)
         sorter.start(200);
 
-    Child sender =
-        Spawn({"ip", "netns", "exec", b.net.PeerName(), b.self, "--send", b.net.localAddress,
-               std::to_string(size), std::to_string(rate), std::to_string(seconds)});
+    BusyLoad load(b.busy, static_cast<int>(seconds) + 120);
+    Child sender = SpawnSender(b, size, rate, seconds);
     QEventLoop loop;
     QTimer poll;
     QObject::connect(&poll, &QTimer::timeout, [&] {
@@ -444,6 +462,297 @@ std::string RateName(long rate) {
     return rate > 0 ? std::to_string(rate) : "unpaced";
 }
 
+// ---- Each tool alone on the flood ----
+
+enum Tool { kTcpdumpWrite, kTcpdumpPrint, kTsharkPrint, kQuorvelan };
+const char* const kToolNames[] = {"tcpdump -w /dev/null", "tcpdump -n -l", "tshark -n -l",
+                                  "quorvelan"};
+
+struct ToolResult {
+    long offered = 0, received = -1, drops = -1;
+    long floodShown = -1, shown = -1;  // rows or lines: while the flood lasted, in all
+    double floodSeconds = 0, cpuSeconds = 0;
+    double latencyMedianUs = -1, latencyP99Us = -1;
+    UiHandoff::Counters handoff;  // quorvelan only
+};
+
+// utime + stime in seconds of a process and of its children that are still
+// running (tshark's capture process), from /proc.
+double TreeCpuSeconds(pid_t pid) {
+    auto one = [](pid_t p) -> long {
+        std::ifstream in("/proc/" + std::to_string(p) + "/stat");
+        std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        const auto close = text.rfind(')');
+        if (close == std::string::npos)
+            return 0;
+        std::istringstream fields(text.substr(close + 2));
+        std::string skip;
+        for (int field = 3; field < 14; ++field)
+            fields >> skip;
+        long utime = 0, stime = 0;
+        fields >> utime >> stime;
+        return utime + stime;
+    };
+    long ticks = one(pid);
+    std::ifstream children("/proc/" + std::to_string(pid) + "/task/" + std::to_string(pid) +
+                           "/children");
+    for (pid_t child; children >> child;)
+        ticks += one(child);
+    return static_cast<double>(ticks) / static_cast<double>(sysconf(_SC_CLK_TCK));
+}
+
+// A printing tool's standard output, read as it comes on a thread of its
+// own: lines counted, the count at the end of the flood kept, and each line
+// timed against the capture time it starts with (epoch seconds, in field
+// `timeField` of the line: tcpdump -tt puts it first, tshark -t e second).
+class LineReader {
+  public:
+    LineReader(int fd, int timeField, size_t room) : fd_(fd), timeField_(timeField) {
+        latenciesNs.reserve(room);
+        thread_ = std::thread([this] { Run(); });
+    }
+    ~LineReader() { Join(); }
+    void Join() {
+        if (thread_.joinable())
+            thread_.join();
+    }
+    long Lines() const { return lines_.load(std::memory_order_relaxed); }
+    std::vector<int64_t> latenciesNs;  // read after Join
+
+  private:
+    void Run() {
+        std::string pending;
+        char buf[65536];
+        ssize_t n;
+        while ((n = read(fd_, buf, sizeof buf)) > 0) {
+            const int64_t now = NowNs();
+            pending.append(buf, static_cast<size_t>(n));
+            size_t start = 0;
+            for (size_t nl; (nl = pending.find('\n', start)) != std::string::npos; start = nl + 1) {
+                Line(std::string_view(pending).substr(start, nl - start), now);
+                lines_.fetch_add(1, std::memory_order_relaxed);
+            }
+            pending.erase(0, start);
+        }
+        close(fd_);
+    }
+    void Line(std::string_view line, int64_t now) {
+        size_t at = 0;
+        for (int field = 0; field <= timeField_; ++field) {
+            at = line.find_first_not_of(' ', at);
+            if (at == std::string_view::npos)
+                return;
+            if (field < timeField_)
+                at = line.find(' ', at);
+        }
+        char* end = nullptr;
+        const std::string token(line.substr(at, line.find(' ', at) - at));
+        const long double seconds = std::strtold(token.c_str(), &end);
+        if (end == token.c_str() || latenciesNs.size() == latenciesNs.capacity())
+            return;
+        latenciesNs.push_back(now - static_cast<int64_t>(seconds * 1e9L));
+    }
+
+    int fd_;
+    int timeField_;
+    std::atomic<long> lines_{0};
+    std::thread thread_;
+};
+
+// Waits until `count()` has not grown for `quiet` ms (at most `most` ms): the
+// tool has shown what it will show of the flood.
+template <typename Count>
+void WaitUntilQuiet(Count count, int quiet = 500, int most = 60000) {
+    QElapsedTimer clock, still;
+    clock.start();
+    still.start();
+    long last = count();
+    while (clock.elapsed() < most && still.elapsed() < quiet) {
+        Spin(20);
+        const long now = count();
+        if (now != last) {
+            last = now;
+            still.restart();
+        }
+    }
+}
+
+// The printing or writing tools: the flood, then their summary lines.
+ToolResult RunExternalTool(Bench& b, Tool tool, int size, long rate, double seconds) {
+    ToolResult r;
+    const std::string dev = b.net.LocalDevice();
+    std::vector<std::string> argv;
+    const char* ready = "listening on";
+    int timeField = 0;
+    switch (tool) {
+        case kTcpdumpWrite:  // -B in KiB: the 16 MiB kernel buffer quorvelan asks for
+            argv = {"tcpdump", "-i", dev, "-n", "-B", "16384", "-w", "/dev/null", "ip"};
+            break;
+        case kTcpdumpPrint:
+            argv = {"tcpdump", "-i", dev, "-n", "-l", "-tt", "-B", "16384", "ip"};
+            break;
+        default:  // -B in MiB
+            argv = {"tshark", "-i", dev, "-n", "-l", "-t", "e", "-B", "16", "-f", "ip"};
+            ready = "Capturing on";
+            timeField = 1;
+            break;
+    }
+    // Its stdout comes to us (a terminal's share of the work), its stderr apart.
+    const std::vector<char*> args = Args(argv);
+    int out[2], err[2];
+    if (pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0)
+        return r;
+    const pid_t pid = fork();
+    if (pid == 0) {
+        dup2(out[1], 1);
+        dup2(err[1], 2);
+        Exec(args);
+    }
+    close(out[1]);
+    close(err[1]);
+    Child c{pid, -1, err[0], -1};
+    LineReader lines(out[0], timeField, b.latencyRoom);
+    if (!WaitForText(c, ready, 20000))
+        std::fprintf(stderr, "%s did not start capturing within 20 s\n", kToolNames[tool]);
+    Spin(300);  // attached to the interface
+
+    BusyLoad load(b.busy, static_cast<int>(seconds) + 180);
+    const double cpu0 = TreeCpuSeconds(pid);
+    QElapsedTimer clock;
+    clock.start();
+    Child sender = SpawnSender(b, size, rate, seconds);
+    while (waitpid(sender.pid, nullptr, WNOHANG) == 0)
+        Spin(10);
+    r.floodSeconds = static_cast<double>(clock.elapsed()) / 1000.0;
+    r.floodShown = tool == kTcpdumpWrite ? -1 : lines.Lines();
+    r.offered = std::atol(Finish(sender, false, true).c_str());
+    if (tool == kTcpdumpWrite)
+        Spin(300);
+    else
+        WaitUntilQuiet([&] { return lines.Lines(); });
+    r.cpuSeconds = TreeCpuSeconds(pid) - cpu0;
+    kill(pid, SIGINT);
+    const std::string summary = ReadAll(err[0]);
+    waitpid(pid, nullptr, 0);
+    lines.Join();
+    if (tool != kTcpdumpWrite) {
+        r.shown = lines.Lines();
+        r.latencyMedianUs = PercentileUs(lines.latenciesNs, 0.5);
+        r.latencyP99Us = PercentileUs(lines.latenciesNs, 0.99);
+    }
+    if (tool == kTsharkPrint) {
+        // tshark counts what its capture process handed over; drops show as "N packets dropped".
+        r.received = Field(summary, "packets captured");
+        if (r.received < 0)
+            r.received = Field(summary, "packet captured");
+        const long dropped = Field(summary, "dropped");
+        r.drops = dropped < 0 ? 0 : dropped;
+    } else {
+        r.received = Field(summary, "packets received by filter");
+        r.drops = Field(summary, "packets dropped by kernel");
+    }
+    return r;
+}
+
+ToolResult RunQuorvelan(Bench& b, int size, long rate, double seconds) {
+    ToolResult r;
+    std::atomic<int64_t> stamp{NowNs()};
+    TimedList timed(b.list, stamp, b.latencyRoom);
+    UiHandoff handoff;
+    CaptureSession session(handoff, timed, [&stamp] {
+        return std::make_unique<StampedEndpoint>(MakeLiveEndpoint(), stamp);
+    });
+    session.SetSelectedLocalAddress(b.net.localAddress);
+    if (session.OpenCaptureSocket() != 0) {
+        std::fprintf(stderr, "open failed: %s\n", session.EndpointErrorText().c_str());
+        std::exit(1);
+    }
+    session.StartCaptureThread();
+    Spin(300);
+
+    BusyLoad load(b.busy, static_cast<int>(seconds) + 180);
+    const double cpu0 = ProcessCpuSeconds();
+    QElapsedTimer clock;
+    clock.start();
+    Child sender = SpawnSender(b, size, rate, seconds);
+    while (waitpid(sender.pid, nullptr, WNOHANG) == 0)
+        Spin(10);
+    r.floodSeconds = static_cast<double>(clock.elapsed()) / 1000.0;
+    r.floodShown = static_cast<long>(session.RowsInserted());
+    r.offered = std::atol(Finish(sender, false, true).c_str());
+    WaitUntilQuiet([&] { return static_cast<long>(session.RowsInserted()); });
+    r.cpuSeconds = ProcessCpuSeconds() - cpu0;
+    const CaptureStats stats = session.EndpointStats();
+    session.Stop();
+    r.received = static_cast<long>(session.DatagramsReceived());
+    r.drops = static_cast<long>(stats.kernelDrops);
+    r.shown = static_cast<long>(session.RowsInserted());
+    r.latencyMedianUs = PercentileUs(timed.latenciesNs, 0.5);
+    r.latencyP99Us = PercentileUs(timed.latenciesNs, 0.99);
+    r.handoff = handoff.Count();
+    return r;
+}
+
+void RunAlone(Bench& b, const std::vector<int>& sizes, const std::vector<long>& rates,
+              double seconds, int runs, const std::string& tools) {
+    if (b.busy)
+        std::printf("each tool alone on the flood, %d CPU-bound processes beside it\n", b.busy);
+    else
+        std::printf("each tool alone on the flood\n");
+    const char* header = "%-21s %4s %7s %8s %8s %7s %9s %9s %8s %7s %7s %9s %9s %8s\n";
+    std::printf(header, "tool", "size", "rate", "offered", "received", "drops", "flood", "in all",
+                "after", "flood%", "all%", "lat50", "lat99", "cpu/1k");
+    std::printf(header, "", "B", "/s", "", "", "", "shown", "shown", "flood", "", "", "us", "us",
+                "ms");
+    for (int size : sizes) {
+        for (long rate : rates) {
+            for (Tool tool : {kTcpdumpWrite, kTcpdumpPrint, kTsharkPrint, kQuorvelan}) {
+                if ((tool == kTsharkPrint && !b.tshark) ||
+                    tools.find("wltq"[tool]) == std::string::npos)
+                    continue;
+                std::vector<ToolResult> results;
+                for (int i = 0; i < runs; ++i) {
+                    results.push_back(tool == kQuorvelan
+                                          ? RunQuorvelan(b, size, rate, seconds)
+                                          : RunExternalTool(b, tool, size, rate, seconds));
+                }
+                // The run with the median count: shown while the flood lasted, or
+                // for tcpdump -w, received.
+                std::sort(results.begin(), results.end(), [](const auto& x, const auto& y) {
+                    return x.floodShown != y.floodShown ? x.floodShown < y.floodShown
+                                                        : x.received < y.received;
+                });
+                const ToolResult& m = results[results.size() / 2];
+                const long work = m.shown >= 0 ? m.shown : m.received;
+                char cpu[32] = "-";
+                if (work > 0)
+                    std::snprintf(cpu, sizeof cpu, "%.2f",
+                                  1e3 * m.cpuSeconds / (static_cast<double>(work) / 1e3));
+                auto count = [](long v) { return v < 0 ? std::string("-") : std::to_string(v); };
+                const long after = m.shown >= 0 ? m.shown - m.floodShown : -1;
+                std::printf(
+                    "%-21s %4d %7s %8ld %8s %7s %9s %9s %8s %7s %7s %9s %9s %8s\n",
+                    kToolNames[tool], size, RateName(rate).c_str(), m.offered,
+                    count(m.received).c_str(), count(m.drops).c_str(), count(m.floodShown).c_str(),
+                    count(m.shown).c_str(), count(after).c_str(),
+                    Percent(m.floodShown, m.offered).c_str(), Percent(m.shown, m.offered).c_str(),
+                    Us(m.latencyMedianUs).c_str(), Us(m.latencyP99Us).c_str(), cpu);
+                if (tool == kQuorvelan && m.shown > 0) {
+                    const auto& h = m.handoff;
+                    auto share = [&m](uint64_t n) { return 100.0 * double(n) / double(m.shown); };
+                    std::printf(
+                        "%-21s rows that woke the event loop %.1f%%, woke the interface "
+                        "thread in the hand-off %.1f%%, were taken spinning %.1f%%, let "
+                        "the capture thread sleep %.1f%%\n",
+                        "", share(h.loopWakes), share(h.directWakes), share(h.uiSpinHits),
+                        share(h.captureSleeps));
+                }
+                std::fflush(stdout);
+            }
+        }
+    }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -456,35 +765,52 @@ int main(int argc, char** argv) {
     std::string scenarios = "abc";
     bool peers = true;
     std::vector<long> rates = {1000, 10000, 50000, 100000, 400000, 0};
+    std::vector<int> sizes = {64, 512};
+    bool alone = false;
+    int busy = 0;
+    std::string tools = "wltq";  // tcpdump -w, tcpdump -l, tshark, quorvelan
+    auto list_of = [](const char* text, auto& out) {
+        out.clear();
+        std::stringstream in(text);
+        for (std::string item; std::getline(in, item, ',');)
+            out.push_back(static_cast<typename std::decay_t<decltype(out)>::value_type>(
+                std::atol(item.c_str())));
+    };
     for (int i = 1; i < argc; i += 2) {
+        const std::string name = argv[i];
         const bool known =
             i + 1 < argc &&
-            (!std::strcmp(argv[i], "--seconds") || !std::strcmp(argv[i], "--runs") ||
-             !std::strcmp(argv[i], "--idle") || !std::strcmp(argv[i], "--scenarios") ||
-             !std::strcmp(argv[i], "--rates") || !std::strcmp(argv[i], "--peers"));
+            (name == "--seconds" || name == "--runs" || name == "--idle" || name == "--scenarios" ||
+             name == "--rates" || name == "--peers" || name == "--mode" || name == "--busy" ||
+             name == "--sizes" || name == "--tools");
         if (!known) {
             std::fprintf(stderr,
-                         "usage: bench_gui_live [--seconds S] [--runs N] [--rates r1,r2,...] "
-                         "[--scenarios abc] [--idle S] [--peers yes|no]\n");
+                         "usage: bench_gui_live [--mode beside|alone] [--busy N] [--seconds S] "
+                         "[--runs N] [--rates r1,r2,...] [--sizes s1,s2] [--scenarios abc] "
+                         "[--idle S] [--peers yes|no] [--tools wltq]\n");
             return 2;
         }
-        if (!std::strcmp(argv[i], "--seconds"))
-            seconds = std::atof(argv[i + 1]);
-        if (!std::strcmp(argv[i], "--runs"))
-            runs = std::max(1, std::atoi(argv[i + 1]));
-        if (!std::strcmp(argv[i], "--idle"))
-            idleSeconds = std::atof(argv[i + 1]);
-        if (!std::strcmp(argv[i], "--scenarios"))
-            scenarios = argv[i + 1];
-        if (!std::strcmp(argv[i], "--peers"))
-            peers = std::strcmp(argv[i + 1], "no") != 0;
-        if (!std::strcmp(argv[i], "--rates")) {
-            rates.clear();
-            std::stringstream in(argv[i + 1]);
-            std::string item;
-            while (std::getline(in, item, ','))
-                rates.push_back(std::atol(item.c_str()));
-        }
+        const char* value = argv[i + 1];
+        if (name == "--seconds")
+            seconds = std::atof(value);
+        else if (name == "--runs")
+            runs = std::max(1, std::atoi(value));
+        else if (name == "--idle")
+            idleSeconds = std::atof(value);
+        else if (name == "--scenarios")
+            scenarios = value;
+        else if (name == "--peers")
+            peers = std::strcmp(value, "no") != 0;
+        else if (name == "--mode")
+            alone = std::strcmp(value, "alone") == 0;
+        else if (name == "--busy")
+            busy = std::max(0, std::atoi(value));
+        else if (name == "--rates")
+            list_of(value, rates);
+        else if (name == "--sizes")
+            list_of(value, sizes);
+        else if (name == "--tools")
+            tools = value;
     }
     char selfPath[4096] = {};
     const ssize_t len = readlink("/proc/self/exe", selfPath, sizeof selfPath - 1);
@@ -503,8 +829,17 @@ int main(int argc, char** argv) {
     ShownList shown;
     CSortListCtrl& list = shown.list;
     // Room for rows at up to 400,000 a second; later rows go unrecorded.
-    Bench bench{*net, self, list, tshark, static_cast<size_t>(std::max(1.0, seconds + 1) * 400000),
-                peers};
+    Bench bench{*net,  self, list, tshark, static_cast<size_t>(std::max(1.0, seconds + 1) * 400000),
+                peers, busy};
+    if (alone) {
+        RunAlone(bench, sizes, rates, seconds, runs, tools);
+        rusage ru{};
+        getrusage(RUSAGE_SELF, &ru);
+        std::printf("peak memory (max RSS): %ld KiB\n", ru.ru_maxrss);
+        return 0;
+    }
+    if (busy)
+        std::printf("%d CPU-bound processes beside the tools\n", busy);
 
     const char* names[] = {"(a) filter rejects all", "(b) filter passes all",
                            "(c) (b) + sort/200ms"};
@@ -522,7 +857,7 @@ int main(int argc, char** argv) {
     for (Scenario sc : {kRejectAll, kPassAll, kPassAllWhileSorting}) {
         if (scenarios.find(static_cast<char>('a' + sc)) == std::string::npos)
             continue;
-        for (int size : {64, 512}) {
+        for (int size : sizes) {
             long bestOurs = -2, bestTcpdump = -2;  // -2: no rate went without drops
             double bestOursOffered = 0, bestTcpdumpOffered = 0;
             for (long rate : rates) {

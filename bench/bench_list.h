@@ -1,9 +1,9 @@
 #pragma once
 // The event list as the benchmarks use it: the real list of the window, shown
-// offscreen, and receive-to-row latency. The endpoint stamps each datagram it
-// hands out, the list reads the stamp when the row goes in. The capture
-// thread waits for each insertion before it receives again, so the stamp read
-// at insertion belongs to that row's datagram.
+// offscreen, and receive-to-row latency: from when the datagram was captured
+// (the endpoint's capture time, on the system clock) to its row's insertion.
+// The capture thread waits for each insertion before it receives again, so
+// the stamp read at insertion belongs to that row's datagram.
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -20,9 +20,10 @@
 #include "capture/event_list.h"
 #include "ui/sortlistctrl.h"
 
+// The system clock, as capture times are given.
 inline int64_t NowNs() {
     return std::chrono::duration_cast<std::chrono::nanoseconds>(
-               std::chrono::steady_clock::now().time_since_epoch())
+               std::chrono::system_clock::now().time_since_epoch())
         .count();
 }
 

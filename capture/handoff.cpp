@@ -1,7 +1,9 @@
 #include "capture/handoff.h"
 
 #include <linux/futex.h>
+#include <sched.h>
 #include <sys/eventfd.h>
+#include <sys/resource.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -54,12 +56,38 @@ void Bump(std::atomic<uint64_t>& counter) {
     counter.fetch_add(1, std::memory_order_relaxed);
 }
 
+// The kernel's sched_attr, which glibc 2.36 does not declare.
+struct SchedAttr {
+    uint32_t size;
+    uint32_t policy;
+    uint64_t flags;
+    int32_t nice;
+    uint32_t priority;
+    uint64_t runtime;  // for the fair class: the task's slice, 0.1 to 100 ms
+    uint64_t deadline;
+    uint64_t period;
+};
+
 }  // namespace
+
+void RequestShortTimeSlices() {
+    SchedAttr attr{};
+    attr.size = sizeof attr;
+    attr.policy = SCHED_OTHER;
+    errno = 0;
+    const int nice = getpriority(PRIO_PROCESS, static_cast<id_t>(syscall(SYS_gettid)));
+    attr.nice = errno == 0 ? nice : 0;
+    attr.runtime = 100'000;  // the shortest the kernel takes
+    syscall(SYS_sched_setattr, 0, &attr, 0);
+}
 
 UiHandoff::UiHandoff(QObject* parent) : UiHandoff(Timing{}, parent) {}
 
 UiHandoff::UiHandoff(Timing timing, QObject* parent)
     : QObject(parent), timing_(timing), captureSpin_(timing.spin), uiSpin_(timing.spin) {
+    if (timing_.shortSlices) {
+        RequestShortTimeSlices();
+    }
     wakeFd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     if (wakeFd_ >= 0) {
         notifier_ = new QSocketNotifier(wakeFd_, QSocketNotifier::Read, this);
@@ -81,6 +109,12 @@ UiHandoff::Counters UiHandoff::Count() const {
             captureSleeps_.load(std::memory_order_relaxed)};
 }
 
+void UiHandoff::CaptureThreadStarts() {
+    if (timing_.shortSlices) {
+        RequestShortTimeSlices();
+    }
+}
+
 void UiHandoff::WakeEventLoop() {
     Bump(loopWakes_);
     // One unread write is enough: the loop looks at the phase after reading it.
@@ -97,6 +131,7 @@ bool UiHandoff::RunOnUiThread(UiTask& task) {
     }
     task_ = &task;
     const Clock::time_point postedAt = Clock::now();
+    postedAt_ = postedAt;
     // Sequentially consistent with the interface thread's store of `ui_` and
     // its later look at `phase_`: a row is never left without a taker.
     phase_.store(kPosted);
@@ -154,7 +189,7 @@ bool UiHandoff::RunOnUiThread(UiTask& task) {
         phase = phase_.load(std::memory_order_acquire);
     }
     if (slept) {
-        captureSpin_.Waited(Clock::now() - postedAt);
+        captureSpin_.Waited(doneAt_ - postedAt);
     }
     captureAwake_.store(true, std::memory_order_relaxed);
     return true;
@@ -166,21 +201,24 @@ bool UiHandoff::RunPosted() {
     }
     // The capture thread waits until kDone, so the task's data is stable.
     task_->Run();
-    releasedAt_ = Clock::now();
+    doneAt_ = Clock::now();
     phase_.store(kDone);
     if (captureAsleep_.load()) {
         FutexWakeAll(phase_);
+    } else {
+        // It was spinning for the row, so it is on a core and on its way.
+        captureAwake_.store(true, std::memory_order_relaxed);
     }
     return true;
 }
 
-bool UiHandoff::WaitForPost(Clock::time_point until) {
+bool UiHandoff::WaitForPost(Clock::time_point until, Clock::time_point sliceEnd) {
     // The capture thread was released and is on its way to its next row,
     // which comes within microseconds when its datagram is already waiting.
     const Clock::time_point start = Clock::now();
-    if (start < until && uiSpin_.Get().count() > 0 &&
+    if (start < sliceEnd && uiSpin_.Get().count() > 0 &&
         captureAwake_.load(std::memory_order_relaxed)) {
-        const Clock::time_point spinUntil = std::min(until, start + uiSpin_.Get());
+        const Clock::time_point spinUntil = std::min(sliceEnd, start + uiSpin_.Get());
         for (;;) {
             if (phase_.load(std::memory_order_acquire) == kPosted) {
                 Bump(uiSpinHits_);
@@ -200,7 +238,7 @@ bool UiHandoff::WaitForPost(Clock::time_point until) {
     for (;;) {
         const uint32_t phase = phase_.load(std::memory_order_acquire);
         if (phase == kPosted) {
-            uiSpin_.Waited(Clock::now() - releasedAt_);
+            uiSpin_.Waited(postedAt_ - doneAt_);
             return true;
         }
         if (cancelled_.load(std::memory_order_relaxed)) {
@@ -227,13 +265,13 @@ void UiHandoff::Drain() {
     const Clock::time_point sliceEnd = Clock::now() + timing_.slice;
     for (;;) {
         if (RunPosted()) {
-            if (releasedAt_ >= sliceEnd) {
+            if (doneAt_ >= sliceEnd) {
                 break;
             }
             continue;
         }
         if (cancelled_.load(std::memory_order_relaxed) ||
-            !WaitForPost(std::min(releasedAt_ + timing_.linger, sliceEnd))) {
+            !WaitForPost(std::min(doneAt_ + timing_.linger, sliceEnd), sliceEnd)) {
             break;
         }
     }

@@ -10,6 +10,12 @@
 
 class QSocketNotifier;
 
+// Asks the scheduler for short time slices for the calling thread: with
+// other work on every core, a thread woken for a row then runs at once
+// instead of after the running task's slice. Its share of the CPU is
+// unchanged. Best effort: kernels without per-task slices ignore it.
+void RequestShortTimeSlices();
+
 class UiTask {
   public:
     virtual void Run() = 0;
@@ -28,6 +34,8 @@ class RowHandoff {
     // without running, until Reset.
     virtual void Cancel() {}
     virtual void Reset() {}
+    // The capture thread, first thing: how it should be scheduled.
+    virtual void CaptureThreadStarts() {}
 };
 
 // Runs the task on the calling thread (benchmarks, fuzzing, single-thread tests).
@@ -67,6 +75,8 @@ class UiHandoff final : public QObject, public RowHandoff {
         std::chrono::microseconds slice{5000};
         // The longest spin of each thread for the other.
         std::chrono::microseconds spin{20};
+        // Both threads ask for short time slices.
+        bool shortSlices = true;
     };
 
     explicit UiHandoff(QObject* parent = nullptr);
@@ -76,6 +86,7 @@ class UiHandoff final : public QObject, public RowHandoff {
     bool RunOnUiThread(UiTask& task) override;
     void Cancel() override;
     void Reset() override;
+    void CaptureThreadStarts() override;
 
     // How rows were carried, for benchmarks and tests.
     struct Counters {
@@ -97,7 +108,8 @@ class UiHandoff final : public QObject, public RowHandoff {
         explicit SpinBudget(std::chrono::nanoseconds most) : most_(most), now_(most) {}
         std::chrono::nanoseconds Get() const { return now_; }
         void Failed() { now_ = now_ < std::chrono::nanoseconds(500) ? decltype(now_){} : now_ / 2; }
-        // A wait of `waited` would have been caught by a full spin.
+        // The other thread took `waited` to answer: a full spin would have
+        // caught an answer as quick as that.
         void Waited(std::chrono::nanoseconds waited) {
             if (waited <= most_)
                 now_ = most_;
@@ -108,7 +120,8 @@ class UiHandoff final : public QObject, public RowHandoff {
     };
 
     void Drain();
-    bool WaitForPost(Clock::time_point until);
+    // Spins briefly (never past `sliceEnd`), then sleeps until `until`.
+    bool WaitForPost(Clock::time_point until, Clock::time_point sliceEnd);
     bool RunPosted();
     void WakeEventLoop();
 
@@ -121,9 +134,11 @@ class UiHandoff final : public QObject, public RowHandoff {
     std::atomic<bool> wakePending_{false};  // an eventfd write the loop has not read yet
     // Written by the capture thread before it publishes kPosted.
     UiTask* task_ = nullptr;
-    SpinBudget captureSpin_;        // capture thread only
-    SpinBudget uiSpin_;             // interface thread only
-    Clock::time_point releasedAt_;  // interface thread only: when the last row was done
+    Clock::time_point postedAt_;
+    // Written by the interface thread before it publishes kDone.
+    Clock::time_point doneAt_;
+    SpinBudget captureSpin_;  // capture thread only
+    SpinBudget uiSpin_;       // interface thread only
     int wakeFd_ = -1;
     QSocketNotifier* notifier_ = nullptr;
 

@@ -142,6 +142,7 @@ CaptureStats CaptureSession::EndpointStats() const {
 }
 
 int CaptureSession::CaptureThreadProc() {
+    handoff_.CaptureThreadStarts();
     PauseFlag.store(0);
     // One buffer per capture thread, zeroed once and reused for every datagram.
     auto buffer = std::make_unique<uint8_t[]>(kReceiveBufferSize);

@@ -1,4 +1,7 @@
 // The capture thread end to end with a real interface-thread event loop.
+#include <sys/syscall.h>
+#include <unistd.h>
+
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QTest>
@@ -39,6 +42,17 @@ class RecordingList final : public FakeEventList {
     }
     std::vector<std::string> data;
 };
+
+// A field of the scheduler's view of a thread, or -1.
+long SchedField(int tid, const std::string& name) {
+    std::ifstream sched("/proc/self/task/" + std::to_string(tid) + "/sched");
+    for (std::string line; std::getline(sched, line);) {
+        if (line.rfind(name, 0) == 0 && line.size() > name.size() &&
+            (line[name.size()] == ' ' || line[name.size()] == ':'))
+            return std::stol(line.substr(line.find(':') + 1));
+    }
+    return -1;
+}
 
 // How often a thread has been switched in and out, voluntarily or not.
 long ContextSwitches(int tid) {
@@ -288,6 +302,26 @@ class SessionTest : public QObject {
         feed->Feed(Udp("kept", 53));
         QTRY_COMPARE(list.GetItemCount(), 1);
         QCOMPARE(list.rows[0][kColData], "kept");
+        session.Stop();
+    }
+
+    // Both threads of a capture ask for short time slices, so that on busy
+    // cores a row's wake-up does not wait for another task's slice.
+    void bothThreadsAskForShortSlices() {
+        UiHandoff handoff;
+        const long self = SchedField(static_cast<int>(syscall(SYS_gettid)), "se.slice");
+        if (self < 0)
+            QSKIP("this kernel does not show task slices");
+        if (self != 100000)
+            QSKIP("this kernel has no per-task slices");
+        FakeEventList list;
+        FeedEndpoint* feed = nullptr;
+        CaptureSession session(handoff, list, FeedFactory(feed));
+        QCOMPARE(session.OpenCaptureSocket(), 0);
+        QVERIFY(session.StartCaptureThread());
+        QTRY_VERIFY(feed->waiting.load());
+        QCOMPARE(SchedField(feed->tid.load(), "se.slice"), 100000L);
+        QCOMPARE(SchedField(feed->tid.load(), "prio"), 120L);  // the same priority as before
         session.Stop();
     }
 
