@@ -81,6 +81,7 @@ note() { echo "$*" | tee -a "$summary"; }
 
 cleanup() {
   local rc=$?
+  trap - EXIT
   set +e
   # Every other process of this namespace (Xvfb, the program, a test left behind).
   kill -KILL -1 2>/dev/null
