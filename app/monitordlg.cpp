@@ -295,10 +295,9 @@ void CMonitorDlg::OnSave() {
     const std::string file = path->toLocal8Bit().toStdString();
     // Rows are counted now, not before the dialog: the file holds exactly
     // what the list holds when writing starts.
-    const EventLogResult result = WriteEventLogFile(file, ListRows(m_list));
-    if (result.kind != EventLogResult::kOpenFailed) {
-        GiveFileToInvokingUser(file);  // started through sudo: the file is the user's
-    }
+    // Started through sudo, a file this save made is the user's; one it
+    // replaced keeps its owner.
+    const EventLogResult result = WriteEventLogFile(file, ListRows(m_list), GiveFileToInvokingUser);
     if (!result.ok()) {
         AfxMessageBoxUtf8(QString::fromStdString(EventLogErrorMessage(result, path->toStdString())),
                           MB_ICONSTOP);

@@ -208,21 +208,92 @@ CaptureCapabilityScope::~CaptureCapabilityScope() {
         SetNetRawEffective(false);
 }
 
-bool GiveFileToInvokingUser(const std::string& path) {
+bool GiveFileToInvokingUser(int fd) {
     uid_t uid = 0;
     gid_t gid = 0;
     if (geteuid() != 0 || !InvokingUser(uid, gid))
         return true;
-    // Root must not follow a link or a second name the user planted at the
-    // path into a file that is not ours to give away.
-    const int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0)
-        return false;
+    // A second name someone linked to the new file would hand that name over too.
     struct stat st {};
-    const bool ours = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_nlink == 1;
-    const bool given = ours && fchown(fd, uid, gid) == 0;
-    close(fd);
-    return given;
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_nlink != 1)
+        return false;
+    return fchown(fd, uid, gid) == 0;
+}
+
+namespace {
+
+std::string UserName(uid_t uid) {
+    const passwd* pw = getpwuid(uid);
+    return pw != nullptr ? pw->pw_name : "uid " + std::to_string(uid);
+}
+
+// Who a file belongs to; if a folder on its way cannot be searched, whose
+// folder that is (/run/user/1000/... is user 1000's).
+bool OwnerOf(std::string path, uid_t& owner) {
+    struct stat st {};
+    while (stat(path.c_str(), &st) != 0) {
+        const auto slash = path.rfind('/');
+        if (slash == std::string::npos || slash == 0)
+            return false;
+        path.resize(slash);
+    }
+    owner = st.st_uid;
+    return true;
+}
+
+}  // namespace
+
+std::string RootDisplayProblem() {
+    if (getuid() != 0 && geteuid() != 0)
+        return {};
+    auto env = [](const char* name) {
+        const char* value = std::getenv(name);
+        return std::string(value != nullptr ? value : "");
+    };
+    const std::string platform = env("QT_QPA_PLATFORM");
+    if (!platform.empty() && platform.rfind("xcb", 0) != 0)
+        return {};
+    if (platform.empty() && !env("WAYLAND_DISPLAY").empty() && env("XDG_SESSION_TYPE") == "wayland")
+        return {};  // Qt takes the Wayland socket then
+    const std::string display = env("DISPLAY");
+    if (display.empty())
+        return {};
+    // Where libXau looks for the display's cookie.
+    std::string authority = env("XAUTHORITY");
+    if (authority.empty()) {
+        std::string home = env("HOME");
+        if (home.empty()) {
+            if (const passwd* pw = getpwuid(getuid()))
+                home = pw->pw_dir;
+        }
+        if (home.empty())
+            return {};
+        authority = home + "/.Xauthority";
+    }
+    const int fd = open(authority.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd >= 0) {
+        close(fd);
+        return {};
+    }
+    if (errno != EACCES && errno != EPERM)
+        return {};
+
+    uid_t owner = 0;
+    const bool known = OwnerOf(authority, owner) && owner != 0;
+    const std::string who = known ? UserName(owner) : "the desktop user";
+    char self[4096] = {};
+    const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
+    const std::string exe = n > 0 ? std::string(self, static_cast<size_t>(n)) : "quorvelan";
+    std::string text = "quorvelan: started as root on the display " + display +
+                       ", whose X authority (" + authority +
+                       ") root cannot read: the program keeps only the right to capture.\n";
+    text += "quorvelan: start it from " + who +
+            "'s desktop session through sudo (it then runs as " + who + "):\n    sudo " + exe +
+            "\n";
+    text += "quorvelan: or as " + who + (known ? ", e.g. runuser -u " + who + " -- " + exe : "") +
+            ", once the program holds the capture right (setcap cap_net_raw+ep " + exe +
+            ", or membership of the quorvelan group for the installed package).\n";
+    return text;
 }
 
 std::string CapabilityStatusText() {

@@ -38,10 +38,19 @@ class CaptureCapabilityScope {
     bool raised_ = false;
 };
 
-// While running as root under sudo, hands a file the program wrote to the
-// invoking user (SUDO_UID/SUDO_GID). Otherwise does nothing. Returns false only
-// if a chown was due and failed.
-bool GiveFileToInvokingUser(const std::string& path);
+// After DropPrivilegesAtStart, as root: root then keeps only CAP_NET_RAW and
+// cannot read another user's X authority file, so Qt would fail to reach that
+// user's display and abort. Returns what to tell the person in that case (what
+// to run instead), empty otherwise: not root, not X11, or the authority readable
+// or absent (the X server may admit root without it).
+std::string RootDisplayProblem();
+
+// While running as root under sudo, hands a file this process has just created
+// to the invoking user (SUDO_UID/SUDO_GID). Otherwise does nothing. Takes the
+// new file's descriptor, not a path, so that only the file the save made can be
+// given: one it replaced keeps its owner, and nothing put at the path since is
+// touched. Returns false only if a chown was due and failed.
+bool GiveFileToInvokingUser(int fd);
 
 // One line for diagnostics: ids and the calling thread's capability sets.
 std::string CapabilityStatusText();

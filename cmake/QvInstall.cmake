@@ -35,6 +35,18 @@ add_custom_command(OUTPUT ${_qv_man}
 add_custom_target(qv_manpage ALL DEPENDS ${_qv_man})
 install(FILES ${_qv_man} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 
+# Debian's documentation: a machine-readable copyright file, and the changelog
+# compressed as the manual page is. The package is native (no Debian revision),
+# so the changelog is changelog.gz.
+install(FILES ${_qv_pkg}/debian/copyright DESTINATION ${CMAKE_INSTALL_DOCDIR})
+set(_qv_changelog ${CMAKE_CURRENT_BINARY_DIR}/changelog.gz)
+add_custom_command(OUTPUT ${_qv_changelog}
+  COMMAND gzip -9nc ${_qv_pkg}/debian/changelog > ${_qv_changelog}
+  DEPENDS ${_qv_pkg}/debian/changelog
+  VERBATIM)
+add_custom_target(qv_changelog ALL DEPENDS ${_qv_changelog})
+install(FILES ${_qv_changelog} DESTINATION ${CMAKE_INSTALL_DOCDIR})
+
 # cpack -G DEB
 find_program(QV_DPKG dpkg)
 if(QV_DPKG)
@@ -45,7 +57,8 @@ set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME quorvelan)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
-set(CPACK_PACKAGE_CONTACT "quorvelan developers <quorvelan@localhost>")
+# Also the address of packaging/debian/changelog and copyright.
+set(CPACK_PACKAGE_CONTACT "The quorvelan developers <quorvelan@example.org>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "desktop monitor of a host's IPv4 traffic")
 # CPack puts the summary first and indents this body itself.
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION

@@ -62,16 +62,40 @@ std::string Replace(std::string_view pattern, std::string_view path) {
     return out;
 }
 
+// Opens `path` for writing, telling a file made here from one replaced.
+int OpenForSave(const std::string& path, bool& made) {
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd >= 0) {
+            made = true;
+            return fd;
+        }
+        if (errno != EEXIST)
+            return -1;
+        fd = ::open(path.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+        if (fd >= 0 || errno != ENOENT)
+            return fd;
+        // Removed between the two opens: look again.
+    }
+    // A symbolic link to a missing file: made through the link, as a plain
+    // open would, but not counted as made here.
+    return ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+}
+
 }  // namespace
 
-EventLogResult WriteEventLogFile(const std::string& path, const EventLogSource& source) {
+EventLogResult WriteEventLogFile(const std::string& path, const EventLogSource& source,
+                                 const std::function<void(int fd)>& created) {
     EventLogResult result;
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    bool made = false;
+    const int fd = OpenForSave(path, made);
     if (fd < 0) {
         result.kind = EventLogResult::kOpenFailed;
         result.error = errno;
         return result;
     }
+    if (made && created)
+        created(fd);
     // Keep other cooperating writers out while the file is being written.
     (void)::flock(fd, LOCK_EX | LOCK_NB);
 

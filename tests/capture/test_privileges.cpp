@@ -1,6 +1,7 @@
 // Capability handling. Every case that drops capabilities runs in a forked
 // child: a dropped capability never comes back to the test process.
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <linux/if_ether.h>
 #include <sys/socket.h>
@@ -210,21 +211,33 @@ TEST(Privileges, SelfTestReportsEachPhase) {
     EXPECT_EQ(RunCapabilitySelfTest(out), 1) << out.str();
 }
 
-class GiveFile : public ::testing::Test {
+// A scratch folder of root's for the cases that need root.
+class RootScratch : public ::testing::Test {
   protected:
     void SetUp() override {
         if (geteuid() != 0)
             GTEST_SKIP() << "needs root";
-        char pattern[] = "/tmp/qv-give-XXXXXX";
+        char pattern[] = "/tmp/qv-privileges-XXXXXX";
         ASSERT_NE(mkdtemp(pattern), nullptr);
         dir_ = pattern;
-        file_ = dir_ + "/events.txt";
-        std::ofstream(file_) << "row\n";
     }
     void TearDown() override {
         ForgetSudo();
         if (!dir_.empty())
             std::system(("rm -rf " + dir_).c_str());
+    }
+    bool Ready() const { return !IsSkipped() && !HasFatalFailure(); }
+    std::string dir_;
+};
+
+class GiveFile : public RootScratch {
+  protected:
+    void SetUp() override {
+        RootScratch::SetUp();
+        if (!Ready())
+            return;
+        file_ = dir_ + "/events.txt";
+        std::ofstream(file_) << "row\n";
     }
     static uid_t Owner(const std::string& path) {
         struct stat st {};
@@ -234,42 +247,143 @@ class GiveFile : public ::testing::Test {
         struct stat st {};
         return lstat(path.c_str(), &st) == 0 ? st.st_gid : static_cast<gid_t>(-1);
     }
-    std::string dir_, file_;
+    std::string file_;
+};
+
+// The descriptor of the file as the save holds it.
+class Fd {
+  public:
+    explicit Fd(const std::string& path) : fd_(open(path.c_str(), O_WRONLY | O_CLOEXEC)) {}
+    ~Fd() {
+        if (fd_ >= 0)
+            close(fd_);
+    }
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+    int get() const { return fd_; }
+
+  private:
+    int fd_;
 };
 
 TEST_F(GiveFile, GoesToTheSudoUser) {
     setenv("SUDO_UID", "4242", 1);
     setenv("SUDO_GID", "4343", 1);
-    EXPECT_TRUE(GiveFileToInvokingUser(file_));
+    Fd fd(file_);
+    EXPECT_TRUE(GiveFileToInvokingUser(fd.get()));
     EXPECT_EQ(Owner(file_), 4242u);
     EXPECT_EQ(Group(file_), 4343u);
 }
 
 TEST_F(GiveFile, StaysWithRootWithoutAUsableSudoUser) {
+    Fd fd(file_);
     for (const char* uid : {"", "0", "12abc", "-5", "4294967295", "99999999999999999999"}) {
         setenv("SUDO_UID", uid, 1);
         setenv("SUDO_GID", "4343", 1);
-        EXPECT_TRUE(GiveFileToInvokingUser(file_)) << uid;
+        EXPECT_TRUE(GiveFileToInvokingUser(fd.get())) << uid;
         EXPECT_EQ(Owner(file_), 0u) << uid;
     }
     ForgetSudo();
-    EXPECT_TRUE(GiveFileToInvokingUser(file_));
+    EXPECT_TRUE(GiveFileToInvokingUser(fd.get()));
     EXPECT_EQ(Owner(file_), 0u);
 }
 
-TEST_F(GiveFile, NeverThroughALinkTheUserPlanted) {
+TEST_F(GiveFile, NeverAFileWithASecondNameOrNotAFile) {
     const std::string target = dir_ + "/root-only";
     std::ofstream(target) << "secret\n";
-    const std::string symlinked = dir_ + "/via-symlink";
-    const std::string hardlinked = dir_ + "/via-hardlink";
-    ASSERT_EQ(symlink(target.c_str(), symlinked.c_str()), 0);
-    ASSERT_EQ(link(target.c_str(), hardlinked.c_str()), 0);
+    ASSERT_EQ(link(target.c_str(), (dir_ + "/second-name").c_str()), 0);
     setenv("SUDO_UID", "4242", 1);
     setenv("SUDO_GID", "4343", 1);
-    EXPECT_FALSE(GiveFileToInvokingUser(symlinked));
-    EXPECT_FALSE(GiveFileToInvokingUser(hardlinked));
-    EXPECT_FALSE(GiveFileToInvokingUser(dir_ + "/missing"));
+    Fd linked(target);
+    EXPECT_FALSE(GiveFileToInvokingUser(linked.get()));
     EXPECT_EQ(Owner(target), 0u);
+    const int folder = open(dir_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    EXPECT_FALSE(GiveFileToInvokingUser(folder));
+    close(folder);
+    EXPECT_EQ(Owner(dir_), 0u);
+    EXPECT_FALSE(GiveFileToInvokingUser(-1));
+}
+
+// Root with another user's display: the case Qt would abort in.
+class RootDisplay : public RootScratch {
+  protected:
+    void SetUp() override {
+        RootScratch::SetUp();
+        if (!Ready())
+            return;
+        // The user's runtime folder (0700) holding their cookie (0600).
+        ASSERT_EQ(mkdir((dir_ + "/user").c_str(), 0700), 0);
+        authority_ = dir_ + "/user/Xauthority";
+        std::ofstream(authority_) << "cookie";
+        ASSERT_EQ(chmod(authority_.c_str(), 0600), 0);
+        ASSERT_EQ(chown(authority_.c_str(), 65534, 65534), 0);
+        ASSERT_EQ(chown((dir_ + "/user").c_str(), 65534, 65534), 0);
+    }
+    // What the program would say, in a child that dropped its rights as main() does.
+    std::string ProblemAfterDrop(const std::function<void()>& environment) {
+        std::string problem;
+        const std::string findings = InChild([&](Findings& f) {
+            ForgetSudo();
+            unsetenv("QT_QPA_PLATFORM");
+            unsetenv("WAYLAND_DISPLAY");
+            setenv("DISPLAY", ":97", 1);
+            setenv("XAUTHORITY", authority_.c_str(), 1);
+            environment();
+            DropPrivilegesAtStart();
+            f.text = RootDisplayProblem();
+        });
+        return findings;
+    }
+    std::string authority_;
+};
+
+TEST_F(RootDisplay, AnotherUsersUnreadableAuthorityIsExplained) {
+    const std::string said = ProblemAfterDrop([] {});
+    EXPECT_NE(said.find("started as root on the display :97"), std::string::npos) << said;
+    EXPECT_NE(said.find(authority_), std::string::npos) << said;
+    EXPECT_NE(said.find("sudo /"), std::string::npos) << said;
+    // The owner is named by the folder that shuts root out.
+    EXPECT_NE(said.find("runuser -u nobody --"), std::string::npos) << said;
+    // Before the drop root reads anything: nothing to say.
+    EXPECT_EQ(InChild([&](Findings& f) {
+                  ForgetSudo();
+                  unsetenv("QT_QPA_PLATFORM");
+                  setenv("DISPLAY", ":97", 1);
+                  setenv("XAUTHORITY", authority_.c_str(), 1);
+                  f.text = RootDisplayProblem();
+              }),
+              "");
+}
+
+TEST_F(RootDisplay, NothingToSayWhenQtWouldNotNeedThatAuthority) {
+    const std::string authority = authority_;
+    // Readable cookie.
+    EXPECT_EQ(ProblemAfterDrop([&] {
+                  chmod((dir_ + "/user").c_str(), 0755);
+                  chmod(authority.c_str(), 0644);
+              }),
+              "");
+    // No cookie at all: the X server may admit root by other means.
+    EXPECT_EQ(ProblemAfterDrop([&] { setenv("XAUTHORITY", (dir_ + "/absent").c_str(), 1); }), "");
+    // Not X11, or no display.
+    EXPECT_EQ(ProblemAfterDrop([] { setenv("QT_QPA_PLATFORM", "offscreen", 1); }), "");
+    EXPECT_EQ(ProblemAfterDrop([] { unsetenv("DISPLAY"); }), "");
+    EXPECT_EQ(ProblemAfterDrop([] {
+                  setenv("WAYLAND_DISPLAY", "wayland-0", 1);
+                  setenv("XDG_SESSION_TYPE", "wayland", 1);
+              }),
+              "");
+    // Through sudo the program becomes the user, who reads their own cookie.
+    EXPECT_EQ(InChild([&](Findings& f) {
+                  unsetenv("QT_QPA_PLATFORM");
+                  setenv("DISPLAY", ":97", 1);
+                  setenv("XAUTHORITY", authority.c_str(), 1);
+                  setenv("SUDO_UID", "65534", 1);
+                  setenv("SUDO_GID", "65534", 1);
+                  DropPrivilegesAtStart();
+                  f.text = RootDisplayProblem();
+              }),
+              "");
 }
 
 }  // namespace

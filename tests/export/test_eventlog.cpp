@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <array>
@@ -173,4 +174,45 @@ TEST(EventLog, UnopenableFileIsAnErrorAndCreatesNothing) {
     EXPECT_EQ(EventLogErrorMessage(denied, "/root/a.doc"), "对 /root/a.doc 的访问被拒绝。");
     EventLogResult io{EventLogResult::kIoError, EIO};
     EXPECT_EQ(EventLogErrorMessage(io, "/a"), "在存取 /a 时一个硬件输入/输出错误被报告。");
+}
+
+// The hook is how a save started through sudo gives its file to the user: it
+// must see only a file the save made, and that file, before any row.
+TEST(EventLog, CreatedHookSeesOnlyAFileThisSaveMade) {
+    const auto path = TempPath("hook.doc");
+    std::filesystem::remove(path);
+    std::vector<std::pair<ino_t, off_t>> seen;
+    auto hook = [&](int fd) {
+        struct stat st {};
+        ASSERT_EQ(fstat(fd, &st), 0);
+        seen.emplace_back(st.st_ino, st.st_size);
+    };
+    ASSERT_TRUE(WriteEventLogFile(path, Rows({kSample}), hook).ok());
+    ASSERT_EQ(seen.size(), 1u);
+    struct stat made {};
+    ASSERT_EQ(stat(path.c_str(), &made), 0);
+    EXPECT_EQ(seen[0].first, made.st_ino);
+    EXPECT_EQ(seen[0].second, 0);
+
+    // Saving over it again, or over someone's file: replaced, not made.
+    ASSERT_TRUE(WriteEventLogFile(path, Rows({kSample, kSample}), hook).ok());
+    EXPECT_EQ(seen.size(), 1u);
+    EXPECT_EQ(ReadAll(path), kSampleRecord + kSampleRecord);
+
+    // Through a link to a missing file the file is still made, as a plain
+    // open would, but not counted as made here.
+    const auto link = TempPath("hook-link.doc");
+    std::filesystem::remove(path);
+    std::filesystem::remove(link);
+    std::filesystem::create_symlink(path, link);
+    EXPECT_TRUE(WriteEventLogFile(link, Rows({kSample}), hook).ok());
+    EXPECT_EQ(seen.size(), 1u);
+    EXPECT_EQ(ReadAll(path), kSampleRecord);
+
+    // Nothing opened, nothing seen.
+    EXPECT_EQ(WriteEventLogFile("/nonexistent-qv-dir/x.doc", Rows({}), hook).kind,
+              EventLogResult::kOpenFailed);
+    EXPECT_EQ(seen.size(), 1u);
+    std::filesystem::remove(link);
+    std::filesystem::remove(path);
 }

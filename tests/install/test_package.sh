@@ -12,7 +12,7 @@ source_dir=$(cd "${2:?source dir}" && pwd)
 skip() { echo "SKIP: $*"; exit 77; }
 [[ $(id -u) -eq 0 ]] || skip "needs root (dpkg -i, users, groups)"
 [[ -f $build/CPackConfig.cmake ]] || skip "no program target in this build, nothing to package"
-for tool in dpkg dpkg-deb cpack getcap setpriv useradd groupadd desktop-file-validate appstreamcli; do
+for tool in dpkg dpkg-deb cpack getcap setpriv useradd groupadd desktop-file-validate appstreamcli lintian; do
   command -v "$tool" >/dev/null || skip "$tool is not installed (scripts/deps.sh --test)"
 done
 if dpkg-query -W -f='${Status}' quorvelan 2>/dev/null | grep -q "ok installed"; then
@@ -40,7 +40,12 @@ check() {  # check DESCRIPTION COMMAND...
 cleanup() {
   [[ -n $app_pid ]] && kill "$app_pid" 2>/dev/null
   dpkg-query -W quorvelan >/dev/null 2>&1 && dpkg_locked --purge quorvelan >/dev/null 2>&1
-  for u in "$MEMBER" "$OUTSIDER"; do id "$u" >/dev/null 2>&1 && userdel "$u"; done
+  for u in "$MEMBER" "$OUTSIDER"; do
+    id "$u" >/dev/null 2>&1 || continue
+    # Once the user is gone, whatever they left would belong to nobody known.
+    find /tmp /var/tmp -xdev -maxdepth 1 -user "$u" -exec rm -rf {} + 2>/dev/null
+    userdel "$u"
+  done
   [[ -n ${made_group:-} ]] && getent group "$GROUP" >/dev/null && groupdel "$GROUP"
   rm -rf "$work"
 }
@@ -61,10 +66,18 @@ dpkg_locked() {
 # The capability masks of one /proc status file, as "CapPrm CapEff".
 masks() { awk '/^CapPrm:/ {p=$2} /^CapEff:/ {e=$2} END {print p, e}' "$1"; }
 
+# A runtime folder of the user's own inside $work: without one Qt makes
+# /tmp/runtime-USER, which would outlive the user.
+runtime_of() {
+  local dir=$work/runtime-$1
+  [[ -d $dir ]] || { mkdir -m 0700 "$dir" && chown "$1:" "$dir"; }
+  echo "$dir"
+}
 as_user() {  # as_user NAME COMMAND...: the user's own ids and groups, nothing else
   local user=$1; shift
   setpriv --reuid "$user" --regid "$(id -g "$user")" --init-groups \
-    env HOME="$work" QT_QPA_PLATFORM=offscreen ASAN_OPTIONS=detect_leaks=0 "$@"
+    env HOME="$work" XDG_RUNTIME_DIR="$(runtime_of "$user")" QT_QPA_PLATFORM=offscreen \
+    ASAN_OPTIONS=detect_leaks=0 "$@"
 }
 
 # ---------------------------------------------------------------- the .deb
@@ -75,6 +88,12 @@ fi
 deb=$(ls "$work"/deb/quorvelan_*.deb 2>/dev/null | head -n 1)
 [[ -f $deb ]] || { echo "FAIL no .deb produced"; cat "$work/cpack.log"; exit 1; }
 pass "built $(basename "$deb")"
+
+# Read once into files: a dpkg-deb cut short by a closed pipe (grep -q) leaves
+# its folder in /tmp.
+dpkg-deb -I "$deb" >"$work/info"
+dpkg-deb -c "$deb" >"$work/listing"
+dpkg-deb -x "$deb" "$work/contents"
 
 version=$(sed -n 's/^set(CPACK_PACKAGE_VERSION "\(.*\)")$/\1/p' "$build/CPackConfig.cmake")
 check "package version is the project version ($version)" \
@@ -87,12 +106,23 @@ for p in libqt6widgets6 qt6-qpa-plugins libpcap0.8 libcap2 libcap2-bin fonts-wqy
   check "depends on $p" grep -Eq "(^|, )$p( |,|$)" <<<"$depends"
 done
 check "maintainer scripts are executable" \
-  bash -c "dpkg-deb -I '$deb' | grep -Eq '^ +[0-9]+ bytes, +[0-9]+ lines +\\* +postinst' &&
-           dpkg-deb -I '$deb' | grep -Eq '^ +[0-9]+ bytes, +[0-9]+ lines +\\* +postrm'"
+  bash -c "grep -Eq '^ +[0-9]+ bytes, +[0-9]+ lines +\\* +postinst' '$work/info' &&
+           grep -Eq '^ +[0-9]+ bytes, +[0-9]+ lines +\\* +postrm' '$work/info'"
 # The file itself ships plain; only postinst may narrow it and add the capability.
 check "binary ships as root:root 0755, not setuid" \
-  bash -c "dpkg-deb -c '$deb' | grep -E ' \\./usr/bin/quorvelan$' | grep -q '^-rwxr-xr-x root/root '"
-dpkg-deb -c "$deb" | awk '{print $NF}' | sed 's|^\./|/|; s|/$||' | grep -vx '/\|/usr\|/usr/bin\|/usr/share' \
+  bash -c "grep -E ' \\./usr/bin/quorvelan$' '$work/listing' | grep -q '^-rwxr-xr-x root/root '"
+# Its temporary files go with $work.
+TMPDIR=$work lintian --fail-on error,warning "$deb" >"$work/lintian" 2>&1
+rc=$?
+check "lintian reports no error or warning (exit $rc)" \
+  bash -c "[[ $rc -eq 0 ]] && ! grep -q '^[EW]: ' '$work/lintian'"
+grep '^[EW]: ' "$work/lintian" | sed 's/^/     | /'
+doc=$work/contents/usr/share/doc/quorvelan
+check "machine-readable copyright file" \
+  grep -qx 'Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/' "$doc/copyright"
+check "changelog's newest entry is the package version" \
+  bash -c "zcat '$doc/changelog.gz' | head -n 1 | grep -q '^quorvelan ($version) '"
+awk '{print $NF}' "$work/listing" | sed 's|^\./|/|; s|/$||' | grep -vx '/\|/usr\|/usr/bin\|/usr/share' \
   >"$work/files"
 
 # ----------------------------------------------------------- install, fresh
@@ -158,11 +188,25 @@ check "started by root via sudo: passes as the invoking user" \
   bash -c "[[ $rc -eq 0 ]] && grep -q '^status: uid $member_uid euid $member_uid ' '$work/sudo' &&
            grep -q '^inside: CapPrm=$NET_RAW CapEff=$NET_RAW raw-socket=ok' '$work/sudo'"
 
+# Root starting it directly on a member's display cannot read their X
+# authority once it keeps only CAP_NET_RAW: told what to run instead, no abort.
+mkdir -m 0700 "$work/member-session"
+: >"$work/member-session/Xauthority"
+chmod 0600 "$work/member-session/Xauthority"
+chown -R "$MEMBER:" "$work/member-session"
+env -u QT_QPA_PLATFORM -u WAYLAND_DISPLAY DISPLAY=:97 XAUTHORITY="$work/member-session/Xauthority" \
+  HOME="$work" ASAN_OPTIONS=detect_leaks=0 "$BIN" >"$work/root-display" 2>&1
+rc=$?
+check "root on a member's display: exits 1 saying to start it through sudo (exit $rc)" \
+  bash -c "[[ $rc -eq 1 ]] && grep -q 'sudo $BIN' '$work/root-display' &&
+           grep -q 'runuser -u $MEMBER -- $BIN' '$work/root-display'"
+
 # The program as a member starts it: once it is up, no thread of it may hold
 # an effective capability or any permitted one but CAP_NET_RAW.
 # exec: the background job's pid is then the program's own.
 (exec setpriv --reuid "$MEMBER" --regid "$(id -g "$MEMBER")" --init-groups \
-   env HOME="$work" QT_QPA_PLATFORM=offscreen ASAN_OPTIONS=detect_leaks=0 "$BIN") >"$work/running" 2>&1 &
+   env HOME="$work" XDG_RUNTIME_DIR="$(runtime_of "$MEMBER")" QT_QPA_PLATFORM=offscreen \
+   ASAN_OPTIONS=detect_leaks=0 "$BIN") >"$work/running" 2>&1 &
 app_pid=$!
 sleep 3
 if kill -0 "$app_pid" 2>/dev/null; then
