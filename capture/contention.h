@@ -18,26 +18,20 @@ class CoreContention {
     CoreContention(const CoreContention&) = delete;
     CoreContention& operator=(const CoreContention&) = delete;
 
-    // One thread: takes a new sample when the last is `kPeriod` old.
-    // `ownRunnable` is how many of the program's own threads that wait for
-    // each other are runnable now, the sampling one included.
-    void Sample(Clock::time_point now, int ownRunnable);
-    // Any thread. True until a sample has shown free cores.
+    // The sampling thread: takes a new sample when the last is `kPeriod` old.
+    void Sample(Clock::time_point now);
+    // Any thread. True until samples have shown free cores.
     bool Contended() const { return contended_.load(std::memory_order_relaxed); }
 
-    // The figures a sample is made of, as the kernel writes them; false when
-    // the text holds none. Exposed for tests.
-    static bool ParsePressureTotal(std::string_view text, uint64_t* stallUs);
+    // Whether `runnable` tasks, the sampling thread among them, leave free
+    // cores of `cores`; and the runnable count as the kernel writes it in
+    // /proc/loadavg, false when the text holds none. Exposed for tests.
+    static bool Free(int runnable, int cores) { return runnable <= cores; }
     static bool ParseRunnable(std::string_view text, int* runnable);
 
   private:
-    bool SamplePressure(Clock::time_point now);
-    void SampleRunnable(int ownRunnable);
-
-    int pressureFd_ = -1;  // /proc/pressure/cpu, where the kernel keeps it
-    int loadFd_ = -1;      // /proc/loadavg otherwise
+    int loadFd_ = -1;
     int cores_ = 1;
-    uint64_t lastStallUs_ = 0;
     Clock::time_point lastAt_{};
     int freeSamples_ = 0;
     std::atomic<bool> contended_{true};

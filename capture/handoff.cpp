@@ -263,7 +263,7 @@ void UiHandoff::Drain() {
     [[maybe_unused]] const ssize_t n = ::read(wakeFd_, &count, sizeof count);
     wakePending_.store(false);
     const Clock::time_point start = Clock::now();
-    contention_.Sample(start, captureAsleep_.load(std::memory_order_relaxed) ? 1 : 2);
+    contention_.Sample(start);
     const Clock::time_point sliceEnd = start + timing_.slice;
     for (;;) {
         if (RunPosted()) {

@@ -3,25 +3,6 @@
 
 #include "capture/contention.h"
 
-TEST(CoreContention, PressureTotalOfTheSomeLine) {
-    uint64_t stall = 0;
-    EXPECT_TRUE(CoreContention::ParsePressureTotal(
-        "some avg10=56.34 avg60=74.96 avg300=45.73 total=5068949236\n"
-        "full avg10=0.00 avg60=0.00 avg300=0.00 total=0\n",
-        &stall));
-    EXPECT_EQ(stall, 5068949236u);
-    // The "full" line's total is not the one.
-    EXPECT_TRUE(CoreContention::ParsePressureTotal(
-        "some avg10=0.00 avg60=0.00 avg300=0.00 total=7\nfull total=99\n", &stall));
-    EXPECT_EQ(stall, 7u);
-    // Refused reads, other files, cut-off text.
-    EXPECT_FALSE(CoreContention::ParsePressureTotal("", &stall));
-    EXPECT_FALSE(CoreContention::ParsePressureTotal("full avg10=0.00 total=5\n", &stall));
-    EXPECT_FALSE(CoreContention::ParsePressureTotal("some avg10=0.00 avg60=0.00\n", &stall));
-    EXPECT_FALSE(CoreContention::ParsePressureTotal("some total=\n", &stall));
-    EXPECT_FALSE(CoreContention::ParsePressureTotal("some avg10=1\nfull total=5\n", &stall));
-}
-
 TEST(CoreContention, RunnableTasksOfLoadavg) {
     int runnable = 0;
     EXPECT_TRUE(CoreContention::ParseRunnable("0.52 0.58 0.59 3/456 12345\n", &runnable));
@@ -34,11 +15,20 @@ TEST(CoreContention, RunnableTasksOfLoadavg) {
     EXPECT_FALSE(CoreContention::ParseRunnable("0.52 0.58 0.59 3", &runnable));
 }
 
+// Two cores: the sampling thread and its partner fit, a third runnable task
+// (a build, a busy loop) takes a core one of them needs.
+TEST(CoreContention, FreeWhileEveryRunnableTaskHasACore) {
+    EXPECT_TRUE(CoreContention::Free(1, 2));
+    EXPECT_TRUE(CoreContention::Free(2, 2));
+    EXPECT_FALSE(CoreContention::Free(3, 2));
+    EXPECT_TRUE(CoreContention::Free(6, 8));
+}
+
 // Until samples have shown free cores, the cores count as taken: a spin that
 // is not known to pay is not made.
 TEST(CoreContention, TakenUntilShownFree) {
     CoreContention c;
     EXPECT_TRUE(c.Contended());
-    c.Sample(CoreContention::Clock::now(), 1);
+    c.Sample(CoreContention::Clock::now());
     EXPECT_TRUE(c.Contended());
 }
