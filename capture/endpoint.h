@@ -53,6 +53,9 @@ class CaptureEndpoint {
     // Capture thread: nothing more will ever come (the end of a capture file,
     // or a fault in it). A live network is never exhausted.
     virtual bool Exhausted() const { return false; }
+    // Capture thread, once it has left its loop: the last chance to ask what
+    // only it may ask (the kernel's counts), so that Stats holds the final figures.
+    virtual void CaptureEnded() {}
     // What made Open fail or the source end early; read once the capture
     // thread has left the endpoint.
     virtual SourceFault Fault() const { return {}; }

@@ -1,5 +1,7 @@
 #include <arpa/inet.h>
 #include <pcap/pcap.h>
+#include <poll.h>
+#include <sys/eventfd.h>
 #include <unistd.h>
 
 #include <sys/stat.h>
@@ -130,6 +132,23 @@ class PcapEndpoint : public CaptureEndpoint {
 class LiveEndpoint final : public PcapEndpoint {
   public:
     explicit LiveEndpoint(int bufferBytes) : bufferBytes_(bufferBytes) {}
+    ~LiveEndpoint() override { Close(); }
+
+    void Interrupt() override {
+        PcapEndpoint::Interrupt();
+        if (wakeFd_ >= 0) {
+            const uint64_t one = 1;
+            [[maybe_unused]] const ssize_t n = ::write(wakeFd_, &one, sizeof one);
+        }
+    }
+
+    void Close() override {
+        PcapEndpoint::Close();
+        if (wakeFd_ >= 0) {
+            ::close(wakeFd_);
+            wakeFd_ = -1;
+        }
+    }
 
     int Open(std::string_view localAddress) override {
         char errbuf[PCAP_ERRBUF_SIZE] = {};
@@ -181,6 +200,15 @@ class LiveEndpoint final : public PcapEndpoint {
             return status;
         }
         linkType_ = pcap_datalink(handle_);
+        // With the kernel's block ring libpcap would wait for traffic without
+        // end; waiting here instead, with a time limit, keeps the drop figures
+        // fresh on a quiet network. libpcap still looks for errors first.
+        wakeFd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+        if (wakeFd_ < 0 || pcap_setnonblock(handle_, 1, errbuf) != 0 ||
+            pcap_get_selectable_fd(handle_) < 0) {
+            lastError_ = wakeFd_ < 0 ? std::strerror(errno) : errbuf;
+            return PCAP_ERROR;
+        }
         return InstallIpFilter();
     }
 
@@ -200,8 +228,7 @@ class LiveEndpoint final : public PcapEndpoint {
                 continue;
             }
             if (rc == 0) {
-                // Buffer time-out: a quiet network still gets fresh figures.
-                RefreshKernelStatsIfDue(WallClockNs());
+                WaitForFrames();
                 continue;  // and look at the interrupt flag again
             }
             if (rc == PCAP_ERROR_BREAK) {
@@ -215,15 +242,27 @@ class LiveEndpoint final : public PcapEndpoint {
             failing_ = true;
             return -1;
         }
-        // Interrupted: the figures as they stand at the end, once.
-        if (handle_ != nullptr && !finalStatsTaken_) {
-            finalStatsTaken_ = true;
-            RefreshKernelStats(WallClockNs());
-        }
         return -1;
     }
 
+    void CaptureEnded() override {
+        if (handle_ != nullptr) {
+            RefreshKernelStats(WallClockNs());
+        }
+    }
+
   private:
+    // Nothing is ready: sleeps until frames are, Interrupt is called, or the
+    // drop figures are due again.
+    void WaitForFrames() {
+        const int64_t now = WallClockNs();
+        RefreshKernelStatsIfDue(now);
+        const int64_t leftNs = statsAtNs_ + kStatsEveryNs - now;
+        const int timeoutMs = static_cast<int>(std::clamp<int64_t>(leftNs / 1000000, 1, 1000));
+        pollfd fds[2] = {{pcap_get_selectable_fd(handle_), POLLIN, 0}, {wakeFd_, POLLIN, 0}};
+        ::poll(fds, 2, timeoutMs);
+    }
+
     void RefreshKernelStatsIfDue(int64_t nowNs) {
         // Unsigned: a clock that stepped back also refreshes.
         if (static_cast<uint64_t>(nowNs - statsAtNs_) >= static_cast<uint64_t>(kStatsEveryNs)) {
@@ -254,8 +293,8 @@ class LiveEndpoint final : public PcapEndpoint {
     }
 
     const int bufferBytes_;
+    int wakeFd_ = -1;  // written by Interrupt
     bool failing_ = false;
-    bool finalStatsTaken_ = false;
     int64_t statsAtNs_ = 0;  // capture thread only
 };
 

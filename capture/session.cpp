@@ -266,6 +266,9 @@ int CaptureSession::CaptureThreadProc() {
         DecodePacket(buffer.get(), length);
         ShowPacket(buffer.get(), length);
     }
+    if (endpoint) {
+        endpoint->CaptureEnded();
+    }
     endedAtNs_.store(SteadyNs());
     // The interface thread carries out the rest of Stop's steps; the handler
     // only posts the news to it.
