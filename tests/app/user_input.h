@@ -7,7 +7,9 @@
 #include <QDialog>
 #include <QHeaderView>
 #include <QMenu>
+#include <QPointer>
 #include <QTest>
+#include <QTimer>
 #include <QWindow>
 #include <vector>
 
@@ -139,6 +141,48 @@ inline void ChooseFromNextMenu(const QString& entry, QStringList* offered) {
                               menu->actionGeometry(chosen).center());
         } else {
             menu->close();
+        }
+    });
+    timer->start(5);
+}
+
+struct MenuEntry {
+    QString text;
+    bool enabled;
+    bool operator==(const MenuEntry&) const = default;
+};
+
+// Clicks the entry with this text in the next pop-up menu that opens (a
+// greyed-out entry takes no click), notes every entry with whether it could
+// be chosen, and closes the menu if it is still open after the click.
+inline void ClickInNextMenu(const QString& entry, std::vector<MenuEntry>* seen) {
+    auto* timer = new QTimer;
+    QObject::connect(timer, &QTimer::timeout, [timer, entry, seen] {
+        auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+        if (!menu || !menu->isVisible()) {
+            return;
+        }
+        timer->stop();
+        timer->deleteLater();
+        QAction* target = nullptr;
+        for (QAction* a : menu->actions()) {
+            if (a->isSeparator()) {
+                continue;
+            }
+            if (seen) {
+                seen->push_back({a->text(), a->isEnabled()});
+            }
+            if (a->text() == entry) {
+                target = a;
+            }
+        }
+        QPointer<QMenu> alive(menu);
+        if (target) {
+            QTest::mouseClick(menu, Qt::LeftButton, Qt::NoModifier,
+                              menu->actionGeometry(target).center());
+        }
+        if (alive && alive->isVisible()) {
+            alive->close();
         }
     });
     timer->start(5);

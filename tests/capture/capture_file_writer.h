@@ -5,11 +5,17 @@
 #include <pcap/pcap.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <array>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <string>
 #include <vector>
+
+#include "packet_builder.h"
 
 namespace testfile {
 
@@ -114,6 +120,50 @@ inline bool WritePcapng(const std::string& path, int linkType,
     }
     const bool ok = std::fwrite(out.data(), 1, out.size(), file) == out.size();
     return std::fclose(file) == 0 && ok;
+}
+
+inline testpkt::Ip Between(std::array<uint8_t, 4> src, std::array<uint8_t, 4> dst,
+                           uint8_t protocol = 6) {
+    testpkt::Ip ip;
+    std::copy(src.begin(), src.end(), ip.src);
+    std::copy(dst.begin(), dst.end(), ip.dst);
+    ip.protocol = protocol;
+    return ip;
+}
+
+// Datagrams of every kind a row is made of: flags, GBK payload text, a
+// payload too long to show, ICMP, IPv4 options, both directions of 10.0.0.5.
+inline std::vector<std::vector<uint8_t>> Mix() {
+    using namespace testpkt;
+    Ip options;
+    options.optionWords = 2;
+    return {
+        Datagram(Ip{}, Tcp(1025, 80, 0x02)),
+        Datagram(Ip{}, Tcp(1025, 80, 0x18, Bytes("\xD6\xD0\xCE\xC4\xCA\xFD\xBE\xDD"))),
+        Datagram(Between({10, 0, 0, 9}, {10, 0, 0, 5}, 17), Udp(5353, 53, Bytes("query"))),
+        Datagram(Between({10, 0, 0, 9}, {10, 0, 0, 5}, 1), IcmpEcho(0x1234, Bytes("ping"))),
+        Datagram(Between({10, 0, 0, 5}, {10, 0, 0, 9}, 17),
+                 Udp(4000, 4003, std::vector<uint8_t>(1600, 'x'))),
+        Datagram(options, Tcp(3389, 1025, 0x11)),
+        Datagram(Between({192, 168, 1, 20}, {10, 0, 0, 9}), Tcp(443, 40000, 0x10, Bytes("tls"))),
+    };
+}
+
+// What the time column shows for a file's n-th datagram: its own second in
+// the tests' zone, eight hours east of UTC (see UseTestTimeZone).
+inline std::string FileTimeText(int n) {
+    const time_t t = static_cast<time_t>(kFirstSecond + n + 8 * 3600);
+    std::tm utc{};
+    gmtime_r(&t, &utc);
+    char text[32];
+    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &utc);
+    return text;
+}
+
+// A zone of the tests' own, so that local time and UTC differ.
+inline void UseTestTimeZone() {
+    setenv("TZ", "CST-8", 1);
+    tzset();
 }
 
 // Keeps only the first `bytes` bytes of a file: a capture cut off in the middle.

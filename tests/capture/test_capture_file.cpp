@@ -36,42 +36,6 @@ bool Locate(int link, const std::vector<uint8_t>& frame, uint32_t* off, uint32_t
     return LocateDatagram(link, frame.data(), static_cast<uint32_t>(frame.size()), off, len);
 }
 
-Ip Between(std::array<uint8_t, 4> src, std::array<uint8_t, 4> dst, uint8_t protocol = 6) {
-    Ip ip;
-    std::copy(src.begin(), src.end(), ip.src);
-    std::copy(dst.begin(), dst.end(), ip.dst);
-    ip.protocol = protocol;
-    return ip;
-}
-
-// Datagrams of every kind a row is made of: flags, GBK payload text, a
-// payload too long to show, ICMP, IPv4 options, both directions of 10.0.0.5.
-std::vector<std::vector<uint8_t>> Mix() {
-    Ip options;
-    options.optionWords = 2;
-    return {
-        Datagram(Ip{}, Tcp(1025, 80, 0x02)),
-        Datagram(Ip{}, Tcp(1025, 80, 0x18, Bytes("\xD6\xD0\xCE\xC4\xCA\xFD\xBE\xDD"))),
-        Datagram(Between({10, 0, 0, 9}, {10, 0, 0, 5}, 17), Udp(5353, 53, Bytes("query"))),
-        Datagram(Between({10, 0, 0, 9}, {10, 0, 0, 5}, 1), IcmpEcho(0x1234, Bytes("ping"))),
-        Datagram(Between({10, 0, 0, 5}, {10, 0, 0, 9}, 17),
-                 Udp(4000, 4003, std::vector<uint8_t>(1600, 'x'))),
-        Datagram(options, Tcp(3389, 1025, 0x11)),
-        Datagram(Between({192, 168, 1, 20}, {10, 0, 0, 9}), Tcp(443, 40000, 0x10, Bytes("tls"))),
-    };
-}
-
-// What the time column shows for a file's n-th datagram: its own second in
-// this test's zone, eight hours east of UTC.
-std::string FileTimeText(int n) {
-    const time_t t = static_cast<time_t>(testfile::kFirstSecond + n + 8 * 3600);
-    std::tm utc{};
-    gmtime_r(&t, &utc);
-    char text[32];
-    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &utc);
-    return text;
-}
-
 // Plays a capture file to its end through the capture thread; the rows it gave.
 struct Played {
     std::vector<FakeEventList::Row> rows;
@@ -133,7 +97,7 @@ std::vector<FakeEventList::Row> Scripted(const std::vector<std::vector<uint8_t>>
 // one too short for an IPv4 header: the list is emptied twice on the way.
 std::vector<std::vector<uint8_t>> Counted() {
     std::vector<std::vector<uint8_t>> d;
-    const Ip udp = Between({10, 0, 0, 9}, {10, 0, 0, 5}, 17);
+    const Ip udp = testfile::Between({10, 0, 0, 9}, {10, 0, 0, 5}, 17);
     for (int i = 0; i < 1300; ++i) {
         d.push_back(Datagram(udp, Udp(4000, i % 13 == 0 ? 53 : 9, Bytes(std::to_string(i)))));
     }
@@ -157,11 +121,7 @@ const QRegularExpression kCountedLine(
 class CaptureFileTest : public QObject {
     Q_OBJECT
   private Q_SLOTS:
-    void initTestCase() {
-        // A zone of its own, so that local time and UTC differ here.
-        qputenv("TZ", "CST-8");
-        tzset();
-    }
+    void initTestCase() { testfile::UseTestTimeZone(); }
 
     void framingOfEveryLinkType() {
         const auto d = Datagram(Ip{}, Tcp(1025, 80, 0x10));  // 40 bytes
@@ -289,7 +249,7 @@ class CaptureFileTest : public QObject {
     // Rows from a file are the rows the same datagrams give live, apart from
     // the time column, which shows each datagram's own capture time.
     void fileRowsEqualLiveRowsOnEveryLinkType() {
-        const auto datagrams = Mix();
+        const auto datagrams = testfile::Mix();
         const auto live = Scripted(datagrams);
         QCOMPARE(live.size(), datagrams.size());
         QTemporaryDir dir;
@@ -311,7 +271,7 @@ class CaptureFileTest : public QObject {
                 for (size_t r = 0; r < live.size(); ++r) {
                     // The newest row on top: row r is datagram n - 1 - r.
                     const int n = static_cast<int>(live.size() - 1 - r);
-                    QVERIFY2(played.rows[r][kColTime] == FileTimeText(n), where);
+                    QVERIFY2(played.rows[r][kColTime] == testfile::FileTimeText(n), where);
                     for (int c = 1; c < kEventColumns; ++c)
                         QVERIFY2(played.rows[r][c] == live[r][c],
                                  where + " column " + QByteArray::number(c));
@@ -429,7 +389,7 @@ class CaptureFileTest : public QObject {
             std::vector<std::vector<uint8_t>> frames;
             for (int i = 0; i < 10; ++i)
                 frames.push_back(
-                    Ethernet(Datagram(Between({10, 0, 0, 5}, {10, 0, 0, 9}, 17),
+                    Ethernet(Datagram(testfile::Between({10, 0, 0, 5}, {10, 0, 0, 9}, 17),
                                       Udp(1000, 9, Bytes("row" + std::to_string(i))))));
             QVERIFY(ng ? testfile::WritePcapng(cut, DLT_EN10MB, frames)
                        : testfile::WritePcap(cut, DLT_EN10MB, frames));
@@ -464,7 +424,7 @@ class CaptureFileTest : public QObject {
         const std::string path = dir.filePath("short.pcap").toStdString();
         std::vector<std::vector<uint8_t>> frames;
         for (int i = 0; i < 8; ++i)
-            frames.push_back(Ethernet(Datagram(Between({10, 0, 0, 5}, {10, 0, 0, 9}, 17),
+            frames.push_back(Ethernet(Datagram(testfile::Between({10, 0, 0, 5}, {10, 0, 0, 9}, 17),
                                                Udp(1000, i % 2 ? 9 : 53, Bytes("x")))));
         QVERIFY(testfile::WritePcap(path, DLT_EN10MB, frames));
         UiHandoff handoff;
