@@ -64,12 +64,7 @@ CMonitorDlg::CMonitorDlg(CWnd* parent)
     : CDialog(DialogTemplateById(IDD_MONITOR_DIALOG), parent),
       m_hIcon(QStringLiteral(":/quorvelan/icon128.png")),
       m_capture(m_handoff, m_list) {
-    // Runs on the capture thread: only posts the news. A window destroyed
-    // before it arrives takes the posted call with it.
-    m_capture.SetFinishedHandler([this](uint64_t capture) {
-        QMetaObject::invokeMethod(
-            this, [this, capture] { OnCaptureFinished(capture); }, Qt::QueuedConnection);
-    });
+    m_capture.SetFinishedHandler([this](uint64_t capture) { OnCaptureFinished(capture); });
     connect(&m_list, &CListCtrl::itemClicked, this, [this] { OnListClick(); });
     connect(&m_list, &CListCtrl::keyDown, this, [this](int vk) { OnListKeyDown(vk); });
     connect(&m_list, &CListCtrl::itemDoubleClicked, this, [this] { OnListDoubleClick(); });

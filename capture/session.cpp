@@ -2,6 +2,9 @@
 
 #include "capture/privileges.h"
 
+#include <sys/eventfd.h>
+#include <unistd.h>
+
 #include <chrono>
 #include <cinttypes>
 #include <cstdio>
@@ -85,10 +88,21 @@ CaptureSession::CaptureSession(RowHandoff& handoff, EventList& list, EndpointFac
     : handoff_(handoff),
       list_(list),
       factory_(std::move(factory)),
-      fileFactory_([](std::string path) { return MakeFileEndpoint(std::move(path)); }) {}
+      fileFactory_([](std::string path) { return MakeFileEndpoint(std::move(path)); }) {
+    endedFd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (endedFd_ >= 0) {
+        endedNotifier_ = std::make_unique<QSocketNotifier>(endedFd_, QSocketNotifier::Read);
+        QObject::connect(endedNotifier_.get(), &QSocketNotifier::activated,
+                         [this] { TellCaptureEnded(); });
+    }
+}
 
 CaptureSession::~CaptureSession() {
     Destroy();
+    endedNotifier_.reset();
+    if (endedFd_ >= 0) {
+        ::close(endedFd_);
+    }
 }
 
 int CaptureSession::OpenCaptureSocket() {
@@ -270,12 +284,21 @@ int CaptureSession::CaptureThreadProc() {
         endpoint->CaptureEnded();
     }
     endedAtNs_.store(SteadyNs());
-    // The interface thread carries out the rest of Stop's steps; the handler
-    // only posts the news to it.
-    if (exhausted && finished_) {
-        finished_(threadCaptureNumber_);
+    // The interface thread carries out the rest of Stop's steps.
+    if (exhausted && endedFd_ >= 0) {
+        endedCapture_.store(threadCaptureNumber_, std::memory_order_release);
+        const uint64_t one = 1;
+        [[maybe_unused]] const ssize_t n = ::write(endedFd_, &one, sizeof one);
     }
     return 0;
+}
+
+void CaptureSession::TellCaptureEnded() {
+    uint64_t count = 0;
+    [[maybe_unused]] const ssize_t n = ::read(endedFd_, &count, sizeof count);
+    if (finished_) {
+        finished_(endedCapture_.load(std::memory_order_acquire));
+    }
 }
 
 std::time_t CaptureSession::CaptureSecond() const {

@@ -10,6 +10,8 @@
 #include <string>
 #include <thread>
 
+#include <QSocketNotifier>
+
 #include "capture/counters.h"
 #include "capture/decode.h"
 #include "capture/endpoint.h"
@@ -58,9 +60,10 @@ class CaptureSession {
   public:
     using EndpointFactory = std::function<std::unique_ptr<CaptureEndpoint>()>;
     using FileEndpointFactory = std::function<std::unique_ptr<CaptureEndpoint>(std::string path)>;
-    // Capture thread: the source ran out by itself (the end of a capture
-    // file, or a fault in it) and the thread has left its loop. Receives the
-    // number of that capture; must only pass the news on to the interface thread.
+    // Interface thread, from its event loop: the source of a capture ran out
+    // by itself (the end of a capture file, or a fault in it) and the capture
+    // thread has left its loop. Receives the number of that capture, which
+    // may have been stopped, or followed by another, in the meantime.
     using FinishedHandler = std::function<void(uint64_t capture)>;
 
     CaptureSession(RowHandoff& handoff, EventList& list,
@@ -128,6 +131,7 @@ class CaptureSession {
 
   private:
     void WakeCaptureThread();
+    void TellCaptureEnded();
 
     int OpenEndpoint(std::unique_ptr<CaptureEndpoint> endpoint, std::string_view address);
     std::time_t CaptureSecond() const;
@@ -137,6 +141,11 @@ class CaptureSession {
     EndpointFactory factory_;
     FileEndpointFactory fileFactory_;
     FinishedHandler finished_;
+    // The capture thread tells the event loop through an eventfd: no event
+    // is made or posted on the capture thread.
+    int endedFd_ = -1;
+    std::unique_ptr<QSocketNotifier> endedNotifier_;
+    std::atomic<uint64_t> endedCapture_{0};
     std::unique_ptr<CaptureEndpoint> endpoint_;
     std::thread thread_;
     std::string localAddress_;

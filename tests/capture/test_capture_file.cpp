@@ -431,18 +431,13 @@ class CaptureFileTest : public QObject {
         FakeEventList list;
         CaptureSession session(handoff, list);
         session.SetFilterSettings(Ignoring(53));
-        QObject window;  // what the main window is to the posted news
         int endedByFile = 0, endedByPerson = 0;
+        // What the main window does with the news.
         session.SetFinishedHandler([&](uint64_t n) {
-            QMetaObject::invokeMethod(
-                &window,
-                [&, n] {
-                    if (n == session.CaptureNumber() && session.CaptureThreadRunning()) {
-                        session.Stop();
-                        ++endedByFile;
-                    }
-                },
-                Qt::QueuedConnection);
+            if (n == session.CaptureNumber() && session.CaptureThreadRunning()) {
+                session.Stop();
+                ++endedByFile;
+            }
         });
         std::mt19937 rng(7);
         for (int round = 0; round < 300; ++round) {
@@ -455,7 +450,7 @@ class CaptureFileTest : public QObject {
                     for (unsigned i = rng() % 4; i > 0; --i)
                         QCoreApplication::processEvents();
                     break;
-                default:  // after the end was told, before the news arrives
+                default:  // the end, told or not
                     while (!session.CaptureThreadEnded())
                         QCoreApplication::processEvents(QEventLoop::AllEvents, 1);
                     break;
