@@ -329,7 +329,7 @@ class FileEndpoint final : public PcapEndpoint {
             return Fail(SourceFault::kUnsupportedLinkType, linkType_,
                         name ? name : std::to_string(linkType_));
         }
-        bytesRead_.Set(static_cast<uint64_t>(std::max<long>(std::ftell(file_), 0)));
+        NotePosition();
         return 0;
     }
 
@@ -339,8 +339,10 @@ class FileEndpoint final : public PcapEndpoint {
             const u_char* frame = nullptr;
             const int rc = pcap_next_ex(handle_, &header, &frame);
             if (rc == 1) {
-                ++frames_;
-                bytesRead_.Set(static_cast<uint64_t>(std::max<long>(std::ftell(file_), 0)));
+                // Asking the position costs a system call: not for every frame.
+                if (++frames_ % kFramesPerPosition == 0) {
+                    NotePosition();
+                }
                 const int length = CopyDatagram(header, frame, buffer, capacity);
                 if (length >= 0) {
                     return length;
@@ -349,6 +351,7 @@ class FileEndpoint final : public PcapEndpoint {
             }
             // The end of the file is PCAP_ERROR_BREAK; anything else is a fault.
             exhausted_ = true;
+            NotePosition();
             if (rc != PCAP_ERROR_BREAK) {
                 const std::string why = pcap_geterr(handle_);
                 fault_.kind = why.find("truncated") != std::string::npos ? SourceFault::kTruncated
@@ -365,6 +368,12 @@ class FileEndpoint final : public PcapEndpoint {
     SourceFault Fault() const override { return fault_; }
 
   private:
+    static constexpr uint64_t kFramesPerPosition = 1024;
+
+    void NotePosition() {
+        bytesRead_.Set(static_cast<uint64_t>(std::max<long>(std::ftell(file_), 0)));
+    }
+
     int Fail(SourceFault::Kind kind, int code, std::string detail) {
         fault_.kind = kind;
         fault_.code = code;
