@@ -402,7 +402,7 @@ class CaptureFileTest : public QObject {
             QCOMPARE(played.fault.framesBefore, uint64_t{5});
             QCOMPARE(played.rows.size(), size_t{5});
             QCOMPARE(played.rows[0][kColData], std::string("row4"));
-            QVERIFY(played.figures.bytesRead < played.figures.fileBytes);
+            QCOMPARE(played.figures.bytesRead, played.figures.fileBytes);  // read up to the cut
         }
     }
 
