@@ -112,6 +112,28 @@ void AnswerFileDialogWith(ChosenFile* chosen) {
     };
 }
 
+std::string WriteFile(const QTemporaryDir& dir, const char* name,
+                      const std::vector<std::vector<uint8_t>>& datagrams, bool ng = false,
+                      int link = DLT_EN10MB) {
+    const std::string path = dir.filePath(name).toStdString();
+    std::vector<std::vector<uint8_t>> frames;
+    for (const auto& d : datagrams)
+        frames.push_back(testfile::Frame(link, d));
+    const bool ok =
+        ng ? testfile::WritePcapng(path, link, frames) : testfile::WritePcap(path, link, frames);
+    return ok ? path : std::string();
+}
+
+// A capture file of the test's own, which the capture-file dialog answers.
+struct TestFile {
+    TestFile(const char* name, const std::vector<std::vector<uint8_t>>& datagrams)
+        : chosen{WriteFile(dir, name, datagrams)} {
+        AnswerFileDialogWith(&chosen);
+    }
+    QTemporaryDir dir;
+    ChosenFile chosen;
+};
+
 // Right-clicks the window's background and clicks `entry` in its menu.
 std::vector<input::MenuEntry> ChooseFromContextMenu(CMonitorDlg& dlg, const QString& entry) {
     std::vector<input::MenuEntry> seen;
@@ -151,18 +173,6 @@ Rows ListRows(CMonitorDlg& dlg) {
             rows.back().push_back(dlg.m_list.GetItemText(r, c));
     }
     return rows;
-}
-
-std::string WriteFile(const QTemporaryDir& dir, const char* name,
-                      const std::vector<std::vector<uint8_t>>& datagrams, bool ng = false,
-                      int link = DLT_EN10MB) {
-    const std::string path = dir.filePath(name).toStdString();
-    std::vector<std::vector<uint8_t>> frames;
-    for (const auto& d : datagrams)
-        frames.push_back(testfile::Frame(link, d));
-    const bool ok =
-        ng ? testfile::WritePcapng(path, link, frames) : testfile::WritePcap(path, link, frames);
-    return ok ? path : std::string();
 }
 
 std::vector<std::vector<uint8_t>> Udp(int n, uint16_t port = 9) {
@@ -286,9 +296,7 @@ class CaptureFilesTest : public QObject {
     }
 
     void theFilterAndTheMarkerApply() {
-        QTemporaryDir dir;
-        ChosenFile chosen{WriteFile(dir, "mix.pcap", testfile::Mix())};
-        AnswerFileDialogWith(&chosen);
+        TestFile file("mix.pcap", testfile::Mix());
         CMonitorDlg dlg;
         RunModalWith(dlg, [&] {
             // No address selected: no marker.
@@ -315,12 +323,10 @@ class CaptureFilesTest : public QObject {
     }
 
     void aCutOffFileKeepsWhatWasRead() {
-        QTemporaryDir dir;
         const auto datagrams = Udp(10);
-        ChosenFile chosen{WriteFile(dir, "cut.pcap", datagrams)};
+        TestFile file("cut.pcap", datagrams);
         const long record = static_cast<long>(testfile::Frame(DLT_EN10MB, datagrams[9]).size());
-        QVERIFY(testfile::CutFile(chosen.path, 24 + (16 + record) * 7 + 20));
-        AnswerFileDialogWith(&chosen);
+        QVERIFY(testfile::CutFile(file.chosen.path, 24 + (16 + record) * 7 + 20));
         CMonitorDlg dlg;
         RunModalWith(dlg, [&] {
             StderrCapture err;
@@ -332,7 +338,7 @@ class CaptureFilesTest : public QObject {
             QCOMPARE(g_boxes[0].caption, AfxAppName());
             QCOMPARE(g_boxes[0].text, QString("捕获文件“%1”不完整，在中途被截断：只能读出前 7 "
                                               "个数据包，其后的内容无法读取。")
-                                          .arg(QString::fromStdString(chosen.path)));
+                                          .arg(QString::fromStdString(file.chosen.path)));
             const QStringList lines = err.Lines();
             QCOMPARE(lines.size(), 2);
             QVERIFY2(FiguresPattern(7, 0, 7, 0).match(lines[0]).hasMatch(), qPrintable(lines[0]));
@@ -381,9 +387,7 @@ class CaptureFilesTest : public QObject {
     // While a capture runs the entry is greyed out and takes no click; Stop
     // in the middle of a large file ends it like a live capture.
     void stopInTheMiddleOfALargeFile() {
-        QTemporaryDir dir;
-        ChosenFile chosen{WriteFile(dir, "large.pcap", Udp(200000))};
-        AnswerFileDialogWith(&chosen);
+        TestFile file("large.pcap", Udp(200000));
         CMonitorDlg dlg;
         RunModalWith(dlg, [&] {
             StderrCapture err;
@@ -391,7 +395,7 @@ class CaptureFilesTest : public QObject {
             QVERIFY(Capturing(dlg));
             QTRY_VERIFY(dlg.Capture().RowsInserted() > 1000);
             QVERIFY(!OpenEntryEnabled(dlg));
-            QCOMPARE(chosen.asked, 1);
+            QCOMPARE(file.chosen.asked, 1);
             // Its progress in the statistics window.
             ChooseFromContextMenu(dlg, kStatsEntry);
             CCaptureStatsDlg* stats = dlg.StatsWindow();
@@ -401,7 +405,7 @@ class CaptureFilesTest : public QObject {
             const QRegularExpression progress("^已读 (\\d+) / (\\d+) 字节（(\\d+)%）$");
             const auto m = progress.match(LabelText(*stats, IDC_STATS_PROGRESS));
             QVERIFY2(m.hasMatch(), qPrintable(LabelText(*stats, IDC_STATS_PROGRESS)));
-            QCOMPARE(m.captured(2).toLongLong(), QFileInfo(dir.filePath("large.pcap")).size());
+            QCOMPARE(m.captured(2).toLongLong(), QFileInfo(file.dir.filePath("large.pcap")).size());
             QVERIFY(m.captured(1).toLongLong() < m.captured(2).toLongLong());
 
             input::Click(dlg.GetDlgItem(IDC_STOP));
@@ -451,10 +455,8 @@ class CaptureFilesTest : public QObject {
     // The file's end is told to the window after the capture thread has
     // left; the person's Stop may come first.
     void stopBeforeTheWindowHearsOfTheEnd() {
-        QTemporaryDir dir;
         // Turned away by the filter, so the thread reaches the end without the window.
-        ChosenFile chosen{WriteFile(dir, "quiet.pcap", Udp(300))};
-        AnswerFileDialogWith(&chosen);
+        TestFile file("quiet.pcap", Udp(300));
         CMonitorDlg dlg;
         RunModalWith(dlg, [&] {
             StderrCapture err;
@@ -486,9 +488,7 @@ class CaptureFilesTest : public QObject {
     }
 
     void stopAfterTheFileEndedTheCapture() {
-        QTemporaryDir dir;
-        ChosenFile chosen{WriteFile(dir, "short.pcap", Udp(3))};
-        AnswerFileDialogWith(&chosen);
+        TestFile file("short.pcap", Udp(3));
         CMonitorDlg dlg;
         RunModalWith(dlg, [&] {
             StderrCapture err;
@@ -504,9 +504,7 @@ class CaptureFilesTest : public QObject {
 
     // The window goes while the news of the file's end is on its way.
     void theWindowGoesBeforeTheNewsArrives() {
-        QTemporaryDir dir;
-        ChosenFile chosen{WriteFile(dir, "quiet.pcap", Udp(300))};
-        AnswerFileDialogWith(&chosen);
+        TestFile file("quiet.pcap", Udp(300));
         StderrCapture err;
         auto* dlg = new CMonitorDlg;
         RunModalWith(*dlg, [&] {
