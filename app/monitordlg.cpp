@@ -1,7 +1,10 @@
 #include "app/monitordlg.h"
 
+#include <QFile>
 #include <QFileDialog>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 
 #include "app/socketlib.h"
@@ -17,7 +20,6 @@
 namespace {
 
 constexpr int kClockTimer = 1;
-constexpr unsigned kAboutCommand = 0x0010;
 constexpr int kVkUp = 0x26;
 constexpr int kVkDown = 0x28;
 
@@ -26,6 +28,13 @@ constexpr std::string_view kSelectAddress =
     "\xC7\xEB\xD1\xA1\xD4\xF1\xD5\xEC\xCC\xFD\xB5\xC4\xCD\xF8\xBF\xA8(\xB5\xD8\xD6\xB7)";
 // WinSock启动失败
 constexpr std::string_view kCaptureFailed = "WinSock\xC6\xF4\xB6\xAF\xCA\xA7\xB0\xDC";
+
+// A string-table text with %1, %2, ... filled in one pass, so that a "%2"
+// inside a file name stays as it is.
+template <typename... Args>
+QString FormatString(int id, const Args&... args) {
+    return FromGbk(LoadStringGbk(id)).arg(args...);
+}
 
 std::string LocalTimeText(const char* pattern) {
     const std::time_t now = std::time(nullptr);
@@ -55,6 +64,7 @@ CMonitorDlg::CMonitorDlg(CWnd* parent)
     : CDialog(DialogTemplateById(IDD_MONITOR_DIALOG), parent),
       m_hIcon(QStringLiteral(":/quorvelan/icon128.png")),
       m_capture(m_handoff, m_list) {
+    m_capture.SetFinishedHandler([this](uint64_t capture) { OnCaptureFinished(capture); });
     connect(&m_list, &CListCtrl::itemClicked, this, [this] { OnListClick(); });
     connect(&m_list, &CListCtrl::keyDown, this, [this](int vk) { OnListKeyDown(vk); });
     connect(&m_list, &CListCtrl::itemDoubleClicked, this, [this] { OnListDoubleClick(); });
@@ -83,6 +93,22 @@ CMonitorDlg::SaveDialog& CMonitorDlg::SaveFileDialog() {
     return dialog;
 }
 
+CMonitorDlg::OpenDialog& CMonitorDlg::OpenCaptureFileDialog() {
+    static OpenDialog dialog = [](QWidget* owner) -> std::optional<QString> {
+        QFileDialog fd(owner, FromGbk(LoadStringGbk(IDS_OPEN_CAPTURE_TITLE)));
+        fd.setOption(QFileDialog::DontUseNativeDialog);
+        fd.setAcceptMode(QFileDialog::AcceptOpen);
+        fd.setFileMode(QFileDialog::ExistingFile);
+        fd.setNameFilters({FromGbk(LoadStringGbk(IDS_CAPTURE_FILE_TYPES)),
+                           FromGbk(LoadStringGbk(IDS_ALL_FILE_TYPES))});
+        if (fd.exec() != QDialog::Accepted || fd.selectedFiles().isEmpty()) {
+            return std::nullopt;
+        }
+        return fd.selectedFiles().first();
+    };
+    return dialog;
+}
+
 void CMonitorDlg::DoDataExchange() {
     DDX_Control(IDC_DATA_PANE, DataPane);
     DDX_Control(IDC_IGNORED_LABEL, m_ignoredPortLabel);
@@ -98,8 +124,10 @@ bool CMonitorDlg::OnInitDialog() {
     CDialog::OnInitDialog();
     const std::string_view about = LoadStringGbk(IDS_ABOUTBOX);
     if (!about.empty()) {
-        AppendSystemMenuEntry(kAboutCommand, about);
+        AppendSystemMenuEntry(IDM_ABOUTBOX, about);
     }
+    AppendSystemMenuEntry(IDM_CAPTURE_STATS, LoadStringGbk(IDS_CAPTURE_STATS));
+    AppendSystemMenuEntry(IDM_OPEN_CAPTURE_FILE, LoadStringGbk(IDS_OPEN_CAPTURE_FILE));
     SetIcon(m_hIcon, true);
     SetIcon(m_hIcon, false);
     SetTimer(kClockTimer, 1000);
@@ -171,19 +199,125 @@ void CMonitorDlg::OnStart() {
         EndDialog(IDCANCEL);
         return;
     }
-    if (QWidget* w = GetDlgItem(IDC_START))
-        w->setEnabled(false);
-    if (QWidget* w = GetDlgItem(IDC_STOP))
-        w->setEnabled(true);
+    SetCaptureButtons(true);
     m_capture.StartCaptureThread();
+    if (m_statsDlg) {
+        m_statsDlg->Refresh();
+    }
+}
+
+void CMonitorDlg::SetCaptureButtons(bool capturing) {
+    if (QWidget* w = GetDlgItem(IDC_START))
+        w->setEnabled(!capturing);
+    if (QWidget* w = GetDlgItem(IDC_STOP))
+        w->setEnabled(capturing);
+    EnableSystemMenuEntry(IDM_OPEN_CAPTURE_FILE, !capturing);
 }
 
 void CMonitorDlg::OnStop() {
+    EndCapture();
+}
+
+void CMonitorDlg::EndCapture() {
+    const bool ended = m_capture.CaptureThreadRunning();
     m_capture.Stop();
-    if (QWidget* w = GetDlgItem(IDC_START))
-        w->setEnabled(true);
-    if (QWidget* w = GetDlgItem(IDC_STOP))
-        w->setEnabled(false);
+    SetCaptureButtons(false);
+    if (m_statsDlg) {
+        m_statsDlg->Refresh();
+    }
+    if (!ended) {
+        return;
+    }
+    ReportFigures();
+    // A file that failed before its end says so, whoever came first: the
+    // file's end or the person's Stop.
+    const SourceFault& fault = m_capture.LastFault();
+    if (m_capture.Figures().fromFile && fault.kind != SourceFault::kNone) {
+        std::fprintf(stderr, "quorvelan: %s: %s\n", QFile::encodeName(m_filePath).constData(),
+                     fault.detail.c_str());
+        ShowFileFault(m_filePath, fault);
+    }
+}
+
+void CMonitorDlg::ReportFigures() {
+    std::fprintf(stderr, "%s\n", FiguresLine(m_capture.Figures()).c_str());
+}
+
+void CMonitorDlg::OnCaptureFinished(uint64_t capture) {
+    // Stop, Exit or a new capture may have come first: that capture is over then.
+    if (capture != m_capture.CaptureNumber() || !m_capture.CaptureThreadRunning() || !window()) {
+        return;
+    }
+    EndCapture();
+}
+
+void CMonitorDlg::OnCaptureStats() {
+    if (!m_statsDlg) {
+        m_statsDlg = std::make_unique<CCaptureStatsDlg>(m_capture, this);
+    }
+    if (m_statsDlg->IsOpen()) {
+        m_statsDlg->window()->raise();
+        m_statsDlg->window()->activateWindow();
+        return;
+    }
+    m_statsDlg->Create();
+}
+
+void CMonitorDlg::OnOpenCaptureFile() {
+    // The menu entry is greyed out meanwhile; the handler refuses all the same.
+    if (m_capture.CaptureThreadRunning()) {
+        return;
+    }
+    const std::optional<QString> path = OpenCaptureFileDialog()(window());
+    if (!path) {
+        return;
+    }
+    // The marker follows the address selected now; none without a selection.
+    const int sel = LocalAddressList.GetCurSel();
+    m_capture.SetSelectedLocalAddress(sel >= 0 ? LocalAddressList.GetText(sel) : std::string());
+    m_filePath = *path;
+    if (m_capture.OpenCaptureFile(QFile::encodeName(*path).toStdString()) != 0) {
+        std::fprintf(stderr, "quorvelan: cannot read %s\n", m_capture.EndpointErrorText().c_str());
+        ShowFileFault(*path, m_capture.LastFault());
+        return;
+    }
+    SetCaptureButtons(true);
+    m_capture.StartCaptureThread();
+    if (m_statsDlg) {
+        m_statsDlg->Refresh();
+    }
+}
+
+void CMonitorDlg::ShowFileFault(const QString& path, const SourceFault& fault) {
+    QString text;
+    switch (fault.kind) {
+        case SourceFault::kNone:
+            return;
+        case SourceFault::kCannotOpen: {
+            const int reason = fault.code == ENOENT                          ? IDS_FILE_MISSING
+                               : fault.code == EACCES || fault.code == EPERM ? IDS_FILE_NO_RIGHT
+                               : fault.code == EISDIR                        ? IDS_FILE_IS_FOLDER
+                                                                             : 0;
+            text = FormatString(IDP_FILE_CANNOT_OPEN, path,
+                                reason ? FromGbk(LoadStringGbk(reason))
+                                       : QString::fromLocal8Bit(std::strerror(fault.code)));
+            break;
+        }
+        case SourceFault::kNotACaptureFile:
+            text = FormatString(IDP_FILE_NOT_CAPTURE, path);
+            break;
+        case SourceFault::kUnsupportedLinkType:
+            text = FormatString(IDP_FILE_LINK_TYPE, path, QString::fromStdString(fault.detail),
+                                QString::number(fault.code));
+            break;
+        case SourceFault::kTruncated:
+            text = FormatString(IDP_FILE_TRUNCATED, path, QString::number(fault.framesBefore));
+            break;
+        case SourceFault::kReadError:
+            text = FormatString(IDP_FILE_READ_ERROR, path, QString::fromStdString(fault.detail));
+            break;
+    }
+    AfxMessageBoxUtf8(text);
 }
 
 void CMonitorDlg::OnExit() {
@@ -193,7 +327,14 @@ void CMonitorDlg::OnExit() {
 }
 
 void CMonitorDlg::OnDestroy() {
+    if (m_statsDlg) {
+        m_statsDlg->DestroyWindow();
+    }
+    const bool ended = m_capture.CaptureThreadRunning();
     m_capture.Destroy();
+    if (ended) {
+        ReportFigures();
+    }
 }
 
 void CMonitorDlg::OnTimer(int) {
@@ -201,8 +342,18 @@ void CMonitorDlg::OnTimer(int) {
 }
 
 void CMonitorDlg::OnSysCommand(unsigned command) {
-    if ((command & 0xFFF0) == kAboutCommand) {
-        RunAboutBox(false);
+    switch (command & 0xFFF0) {
+        case IDM_ABOUTBOX:
+            RunAboutBox(false);
+            break;
+        case IDM_CAPTURE_STATS:
+            OnCaptureStats();
+            break;
+        case IDM_OPEN_CAPTURE_FILE:
+            OnOpenCaptureFile();
+            break;
+        default:
+            break;
     }
 }
 

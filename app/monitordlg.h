@@ -10,6 +10,7 @@
 #include "framework/controls.h"
 #include "framework/dialog.h"
 #include "ui/aboutdlg.h"
+#include "ui/capturestatsdlg.h"
 #include "ui/sortlistctrl.h"
 
 class CMonitorDlg : public CDialog {
@@ -18,10 +19,13 @@ class CMonitorDlg : public CDialog {
     explicit CMonitorDlg(CWnd* parent = nullptr);
     ~CMonitorDlg() override;
 
-    // Seams: the save-file dialog (returns the chosen full path), the about
-    // box, the detail window and where capture endpoints come from.
+    // Seams: the save-file dialog (returns the chosen full path), the
+    // capture-file dialog, the about box, the detail window and where capture
+    // endpoints come from.
     using SaveDialog = std::function<std::optional<QString>(QWidget* owner, const QString& name)>;
     static SaveDialog& SaveFileDialog();
+    using OpenDialog = std::function<std::optional<QString>(QWidget* owner)>;
+    static OpenDialog& OpenCaptureFileDialog();
     void SetEndpointFactory(CaptureSession::EndpointFactory f) {
         m_capture.SetEndpointFactory(std::move(f));
     }
@@ -59,6 +63,13 @@ class CMonitorDlg : public CDialog {
     int OnListKeyDown(int vk);
     int OnListDoubleClick();
     void FillLocalAddressList();
+    // The context menu's capture entries.
+    void OnCaptureStats();
+    void OnOpenCaptureFile();
+    // A played file came to its end (or to a fault) by itself.
+    void OnCaptureFinished(uint64_t capture);
+
+    CCaptureStatsDlg* StatsWindow() const { return m_statsDlg.get(); }
 
   protected:
     // The about box: `reuse` for the About button's object that lives as long
@@ -67,8 +78,15 @@ class CMonitorDlg : public CDialog {
 
   private:
     void ShowDataOfRow(int row);
+    void SetCaptureButtons(bool capturing);
+    // Stop's steps; the figures go to standard error when a capture ended.
+    void EndCapture();
+    void ReportFigures();
+    void ShowFileFault(const QString& path, const SourceFault& fault);
 
     std::unique_ptr<CAboutDlg> m_aboutBox;  // the About button's, for the program's life
     UiHandoff m_handoff;
     CaptureSession m_capture;
+    QString m_filePath;  // the capture file played last
+    std::unique_ptr<CCaptureStatsDlg> m_statsDlg;
 };

@@ -7,7 +7,6 @@
 
 namespace {
 
-constexpr int kIpHeaderMin = 20;
 constexpr uint8_t kProtoTcp = 6;
 constexpr uint8_t kProtoUdp = 17;
 // "数据超长度=" in GBK.
@@ -69,7 +68,7 @@ bool TextEqualsNoCase(std::string_view a, std::string_view b) {
 void DecodePacket(const uint8_t* buffer, int length, PacketText& text) {
     text = PacketText{};
     const PacketBytes p(buffer, length);
-    if (!p.Has(0, kIpHeaderMin)) {
+    if (!p.Has(0, kMinIpv4Header)) {
         return;
     }
     uint8_t addr[4];
@@ -136,7 +135,7 @@ bool BuildEventRow(uint8_t* buffer, int length, const PacketText& text,
                    const FilterSettings& filter, std::string_view localAddress, std::time_t now,
                    RowWorkspace& ws, EventRow& row) {
     // Too short for an IPv4 header (or a receive error): nothing to show.
-    if (length < kIpHeaderMin) {
+    if (length < kMinIpv4Header) {
         return false;
     }
     const PacketBytes p(buffer, length);
@@ -221,18 +220,22 @@ bool BuildEventRow(uint8_t* buffer, int length, const PacketText& text,
     return true;
 }
 
-void InsertEventRow(EventList& list, const EventRow& row) {
-    if (list.GetItemCount() >= kMaxEventRows) {
-        list.DeleteAllItems();
+InsertOutcome InsertEventRow(EventList& list, const EventRow& row) {
+    InsertOutcome outcome;
+    const int count = list.GetItemCount();
+    if (count >= kMaxEventRows && list.DeleteAllItems()) {
+        outcome.emptied = count;
     }
     const int item = list.InsertItem(0, row.cells[kColTime]);
     if (item < 0) {
-        return;
+        return outcome;
     }
+    outcome.inserted = true;
     for (int col :
          {kColSrcAddr, kColSrcPort, kColDstAddr, kColDstPort, kColService, kColFlags, kColData}) {
         list.SetItemText(item, col, row.cells[col]);
     }
+    return outcome;
 }
 
 void FilterSettings::RebuildTexts() {

@@ -37,13 +37,19 @@ struct RowWorkspace {
 };
 
 // Applies the filter and, when the datagram passes, fills `row` (pointing into
-// `ws` and `buffer`) and returns true. May write the data text's terminator at
+// `ws` and `buffer`) and returns true. False means the filter turned the
+// datagram away, unless it is shorter than an IPv4 header. May write the data text's terminator at
 // buffer[length] (the buffer must hold kReceiveBufferSize bytes) and the
 // over-length message over the payload.
 bool BuildEventRow(uint8_t* buffer, int length, const PacketText& text,
                    const FilterSettings& filter, std::string_view localAddress, std::time_t now,
                    RowWorkspace& ws, EventRow& row);
 
+struct InsertOutcome {
+    bool inserted = false;  // the list took the row
+    int emptied = 0;        // rows removed by the emptying at the cap
+};
+
 // Puts a built row at the top of the list, emptying it first at the cap.
 // Runs on the interface thread as one piece of work.
-void InsertEventRow(EventList& list, const EventRow& row);
+InsertOutcome InsertEventRow(EventList& list, const EventRow& row);

@@ -8,10 +8,31 @@
 #include <string_view>
 #include <vector>
 
+// Read by any thread; an endpoint keeps these in atomics that only the
+// capture thread writes.
 struct CaptureStats {
-    uint64_t received = 0;  // datagrams handed to the program
-    uint64_t kernelDrops = 0;
-    bool valid = false;
+    uint64_t received = 0;     // datagrams handed to the program
+    uint64_t kernelDrops = 0;  // libpcap's ps_drop plus ps_ifdrop
+    bool valid = false;        // kernelDrops is known
+    // Capture files: how far reading has come, of how much.
+    uint64_t bytesRead = 0;
+    uint64_t fileBytes = 0;
+};
+
+// Why a source could not be opened, or stopped before its end.
+struct SourceFault {
+    enum Kind {
+        kNone,
+        kCannotOpen,           // code: errno
+        kNotACaptureFile,      // neither pcap nor pcapng
+        kUnsupportedLinkType,  // code: the link type
+        kTruncated,            // cut off in the middle
+        kReadError,
+    };
+    Kind kind = kNone;
+    int code = 0;
+    uint64_t framesBefore = 0;  // frames read whole before the fault
+    std::string detail;         // the capture library's own words
 };
 
 class CaptureEndpoint {
@@ -20,7 +41,7 @@ class CaptureEndpoint {
     // 0 on success, otherwise a non-zero code (a libpcap status or an errno value).
     virtual int Open(std::string_view localAddress) = 0;
     // Blocks until a datagram arrives; returns its length (at most `capacity`)
-    // or a negative value on error or after Interrupt.
+    // or a negative value on error, after Interrupt, or once Exhausted.
     virtual int Receive(uint8_t* buffer, int capacity) = 0;
     // Makes the current and every later Receive return a negative value.
     virtual void Interrupt() = 0;
@@ -29,13 +50,25 @@ class CaptureEndpoint {
     // Capture thread, right after a Receive that returned a datagram: when it
     // was captured, in nanoseconds since the epoch, or 0 when not known.
     virtual int64_t LastCaptureTimeNs() const { return 0; }
+    // Capture thread: nothing more will ever come (the end of a capture file,
+    // or a fault in it). A live network is never exhausted.
+    virtual bool Exhausted() const { return false; }
+    // Capture thread, once it has left its loop: the last chance to ask what
+    // only it may ask (the kernel's counts), so that Stats holds the final figures.
+    virtual void CaptureEnded() {}
+    // What made Open fail or the source end early; read once the capture
+    // thread has left the endpoint.
+    virtual SourceFault Fault() const { return {}; }
     // The cause of the last failure, for people who started us from a terminal.
     virtual std::string ErrorText() const { return {}; }
 };
 
 // Live capture with libpcap on the interface that holds `localAddress`.
 std::unique_ptr<CaptureEndpoint> MakeLiveEndpoint();
-// Replays a capture file; after the last datagram it blocks like a quiet network.
+// The same with a kernel buffer of this many bytes instead of the usual 16 MiB.
+std::unique_ptr<CaptureEndpoint> MakeLiveEndpointWithBuffer(int bufferBytes);
+// Plays a capture file (pcap or pcapng); exhausted after its last datagram or
+// at a fault. Open refuses files of a link type LocateDatagram does not know.
 std::unique_ptr<CaptureEndpoint> MakeFileEndpoint(std::string path);
 
 // Scripted datagrams for tests: delivered in order, then (unless `repeat`)
@@ -50,6 +83,7 @@ std::unique_ptr<CaptureEndpoint> MakeScriptedEndpoint(ScriptedTraffic traffic);
 // Where the datagram starts inside a captured frame of the given libpcap link
 // type, and how long it is: trailers and the padding of short frames are cut
 // off by the IPv4 total length. Returns false for frames that hold no IPv4
-// datagram.
+// datagram, and for every frame of a link type it does not know.
 bool LocateDatagram(int linkType, const uint8_t* frame, uint32_t captured, uint32_t* offset,
                     uint32_t* length);
+bool LinkTypeSupported(int linkType);

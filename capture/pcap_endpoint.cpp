@@ -1,13 +1,22 @@
 #include <arpa/inet.h>
 #include <pcap/pcap.h>
+#include <poll.h>
+#include <sys/eventfd.h>
 #include <unistd.h>
 
+#include <sys/stat.h>
+
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
+#include <ctime>
+#include <limits>
 #include <thread>
 
+#include "capture/counters.h"
 #include "capture/endpoint.h"
 #include "capture/packet.h"
 #include "capture/wire.h"
@@ -16,44 +25,34 @@ namespace {
 
 constexpr uint16_t kEtherIpv4 = 0x0800;
 constexpr uint32_t kIpHeaderMin = 20;
+constexpr int kDefaultKernelBuffer = 16 << 20;
+// How often the capture thread asks libpcap for the kernel's drop counts.
+constexpr int64_t kStatsEveryNs = 250'000'000;
 
 bool IsVlanTag(uint16_t type) {
     return type == 0x8100 || type == 0x88A8 || type == 0x9100;
 }
 
+int64_t WallClockNs() {
+    timespec ts{};
+    clock_gettime(CLOCK_REALTIME, &ts);
+    return static_cast<int64_t>(ts.tv_sec) * 1000000000 + ts.tv_nsec;
+}
+
+// Seconds and microseconds of a capture header in nanoseconds, saturated:
+// a file may claim any second at all.
+int64_t HeaderTimeNs(const timeval& tv) {
+    constexpr int64_t kMaxSeconds = std::numeric_limits<int64_t>::max() / 1000000000 - 1;
+    const int64_t s = std::clamp<int64_t>(tv.tv_sec, -kMaxSeconds, kMaxSeconds);
+    return s * 1000000000 + static_cast<int64_t>(tv.tv_usec) * 1000;
+}
+
+// libpcap handles are not safe to share between threads: only the capture
+// thread touches the handle once capture runs (apart from pcap_breakloop, which
+// is made for that). What other threads read is kept in atomics.
 class PcapEndpoint : public CaptureEndpoint {
   public:
     ~PcapEndpoint() override { Close(); }
-
-    int Receive(uint8_t* buffer, int capacity) override {
-        while (!interrupted_.load(std::memory_order_acquire) && handle_ != nullptr) {
-            pcap_pkthdr* header = nullptr;
-            const u_char* frame = nullptr;
-            const int rc = pcap_next_ex(handle_, &header, &frame);
-            if (rc == 1) {
-                const int length = CopyDatagram(header, frame, buffer, capacity);
-                if (length >= 0) {
-                    failing_ = false;
-                    return length;
-                }
-                continue;
-            }
-            if (rc == 0) {
-                continue;  // buffer time-out: look at the interrupt flag again
-            }
-            if (rc == PCAP_ERROR_BREAK) {
-                return -1;
-            }
-            // A failing interface would otherwise spin a core: back off while
-            // the failures repeat, but still report each one at once.
-            if (failing_) {
-                std::this_thread::sleep_for(std::chrono::milliseconds(10));
-            }
-            failing_ = true;
-            return -1;
-        }
-        return -1;
-    }
 
     void Interrupt() override {
         interrupted_.store(true, std::memory_order_release);
@@ -71,12 +70,11 @@ class PcapEndpoint : public CaptureEndpoint {
 
     CaptureStats Stats() const override {
         CaptureStats s;
-        s.received = received_.load(std::memory_order_relaxed);
-        pcap_stat ps{};
-        if (handle_ != nullptr && pcap_stats(handle_, &ps) == 0) {  // fails on a file
-            s.kernelDrops = ps.ps_drop;
-            s.valid = true;
-        }
+        s.received = received_.Get();
+        s.kernelDrops = kernelDrops_.Get();
+        s.valid = statsValid_.load(std::memory_order_relaxed);
+        s.bytesRead = bytesRead_.Get();
+        s.fileBytes = fileBytes_;
         return s;
     }
 
@@ -97,9 +95,8 @@ class PcapEndpoint : public CaptureEndpoint {
             length = static_cast<uint32_t>(capacity);
         }
         std::memcpy(buffer, frame + offset, length);
-        lastTimeNs_ = static_cast<int64_t>(header->ts.tv_sec) * 1000000000 +
-                      static_cast<int64_t>(header->ts.tv_usec) * 1000;
-        received_.fetch_add(1, std::memory_order_relaxed);
+        lastTimeNs_ = HeaderTimeNs(header->ts);
+        received_.Add();
         return static_cast<int>(length);
     }
 
@@ -121,15 +118,38 @@ class PcapEndpoint : public CaptureEndpoint {
 
     pcap_t* handle_ = nullptr;
     int linkType_ = DLT_EN10MB;
-    bool failing_ = false;
     int64_t lastTimeNs_ = 0;  // capture thread only
     std::atomic<bool> interrupted_{false};
-    std::atomic<uint64_t> received_{0};
+    // Written by the capture thread only.
+    SingleWriterCount received_;
+    SingleWriterCount kernelDrops_;
+    SingleWriterCount bytesRead_;
+    std::atomic<bool> statsValid_{false};
+    uint64_t fileBytes_ = 0;  // set by Open, before the capture thread starts
     std::string lastError_;
 };
 
 class LiveEndpoint final : public PcapEndpoint {
   public:
+    explicit LiveEndpoint(int bufferBytes) : bufferBytes_(bufferBytes) {}
+    ~LiveEndpoint() override { Close(); }
+
+    void Interrupt() override {
+        PcapEndpoint::Interrupt();
+        if (wakeFd_ >= 0) {
+            const uint64_t one = 1;
+            [[maybe_unused]] const ssize_t n = ::write(wakeFd_, &one, sizeof one);
+        }
+    }
+
+    void Close() override {
+        PcapEndpoint::Close();
+        if (wakeFd_ >= 0) {
+            ::close(wakeFd_);
+            wakeFd_ = -1;
+        }
+    }
+
     int Open(std::string_view localAddress) override {
         char errbuf[PCAP_ERRBUF_SIZE] = {};
         const std::string wanted(localAddress);
@@ -170,7 +190,7 @@ class LiveEndpoint final : public PcapEndpoint {
         // A short buffer time-out instead of immediate mode: immediate mode
         // selects the slower ring on Linux.
         pcap_set_timeout(handle_, 10);
-        pcap_set_buffer_size(handle_, 16 << 20);
+        pcap_set_buffer_size(handle_, bufferBytes_);
         const int status = pcap_activate(handle_);
         if (status < 0) {
             lastError_ = std::string(pcap_statustostr(status)) + ": " + pcap_geterr(handle_);
@@ -180,10 +200,85 @@ class LiveEndpoint final : public PcapEndpoint {
             return status;
         }
         linkType_ = pcap_datalink(handle_);
+        // With the kernel's block ring libpcap would wait for traffic without
+        // end; waiting here instead, with a time limit, keeps the drop figures
+        // fresh on a quiet network. libpcap still looks for errors first.
+        wakeFd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+        if (wakeFd_ < 0 || pcap_setnonblock(handle_, 1, errbuf) != 0 ||
+            pcap_get_selectable_fd(handle_) < 0) {
+            lastError_ = wakeFd_ < 0 ? std::strerror(errno) : errbuf;
+            return PCAP_ERROR;
+        }
         return InstallIpFilter();
     }
 
+    int Receive(uint8_t* buffer, int capacity) override {
+        while (!interrupted_.load(std::memory_order_acquire) && handle_ != nullptr) {
+            pcap_pkthdr* header = nullptr;
+            const u_char* frame = nullptr;
+            const int rc = pcap_next_ex(handle_, &header, &frame);
+            if (rc == 1) {
+                const int length = CopyDatagram(header, frame, buffer, capacity);
+                if (length >= 0) {
+                    failing_ = false;
+                    // The capture time is at hand: no clock read per datagram.
+                    RefreshKernelStatsIfDue(lastTimeNs_);
+                    return length;
+                }
+                continue;
+            }
+            if (rc == 0) {
+                WaitForFrames();
+                continue;  // and look at the interrupt flag again
+            }
+            if (rc == PCAP_ERROR_BREAK) {
+                break;
+            }
+            // A failing interface would otherwise spin a core: back off while
+            // the failures repeat, but still report each one at once.
+            if (failing_) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            }
+            failing_ = true;
+            return -1;
+        }
+        return -1;
+    }
+
+    void CaptureEnded() override {
+        if (handle_ != nullptr) {
+            RefreshKernelStats(WallClockNs());
+        }
+    }
+
   private:
+    // Nothing is ready: sleeps until frames are, Interrupt is called, or the
+    // drop figures are due again.
+    void WaitForFrames() {
+        const int64_t now = WallClockNs();
+        RefreshKernelStatsIfDue(now);
+        const int64_t leftNs = statsAtNs_ + kStatsEveryNs - now;
+        const int timeoutMs = static_cast<int>(std::clamp<int64_t>(leftNs / 1000000, 1, 1000));
+        pollfd fds[2] = {{pcap_get_selectable_fd(handle_), POLLIN, 0}, {wakeFd_, POLLIN, 0}};
+        ::poll(fds, 2, timeoutMs);
+    }
+
+    void RefreshKernelStatsIfDue(int64_t nowNs) {
+        // Unsigned: a clock that stepped back also refreshes.
+        if (static_cast<uint64_t>(nowNs - statsAtNs_) >= static_cast<uint64_t>(kStatsEveryNs)) {
+            RefreshKernelStats(nowNs);
+        }
+    }
+
+    void RefreshKernelStats(int64_t nowNs) {
+        statsAtNs_ = nowNs;
+        pcap_stat ps{};
+        if (pcap_stats(handle_, &ps) == 0) {
+            kernelDrops_.Set(uint64_t{ps.ps_drop} + ps.ps_ifdrop);
+            statsValid_.store(true, std::memory_order_relaxed);
+        }
+    }
+
     static std::string PermissionHint() {
         char self[4096] = {};
         const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
@@ -196,6 +291,11 @@ class LiveEndpoint final : public PcapEndpoint {
             "  sudo usermod -aG quorvelan $USER   (then log in again)");
         return hint;
     }
+
+    const int bufferBytes_;
+    int wakeFd_ = -1;  // written by Interrupt
+    bool failing_ = false;
+    int64_t statsAtNs_ = 0;  // capture thread only
 };
 
 class FileEndpoint final : public PcapEndpoint {
@@ -203,49 +303,108 @@ class FileEndpoint final : public PcapEndpoint {
     explicit FileEndpoint(std::string path) : path_(std::move(path)) {}
 
     int Open(std::string_view) override {
-        char errbuf[PCAP_ERRBUF_SIZE] = {};
-        handle_ = pcap_open_offline(path_.c_str(), errbuf);
-        if (handle_ == nullptr) {
-            lastError_ = errbuf;
-            return PCAP_ERROR;
+        fault_ = SourceFault{};
+        // Opened here rather than by libpcap: the cause of a failure is then
+        // errno itself, and the file's size is known for the progress.
+        FILE* file = std::fopen(path_.c_str(), "rb");
+        if (file == nullptr) {
+            return Fail(SourceFault::kCannotOpen, errno, std::strerror(errno));
         }
+        struct stat st {};
+        if (fstat(fileno(file), &st) == 0 && S_ISDIR(st.st_mode)) {
+            std::fclose(file);
+            return Fail(SourceFault::kCannotOpen, EISDIR, std::strerror(EISDIR));
+        }
+        fileBytes_ = st.st_size > 0 ? static_cast<uint64_t>(st.st_size) : 0;
+        char errbuf[PCAP_ERRBUF_SIZE] = {};
+        handle_ = pcap_fopen_offline(file, errbuf);  // owns `file` from here on
+        if (handle_ == nullptr) {
+            std::fclose(file);
+            return Fail(SourceFault::kNotACaptureFile, 0, errbuf);
+        }
+        file_ = file;
         linkType_ = pcap_datalink(handle_);
+        if (!LinkTypeSupported(linkType_)) {
+            const char* name = pcap_datalink_val_to_name(linkType_);
+            return Fail(SourceFault::kUnsupportedLinkType, linkType_,
+                        name ? name : std::to_string(linkType_));
+        }
+        NotePosition();
         return 0;
     }
 
     int Receive(uint8_t* buffer, int capacity) override {
-        if (handle_ == nullptr) {
-            eof_ = true;
-        }
-        if (!eof_) {
-            // pcap_next_ex on a file reports its end as PCAP_ERROR_BREAK (-2).
+        while (!exhausted_ && handle_ != nullptr && !interrupted_.load(std::memory_order_acquire)) {
             pcap_pkthdr* header = nullptr;
             const u_char* frame = nullptr;
-            while (!interrupted_.load(std::memory_order_acquire)) {
-                const int rc = pcap_next_ex(handle_, &header, &frame);
-                if (rc == 1) {
-                    const int length = CopyDatagram(header, frame, buffer, capacity);
-                    if (length >= 0) {
-                        return length;
-                    }
-                    continue;
+            const int rc = pcap_next_ex(handle_, &header, &frame);
+            if (rc == 1) {
+                // Asking the position costs a system call: not for every frame.
+                if (++frames_ % kFramesPerPosition == 0) {
+                    NotePosition();
                 }
-                eof_ = true;
-                break;
+                const int length = CopyDatagram(header, frame, buffer, capacity);
+                if (length >= 0) {
+                    return length;
+                }
+                continue;  // a frame without an IPv4 datagram
             }
-        }
-        while (!interrupted_.load(std::memory_order_acquire)) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            // The end of the file is PCAP_ERROR_BREAK; anything else is a fault.
+            exhausted_ = true;
+            NotePosition();
+            if (rc != PCAP_ERROR_BREAK) {
+                const std::string why = pcap_geterr(handle_);
+                fault_.kind = why.find("truncated") != std::string::npos ? SourceFault::kTruncated
+                                                                         : SourceFault::kReadError;
+                fault_.detail = why;
+                fault_.framesBefore = frames_;
+                lastError_ = why;
+            }
         }
         return -1;
     }
 
+    bool Exhausted() const override { return exhausted_; }
+    SourceFault Fault() const override { return fault_; }
+
   private:
+    static constexpr uint64_t kFramesPerPosition = 1024;
+
+    void NotePosition() {
+        bytesRead_.Set(static_cast<uint64_t>(std::max<long>(std::ftell(file_), 0)));
+    }
+
+    int Fail(SourceFault::Kind kind, int code, std::string detail) {
+        fault_.kind = kind;
+        fault_.code = code;
+        fault_.detail = detail;
+        lastError_ = path_ + ": " + detail;
+        return code != 0 && kind == SourceFault::kCannotOpen ? code : PCAP_ERROR;
+    }
+
     std::string path_;
-    bool eof_ = false;  // the file is exhausted
+    FILE* file_ = nullptr;  // libpcap's, for the position reached
+    bool exhausted_ = false;
+    uint64_t frames_ = 0;
+    SourceFault fault_;
 };
 
 }  // namespace
+
+bool LinkTypeSupported(int linkType) {
+    switch (linkType) {
+        case DLT_EN10MB:
+        case DLT_LINUX_SLL:
+        case DLT_LINUX_SLL2:
+        case DLT_RAW:
+        case DLT_IPV4:
+        case DLT_NULL:
+        case DLT_LOOP:
+            return true;
+        default:
+            return false;
+    }
+}
 
 bool LocateDatagram(int linkType, const uint8_t* frame, uint32_t captured, uint32_t* offset,
                     uint32_t* length) {
@@ -279,12 +438,13 @@ bool LocateDatagram(int linkType, const uint8_t* frame, uint32_t captured, uint3
             at = 0;
             break;
         case DLT_NULL: {
-            // Family in the capturing host's byte order.
+            // The family in the byte order of the host that captured, which
+            // need not be ours: a file may come from a big-endian machine.
             uint32_t family = 0;
             if (!p.Has(0, 4))
                 return false;
             std::memcpy(&family, frame, 4);
-            if (family != AF_INET)
+            if (family != AF_INET && __builtin_bswap32(family) != AF_INET)
                 return false;
             at = 4;
             break;
@@ -314,7 +474,11 @@ bool LocateDatagram(int linkType, const uint8_t* frame, uint32_t captured, uint3
 }
 
 std::unique_ptr<CaptureEndpoint> MakeLiveEndpoint() {
-    return std::make_unique<LiveEndpoint>();
+    return std::make_unique<LiveEndpoint>(kDefaultKernelBuffer);
+}
+
+std::unique_ptr<CaptureEndpoint> MakeLiveEndpointWithBuffer(int bufferBytes) {
+    return std::make_unique<LiveEndpoint>(bufferBytes);
 }
 
 std::unique_ptr<CaptureEndpoint> MakeFileEndpoint(std::string path) {

@@ -2,6 +2,12 @@
 
 #include "capture/privileges.h"
 
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cinttypes>
+#include <cstdio>
 #include <cstring>
 #include <system_error>
 
@@ -40,23 +46,63 @@ FilterSettings SharedFilterSettings::Load() const {
 namespace {
 
 // The insertion of one row with all its cells, run on the interface thread.
+// The capture thread reads the outcome once the hand-off has returned.
 class InsertRowTask final : public UiTask {
   public:
     InsertRowTask(EventList& list, const EventRow& row) : list_(list), row_(row) {}
-    void Run() override { InsertEventRow(list_, row_); }
+    void Run() override { outcome_ = InsertEventRow(list_, row_); }
+    const InsertOutcome& Outcome() const { return outcome_; }
 
   private:
     EventList& list_;
     const EventRow& row_;
+    InsertOutcome outcome_;
 };
+
+int64_t SteadyNs() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+int64_t WallNs() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
 
 }  // namespace
 
+std::string FiguresLine(const CaptureFigures& f) {
+    char line[320];
+    std::snprintf(line, sizeof line,
+                  "quorvelan: %" PRIu64 " received, %" PRIu64 " dropped by the kernel, %" PRIu64
+                  " turned away by the filter, %" PRIu64 " rows, %" PRIu64
+                  " emptied by the 500-row limit, %.1f s",
+                  f.received, f.kernelDrops, f.filtered, f.rows, f.emptied,
+                  static_cast<double>(f.durationNs) / 1e9);
+    return line;
+}
+
 CaptureSession::CaptureSession(RowHandoff& handoff, EventList& list, EndpointFactory factory)
-    : handoff_(handoff), list_(list), factory_(std::move(factory)) {}
+    : handoff_(handoff),
+      list_(list),
+      factory_(std::move(factory)),
+      fileFactory_([](std::string path) { return MakeFileEndpoint(std::move(path)); }) {
+    endedFd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (endedFd_ >= 0) {
+        endedNotifier_ = std::make_unique<QSocketNotifier>(endedFd_, QSocketNotifier::Read);
+        QObject::connect(endedNotifier_.get(), &QSocketNotifier::activated,
+                         [this] { TellCaptureEnded(); });
+    }
+}
 
 CaptureSession::~CaptureSession() {
     Destroy();
+    endedNotifier_.reset();
+    if (endedFd_ >= 0) {
+        ::close(endedFd_);
+    }
 }
 
 int CaptureSession::OpenCaptureSocket() {
@@ -64,13 +110,38 @@ int CaptureSession::OpenCaptureSocket() {
     if (thread_.joinable()) {
         return EBUSY;
     }
-    endpoint_ = factory_ ? factory_() : nullptr;
+    openedFile_ = false;
+    return OpenEndpoint(factory_ ? factory_() : nullptr, localAddress_);
+}
+
+int CaptureSession::OpenCaptureFile(const std::string& path) {
+    if (thread_.joinable()) {
+        return EBUSY;
+    }
+    openedFile_ = true;
+    openedPath_ = path;
+    const int rc = OpenEndpoint(fileFactory_ ? fileFactory_(path) : nullptr, {});
+    if (rc != 0 && endpoint_) {
+        // Unlike a capture socket, nothing of a file that failed is kept.
+        fault_ = endpoint_->Fault();
+        lastErrorText_ = endpoint_->ErrorText();
+        endpoint_->Close();
+        endpoint_.reset();
+    }
+    return rc;
+}
+
+int CaptureSession::OpenEndpoint(std::unique_ptr<CaptureEndpoint> endpoint,
+                                 std::string_view address) {
+    endpoint_ = std::move(endpoint);
+    fault_ = SourceFault{};
+    lastErrorText_.clear();
     if (!endpoint_) {
         return ENODEV;
     }
     // The capture capability is effective only for the open itself.
     CaptureCapabilityScope capability;
-    return endpoint_->Open(localAddress_);
+    return endpoint_->Open(address);
 }
 
 bool CaptureSession::StartCaptureThread() {
@@ -79,11 +150,22 @@ bool CaptureSession::StartCaptureThread() {
     }
     handoff_.Reset();
     threadLocalAddress_ = localAddress_;
+    // A file's rows carry their own capture times; live rows the time they are built.
+    threadUsesCaptureTime_ = openedFile_;
+    threadCaptureNumber_ = ++captureNumber_;
+    startedFile_ = openedFile_;
+    startedSource_ = openedFile_ ? openedPath_ : localAddress_;
+    counters_.Reset();
+    endStats_ = CaptureStats{};
+    endedAtNs_.store(0);
+    startedWallNs_ = WallNs();
+    startedSteadyNs_ = SteadyNs();
     StopFlag.store(0);
     WakeCaptureThread();
     try {
         thread_ = std::thread([this] { CaptureThreadProc(); });
     } catch (const std::system_error&) {
+        endedAtNs_.store(startedSteadyNs_);
         return false;
     }
     return true;
@@ -102,10 +184,17 @@ void CaptureSession::Stop() {
     }
     // A capture thread waiting for a row insertion is released without it.
     handoff_.Cancel();
-    if (thread_.joinable()) {
+    const bool joined = thread_.joinable();
+    if (joined) {
         thread_.join();
     }
     if (endpoint_) {
+        // The capture thread has left the endpoint: what it knows may be read now.
+        if (joined) {
+            endStats_ = endpoint_->Stats();
+        }
+        fault_ = endpoint_->Fault();
+        lastErrorText_ = endpoint_->ErrorText();
         endpoint_->Close();
         endpoint_.reset();
     }
@@ -134,11 +223,36 @@ void CaptureSession::DropPause() {
 }
 
 std::string CaptureSession::EndpointErrorText() const {
-    return endpoint_ ? endpoint_->ErrorText() : std::string();
+    return endpoint_ ? endpoint_->ErrorText() : lastErrorText_;
 }
 
 CaptureStats CaptureSession::EndpointStats() const {
     return endpoint_ ? endpoint_->Stats() : CaptureStats{};
+}
+
+CaptureFigures CaptureSession::Figures() const {
+    CaptureFigures f;
+    f.started = captureNumber_ != 0;
+    if (!f.started) {
+        return f;
+    }
+    const int64_t ended = endedAtNs_.load();
+    f.running = thread_.joinable() && ended == 0;
+    f.fromFile = startedFile_;
+    f.source = startedSource_;
+    f.startedAtNs = startedWallNs_;
+    f.durationNs = (ended != 0 ? ended : SteadyNs()) - startedSteadyNs_;
+    f.received = counters_.received.Get();
+    f.filtered = counters_.filtered.Get();
+    f.rows = counters_.rows.Get();
+    f.emptied = counters_.emptied.Get();
+    // Atomics of the endpoint while its thread may still be in it.
+    const CaptureStats s = thread_.joinable() && endpoint_ ? endpoint_->Stats() : endStats_;
+    f.kernelDrops = s.kernelDrops;
+    f.kernelKnown = s.valid;
+    f.bytesRead = s.bytesRead;
+    f.fileBytes = s.fileBytes;
+    return f;
 }
 
 int CaptureSession::CaptureThreadProc() {
@@ -147,6 +261,7 @@ int CaptureSession::CaptureThreadProc() {
     // One buffer per capture thread, zeroed once and reused for every datagram.
     auto buffer = std::make_unique<uint8_t[]>(kReceiveBufferSize);
     CaptureEndpoint* endpoint = endpoint_.get();
+    bool exhausted = false;
     while (StopFlag.load() == 0) {
         const uint32_t seen = flagChanges_.load();
         if (PauseFlag.load() != 0) {
@@ -158,12 +273,39 @@ int CaptureSession::CaptureThreadProc() {
         }
         const int length = endpoint ? endpoint->Receive(buffer.get(), kMaxDatagram) : -1;
         if (length >= 0) {
-            datagramsReceived_.fetch_add(1, std::memory_order_relaxed);
+            counters_.received.Add();
+        } else if (endpoint && endpoint->Exhausted()) {
+            exhausted = true;
+            break;
         }
         DecodePacket(buffer.get(), length);
         ShowPacket(buffer.get(), length);
     }
+    if (endpoint) {
+        endpoint->CaptureEnded();
+    }
+    endedAtNs_.store(SteadyNs());
+    // The interface thread carries out the rest of Stop's steps.
+    if (exhausted && endedFd_ >= 0) {
+        endedCapture_.store(threadCaptureNumber_, std::memory_order_release);
+        const uint64_t one = 1;
+        [[maybe_unused]] const ssize_t n = ::write(endedFd_, &one, sizeof one);
+    }
     return 0;
+}
+
+void CaptureSession::TellCaptureEnded() {
+    uint64_t count = 0;
+    [[maybe_unused]] const ssize_t n = ::read(endedFd_, &count, sizeof count);
+    if (finished_) {
+        finished_(endedCapture_.load(std::memory_order_acquire));
+    }
+}
+
+std::time_t CaptureSession::CaptureSecond() const {
+    const int64_t ns = endpoint_->LastCaptureTimeNs();
+    // Rounded down, also before 1970.
+    return static_cast<std::time_t>(ns >= 0 ? ns / 1000000000 : -((-ns + 999999999) / 1000000000));
 }
 
 void CaptureSession::DecodePacket(uint8_t* buffer, int length) {
@@ -175,13 +317,23 @@ void CaptureSession::ShowPacket(uint8_t* buffer, int length) {
         return;
     }
     const FilterSettings filter = filter_.Load();
+    const std::time_t when = threadUsesCaptureTime_ ? CaptureSecond() : std::time(nullptr);
     EventRow row;
-    if (!BuildEventRow(buffer, length, packetText_, filter, threadLocalAddress_, std::time(nullptr),
-                       workspace_, row)) {
+    if (!BuildEventRow(buffer, length, packetText_, filter, threadLocalAddress_, when, workspace_,
+                       row)) {
+        if (length >= kMinIpv4Header) {
+            counters_.filtered.Add();
+        }
         return;
     }
     InsertRowTask task(list_, row);
     if (handoff_.RunOnUiThread(task)) {
-        rowsInserted_.fetch_add(1, std::memory_order_relaxed);
+        const InsertOutcome& outcome = task.Outcome();
+        if (outcome.inserted) {
+            counters_.rows.Add();
+        }
+        if (outcome.emptied > 0) {
+            counters_.emptied.Add(static_cast<uint64_t>(outcome.emptied));
+        }
     }
 }

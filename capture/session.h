@@ -10,6 +10,9 @@
 #include <string>
 #include <thread>
 
+#include <QSocketNotifier>
+
+#include "capture/counters.h"
 #include "capture/decode.h"
 #include "capture/endpoint.h"
 #include "capture/event_list.h"
@@ -31,9 +34,37 @@ class SharedFilterSettings {
     std::atomic<uint64_t> words_[kWords] = {};
 };
 
+// The figures of the capture running now, or of the last one.
+struct CaptureFigures {
+    bool started = false;  // a capture has been started at all
+    bool running = false;  // its capture thread has not left its loop yet
+    bool fromFile = false;
+    std::string source;       // the local address, or the capture file's path
+    int64_t startedAtNs = 0;  // wall clock, nanoseconds since the epoch
+    int64_t durationNs = 0;   // so far, or until the capture thread left its loop
+    uint64_t received = 0;
+    uint64_t kernelDrops = 0;
+    bool kernelKnown = false;
+    uint64_t filtered = 0;
+    uint64_t rows = 0;
+    uint64_t emptied = 0;
+    uint64_t bytesRead = 0;  // capture files
+    uint64_t fileBytes = 0;
+};
+
+// The figures in one line, as tcpdump reports its own when it stops:
+// "quorvelan: 182311 received, 2114 dropped by the kernel, ..., 4.1 s".
+std::string FiguresLine(const CaptureFigures& figures);
+
 class CaptureSession {
   public:
     using EndpointFactory = std::function<std::unique_ptr<CaptureEndpoint>()>;
+    using FileEndpointFactory = std::function<std::unique_ptr<CaptureEndpoint>(std::string path)>;
+    // Interface thread, from its event loop: the source of a capture ran out
+    // by itself (the end of a capture file, or a fault in it) and the capture
+    // thread has left its loop. Receives the number of that capture, which
+    // may have been stopped, or followed by another, in the meantime.
+    using FinishedHandler = std::function<void(uint64_t capture)>;
 
     CaptureSession(RowHandoff& handoff, EventList& list,
                    EndpointFactory factory = MakeLiveEndpoint);
@@ -43,12 +74,19 @@ class CaptureSession {
 
     // Interface thread.
     void SetEndpointFactory(EndpointFactory factory) { factory_ = std::move(factory); }
+    void SetFileEndpointFactory(FileEndpointFactory factory) { fileFactory_ = std::move(factory); }
+    void SetFinishedHandler(FinishedHandler handler) { finished_ = std::move(handler); }
     void SetSelectedLocalAddress(std::string address) { localAddress_ = std::move(address); }
     const std::string& SelectedLocalAddress() const { return localAddress_; }
     // Opens the endpoint on the selected local address: 0 or the failing code.
     // The endpoint is kept even when opening fails, until it is closed.
     // Refused (EBUSY), with nothing touched, while a capture thread runs.
     int OpenCaptureSocket();
+    // Opens a capture file to be played like live traffic, each row carrying
+    // its datagram's own capture time: 0 or non-zero, with LastFault telling
+    // why. A file that fails is closed at once. Refused (EBUSY) while a
+    // capture thread runs.
+    int OpenCaptureFile(const std::string& path);
     // StopFlag = 0, then the capture thread starts. False if it could not start.
     bool StartCaptureThread();
     // Ends the capture thread at once and closes the endpoint. When it returns,
@@ -66,13 +104,21 @@ class CaptureSession {
     FilterSettings CurrentFilterSettings() const { return filter_.Load(); }
 
     bool SocketOpen() const { return endpoint_ != nullptr; }
+    // Until Stop or Destroy, also after the thread left its loop by itself.
     bool CaptureThreadRunning() const { return thread_.joinable(); }
+    // The capture thread has left its loop (any thread may ask).
+    bool CaptureThreadEnded() const { return endedAtNs_.load() != 0; }
+    // Counts the captures started; the finished handler is told which one ended.
+    uint64_t CaptureNumber() const { return captureNumber_; }
     std::string EndpointErrorText() const;
     CaptureStats EndpointStats() const;
-    uint64_t RowsInserted() const { return rowsInserted_.load(std::memory_order_relaxed); }
-    uint64_t DatagramsReceived() const {
-        return datagramsReceived_.load(std::memory_order_relaxed);
-    }
+    // Why the last file failed to open, or why its capture ended before the
+    // file's end; valid after a failed open and after Stop.
+    const SourceFault& LastFault() const { return fault_; }
+    // Reads only atomics: it never holds the capture thread back.
+    CaptureFigures Figures() const;
+    uint64_t RowsInserted() const { return counters_.rows.Get(); }
+    uint64_t DatagramsReceived() const { return counters_.received.Get(); }
 
     // 32-bit flags shared with the capture thread.
     std::atomic<int32_t> StopFlag{1};
@@ -85,10 +131,21 @@ class CaptureSession {
 
   private:
     void WakeCaptureThread();
+    void TellCaptureEnded();
+
+    int OpenEndpoint(std::unique_ptr<CaptureEndpoint> endpoint, std::string_view address);
+    std::time_t CaptureSecond() const;
 
     RowHandoff& handoff_;
     EventList& list_;
     EndpointFactory factory_;
+    FileEndpointFactory fileFactory_;
+    FinishedHandler finished_;
+    // The capture thread tells the event loop through an eventfd: no event
+    // is made or posted on the capture thread.
+    int endedFd_ = -1;
+    std::unique_ptr<QSocketNotifier> endedNotifier_;
+    std::atomic<uint64_t> endedCapture_{0};
     std::unique_ptr<CaptureEndpoint> endpoint_;
     std::thread thread_;
     std::string localAddress_;
@@ -96,10 +153,27 @@ class CaptureSession {
     // Changes on every flag change, so a paused capture thread can sleep on it.
     std::atomic<uint32_t> flagChanges_{0};
 
+    // The endpoint opened last: a file, and which one.
+    bool openedFile_ = false;
+    std::string openedPath_;
+    // Of the capture started last (interface thread), kept after it ends.
+    uint64_t captureNumber_ = 0;
+    bool startedFile_ = false;
+    std::string startedSource_;
+    int64_t startedWallNs_ = 0;
+    int64_t startedSteadyNs_ = 0;
+    CaptureStats endStats_;  // the endpoint's, taken when its thread was joined
+    SourceFault fault_;
+    std::string lastErrorText_;
+
+    // Counted by the capture thread, read by any.
+    CaptureCounters counters_;
+    std::atomic<int64_t> endedAtNs_{0};  // steady clock; 0 while the thread runs
+
     // Owned by the capture thread.
     PacketText packetText_;
     RowWorkspace workspace_;
     std::string threadLocalAddress_;
-    std::atomic<uint64_t> rowsInserted_{0};
-    std::atomic<uint64_t> datagramsReceived_{0};
+    bool threadUsesCaptureTime_ = false;
+    uint64_t threadCaptureNumber_ = 0;
 };

@@ -225,8 +225,10 @@ void CDialog::Build() {
                 return;
             QMenu menu(dialog_);
             menu.addSeparator();
-            for (const auto& [cmd, text] : sysMenu_) {
-                menu.addAction(FromGbk(text))->setData(cmd);
+            for (const SysMenuEntry& e : sysMenu_) {
+                QAction* action = menu.addAction(FromGbk(e.text));
+                action->setData(e.command);
+                action->setEnabled(e.enabled);
             }
             if (QAction* chosen = menu.exec(at))
                 OnSysCommand(chosen->data().toUInt());
@@ -356,18 +358,21 @@ bool CDialog::OnInitDialog() {
     return true;
 }
 
+void CDialog::FocusFirstTabStop() {
+    for (const ControlTemplate& c : tmpl_.controls) {
+        QWidget* w = c.id != -1 ? GetDlgItem(c.id) : nullptr;
+        if (w && (c.style & ctlstyle::TabStop) && w->isEnabled()) {
+            w->setFocus(Qt::TabFocusReason);
+            break;
+        }
+    }
+}
+
 int CDialog::DoModal() {
     Build();
     Q_EMIT windowCreated(dialog_);
-    const bool defaultFocus = OnInitDialog();
-    if (defaultFocus) {
-        for (const ControlTemplate& c : tmpl_.controls) {
-            QWidget* w = c.id != -1 ? GetDlgItem(c.id) : nullptr;
-            if (w && (c.style & ctlstyle::TabStop) && w->isEnabled()) {
-                w->setFocus(Qt::TabFocusReason);
-                break;
-            }
-        }
+    if (OnInitDialog()) {
+        FocusFirstTabStop();
     }
     if (!dialog_->parentWidget()) {
         if (QScreen* s = QGuiApplication::primaryScreen()) {
@@ -378,15 +383,47 @@ int CDialog::DoModal() {
     result_ = IDCANCEL;
     dialog_->exec();
     OnDestroy();
+    QDialog* dead = dialog_.data();
+    ForgetWindow();
+    delete dead;
+    return result_;
+}
+
+bool CDialog::Create() {
+    if (dialog_) {
+        return true;
+    }
+    Build();
+    // Deleted with its owner: nothing of the window may be used after that.
+    connect(dialog_, &QObject::destroyed, this, [this] { ForgetWindow(); });
+    Q_EMIT windowCreated(dialog_);
+    if (OnInitDialog()) {
+        FocusFirstTabStop();
+    }
+    dialog_->show();
+    return true;
+}
+
+void CDialog::ForgetWindow() {
     for (const auto& [id, qtId] : timers_)
         killTimer(qtId);
     timers_.clear();
-    QDialog* dead = dialog_.data();
     dialog_ = nullptr;
     m_hWnd = nullptr;
     controls_.clear();
-    delete dead;
-    return result_;
+}
+
+void CDialog::DestroyWindow() {
+    if (!dialog_) {
+        return;
+    }
+    OnDestroy();
+    QDialog* dead = dialog_.data();
+    disconnect(dead, &QObject::destroyed, this, nullptr);
+    ForgetWindow();
+    dead->hide();
+    // It may be the window whose close button or key got us here.
+    dead->deleteLater();
 }
 
 void CDialog::EndDialog(int result) {
@@ -415,7 +452,24 @@ void CDialog::KillTimer(int id) {
 }
 
 void CDialog::AppendSystemMenuEntry(unsigned command, std::string_view gbkText) {
-    sysMenu_.emplace_back(command, std::string(gbkText));
+    sysMenu_.push_back({command, std::string(gbkText), true});
+}
+
+void CDialog::EnableSystemMenuEntry(unsigned command, bool enable) {
+    for (SysMenuEntry& e : sysMenu_) {
+        if (e.command == command) {
+            e.enabled = enable;
+        }
+    }
+}
+
+bool CDialog::SystemMenuEntryEnabled(unsigned command) const {
+    for (const SysMenuEntry& e : sysMenu_) {
+        if (e.command == command) {
+            return e.enabled;
+        }
+    }
+    return false;
 }
 
 void CDialog::timerEvent(QTimerEvent* event) {

@@ -80,6 +80,11 @@ class CDialog : public CWnd {
     // Builds a fresh window from the template, initialises it, runs it modally
     // and destroys it again; returns IDOK or IDCANCEL.
     int DoModal();
+    // Modeless: builds, initialises and shows the window, and returns at once.
+    // The window lives until DestroyWindow or until its owner goes; a modeless
+    // dialog's OnOK and OnCancel should call DestroyWindow.
+    bool Create();
+    void DestroyWindow();
     void EndDialog(int result);
     QWidget* GetDlgItem(int id) const;
     void DDX_Control(int id, CWnd& wrapper);
@@ -92,6 +97,9 @@ class CDialog : public CWnd {
     // The system menu lives with the window manager; its stand-in is the
     // window's context menu: a separator and the appended entries.
     void AppendSystemMenuEntry(unsigned command, std::string_view gbkText);
+    // Greys an appended entry out, or makes it choosable again.
+    void EnableSystemMenuEntry(unsigned command, bool enable);
+    bool SystemMenuEntryEnabled(unsigned command) const;
 
     virtual bool OnInitDialog();
     virtual void DoDataExchange() {}
@@ -110,14 +118,21 @@ class CDialog : public CWnd {
     void timerEvent(QTimerEvent* event) override;
 
   private:
+    struct SysMenuEntry {
+        unsigned command;
+        std::string text;
+        bool enabled;
+    };
     void Build();
+    void FocusFirstTabStop();
+    void ForgetWindow();
 
     const DialogTemplate& tmpl_;
     CWnd* parent_;
     QPointer<QDialog> dialog_;
     std::map<int, QPointer<QWidget>> controls_;
     std::map<int, int> timers_;  // id -> Qt timer id
-    std::vector<std::pair<unsigned, std::string>> sysMenu_;
+    std::vector<SysMenuEntry> sysMenu_;
     QIcon icon_;
     int result_ = IDCANCEL;
 };

@@ -6,29 +6,9 @@
 
 #include "capture/decode.h"
 #include "capture/endpoint.h"
+#include "counting_list.h"
 
 namespace {
-
-class CountingList final : public EventList {
-  public:
-    int GetItemCount() const override { return count; }
-    bool DeleteAllItems() override {
-        count = 0;
-        return true;
-    }
-    int InsertItem(int, std::string_view text) override {
-        sink += text.size();
-        return count++ < kMaxEventRows ? 0 : -1;
-    }
-    bool SetItemText(int, int, std::string_view text) override {
-        // Touch every byte so that out-of-range views are caught.
-        for (char c : text)
-            sink += static_cast<unsigned char>(c);
-        return true;
-    }
-    int count = 0;
-    size_t sink = 0;
-};
 
 constexpr int kLinkTypes[] = {1, 113, 276, 12, 228, 0, 108};
 

@@ -71,11 +71,37 @@ constexpr ControlTemplate kAbout[] = {
     {IDC_ABOUT_PAGE, K::Static, "static", 113, 7, 195, 66, s::SsLeft},
 };
 
+// Captions on the left, the figures beside them; refreshed while it is open.
+constexpr ControlTemplate kCaptureStats[] = {
+    {IDOK, K::DefPushButton, "关闭", 107, 142, 50, 14, TS},
+    {-1, K::Static, "状态:", 10, 10, 84, 8, s::SsLeft},
+    {IDC_STATS_STATE, K::Static, "", 96, 10, 160, 8, s::SsLeft},
+    {-1, K::Static, "来源:", 10, 22, 84, 8, s::SsLeft},
+    {IDC_STATS_SOURCE, K::Static, "", 96, 22, 160, 8, s::SsLeft},
+    {-1, K::Static, "开始时间:", 10, 34, 84, 8, s::SsLeft},
+    {IDC_STATS_STARTED, K::Static, "", 96, 34, 160, 8, s::SsLeft},
+    {-1, K::Static, "持续时间:", 10, 46, 84, 8, s::SsLeft},
+    {IDC_STATS_DURATION, K::Static, "", 96, 46, 160, 8, s::SsLeft},
+    {-1, K::Static, "收到的数据报:", 10, 62, 84, 8, s::SsLeft},
+    {IDC_STATS_RECEIVED, K::Static, "", 96, 62, 160, 8, s::SsLeft},
+    {-1, K::Static, "内核丢弃的数据报:", 10, 74, 84, 8, s::SsLeft},
+    {IDC_STATS_KERNEL_DROPS, K::Static, "", 96, 74, 160, 8, s::SsLeft},
+    {-1, K::Static, "过滤器拒绝的数据报:", 10, 86, 84, 8, s::SsLeft},
+    {IDC_STATS_FILTERED, K::Static, "", 96, 86, 160, 8, s::SsLeft},
+    {-1, K::Static, "插入的行:", 10, 98, 84, 8, s::SsLeft},
+    {IDC_STATS_ROWS, K::Static, "", 96, 98, 160, 8, s::SsLeft},
+    {-1, K::Static, "500 行上限清除的行:", 10, 110, 84, 8, s::SsLeft},
+    {IDC_STATS_EMPTIED, K::Static, "", 96, 110, 160, 8, s::SsLeft},
+    {-1, K::Static, "文件进度:", 10, 122, 84, 8, s::SsLeft},
+    {IDC_STATS_PROGRESS, K::Static, "", 96, 122, 160, 8, s::SsLeft},
+};
+
 constexpr DialogTemplate kTemplates[] = {
     {IDD_MONITOR_DIALOG, "quorvelanv1.05", 456, 333, "宋体", 9, true, kMonitor},
     {IDD_FILTER_DIALOG, "IDS过滤器", 239, 154, "宋体", 10, false, kFilter},
     {IDD_EVENT_DETAIL, "Dialog", 238, 218, "宋体", 10, false, kDetail},
     {IDD_ABOUTBOX, "关于 quorvelan", 315, 112, "宋体", 9, false, kAbout},
+    {IDD_CAPTURE_STATS, "捕获统计", 264, 163, "宋体", 9, false, kCaptureStats},
 };
 
 }  // namespace

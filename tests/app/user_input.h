@@ -7,8 +7,11 @@
 #include <QDialog>
 #include <QHeaderView>
 #include <QMenu>
+#include <QPointer>
 #include <QTest>
+#include <QTimer>
 #include <QWindow>
+#include <functional>
 #include <vector>
 
 #include "framework/dialog.h"
@@ -114,17 +117,29 @@ inline std::vector<int> TemplateTabStops(const CDialog& dlg) {
     return ids;
 }
 
-// Chooses the entry with this text from the next pop-up menu that opens, and
-// notes every entry the menu offered.
-inline void ChooseFromNextMenu(const QString& entry, QStringList* offered) {
+// Acts on the next pop-up menu that opens, as soon as it shows.
+inline void WhenNextMenuOpens(std::function<void(QMenu*)> act) {
     auto* timer = new QTimer;
-    QObject::connect(timer, &QTimer::timeout, [timer, entry, offered] {
+    QObject::connect(timer, &QTimer::timeout, [timer, act] {
         auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
         if (!menu || !menu->isVisible()) {
             return;
         }
         timer->stop();
         timer->deleteLater();
+        act(menu);
+    });
+    timer->start(5);
+}
+
+inline void ClickMenuEntry(QMenu* menu, QAction* entry) {
+    QTest::mouseClick(menu, Qt::LeftButton, Qt::NoModifier, menu->actionGeometry(entry).center());
+}
+
+// Chooses the entry with this text from the next pop-up menu that opens, and
+// notes every entry the menu offered.
+inline void ChooseFromNextMenu(const QString& entry, QStringList* offered) {
+    WhenNextMenuOpens([entry, offered](QMenu* menu) {
         QAction* chosen = nullptr;
         for (QAction* a : menu->actions()) {
             if (offered) {
@@ -135,13 +150,43 @@ inline void ChooseFromNextMenu(const QString& entry, QStringList* offered) {
             }
         }
         if (chosen) {
-            QTest::mouseClick(menu, Qt::LeftButton, Qt::NoModifier,
-                              menu->actionGeometry(chosen).center());
+            ClickMenuEntry(menu, chosen);
         } else {
             menu->close();
         }
     });
-    timer->start(5);
+}
+
+struct MenuEntry {
+    QString text;
+    bool enabled;
+    bool operator==(const MenuEntry&) const = default;
+};
+
+// Clicks the entry with this text in the next pop-up menu that opens (a
+// greyed-out entry takes no click), notes every entry with whether it could
+// be chosen, and closes the menu if it is still open after the click.
+inline void ClickInNextMenu(const QString& entry, std::vector<MenuEntry>* seen) {
+    WhenNextMenuOpens([entry, seen](QMenu* menu) {
+        QAction* target = nullptr;
+        for (QAction* a : menu->actions()) {
+            if (!a->isSeparator()) {
+                if (seen) {
+                    seen->push_back({a->text(), a->isEnabled()});
+                }
+                if (a->text() == entry) {
+                    target = a;
+                }
+            }
+        }
+        QPointer<QMenu> alive(menu);
+        if (target) {
+            ClickMenuEntry(menu, target);
+        }
+        if (alive && alive->isVisible()) {
+            alive->close();
+        }
+    });
 }
 
 }  // namespace input

@@ -1,13 +1,23 @@
-// Capture files replayed through the capture thread, and the link-layer
-// framing every captured frame goes through.
+// Capture files played through the capture thread, the figures of a capture,
+// and the link-layer framing every captured frame goes through.
 #include <pcap/pcap.h>
 
 #include <QCoreApplication>
+#include <QFileInfo>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
+#include <algorithm>
+#include <array>
+#include <atomic>
+#include <cstdlib>
 #include <cstring>
+#include <ctime>
+#include <fstream>
+#include <random>
 
 #include "capture/session.h"
+#include "capture_file_writer.h"
 #include "fake_list.h"
 #include "packet_builder.h"
 
@@ -15,44 +25,104 @@ using namespace testpkt;
 
 namespace {
 
-std::vector<uint8_t> Ethernet(const std::vector<uint8_t>& datagram,
-                              const std::vector<uint16_t>& vlanTags = {}) {
-    std::vector<uint8_t> f(12, 0x02);
-    for (uint16_t tag : vlanTags) {
-        f.push_back(0x81), f.push_back(0x00);
-        f.push_back(static_cast<uint8_t>(tag >> 8)), f.push_back(static_cast<uint8_t>(tag));
-    }
-    f.push_back(0x08), f.push_back(0x00);
-    f.insert(f.end(), datagram.begin(), datagram.end());
-    return f;
-}
+using testfile::Ethernet;
 
 void WriteCapture(const std::string& path, int linkType,
                   const std::vector<std::vector<uint8_t>>& frames) {
-    pcap_t* dead = pcap_open_dead(linkType, 65535 + 64);
-    pcap_dumper_t* dumper = pcap_dump_open(dead, path.c_str());
-    QVERIFY(dumper != nullptr);
-    time_t second = 1700000000;  // 2023-11-14 22:13:20 UTC, one datagram a second
-    for (const auto& f : frames) {
-        pcap_pkthdr h{};
-        h.ts.tv_sec = second++;
-        h.ts.tv_usec = 250000;
-        h.caplen = h.len = static_cast<bpf_u_int32>(f.size());
-        pcap_dump(reinterpret_cast<u_char*>(dumper), &h, f.data());
-    }
-    pcap_dump_close(dumper);
-    pcap_close(dead);
+    QVERIFY(testfile::WritePcap(path, linkType, frames));
 }
 
 bool Locate(int link, const std::vector<uint8_t>& frame, uint32_t* off, uint32_t* len) {
     return LocateDatagram(link, frame.data(), static_cast<uint32_t>(frame.size()), off, len);
 }
 
+// Plays a capture file to its end through the capture thread; the rows it gave.
+struct Played {
+    std::vector<FakeEventList::Row> rows;
+    CaptureFigures figures;
+    SourceFault fault;
+    int finishedCalls = 0;
+};
+
+Played Play(const std::string& path, const FilterSettings& filter = {},
+            const std::string& local = "10.0.0.5") {
+    Played p;
+    UiHandoff handoff;
+    FakeEventList list;
+    CaptureSession session(handoff, list);
+    std::atomic<int> finished{0};
+    std::atomic<uint64_t> which{0};
+    session.SetFinishedHandler([&](uint64_t n) {
+        which = n;
+        finished.fetch_add(1);
+    });
+    session.SetFilterSettings(filter);
+    session.SetSelectedLocalAddress(local);
+    if (session.OpenCaptureFile(path) != 0) {
+        p.fault = session.LastFault();
+        return p;
+    }
+    session.StartCaptureThread();
+    if (!QTest::qWaitFor([&] { return finished.load() > 0; }, 60000)) {
+        qWarning("the file did not end by itself");
+    }
+    p.figures = session.Figures();
+    session.Stop();
+    p.finishedCalls = finished.load();
+    if (which.load() != session.CaptureNumber()) {
+        p.finishedCalls = -1;
+    }
+    p.rows = list.rows;
+    p.fault = session.LastFault();
+    return p;
+}
+
+// The same datagrams from the scripted source: the rows of live capture.
+std::vector<FakeEventList::Row> Scripted(const std::vector<std::vector<uint8_t>>& datagrams,
+                                         const std::string& local = "10.0.0.5") {
+    UiHandoff handoff;
+    FakeEventList list;
+    ScriptedTraffic traffic;
+    traffic.datagrams = datagrams;
+    CaptureSession session(handoff, list, [&] { return MakeScriptedEndpoint(traffic); });
+    session.SetSelectedLocalAddress(local);
+    session.OpenCaptureSocket();
+    session.StartCaptureThread();
+    (void)QTest::qWaitFor([&] { return list.GetItemCount() == int(datagrams.size()); }, 60000);
+    session.Stop();
+    return list.rows;
+}
+
+// 1,300 datagrams, of which the filter ignoring port 53 turns 100 away, and
+// one too short for an IPv4 header: the list is emptied twice on the way.
+std::vector<std::vector<uint8_t>> Counted() {
+    std::vector<std::vector<uint8_t>> d;
+    const Ip udp = testfile::Between({10, 0, 0, 9}, {10, 0, 0, 5}, 17);
+    for (int i = 0; i < 1300; ++i) {
+        d.push_back(Datagram(udp, Udp(4000, i % 13 == 0 ? 53 : 9, Bytes(std::to_string(i)))));
+    }
+    d.push_back({0x45, 0, 0, 10, 0, 0, 0, 0, 64, 17});
+    return d;
+}
+
+FilterSettings Ignoring(uint16_t port) {
+    FilterSettings f;
+    f.ignoredPort = port;
+    f.RebuildTexts();
+    return f;
+}
+
+const QRegularExpression kCountedLine(
+    "^quorvelan: 1301 received, 0 dropped by the kernel, 100 turned away by the filter, 1200 "
+    "rows, 1000 emptied by the 500-row limit, \\d+\\.\\d s$");
+
 }  // namespace
 
 class CaptureFileTest : public QObject {
     Q_OBJECT
   private Q_SLOTS:
+    void initTestCase() { testfile::UseTestTimeZone(); }
+
     void framingOfEveryLinkType() {
         const auto d = Datagram(Ip{}, Tcp(1025, 80, 0x10));  // 40 bytes
         uint32_t off = 0, len = 0;
@@ -100,6 +170,15 @@ class CaptureFileTest : public QObject {
         null.insert(null.end(), d.begin(), d.end());
         QVERIFY(Locate(DLT_NULL, null, &off, &len));
         QCOMPARE(off, 4u);
+        // Written on a machine of the other byte order.
+        null[0] = 0, null[3] = 2;
+        QVERIFY(Locate(DLT_NULL, null, &off, &len));
+        null[3] = 24;  // AF_INET6 of some BSD
+        QVERIFY(!Locate(DLT_NULL, null, &off, &len));
+        std::vector<uint8_t> loop = {0, 0, 0, 2};
+        loop.insert(loop.end(), d.begin(), d.end());
+        QVERIFY(Locate(DLT_LOOP, loop, &off, &len));
+        QCOMPARE(len, 40u);
 
         // Not IPv4: ARP, IPv6 in Ethernet, a version-6 header, a frame cut inside its header.
         auto arp = Ethernet(d);
@@ -167,12 +246,227 @@ class CaptureFileTest : public QObject {
         file->Close();
     }
 
-    void missingFileFailsTheOpen() {
+    // Rows from a file are the rows the same datagrams give live, apart from
+    // the time column, which shows each datagram's own capture time.
+    void fileRowsEqualLiveRowsOnEveryLinkType() {
+        const auto datagrams = testfile::Mix();
+        const auto live = Scripted(datagrams);
+        QCOMPARE(live.size(), datagrams.size());
+        QTemporaryDir dir;
+        for (int link :
+             {DLT_EN10MB, DLT_LINUX_SLL, DLT_LINUX_SLL2, DLT_RAW, DLT_IPV4, DLT_NULL, DLT_LOOP}) {
+            for (bool ng : {false, true}) {
+                const std::string path =
+                    dir.filePath(QString("%1.%2").arg(link).arg(ng ? "pcapng" : "pcap"))
+                        .toStdString();
+                std::vector<std::vector<uint8_t>> frames;
+                for (const auto& d : datagrams)
+                    frames.push_back(testfile::Frame(link, d));
+                QVERIFY(ng ? testfile::WritePcapng(path, link, frames)
+                           : testfile::WritePcap(path, link, frames));
+                const Played played = Play(path);
+                const QByteArray where = QByteArray::number(link) + (ng ? " pcapng" : " pcap");
+                QVERIFY2(played.fault.kind == SourceFault::kNone, where);
+                QVERIFY2(played.rows.size() == live.size(), where);
+                for (size_t r = 0; r < live.size(); ++r) {
+                    // The newest row on top: row r is datagram n - 1 - r.
+                    const int n = static_cast<int>(live.size() - 1 - r);
+                    QVERIFY2(played.rows[r][kColTime] == testfile::FileTimeText(n), where);
+                    for (int c = 1; c < kEventColumns; ++c)
+                        QVERIFY2(played.rows[r][c] == live[r][c],
+                                 where + " column " + QByteArray::number(c));
+                }
+                QCOMPARE(played.finishedCalls, 1);
+            }
+        }
+    }
+
+    // The figures equal the known counts, from the scripted source (stopped
+    // once everything is in) and from a file (which ends by itself).
+    void figuresOfAScriptedSourceAndOfAFile() {
+        const auto datagrams = Counted();
+        {
+            UiHandoff handoff;
+            FakeEventList list;
+            ScriptedTraffic traffic;
+            traffic.datagrams = datagrams;
+            CaptureSession session(handoff, list, [&] { return MakeScriptedEndpoint(traffic); });
+            QVERIFY(!session.Figures().started);
+            session.SetFilterSettings(Ignoring(53));
+            session.SetSelectedLocalAddress("10.0.0.5");
+            QCOMPARE(session.OpenCaptureSocket(), 0);
+            QVERIFY(session.StartCaptureThread());
+            QTRY_VERIFY_WITH_TIMEOUT(
+                session.Figures().received == 1301 && session.RowsInserted() == 1200, 60000);
+            CaptureFigures f = session.Figures();
+            QVERIFY(f.running);
+            QVERIFY(!f.fromFile);
+            QCOMPARE(f.source, std::string("10.0.0.5"));
+            session.Stop();
+            f = session.Figures();
+            QVERIFY(!f.running);
+            QCOMPARE(f.received, uint64_t{1301});
+            QCOMPARE(f.filtered, uint64_t{100});
+            QCOMPARE(f.rows, uint64_t{1200});
+            QCOMPARE(f.emptied, uint64_t{1000});
+            QCOMPARE(list.GetItemCount(), 200);
+            QVERIFY(f.durationNs > 0);
+            QVERIFY2(kCountedLine.match(QString::fromStdString(FiguresLine(f))).hasMatch(),
+                     FiguresLine(f).c_str());
+            // The figures stay those of the last capture until the next starts.
+            QTest::qWait(20);
+            QCOMPARE(session.Figures().durationNs, f.durationNs);
+
+            // A new capture counts from zero.
+            traffic.datagrams = {datagrams[1]};
+            QCOMPARE(session.OpenCaptureSocket(), 0);
+            QVERIFY(session.StartCaptureThread());
+            QTRY_COMPARE(session.RowsInserted(), uint64_t{1});
+            QCOMPARE(session.Figures().received, uint64_t{1});
+            QCOMPARE(session.Figures().emptied, uint64_t{0});
+            session.Stop();
+        }
+        QTemporaryDir dir;
+        const std::string path = dir.filePath("counted.pcap").toStdString();
+        std::vector<std::vector<uint8_t>> frames;
+        for (const auto& d : datagrams)
+            frames.push_back(Ethernet(d));
+        QVERIFY(testfile::WritePcap(path, DLT_EN10MB, frames));
+        const Played played = Play(path, Ignoring(53));
+        const CaptureFigures& f = played.figures;
+        QCOMPARE(played.finishedCalls, 1);
+        QVERIFY(!f.running);  // the thread has left its loop, not yet been joined
+        QVERIFY(f.fromFile);
+        QCOMPARE(f.source, path);
+        QCOMPARE(f.received, uint64_t{1301});
+        QCOMPARE(f.filtered, uint64_t{100});
+        QCOMPARE(f.rows, uint64_t{1200});
+        QCOMPARE(f.emptied, uint64_t{1000});
+        QCOMPARE(played.rows.size(), size_t{200});
+        QCOMPARE(f.fileBytes, uint64_t(QFileInfo(QString::fromStdString(path)).size()));
+        QCOMPARE(f.bytesRead, f.fileBytes);
+        QVERIFY2(kCountedLine.match(QString::fromStdString(FiguresLine(f))).hasMatch(),
+                 FiguresLine(f).c_str());
+    }
+
+    void faultsAreNamed() {
+        QTemporaryDir dir;
+        auto open = [](const std::string& path) {
+            UiHandoff handoff;
+            FakeEventList list;
+            CaptureSession session(handoff, list);
+            const int rc = session.OpenCaptureFile(path);
+            const bool kept = session.SocketOpen();
+            SourceFault fault = session.LastFault();
+            if (rc == 0 || kept)
+                fault.kind = SourceFault::kNone;  // what a failed open must not be
+            return fault;
+        };
+        SourceFault f = open(dir.filePath("missing.pcap").toStdString());
+        QCOMPARE(f.kind, SourceFault::kCannotOpen);
+        QCOMPARE(f.code, ENOENT);
+        f = open(dir.path().toStdString());
+        QCOMPARE(f.kind, SourceFault::kCannotOpen);
+        QCOMPARE(f.code, EISDIR);
+        const std::string text = dir.filePath("notes.txt").toStdString();
+        std::ofstream(text) << "GET / HTTP/1.0\r\n\r\n";
+        QCOMPARE(open(text).kind, SourceFault::kNotACaptureFile);
+        const std::string empty = dir.filePath("empty.pcap").toStdString();
+        std::ofstream(empty).flush();
+        QCOMPARE(open(empty).kind, SourceFault::kNotACaptureFile);
+
+        // A link type that is not read: refused before anything is shown.
+        const std::string wifi = dir.filePath("wifi.pcap").toStdString();
+        QVERIFY(testfile::WritePcap(wifi, DLT_IEEE802_11, {std::vector<uint8_t>(60, 0)}));
+        f = open(wifi);
+        QCOMPARE(f.kind, SourceFault::kUnsupportedLinkType);
+        QCOMPARE(f.code, DLT_IEEE802_11);
+        QCOMPARE(f.detail, std::string("IEEE802_11"));
+
+        // Cut off inside the sixth frame: the five before it stay.
+        for (bool ng : {false, true}) {
+            const std::string cut = dir.filePath(ng ? "cut.pcapng" : "cut.pcap").toStdString();
+            std::vector<std::vector<uint8_t>> frames;
+            for (int i = 0; i < 10; ++i)
+                frames.push_back(
+                    Ethernet(Datagram(testfile::Between({10, 0, 0, 5}, {10, 0, 0, 9}, 17),
+                                      Udp(1000, 9, Bytes("row" + std::to_string(i))))));
+            QVERIFY(ng ? testfile::WritePcapng(cut, DLT_EN10MB, frames)
+                       : testfile::WritePcap(cut, DLT_EN10MB, frames));
+            const long header = ng ? 28 + 20 : 24;
+            const long record = static_cast<long>(frames[0].size()) + (ng ? 32 + 3 : 16);
+            QVERIFY(testfile::CutFile(cut, header + (ng ? (record & ~3L) : record) * 5 + 10));
+            const Played played = Play(cut);
+            QCOMPARE(played.finishedCalls, 1);
+            QCOMPARE(played.fault.kind, SourceFault::kTruncated);
+            QCOMPARE(played.fault.framesBefore, uint64_t{5});
+            QCOMPARE(played.rows.size(), size_t{5});
+            QCOMPARE(played.rows[0][kColData], std::string("row4"));
+            QCOMPARE(played.figures.bytesRead, played.figures.fileBytes);  // read up to the cut
+        }
+    }
+
+    // A timestamp beyond what nanoseconds since 1970 can hold in 64 bits.
+    void farFutureTimestamps() {
+        QTemporaryDir dir;
+        const std::string path = dir.filePath("far.pcapng").toStdString();
+        const auto frame = Ethernet(Datagram(Ip{}, Tcp(1025, 80, 0x02)));
+        QVERIFY(testfile::WritePcapng(path, DLT_EN10MB, {frame}, int64_t{1} << 40));
+        const Played played = Play(path);
+        QCOMPARE(played.rows.size(), size_t{1});
+        QCOMPARE(played.rows[0][kColFlags], std::string("SYN-"));
+    }
+
+    // Stop by the person and the file's own end, in every order: each capture
+    // ends once, and nothing is inserted after Stop.
+    void stopAndTheEndOfTheFileRace() {
+        QTemporaryDir dir;
+        const std::string path = dir.filePath("short.pcap").toStdString();
+        std::vector<std::vector<uint8_t>> frames;
+        for (int i = 0; i < 8; ++i)
+            frames.push_back(Ethernet(Datagram(testfile::Between({10, 0, 0, 5}, {10, 0, 0, 9}, 17),
+                                               Udp(1000, i % 2 ? 9 : 53, Bytes("x")))));
+        QVERIFY(testfile::WritePcap(path, DLT_EN10MB, frames));
         UiHandoff handoff;
         FakeEventList list;
-        CaptureSession session(handoff, list, [] { return MakeFileEndpoint("/nonexistent.pcap"); });
-        QVERIFY(session.OpenCaptureSocket() != 0);
-        QVERIFY(!session.EndpointErrorText().empty());
+        CaptureSession session(handoff, list);
+        session.SetFilterSettings(Ignoring(53));
+        int endedByFile = 0, endedByPerson = 0;
+        // What the main window does with the news.
+        session.SetFinishedHandler([&](uint64_t n) {
+            if (n == session.CaptureNumber() && session.CaptureThreadRunning()) {
+                session.Stop();
+                ++endedByFile;
+            }
+        });
+        std::mt19937 rng(7);
+        for (int round = 0; round < 300; ++round) {
+            QCOMPARE(session.OpenCaptureFile(path), 0);
+            QVERIFY(session.StartCaptureThread());
+            switch (rng() % 3) {
+                case 0:  // at once, before the first row
+                    break;
+                case 1:  // somewhere in the middle
+                    for (unsigned i = rng() % 4; i > 0; --i)
+                        QCoreApplication::processEvents();
+                    break;
+                default:  // the end, told or not
+                    while (!session.CaptureThreadEnded())
+                        QCoreApplication::processEvents(QEventLoop::AllEvents, 1);
+                    break;
+            }
+            if (session.CaptureThreadRunning()) {
+                session.Stop();
+                ++endedByPerson;
+            }
+            const int rows = list.GetItemCount();
+            QCoreApplication::processEvents();
+            QCoreApplication::processEvents();
+            QCOMPARE(list.GetItemCount(), rows);
+            QVERIFY(!session.CaptureThreadRunning());
+        }
+        QCOMPARE(endedByFile + endedByPerson, 300);
+        QVERIFY(endedByPerson > 0);
     }
 };
 

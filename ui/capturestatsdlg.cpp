@@ -1,0 +1,109 @@
+#include "ui/capturestatsdlg.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QLabel>
+#include <cinttypes>
+#include <cstdio>
+#include <ctime>
+#include <string>
+
+#include "framework/gbk.h"
+#include "res/dialogs.h"
+#include "res/resource.h"
+#include "res/strings.h"
+
+namespace {
+
+constexpr int kRefreshTimer = 1;
+constexpr int kRefreshMs = 500;
+
+std::string Count(uint64_t n) {
+    char text[24];
+    std::snprintf(text, sizeof text, "%" PRIu64, n);
+    return text;
+}
+
+// A string-table text with its %1, %2, ... filled in, back in GBK.
+std::string Fill(int id, std::initializer_list<QString> args) {
+    QString text = FromGbk(LoadStringGbk(id));
+    for (const QString& a : args) {
+        text = text.arg(a);
+    }
+    return ToGbk(text);
+}
+
+std::string WallTimeText(int64_t ns) {
+    const std::time_t t = static_cast<std::time_t>(ns / 1000000000);
+    std::tm local{};
+    char text[64] = {};
+    if (localtime_r(&t, &local) != nullptr) {
+        std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local);
+    }
+    return text;
+}
+
+}  // namespace
+
+CCaptureStatsDlg::CCaptureStatsDlg(const CaptureSession& session, CWnd* parent)
+    : CDialog(DialogTemplateById(IDD_CAPTURE_STATS), parent), session_(session) {}
+
+void CCaptureStatsDlg::DoDataExchange() {
+    DDX_Control(IDC_STATS_STATE, m_state);
+    DDX_Control(IDC_STATS_SOURCE, m_source);
+    DDX_Control(IDC_STATS_STARTED, m_started);
+    DDX_Control(IDC_STATS_DURATION, m_duration);
+    DDX_Control(IDC_STATS_RECEIVED, m_received);
+    DDX_Control(IDC_STATS_KERNEL_DROPS, m_kernelDrops);
+    DDX_Control(IDC_STATS_FILTERED, m_filtered);
+    DDX_Control(IDC_STATS_ROWS, m_rows);
+    DDX_Control(IDC_STATS_EMPTIED, m_emptied);
+    DDX_Control(IDC_STATS_PROGRESS, m_progress);
+}
+
+bool CCaptureStatsDlg::OnInitDialog() {
+    CDialog::OnInitDialog();
+    Refresh();
+    SetTimer(kRefreshTimer, kRefreshMs);
+    return true;
+}
+
+void CCaptureStatsDlg::OnTimer(int) {
+    Refresh();
+}
+
+void CCaptureStatsDlg::Refresh() {
+    if (!IsOpen()) {
+        return;
+    }
+    const CaptureFigures f = session_.Figures();
+    if (!f.started) {
+        m_state.SetWindowText(LoadStringGbk(IDS_STATS_NEVER));
+        return;
+    }
+    m_state.SetWindowText(LoadStringGbk(!f.running   ? IDS_STATS_STOPPED
+                                        : f.fromFile ? IDS_STATS_PLAYING
+                                                     : IDS_STATS_CAPTURING));
+    // A path is shown by its name, whatever its characters; the whole path on hover.
+    if (auto* source = qobject_cast<QLabel*>(m_source.GetSafeHwnd())) {
+        const QString text = QFile::decodeName(QByteArray::fromStdString(f.source));
+        source->setText(f.fromFile ? QFileInfo(text).fileName() : text);
+        source->setToolTip(text);
+    }
+    m_started.SetWindowText(WallTimeText(f.startedAtNs));
+    m_duration.SetWindowText(Fill(
+        IDS_STATS_SECONDS, {QString::number(static_cast<double>(f.durationNs) / 1e9, 'f', 1)}));
+    m_received.SetWindowText(Count(f.received));
+    m_kernelDrops.SetWindowText(f.kernelKnown || f.fromFile ? Count(f.kernelDrops) : "-");
+    m_filtered.SetWindowText(Count(f.filtered));
+    m_rows.SetWindowText(Count(f.rows));
+    m_emptied.SetWindowText(Count(f.emptied));
+    if (f.fromFile) {
+        const uint64_t percent = f.fileBytes ? f.bytesRead * 100 / f.fileBytes : 100;
+        m_progress.SetWindowText(Fill(IDS_STATS_FILE_PROGRESS,
+                                      {QString::number(f.bytesRead), QString::number(f.fileBytes),
+                                       QString::number(percent)}));
+    } else {
+        m_progress.SetWindowText("-");
+    }
+}
