@@ -262,6 +262,10 @@ class StampedEndpoint final : public CaptureEndpoint {
     void Interrupt() override { inner_->Interrupt(); }
     void Close() override { inner_->Close(); }
     CaptureStats Stats() const override { return inner_->Stats(); }
+    int64_t LastCaptureTimeNs() const override { return inner_->LastCaptureTimeNs(); }
+    bool Exhausted() const override { return inner_->Exhausted(); }
+    void CaptureEnded() override { inner_->CaptureEnded(); }
+    SourceFault Fault() const override { return inner_->Fault(); }
     std::string ErrorText() const override { return inner_->ErrorText(); }
 
   private:
@@ -379,9 +383,8 @@ Result RunOnce(Bench& b, Scenario scenario, int size, long rate, double seconds)
     r.offered = std::atol(Finish(sender, false, true).c_str());
     r.seconds = static_cast<double>(clock.elapsed()) / 1000.0;
 
-    const CaptureStats stats = session.EndpointStats();
-    r.drops = stats.kernelDrops;
-    session.Stop();
+    session.Stop();  // the kernel's final figures are taken as the capture thread leaves
+    r.drops = session.Figures().kernelDrops;
     r.seen = session.DatagramsReceived();
     r.rows = session.RowsInserted();
     r.cpu = ProcessCpuSeconds() - cpu0;
@@ -682,10 +685,9 @@ ToolResult RunQuorvelan(Bench& b, int size, long rate, double seconds) {
     r.offered = std::atol(Finish(sender, false, true).c_str());
     WaitUntilQuiet([&] { return static_cast<long>(session.RowsInserted()); });
     r.cpuSeconds = ProcessCpuSeconds() - cpu0;
-    const CaptureStats stats = session.EndpointStats();
-    session.Stop();
+    session.Stop();  // the kernel's final figures are taken as the capture thread leaves
     r.received = static_cast<long>(session.DatagramsReceived());
-    r.drops = static_cast<long>(stats.kernelDrops);
+    r.drops = static_cast<long>(session.Figures().kernelDrops);
     r.shown = static_cast<long>(session.RowsInserted());
     r.latencyMedianUs = PercentileUs(timed.latenciesNs, 0.5);
     r.latencyP99Us = PercentileUs(timed.latenciesNs, 0.99);
