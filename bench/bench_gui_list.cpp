@@ -140,10 +140,13 @@ int main(int argc, char** argv) {
             timing.slice = us;
         else if (name == "--short-slices")
             timing.shortSlices = std::atoi(argv[i + 1]) != 0;
+        else if (name == "--together")
+            timing.keepTogether = std::atoi(argv[i + 1]) != 0;
         else {
-            std::fprintf(stderr,
-                         "usage: bench_gui_list [--busy N] [--spin us] [--linger us] "
-                         "[--slice us] [--short-slices 0|1] [--only flat|paced|sort]\n");
+            std::fprintf(
+                stderr,
+                "usage: bench_gui_list [--busy N] [--spin us] [--linger us] "
+                "[--slice us] [--short-slices 0|1] [--together 0|1] [--only flat|paced|sort]\n");
             return 2;
         }
     }

@@ -266,6 +266,7 @@ class StampedEndpoint final : public CaptureEndpoint {
     bool Exhausted() const override { return inner_->Exhausted(); }
     void CaptureEnded() override { inner_->CaptureEnded(); }
     SourceFault Fault() const override { return inner_->Fault(); }
+    void SetWaitHook(std::function<void()> hook) override { inner_->SetWaitHook(std::move(hook)); }
     std::string ErrorText() const override { return inner_->ErrorText(); }
 
   private:
@@ -732,13 +733,13 @@ void RunAlone(Bench& b, const std::vector<int>& sizes, const std::vector<long>& 
                                   1e3 * m.cpuSeconds / (static_cast<double>(work) / 1e3));
                 auto count = [](long v) { return v < 0 ? std::string("-") : std::to_string(v); };
                 const long after = m.shown >= 0 ? m.shown - m.floodShown : -1;
-                std::printf(
-                    "%-21s %4d %7s %8ld %8s %7s %9s %9s %8s %7s %7s %9s %9s %8s\n",
-                    kToolNames[tool], size, RateName(rate).c_str(), m.offered,
-                    count(m.received).c_str(), count(m.drops).c_str(), count(m.floodShown).c_str(),
-                    count(m.shown).c_str(), count(after).c_str(),
-                    Percent(m.floodShown, m.offered).c_str(), Percent(m.shown, m.offered).c_str(),
-                    Us(m.latencyMedianUs).c_str(), Us(m.latencyP99Us).c_str(), cpu);
+                std::printf("%-21s %4d %7s %8ld %8s %7s %9s %9s %8s %7s %7s %9s %9s %8s\n",
+                            kToolNames[tool], size, RateName(rate).c_str(), m.offered,
+                            count(m.received).c_str(), count(m.drops).c_str(),
+                            count(m.floodShown).c_str(), count(m.shown).c_str(),
+                            count(after).c_str(), Percent(m.floodShown, m.offered).c_str(),
+                            Percent(m.shown, m.offered).c_str(), Us(m.latencyMedianUs).c_str(),
+                            Us(m.latencyP99Us).c_str(), cpu);
                 if (tool == kQuorvelan && m.shown > 0) {
                     const auto& h = m.handoff;
                     auto share = [&m](uint64_t n) { return 100.0 * double(n) / double(m.shown); };

@@ -3,6 +3,7 @@
 // receive. Open and Close run on the interface thread, Receive on the capture
 // thread; Interrupt may be called from any thread to end a blocked Receive.
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -61,6 +62,20 @@ class CaptureEndpoint {
     virtual SourceFault Fault() const { return {}; }
     // The cause of the last failure, for people who started us from a terminal.
     virtual std::string ErrorText() const { return {}; }
+    // Capture thread: `hook` runs whenever a Receive is about to wait because
+    // nothing has arrived, so that whoever waits for the next datagram can
+    // stop waiting for it. Set before the capture thread starts.
+    virtual void SetWaitHook(std::function<void()> hook) { waitHook_ = std::move(hook); }
+
+  protected:
+    void AboutToWait() {
+        if (waitHook_) {
+            waitHook_();
+        }
+    }
+
+  private:
+    std::function<void()> waitHook_;
 };
 
 // Live capture with libpcap on the interface that holds `localAddress`.

@@ -88,6 +88,12 @@ UiHandoff::UiHandoff(Timing timing, QObject* parent)
     if (timing_.shortSlices) {
         RequestShortTimeSlices();
     }
+    if (sched_getaffinity(0, sizeof uiCores_, &uiCores_) != 0) {
+        CPU_ZERO(&uiCores_);
+        for (int core = 0; core < CPU_SETSIZE; ++core) {
+            CPU_SET(core, &uiCores_);
+        }
+    }
     wakeFd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     if (wakeFd_ >= 0) {
         notifier_ = new QSocketNotifier(wakeFd_, QSocketNotifier::Read, this);
@@ -96,6 +102,7 @@ UiHandoff::UiHandoff(Timing timing, QObject* parent)
 }
 
 UiHandoff::~UiHandoff() {
+    KeepTogether(false);
     delete notifier_;
     if (wakeFd_ >= 0) {
         ::close(wakeFd_);
@@ -112,6 +119,52 @@ UiHandoff::Counters UiHandoff::Count() const {
 void UiHandoff::CaptureThreadStarts() {
     if (timing_.shortSlices) {
         RequestShortTimeSlices();
+    }
+    captureTid_.store(static_cast<int>(syscall(SYS_gettid)));
+    // Started while the two are kept together: join the interface thread.
+    if (const int core = sharedCore_.load(); core >= 0) {
+        cpu_set_t one;
+        CPU_ZERO(&one);
+        CPU_SET(core, &one);
+        sched_setaffinity(0, sizeof one, &one);
+    }
+}
+
+void UiHandoff::KeepTogether(bool together) {
+    if (together == (sharedCore_.load() >= 0)) {
+        return;
+    }
+    const pid_t capture = captureTid_.load();
+    if (together) {
+        const int core = sched_getcpu();
+        if (core < 0) {
+            return;
+        }
+        cpu_set_t one;
+        CPU_ZERO(&one);
+        CPU_SET(core, &one);
+        sharedCore_.store(core);
+        sched_setaffinity(0, sizeof one, &one);
+        if (capture > 0) {
+            sched_setaffinity(capture, sizeof one, &one);
+        }
+    } else {
+        sharedCore_.store(-1);
+        sched_setaffinity(0, sizeof uiCores_, &uiCores_);
+        if (capture > 0) {
+            // Its own cores are the interface thread's: both may use all the process may.
+            sched_setaffinity(capture, sizeof uiCores_, &uiCores_);
+        }
+    }
+}
+
+void UiHandoff::CaptureIdle() {
+    captureAwake_.store(false, std::memory_order_relaxed);
+    // Sequentially consistent with the interface thread's store of `ui_` and
+    // its look at this flag: either it sees the flag or we wake it.
+    captureIdle_.store(true);
+    if (ui_.load() == kAsleep) {
+        FutexWakeAll(phase_);
     }
 }
 
@@ -130,6 +183,7 @@ bool UiHandoff::RunOnUiThread(UiTask& task) {
         return false;
     }
     task_ = &task;
+    captureIdle_.store(false, std::memory_order_relaxed);
     const Clock::time_point postedAt = Clock::now();
     postedAt_ = postedAt;
     // Sequentially consistent with the interface thread's store of `ui_` and
@@ -241,16 +295,22 @@ bool UiHandoff::WaitForPost(Clock::time_point until, Clock::time_point sliceEnd)
             uiSpin_.Waited(postedAt_ - doneAt_);
             return true;
         }
-        if (cancelled_.load(std::memory_order_relaxed)) {
+        if (cancelled_.load(std::memory_order_relaxed) ||
+            captureIdle_.load(std::memory_order_relaxed)) {
             return false;
         }
         const Clock::time_point now = Clock::now();
         if (now >= until) {
             return false;
         }
-        // Sequentially consistent with the capture thread's store of kPosted
-        // and its look at `ui_`: either it wakes us or the futex sees kPosted.
+        // Sequentially consistent with the capture thread's stores of kPosted
+        // and of `captureIdle_` and its looks at `ui_`: either it wakes us, or
+        // the futex sees kPosted, or we see the flag here.
         ui_.store(kAsleep);
+        if (captureIdle_.load()) {
+            ui_.store(kAwake);
+            return false;
+        }
         const std::chrono::nanoseconds left = until - now;
         FutexWait(phase_, phase, &left);
         ui_.store(kAwake);
@@ -264,6 +324,9 @@ void UiHandoff::Drain() {
     wakePending_.store(false);
     const Clock::time_point start = Clock::now();
     contention_.Sample(start);
+    if (timing_.keepTogether) {
+        KeepTogether(contention_.Contended());
+    }
     const Clock::time_point sliceEnd = start + timing_.slice;
     for (;;) {
         if (RunPosted()) {
@@ -273,7 +336,7 @@ void UiHandoff::Drain() {
             continue;
         }
         if (cancelled_.load(std::memory_order_relaxed) ||
-            !WaitForPost(std::min(doneAt_ + timing_.linger, sliceEnd), sliceEnd)) {
+            !WaitForPost(doneAt_ + timing_.linger, sliceEnd)) {
             break;
         }
     }
@@ -287,6 +350,8 @@ void UiHandoff::Drain() {
 
 void UiHandoff::Cancel() {
     cancelled_.store(true);
+    // The capture is ending: the interface thread gets its own cores back.
+    KeepTogether(false);
     uint32_t expected = kPosted;
     // Only a waiting capture thread is turned away; a row already done stays done.
     phase_.compare_exchange_strong(expected, kCancelled);
@@ -295,6 +360,8 @@ void UiHandoff::Cancel() {
 
 void UiHandoff::Reset() {
     // Called with no capture thread running.
+    captureTid_.store(0);
+    captureIdle_.store(false);
     phase_.store(kIdle);
     captureAwake_.store(false);
     cancelled_.store(false);

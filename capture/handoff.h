@@ -3,6 +3,8 @@
 // and waiting for it, in a way that the interface thread can cancel: Stop and
 // window destruction cancel a pending hand-off and wake the waiting capture
 // thread, so neither thread ever waits for the other.
+#include <sched.h>
+
 #include <QObject>
 #include <atomic>
 #include <chrono>
@@ -38,6 +40,8 @@ class RowHandoff {
     virtual void Reset() {}
     // The capture thread, first thing: how it should be scheduled.
     virtual void CaptureThreadStarts() {}
+    // The capture thread is about to wait for traffic: no row is coming soon.
+    virtual void CaptureIdle() {}
 };
 
 // Runs the task on the calling thread (benchmarks, fuzzing, single-thread tests).
@@ -63,23 +67,34 @@ class DirectHandoff final : public RowHandoff {
 // the machine has cores to spare, so that the other thread is on one: the
 // capture thread spins for a row the interface thread is running, and the
 // interface thread for the next row of a capture thread that has just been
-// released. When other work takes the cores, both only sleep. Each side also
-// halves its spin after a spin that found nothing (the capture thread went
-// to wait for the network), and a quick answer restores it.
+// released. Each side also halves its spin after a spin that found nothing
+// (the capture thread went to wait for the network), and a quick answer
+// restores it.
+//
+// When other work takes the cores, both only sleep, and then they never run
+// at the same time: each waits while the other works. They are kept on one
+// core then, where waking the other is a switch on that core; waking a thread
+// on another, busy core costs far more (an interrupt to that core and the
+// preemption of whatever runs there). They are free to spread again once
+// cores are free.
 class UiHandoff final : public QObject, public RowHandoff {
     Q_OBJECT
   public:
     using Clock = std::chrono::steady_clock;
 
     struct Timing {
-        // How long the interface thread waits, asleep, in `Drain` for the
-        // next row, and the longest it stays away from its event loop.
-        std::chrono::microseconds linger{2000};
+        // How long the interface thread waits at most, asleep, in `Drain`
+        // for the next row (the capture thread tells it sooner when it is
+        // going to wait for traffic), and how long it goes on taking rows
+        // before it returns to its event loop.
+        std::chrono::microseconds linger{20000};
         std::chrono::microseconds slice{5000};
         // The longest spin of each thread for the other.
         std::chrono::microseconds spin{20};
         // Both threads ask for short time slices.
         bool shortSlices = true;
+        // While the cores are contended, both threads are kept on one.
+        bool keepTogether = true;
     };
 
     explicit UiHandoff(QObject* parent = nullptr);
@@ -90,6 +105,7 @@ class UiHandoff final : public QObject, public RowHandoff {
     void Cancel() override;
     void Reset() override;
     void CaptureThreadStarts() override;
+    void CaptureIdle() override;
 
     // How rows were carried, for benchmarks and tests.
     struct Counters {
@@ -123,7 +139,11 @@ class UiHandoff final : public QObject, public RowHandoff {
     };
 
     void Drain();
-    // Spins briefly (never past `sliceEnd`), then sleeps until `until`.
+    // Interface thread: keeps both threads on its own core while the cores
+    // are contended, and lets them go again after.
+    void KeepTogether(bool together);
+    // Spins briefly (never past `sliceEnd`), then sleeps until `until`, or
+    // until the capture thread says it waits for traffic.
     bool WaitForPost(Clock::time_point until, Clock::time_point sliceEnd);
     bool RunPosted();
     void WakeEventLoop();
@@ -133,6 +153,7 @@ class UiHandoff final : public QObject, public RowHandoff {
     std::atomic<uint32_t> ui_{kAway};
     std::atomic<bool> captureAsleep_{false};
     std::atomic<bool> captureAwake_{false};  // released from a row, not yet posting the next
+    std::atomic<bool> captureIdle_{false};   // waiting for traffic, or paused
     std::atomic<bool> cancelled_{true};
     std::atomic<bool> wakePending_{false};  // an eventfd write the loop has not read yet
     // Written by the capture thread before it publishes kPosted.
@@ -144,6 +165,9 @@ class UiHandoff final : public QObject, public RowHandoff {
     SpinBudget uiSpin_;       // interface thread only
     // Spinning pays only while the other thread has a core of its own.
     CoreContention contention_;
+    std::atomic<int> captureTid_{0};   // the capture thread's, once it has started
+    std::atomic<int> sharedCore_{-1};  // the core both are kept on, or -1
+    cpu_set_t uiCores_;                // the interface thread's own, to go back to
     int wakeFd_ = -1;
     QSocketNotifier* notifier_ = nullptr;
 

@@ -228,6 +228,7 @@ class LiveEndpoint final : public PcapEndpoint {
                 continue;
             }
             if (rc == 0) {
+                AboutToWait();
                 WaitForFrames();
                 continue;  // and look at the interrupt flag again
             }

@@ -29,6 +29,7 @@ class ScriptedEndpoint final : public CaptureEndpoint {
             return static_cast<int>(n);
         }
         // Nothing more to say: behave like a quiet network until interrupted.
+        AboutToWait();
         wake_.wait(lock, [this] { return interrupted_; });
         return -1;
     }

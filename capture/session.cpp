@@ -257,6 +257,10 @@ CaptureFigures CaptureSession::Figures() const {
 
 int CaptureSession::CaptureThreadProc() {
     handoff_.CaptureThreadStarts();
+    if (endpoint_) {
+        // Nothing to hand over until traffic comes: the interface thread need not wait for it.
+        endpoint_->SetWaitHook([this] { handoff_.CaptureIdle(); });
+    }
     PauseFlag.store(0);
     // One buffer per capture thread, zeroed once and reused for every datagram.
     auto buffer = std::make_unique<uint8_t[]>(kReceiveBufferSize);
@@ -265,6 +269,7 @@ int CaptureSession::CaptureThreadProc() {
     while (StopFlag.load() == 0) {
         const uint32_t seen = flagChanges_.load();
         if (PauseFlag.load() != 0) {
+            handoff_.CaptureIdle();
             // Sleep until a flag changes instead of polling a core away.
             if (StopFlag.load() == 0) {
                 flagChanges_.wait(seen);

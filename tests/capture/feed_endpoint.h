@@ -19,6 +19,8 @@ class FeedEndpoint : public CaptureEndpoint {
     int Receive(uint8_t* buffer, int capacity) override {
         tid.store(static_cast<int>(syscall(SYS_gettid)));
         std::unique_lock lock(mutex_);
+        if (!interrupted_ && queue_.empty())
+            AboutToWait();
         waiting.store(true);
         wake_.wait(lock, [this] { return interrupted_ || !queue_.empty(); });
         waiting.store(false);
