@@ -589,14 +589,14 @@ ToolResult RunExternalTool(Bench& b, Tool tool, int size, long rate, double seco
     const char* ready = "listening on";
     int timeField = 0;
     switch (tool) {
-        case kTcpdumpWrite:  // -B in KiB: the 16 MiB kernel buffer quorvelan asks for
-            argv = {"tcpdump", "-i", dev, "-n", "-B", "16384", "-w", "/dev/null", "ip"};
+        case kTcpdumpWrite:  // -B in KiB: the 32 MiB kernel buffer quorvelan asks for
+            argv = {"tcpdump", "-i", dev, "-n", "-B", "32768", "-w", "/dev/null", "ip"};
             break;
         case kTcpdumpPrint:
-            argv = {"tcpdump", "-i", dev, "-n", "-l", "-tt", "-B", "16384", "ip"};
+            argv = {"tcpdump", "-i", dev, "-n", "-l", "-tt", "-B", "32768", "ip"};
             break;
         default:  // -B in MiB
-            argv = {"tshark", "-i", dev, "-n", "-l", "-t", "e", "-B", "16", "-f", "ip"};
+            argv = {"tshark", "-i", dev, "-n", "-l", "-t", "e", "-B", "32", "-f", "ip"};
             ready = "Capturing on";
             timeField = 1;
             break;

@@ -80,7 +80,7 @@ class CaptureEndpoint {
 
 // Live capture with libpcap on the interface that holds `localAddress`.
 std::unique_ptr<CaptureEndpoint> MakeLiveEndpoint();
-// The same with a kernel buffer of this many bytes instead of the usual 16 MiB.
+// The same with a kernel buffer of this many bytes instead of the usual 32 MiB.
 std::unique_ptr<CaptureEndpoint> MakeLiveEndpointWithBuffer(int bufferBytes);
 // Plays a capture file (pcap or pcapng); exhausted after its last datagram or
 // at a fault. Open refuses files of a link type LocateDatagram does not know.

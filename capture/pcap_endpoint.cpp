@@ -25,7 +25,10 @@ namespace {
 
 constexpr uint16_t kEtherIpv4 = 0x0800;
 constexpr uint32_t kIpHeaderMin = 20;
-constexpr int kDefaultKernelBuffer = 16 << 20;
+// Room for about 100,000 small datagrams: what arrives while the list is
+// behind (a burst, or cores taken by other work) waits here instead of being
+// dropped, since the program keeps no queue of its own.
+constexpr int kDefaultKernelBuffer = 32 << 20;
 // How often the capture thread asks libpcap for the kernel's drop counts.
 constexpr int64_t kStatsEveryNs = 250'000'000;
 
