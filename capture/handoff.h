@@ -89,8 +89,11 @@ class UiHandoff final : public QObject, public RowHandoff {
         // before it returns to its event loop.
         std::chrono::microseconds linger{20000};
         std::chrono::microseconds slice{5000};
-        // The longest spin of each thread for the other.
-        std::chrono::microseconds spin{20};
+        // The longest spin of each thread for the other. It must outlast a
+        // wake-up on another core, which on virtual machines takes 30-50 us:
+        // a shorter spin lets a thread just woken for a row find its partner
+        // gone to sleep, and then every row costs two wake-ups.
+        std::chrono::microseconds spin{50};
         // Both threads ask for short time slices.
         bool shortSlices = true;
         // While the cores are contended, both threads are kept on one.
