@@ -37,6 +37,7 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "bench/bench_list.h"
@@ -105,9 +106,19 @@ std::vector<char*> Args(const std::vector<std::string>& argv) {
     return args;
 }
 
-[[noreturn]] void Exec(const std::vector<char*>& args) {
-    execvp(args[0], args.data());
-    _exit(127);
+// A child running `args` with the given descriptors as its stdin, stdout and
+// stderr (-1 keeps ours).
+pid_t ForkExec(const std::vector<char*>& args, int in, int out, int err) {
+    const pid_t pid = fork();
+    if (pid == 0) {
+        for (const auto& [from, to] : {std::pair{in, 0}, std::pair{out, 1}, std::pair{err, 2}}) {
+            if (from >= 0)
+                dup2(from, to);
+        }
+        execvp(args[0], args.data());
+        _exit(127);
+    }
+    return pid;
 }
 
 // Pipes are close-on-exec so that no child holds another child's write end
@@ -117,12 +128,7 @@ Child Spawn(const std::vector<std::string>& argv) {
     int fds[2];
     if (pipe2(fds, O_CLOEXEC) != 0)
         return {};
-    const pid_t pid = fork();
-    if (pid == 0) {
-        dup2(fds[1], 1);
-        dup2(fds[1], 2);
-        Exec(args);
-    }
+    const pid_t pid = ForkExec(args, -1, fds[1], fds[1]);
     close(fds[1]);
     return {pid, fds[0], -1, -1};
 }
@@ -137,18 +143,8 @@ Child SpawnCounted(const std::vector<std::string>& argv) {
         return {};
     if (pipe2(count, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0)
         return {};  // a benchmark that cannot make three pipes has bigger trouble
-    const pid_t counter = fork();
-    if (counter == 0) {
-        dup2(lines[0], 0);
-        dup2(count[1], 1);
-        Exec(wcArgs);
-    }
-    const pid_t pid = fork();
-    if (pid == 0) {
-        dup2(lines[1], 1);
-        dup2(err[1], 2);
-        Exec(args);
-    }
+    const pid_t counter = ForkExec(wcArgs, lines[0], count[1], -1);
+    const pid_t pid = ForkExec(args, -1, lines[1], err[1]);
     close(lines[0]);
     close(lines[1]);
     close(count[1]);
@@ -606,12 +602,7 @@ ToolResult RunExternalTool(Bench& b, Tool tool, int size, long rate, double seco
     int out[2], err[2];
     if (pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0)
         return r;
-    const pid_t pid = fork();
-    if (pid == 0) {
-        dup2(out[1], 1);
-        dup2(err[1], 2);
-        Exec(args);
-    }
+    const pid_t pid = ForkExec(args, -1, out[1], err[1]);
     close(out[1]);
     close(err[1]);
     Child c{pid, -1, err[0], -1};
