@@ -218,13 +218,14 @@ double ProcessCpuSeconds() {
            static_cast<double>(r.ru_utime.tv_usec + r.ru_stime.tv_usec) / 1e6;
 }
 
-// utime + stime of this process in clock ticks, as /proc/self/stat has them.
-long ProcessCpuTicks() {
-    std::ifstream in("/proc/self/stat");
+// utime + stime in clock ticks of a process ("self" or a pid), as its
+// /proc stat has them; 0 when it is gone.
+long CpuTicks(const std::string& process) {
+    std::ifstream in("/proc/" + process + "/stat");
     std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     const auto close = text.rfind(')');  // the command name may hold spaces
     if (close == std::string::npos)
-        return -1;
+        return 0;
     std::istringstream fields(text.substr(close + 2));
     std::string skip;
     for (int field = 3; field < 14; ++field)
@@ -232,6 +233,10 @@ long ProcessCpuTicks() {
     long utime = 0, stime = 0;
     fields >> utime >> stime;
     return utime + stime;
+}
+
+long ProcessCpuTicks() {
+    return CpuTicks("self");
 }
 
 bool HaveProgram(const char* name) {
@@ -479,25 +484,11 @@ struct ToolResult {
 // utime + stime in seconds of a process and of its children that are still
 // running (tshark's capture process), from /proc.
 double TreeCpuSeconds(pid_t pid) {
-    auto one = [](pid_t p) -> long {
-        std::ifstream in("/proc/" + std::to_string(p) + "/stat");
-        std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-        const auto close = text.rfind(')');
-        if (close == std::string::npos)
-            return 0;
-        std::istringstream fields(text.substr(close + 2));
-        std::string skip;
-        for (int field = 3; field < 14; ++field)
-            fields >> skip;
-        long utime = 0, stime = 0;
-        fields >> utime >> stime;
-        return utime + stime;
-    };
-    long ticks = one(pid);
+    long ticks = CpuTicks(std::to_string(pid));
     std::ifstream children("/proc/" + std::to_string(pid) + "/task/" + std::to_string(pid) +
                            "/children");
     for (pid_t child; children >> child;)
-        ticks += one(child);
+        ticks += CpuTicks(std::to_string(child));
     return static_cast<double>(ticks) / static_cast<double>(sysconf(_SC_CLK_TCK));
 }
 
