@@ -296,6 +296,27 @@ struct Bench {
     int busy = 0;       // CPU-bound processes beside the measured tool
 };
 
+// quorvelan's real capture path on the monitored interface, each row timed
+// against its datagram's capture time.
+struct LiveCapture {
+    LiveCapture(Bench& b, size_t latencyRoom, const FilterSettings& filter = {})
+        : timed(b.list, stamp, latencyRoom), session(handoff, timed, [this] {
+              return std::make_unique<StampedEndpoint>(MakeLiveEndpoint(), stamp);
+          }) {
+        session.SetFilterSettings(filter);
+        session.SetSelectedLocalAddress(b.net.localAddress);
+        if (session.OpenCaptureSocket() != 0) {
+            std::fprintf(stderr, "open failed: %s\n", session.EndpointErrorText().c_str());
+            std::exit(1);
+        }
+        session.StartCaptureThread();
+    }
+    std::atomic<int64_t> stamp{NowNs()};
+    TimedList timed;
+    UiHandoff handoff;
+    CaptureSession session;
+};
+
 // Runs the event loop for `ms`, as the window does, so our CPU use is the program's.
 void Spin(int ms) {
     QEventLoop loop;
@@ -323,22 +344,11 @@ Result RunOnce(Bench& b, Scenario scenario, int size, long rate, double seconds)
         // A peer doing comparable work: decoding and printing every datagram.
         peer = Spawn({"sh", "-c", "exec tcpdump -i " + dev + " -n -l ip >/dev/null"});
     }
-    std::atomic<int64_t> stamp{NowNs()};
-    TimedList timed(b.list, stamp, b.latencyRoom);
-    UiHandoff handoff;
-    CaptureSession session(handoff, timed, [&stamp] {
-        return std::make_unique<StampedEndpoint>(MakeLiveEndpoint(), stamp);
-    });
     FilterSettings f;
     f.monitoredPort = scenario == kRejectAll ? 7 : 0;  // port 7: nobody uses it here
     f.RebuildTexts();
-    session.SetFilterSettings(f);
-    session.SetSelectedLocalAddress(b.net.localAddress);
-    if (session.OpenCaptureSocket() != 0) {
-        std::fprintf(stderr, "open failed: %s\n", session.EndpointErrorText().c_str());
-        std::exit(1);
-    }
-    session.StartCaptureThread();
+    LiveCapture live(b, b.latencyRoom, f);
+    CaptureSession& session = live.session;
     if (tshark.pid > 0 && !WaitForText(tshark, "Capturing on", 10000))
         std::fprintf(stderr, "tshark did not start capturing within 10 s\n");
     std::this_thread::sleep_for(std::chrono::milliseconds(300));  // let tcpdump attach
@@ -390,8 +400,8 @@ Result RunOnce(Bench& b, Scenario scenario, int size, long rate, double seconds)
     r.seen = session.DatagramsReceived();
     r.rows = session.RowsInserted();
     r.cpu = ProcessCpuSeconds() - cpu0;
-    r.latencyMedianUs = PercentileUs(timed.latenciesNs, 0.5);
-    r.latencyP99Us = PercentileUs(timed.latenciesNs, 0.99);
+    r.latencyMedianUs = PercentileUs(live.timed.latenciesNs, 0.5);
+    r.latencyP99Us = PercentileUs(live.timed.latenciesNs, 0.99);
     const std::string ct = Finish(ceiling, true);
     r.tcpdumpSeen = Field(ct, "packets received by filter");
     r.tcpdumpDrops = Field(ct, "packets dropped by kernel");
@@ -410,18 +420,8 @@ Result RunOnce(Bench& b, Scenario scenario, int size, long rate, double seconds)
 // The capture running with no traffic, then held paused the way the filter
 // dialog holds it: the process's CPU in clock ticks over each phase.
 void IdleAndPaused(Bench& b, double seconds) {
-    std::atomic<int64_t> stamp{NowNs()};
-    TimedList timed(b.list, stamp, 0);
-    UiHandoff handoff;
-    CaptureSession session(handoff, timed, [&stamp] {
-        return std::make_unique<StampedEndpoint>(MakeLiveEndpoint(), stamp);
-    });
-    session.SetSelectedLocalAddress(b.net.localAddress);
-    if (session.OpenCaptureSocket() != 0) {
-        std::fprintf(stderr, "open failed: %s\n", session.EndpointErrorText().c_str());
-        return;
-    }
-    session.StartCaptureThread();
+    LiveCapture live(b, 0);
+    CaptureSession& session = live.session;
     Spin(300);
     const long hz = sysconf(_SC_CLK_TCK);
     const int ms = static_cast<int>(seconds * 1000);
@@ -642,18 +642,8 @@ ToolResult RunExternalTool(Bench& b, Tool tool, int size, long rate, double seco
 
 ToolResult RunQuorvelan(Bench& b, int size, long rate, double seconds) {
     ToolResult r;
-    std::atomic<int64_t> stamp{NowNs()};
-    TimedList timed(b.list, stamp, b.latencyRoom);
-    UiHandoff handoff;
-    CaptureSession session(handoff, timed, [&stamp] {
-        return std::make_unique<StampedEndpoint>(MakeLiveEndpoint(), stamp);
-    });
-    session.SetSelectedLocalAddress(b.net.localAddress);
-    if (session.OpenCaptureSocket() != 0) {
-        std::fprintf(stderr, "open failed: %s\n", session.EndpointErrorText().c_str());
-        std::exit(1);
-    }
-    session.StartCaptureThread();
+    LiveCapture live(b, b.latencyRoom);
+    CaptureSession& session = live.session;
     Spin(300);
 
     BusyLoad load(b.busy, static_cast<int>(seconds) + 180);
@@ -672,9 +662,9 @@ ToolResult RunQuorvelan(Bench& b, int size, long rate, double seconds) {
     r.received = static_cast<long>(session.DatagramsReceived());
     r.drops = static_cast<long>(session.Figures().kernelDrops);
     r.shown = static_cast<long>(session.RowsInserted());
-    r.latencyMedianUs = PercentileUs(timed.latenciesNs, 0.5);
-    r.latencyP99Us = PercentileUs(timed.latenciesNs, 0.99);
-    r.handoff = handoff.Count();
+    r.latencyMedianUs = PercentileUs(live.timed.latenciesNs, 0.5);
+    r.latencyP99Us = PercentileUs(live.timed.latenciesNs, 0.99);
+    r.handoff = live.handoff.Count();
     return r;
 }
 
