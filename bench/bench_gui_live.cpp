@@ -568,6 +568,22 @@ void WaitUntilQuiet(Count count, int quiet = 500, int most = 60000) {
     }
 }
 
+// Floods the monitored side and waits for the sender to end; `atEnd` runs the
+// moment it has ended, to count what was shown while the flood lasted.
+// Returns the flood's duration in seconds; `offered` gets what was sent.
+template <class AtEnd>
+double SendFlood(const Bench& b, int size, long rate, double seconds, long* offered, AtEnd atEnd) {
+    QElapsedTimer clock;
+    clock.start();
+    Child sender = SpawnSender(b, size, rate, seconds);
+    while (waitpid(sender.pid, nullptr, WNOHANG) == 0)
+        Spin(10);
+    const double lasted = static_cast<double>(clock.elapsed()) / 1000.0;
+    atEnd();
+    *offered = std::atol(Finish(sender, false, true).c_str());
+    return lasted;
+}
+
 // The printing or writing tools: the flood, then their summary lines.
 ToolResult RunExternalTool(Bench& b, Tool tool, int size, long rate, double seconds) {
     ToolResult r;
@@ -604,14 +620,8 @@ ToolResult RunExternalTool(Bench& b, Tool tool, int size, long rate, double seco
 
     BusyLoad load(b.busy, static_cast<int>(seconds) + 180);
     const double cpu0 = TreeCpuSeconds(pid);
-    QElapsedTimer clock;
-    clock.start();
-    Child sender = SpawnSender(b, size, rate, seconds);
-    while (waitpid(sender.pid, nullptr, WNOHANG) == 0)
-        Spin(10);
-    r.floodSeconds = static_cast<double>(clock.elapsed()) / 1000.0;
-    r.floodShown = tool == kTcpdumpWrite ? -1 : lines.Lines();
-    r.offered = std::atol(Finish(sender, false, true).c_str());
+    r.floodSeconds = SendFlood(b, size, rate, seconds, &r.offered,
+                               [&] { r.floodShown = tool == kTcpdumpWrite ? -1 : lines.Lines(); });
     if (tool == kTcpdumpWrite)
         Spin(300);
     else
@@ -648,14 +658,8 @@ ToolResult RunQuorvelan(Bench& b, int size, long rate, double seconds) {
 
     BusyLoad load(b.busy, static_cast<int>(seconds) + 180);
     const double cpu0 = ProcessCpuSeconds();
-    QElapsedTimer clock;
-    clock.start();
-    Child sender = SpawnSender(b, size, rate, seconds);
-    while (waitpid(sender.pid, nullptr, WNOHANG) == 0)
-        Spin(10);
-    r.floodSeconds = static_cast<double>(clock.elapsed()) / 1000.0;
-    r.floodShown = static_cast<long>(session.RowsInserted());
-    r.offered = std::atol(Finish(sender, false, true).c_str());
+    r.floodSeconds = SendFlood(b, size, rate, seconds, &r.offered,
+                               [&] { r.floodShown = static_cast<long>(session.RowsInserted()); });
     WaitUntilQuiet([&] { return static_cast<long>(session.RowsInserted()); });
     r.cpuSeconds = ProcessCpuSeconds() - cpu0;
     session.Stop();  // the kernel's final figures are taken as the capture thread leaves
