@@ -158,6 +158,18 @@ void UiHandoff::KeepTogether(bool together) {
     }
 }
 
+void UiHandoff::SampleRate(Clock::time_point now) {
+    const auto period = now - rateLookAt_;
+    if (period < CoreContention::kPeriod) {
+        return;
+    }
+    // A long quiet spell reads as a trickle, which it is.
+    const double seconds = std::chrono::duration<double>(period).count();
+    trickle_ = Trickle(static_cast<double>(rowsRun_ - rowsAtLook_) / seconds, trickle_);
+    rowsAtLook_ = rowsRun_;
+    rateLookAt_ = now;
+}
+
 void UiHandoff::CaptureIdle() {
     captureAwake_.store(false, std::memory_order_relaxed);
     // Sequentially consistent with the interface thread's store of `ui_` and
@@ -202,7 +214,7 @@ bool UiHandoff::RunOnUiThread(UiTask& task) {
     uint32_t phase = phase_.load(std::memory_order_acquire);
     // The interface thread is awake, or was just woken: a row takes it a few
     // microseconds, less than a sleep and a wake-up would.
-    if (ui != kAway && captureSpin_.Get().count() > 0 && !contention_.Contended()) {
+    if (ui != kAway && captureSpin_.Get().count() > 0 && !contention_.Contended() && Apart()) {
         const Clock::time_point until = postedAt + captureSpin_.Get();
         while (phase == kPosted && !cancelled_.load(std::memory_order_relaxed)) {
             if (Clock::now() >= until) {
@@ -255,6 +267,7 @@ bool UiHandoff::RunPosted() {
     }
     // The capture thread waits until kDone, so the task's data is stable.
     task_->Run();
+    ++rowsRun_;
     doneAt_ = Clock::now();
     phase_.store(kDone);
     if (captureAsleep_.load()) {
@@ -271,7 +284,7 @@ bool UiHandoff::WaitForPost(Clock::time_point until, Clock::time_point sliceEnd)
     // which comes within microseconds when its datagram is already waiting.
     const Clock::time_point start = Clock::now();
     if (start < sliceEnd && uiSpin_.Get().count() > 0 &&
-        captureAwake_.load(std::memory_order_relaxed) && !contention_.Contended()) {
+        captureAwake_.load(std::memory_order_relaxed) && !contention_.Contended() && Apart()) {
         const Clock::time_point spinUntil = std::min(sliceEnd, start + uiSpin_.Get());
         for (;;) {
             if (phase_.load(std::memory_order_acquire) == kPosted) {
@@ -324,8 +337,9 @@ void UiHandoff::Drain() {
     wakePending_.store(false);
     const Clock::time_point start = Clock::now();
     contention_.Sample(start);
+    SampleRate(start);
     if (timing_.keepTogether) {
-        KeepTogether(contention_.Contended());
+        KeepTogether(contention_.Contended() || trickle_);
     }
     const Clock::time_point sliceEnd = start + timing_.slice;
     for (;;) {

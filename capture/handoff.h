@@ -75,8 +75,11 @@ class DirectHandoff final : public RowHandoff {
 // at the same time: each waits while the other works. They are kept on one
 // core then, where waking the other is a switch on that core; waking a thread
 // on another, busy core costs far more (an interrupt to that core and the
-// preemption of whatever runs there). They are free to spread again once
-// cores are free.
+// preemption of whatever runs there). The same holds while rows only trickle
+// in: one core carries both, and each row costs two switches on it instead of
+// two wake-ups across cores, which on a virtual machine cost more CPU than
+// the row itself. They are free to spread again once cores are free and rows
+// stream in.
 class UiHandoff final : public QObject, public RowHandoff {
     Q_OBJECT
   public:
@@ -96,7 +99,8 @@ class UiHandoff final : public QObject, public RowHandoff {
         std::chrono::microseconds spin{50};
         // Both threads ask for short time slices.
         bool shortSlices = true;
-        // While the cores are contended, both threads are kept on one.
+        // While the cores are contended, or rows only trickle in, both
+        // threads are kept on one.
         bool keepTogether = true;
     };
 
@@ -141,10 +145,22 @@ class UiHandoff final : public QObject, public RowHandoff {
         std::chrono::nanoseconds most_, now_;
     };
 
+    // Whether rows come slowly enough for one core to carry both threads
+    // (a trickle), given the rate over the last period and whether they came
+    // slowly before: the threads join one core below 10,000 rows a second
+    // and spread again above 20,000 (one core carried 50,000 small rows a
+    // second in the live benchmark), so that a rate in between does not
+    // flap.
+    static bool Trickle(double rowsPerSecond, bool wasTrickle) {
+        return rowsPerSecond < (wasTrickle ? 20000.0 : 10000.0);
+    }
     void Drain();
     // Interface thread: keeps both threads on its own core while the cores
-    // are contended, and lets them go again after.
+    // are contended or rows trickle in, and lets them go again after.
     void KeepTogether(bool together);
+    // Interface thread: the row rate since the last look, every period.
+    void SampleRate(Clock::time_point now);
+    bool Apart() const { return sharedCore_.load(std::memory_order_relaxed) < 0; }
     // Spins briefly (never past `sliceEnd`), then sleeps until `until`, or
     // until the capture thread says it waits for traffic.
     bool WaitForPost(Clock::time_point until, Clock::time_point sliceEnd);
@@ -164,6 +180,10 @@ class UiHandoff final : public QObject, public RowHandoff {
     Clock::time_point postedAt_;
     // Written by the interface thread before it publishes kDone.
     Clock::time_point doneAt_;
+    // Interface thread only: rows run, and the rate's last look.
+    uint64_t rowsRun_ = 0, rowsAtLook_ = 0;
+    Clock::time_point rateLookAt_{};
+    bool trickle_ = true;
     SpinBudget captureSpin_;  // capture thread only
     SpinBudget uiSpin_;       // interface thread only
     // Spinning pays only while the other thread has a core of its own.
