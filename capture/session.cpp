@@ -150,9 +150,7 @@ bool CaptureSession::StartCaptureThread() {
     }
     handoff_.Reset();
     threadLocalAddress_ = localAddress_;
-    // A file's rows carry their own capture times; live rows the time they are built.
-    threadUsesCaptureTime_ = openedFile_;
-    threadCaptureNumber_ = ++captureNumber_;
+    ++captureNumber_;
     startedFile_ = openedFile_;
     startedSource_ = openedFile_ ? openedPath_ : localAddress_;
     counters_.Reset();
@@ -292,7 +290,7 @@ int CaptureSession::CaptureThreadProc() {
     endedAtNs_.store(SteadyNs());
     // The interface thread carries out the rest of Stop's steps.
     if (exhausted && endedFd_ >= 0) {
-        endedCapture_.store(threadCaptureNumber_, std::memory_order_release);
+        endedCapture_.store(captureNumber_, std::memory_order_release);
         const uint64_t one = 1;
         [[maybe_unused]] const ssize_t n = ::write(endedFd_, &one, sizeof one);
     }
@@ -322,7 +320,8 @@ void CaptureSession::ShowPacket(uint8_t* buffer, int length) {
         return;
     }
     const FilterSettings filter = filter_.Load();
-    const std::time_t when = threadUsesCaptureTime_ ? CaptureSecond() : std::time(nullptr);
+    // A file's rows carry their own capture times; live rows the time they are built.
+    const std::time_t when = startedFile_ ? CaptureSecond() : std::time(nullptr);
     EventRow row;
     if (!BuildEventRow(buffer, length, packetText_, filter, threadLocalAddress_, when, workspace_,
                        row)) {

@@ -156,7 +156,8 @@ class CaptureSession {
     // The endpoint opened last: a file, and which one.
     bool openedFile_ = false;
     std::string openedPath_;
-    // Of the capture started last (interface thread), kept after it ends.
+    // Of the capture started last, kept after it ends. Written only while no
+    // capture thread exists, so its capture thread reads them as well.
     uint64_t captureNumber_ = 0;
     bool startedFile_ = false;
     std::string startedSource_;
@@ -174,6 +175,4 @@ class CaptureSession {
     PacketText packetText_;
     RowWorkspace workspace_;
     std::string threadLocalAddress_;
-    bool threadUsesCaptureTime_ = false;
-    uint64_t threadCaptureNumber_ = 0;
 };
