@@ -38,7 +38,7 @@ class Source final : public CaptureEndpoint {
         if (gap_.count())
             std::this_thread::sleep_for(gap_);
         std::memcpy(buffer, datagram_.data(), datagram_.size());
-        stamp_.store(NowNs(), std::memory_order_release);
+        stamp_.store(WallClockNs(), std::memory_order_release);
         return static_cast<int>(datagram_.size());
     }
     void Interrupt() override { stop_ = true; }
@@ -54,7 +54,7 @@ class Source final : public CaptureEndpoint {
 void Stream(CSortListCtrl& list, const UiHandoff::Timing& timing, std::chrono::microseconds gap,
             int ms, const char* label) {
     UiHandoff handoff(timing);
-    std::atomic<int64_t> stamp{NowNs()};
+    std::atomic<int64_t> stamp{WallClockNs()};
     TimedList timed(list, stamp, 4'000'000);
     CaptureSession session(handoff, timed, [&] { return std::make_unique<Source>(gap, stamp); });
     session.SetSelectedLocalAddress("10.0.0.9");

@@ -256,7 +256,7 @@ class StampedEndpoint final : public CaptureEndpoint {
         const int length = inner_->Receive(buffer, capacity);
         if (length >= 0) {
             const int64_t captured = inner_->LastCaptureTimeNs();
-            stamp_.store(captured ? captured : NowNs(), std::memory_order_release);
+            stamp_.store(captured ? captured : WallClockNs(), std::memory_order_release);
         }
         return length;
     }
@@ -311,7 +311,7 @@ struct LiveCapture {
         }
         session.StartCaptureThread();
     }
-    std::atomic<int64_t> stamp{NowNs()};
+    std::atomic<int64_t> stamp{WallClockNs()};
     TimedList timed;
     UiHandoff handoff;
     CaptureSession session;
@@ -516,7 +516,7 @@ class LineReader {
         char buf[65536];
         ssize_t n;
         while ((n = read(fd_, buf, sizeof buf)) > 0) {
-            const int64_t now = NowNs();
+            const int64_t now = WallClockNs();
             pending.append(buf, static_cast<size_t>(n));
             size_t start = 0;
             for (size_t nl; (nl = pending.find('\n', start)) != std::string::npos; start = nl + 1) {

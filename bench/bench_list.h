@@ -17,15 +17,9 @@
 
 #include <QTableView>
 
+#include "capture/clock.h"
 #include "capture/event_list.h"
 #include "ui/sortlistctrl.h"
-
-// The system clock, as capture times are given.
-inline int64_t NowNs() {
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(
-               std::chrono::system_clock::now().time_since_epoch())
-        .count();
-}
 
 // The real list, recording per row the wait since its datagram was received,
 // into room reserved once: rows past it go unrecorded rather than allocate.
@@ -39,7 +33,7 @@ class TimedList final : public EventList {
     bool DeleteAllItems() override { return list_.DeleteAllItems(); }
     int InsertItem(int item, std::string_view text) override {
         if (latenciesNs.size() < latenciesNs.capacity())
-            latenciesNs.push_back(NowNs() - stamp_.load(std::memory_order_acquire));
+            latenciesNs.push_back(WallClockNs() - stamp_.load(std::memory_order_acquire));
         return list_.InsertItem(item, text);
     }
     bool SetItemText(int item, int sub, std::string_view text) override {

@@ -12,10 +12,10 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
-#include <ctime>
 #include <limits>
 #include <thread>
 
+#include "capture/clock.h"
 #include "capture/counters.h"
 #include "capture/endpoint.h"
 #include "capture/packet.h"
@@ -24,7 +24,6 @@
 namespace {
 
 constexpr uint16_t kEtherIpv4 = 0x0800;
-constexpr uint32_t kIpHeaderMin = 20;
 // Room for about 100,000 small datagrams: what arrives while the list is
 // behind (a burst, or cores taken by other work) waits here instead of being
 // dropped, since the program keeps no queue of its own.
@@ -34,12 +33,6 @@ constexpr int64_t kStatsEveryNs = 250'000'000;
 
 bool IsVlanTag(uint16_t type) {
     return type == 0x8100 || type == 0x88A8 || type == 0x9100;
-}
-
-int64_t WallClockNs() {
-    timespec ts{};
-    clock_gettime(CLOCK_REALTIME, &ts);
-    return static_cast<int64_t>(ts.tv_sec) * 1000000000 + ts.tv_nsec;
 }
 
 // Seconds and microseconds of a capture header in nanoseconds, saturated:
@@ -469,7 +462,7 @@ bool LocateDatagram(int linkType, const uint8_t* frame, uint32_t captured, uint3
     // as long as its own total length says. A total length of 0 (segmentation
     // offload) or one longer than what was captured keeps the captured length.
     const uint16_t total = p.BeU16(at + 2);
-    if (total >= kIpHeaderMin && total < len) {
+    if (total >= kMinIpv4Header && total < len) {
         len = total;
     }
     *offset = static_cast<uint32_t>(at);

@@ -1,5 +1,6 @@
 #include "capture/session.h"
 
+#include "capture/clock.h"
 #include "capture/privileges.h"
 
 #include <sys/eventfd.h>
@@ -58,18 +59,6 @@ class InsertRowTask final : public UiTask {
     const EventRow& row_;
     InsertOutcome outcome_;
 };
-
-int64_t SteadyNs() {
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(
-               std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
-
-int64_t WallNs() {
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(
-               std::chrono::system_clock::now().time_since_epoch())
-        .count();
-}
 
 }  // namespace
 
@@ -156,8 +145,8 @@ bool CaptureSession::StartCaptureThread() {
     counters_.Reset();
     endStats_ = CaptureStats{};
     endedAtNs_.store(0);
-    startedWallNs_ = WallNs();
-    startedSteadyNs_ = SteadyNs();
+    startedWallNs_ = WallClockNs();
+    startedSteadyNs_ = SteadyClockNs();
     StopFlag.store(0);
     WakeCaptureThread();
     try {
@@ -239,7 +228,7 @@ CaptureFigures CaptureSession::Figures() const {
     f.fromFile = startedFile_;
     f.source = startedSource_;
     f.startedAtNs = startedWallNs_;
-    f.durationNs = (ended != 0 ? ended : SteadyNs()) - startedSteadyNs_;
+    f.durationNs = (ended != 0 ? ended : SteadyClockNs()) - startedSteadyNs_;
     f.received = counters_.received.Get();
     f.filtered = counters_.filtered.Get();
     f.rows = counters_.rows.Get();
@@ -287,7 +276,7 @@ int CaptureSession::CaptureThreadProc() {
     if (endpoint) {
         endpoint->CaptureEnded();
     }
-    endedAtNs_.store(SteadyNs());
+    endedAtNs_.store(SteadyClockNs());
     // The interface thread carries out the rest of Stop's steps.
     if (exhausted && endedFd_ >= 0) {
         endedCapture_.store(captureNumber_, std::memory_order_release);
