@@ -68,6 +68,14 @@ struct SchedAttr {
     uint64_t period;
 };
 
+// Keeps a thread (0: the calling one) on one core.
+void PinToCore(pid_t tid, int core) {
+    cpu_set_t one;
+    CPU_ZERO(&one);
+    CPU_SET(core, &one);
+    sched_setaffinity(tid, sizeof one, &one);
+}
+
 }  // namespace
 
 void RequestShortTimeSlices() {
@@ -123,10 +131,7 @@ void UiHandoff::CaptureThreadStarts() {
     captureTid_.store(static_cast<int>(syscall(SYS_gettid)));
     // Started while the two are kept together: join the interface thread.
     if (const int core = sharedCore_.load(); core >= 0) {
-        cpu_set_t one;
-        CPU_ZERO(&one);
-        CPU_SET(core, &one);
-        sched_setaffinity(0, sizeof one, &one);
+        PinToCore(0, core);
     }
 }
 
@@ -140,13 +145,10 @@ void UiHandoff::KeepTogether(bool together) {
         if (core < 0) {
             return;
         }
-        cpu_set_t one;
-        CPU_ZERO(&one);
-        CPU_SET(core, &one);
         sharedCore_.store(core);
-        sched_setaffinity(0, sizeof one, &one);
+        PinToCore(0, core);
         if (capture > 0) {
-            sched_setaffinity(capture, sizeof one, &one);
+            PinToCore(capture, core);
         }
     } else {
         sharedCore_.store(-1);
@@ -214,7 +216,7 @@ bool UiHandoff::RunOnUiThread(UiTask& task) {
     uint32_t phase = phase_.load(std::memory_order_acquire);
     // The interface thread is awake, or was just woken: a row takes it a few
     // microseconds, less than a sleep and a wake-up would.
-    if (ui != kAway && captureSpin_.Get().count() > 0 && !contention_.Contended() && Apart()) {
+    if (ui != kAway && captureSpin_.Get().count() > 0 && SpinPays()) {
         const Clock::time_point until = postedAt + captureSpin_.Get();
         while (phase == kPosted && !cancelled_.load(std::memory_order_relaxed)) {
             if (Clock::now() >= until) {
@@ -284,7 +286,7 @@ bool UiHandoff::WaitForPost(Clock::time_point until, Clock::time_point sliceEnd)
     // which comes within microseconds when its datagram is already waiting.
     const Clock::time_point start = Clock::now();
     if (start < sliceEnd && uiSpin_.Get().count() > 0 &&
-        captureAwake_.load(std::memory_order_relaxed) && !contention_.Contended() && Apart()) {
+        captureAwake_.load(std::memory_order_relaxed) && SpinPays()) {
         const Clock::time_point spinUntil = std::min(sliceEnd, start + uiSpin_.Get());
         for (;;) {
             if (phase_.load(std::memory_order_acquire) == kPosted) {

@@ -160,7 +160,11 @@ class UiHandoff final : public QObject, public RowHandoff {
     void KeepTogether(bool together);
     // Interface thread: the row rate since the last look, every period.
     void SampleRate(Clock::time_point now);
-    bool Apart() const { return sharedCore_.load(std::memory_order_relaxed) < 0; }
+    // Spinning pays only while the other thread has a core of its own:
+    // the cores are free and the two are not kept on one.
+    bool SpinPays() const {
+        return !contention_.Contended() && sharedCore_.load(std::memory_order_relaxed) < 0;
+    }
     // Spins briefly (never past `sliceEnd`), then sleeps until `until`, or
     // until the capture thread says it waits for traffic.
     bool WaitForPost(Clock::time_point until, Clock::time_point sliceEnd);
@@ -186,7 +190,6 @@ class UiHandoff final : public QObject, public RowHandoff {
     bool trickle_ = true;
     SpinBudget captureSpin_;  // capture thread only
     SpinBudget uiSpin_;       // interface thread only
-    // Spinning pays only while the other thread has a core of its own.
     CoreContention contention_;
     std::atomic<int> captureTid_{0};   // the capture thread's, once it has started
     std::atomic<int> sharedCore_{-1};  // the core both are kept on, or -1
