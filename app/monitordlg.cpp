@@ -29,13 +29,6 @@ constexpr std::string_view kSelectAddress =
 // WinSock启动失败
 constexpr std::string_view kCaptureFailed = "WinSock\xC6\xF4\xB6\xAF\xCA\xA7\xB0\xDC";
 
-// A string-table text with %1, %2, ... filled in one pass, so that a "%2"
-// inside a file name stays as it is.
-template <typename... Args>
-QString FormatString(int id, const Args&... args) {
-    return FromGbk(LoadStringGbk(id)).arg(args...);
-}
-
 std::string LocalTimeText(const char* pattern) {
     const std::time_t now = std::time(nullptr);
     std::tm local{};
@@ -199,6 +192,10 @@ void CMonitorDlg::OnStart() {
         EndDialog(IDCANCEL);
         return;
     }
+    BeginCapture();
+}
+
+void CMonitorDlg::BeginCapture() {
     SetCaptureButtons(true);
     m_capture.StartCaptureThread();
     if (m_statsDlg) {
@@ -281,11 +278,7 @@ void CMonitorDlg::OnOpenCaptureFile() {
         ShowFileFault(*path, m_capture.LastFault());
         return;
     }
-    SetCaptureButtons(true);
-    m_capture.StartCaptureThread();
-    if (m_statsDlg) {
-        m_statsDlg->Refresh();
-    }
+    BeginCapture();
 }
 
 void CMonitorDlg::ShowFileFault(const QString& path, const SourceFault& fault) {

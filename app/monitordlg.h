@@ -78,6 +78,8 @@ class CMonitorDlg : public CDialog {
 
   private:
     void ShowDataOfRow(int row);
+    // The endpoint is open: the capture thread starts, and the window follows.
+    void BeginCapture();
     void SetCaptureButtons(bool capturing);
     // Stop's steps; the figures go to standard error when a capture ended.
     void EndCapture();

@@ -24,15 +24,6 @@ std::string Count(uint64_t n) {
     return text;
 }
 
-// A string-table text with its %1, %2, ... filled in, back in GBK.
-std::string Fill(int id, std::initializer_list<QString> args) {
-    QString text = FromGbk(LoadStringGbk(id));
-    for (const QString& a : args) {
-        text = text.arg(a);
-    }
-    return ToGbk(text);
-}
-
 std::string WallTimeText(int64_t ns) {
     const std::time_t t = static_cast<std::time_t>(ns / 1000000000);
     std::tm local{};
@@ -91,8 +82,8 @@ void CCaptureStatsDlg::Refresh() {
         source->setToolTip(text);
     }
     m_started.SetWindowText(WallTimeText(f.startedAtNs));
-    m_duration.SetWindowText(Fill(
-        IDS_STATS_SECONDS, {QString::number(static_cast<double>(f.durationNs) / 1e9, 'f', 1)}));
+    m_duration.SetWindowText(ToGbk(FormatString(
+        IDS_STATS_SECONDS, QString::number(static_cast<double>(f.durationNs) / 1e9, 'f', 1))));
     m_received.SetWindowText(Count(f.received));
     m_kernelDrops.SetWindowText(f.kernelKnown || f.fromFile ? Count(f.kernelDrops) : "-");
     m_filtered.SetWindowText(Count(f.filtered));
@@ -100,9 +91,9 @@ void CCaptureStatsDlg::Refresh() {
     m_emptied.SetWindowText(Count(f.emptied));
     if (f.fromFile) {
         const uint64_t percent = f.fileBytes ? f.bytesRead * 100 / f.fileBytes : 100;
-        m_progress.SetWindowText(Fill(IDS_STATS_FILE_PROGRESS,
-                                      {QString::number(f.bytesRead), QString::number(f.fileBytes),
-                                       QString::number(percent)}));
+        m_progress.SetWindowText(
+            ToGbk(FormatString(IDS_STATS_FILE_PROGRESS, QString::number(f.bytesRead),
+                               QString::number(f.fileBytes), QString::number(percent))));
     } else {
         m_progress.SetWindowText("-");
     }
