@@ -23,10 +23,10 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// Endless UDP datagrams, optionally paced; remembers when each one was received.
+// Endless UDP datagrams, optionally paced; each one's capture time is when it was received.
 class Source final : public CaptureEndpoint {
   public:
-    Source(std::chrono::microseconds gap, std::atomic<int64_t>& stamp) : gap_(gap), stamp_(stamp) {
+    explicit Source(std::chrono::microseconds gap) : gap_(gap) {
         testpkt::Ip ip;
         ip.protocol = 17;
         datagram_ = testpkt::Datagram(ip, testpkt::Udp(40000, 53, testpkt::Bytes("GET /bench")));
@@ -38,9 +38,10 @@ class Source final : public CaptureEndpoint {
         if (gap_.count())
             std::this_thread::sleep_for(gap_);
         std::memcpy(buffer, datagram_.data(), datagram_.size());
-        stamp_.store(WallClockNs(), std::memory_order_release);
+        stamp_ = WallClockNs();
         return static_cast<int>(datagram_.size());
     }
+    int64_t LastCaptureTimeNs() const override { return stamp_; }
     void Interrupt() override { stop_ = true; }
     void Close() override {}
 
@@ -48,15 +49,13 @@ class Source final : public CaptureEndpoint {
     std::chrono::microseconds gap_;
     std::vector<uint8_t> datagram_;
     std::atomic<bool> stop_{false};
-    std::atomic<int64_t>& stamp_;
+    int64_t stamp_ = 0;  // capture thread only
 };
 
-void Stream(CSortListCtrl& list, const UiHandoff::Timing& timing, std::chrono::microseconds gap,
-            int ms, const char* label) {
-    UiHandoff handoff(timing);
-    std::atomic<int64_t> stamp{WallClockNs()};
-    TimedList timed(list, stamp, 4'000'000);
-    CaptureSession session(handoff, timed, [&] { return std::make_unique<Source>(gap, stamp); });
+void Stream(CSortListCtrl& list, std::chrono::microseconds gap, int ms, const char* label) {
+    UiHandoff handoff;
+    TimedList timed(list, 4'000'000);
+    CaptureSession session(handoff, timed, [&] { return std::make_unique<Source>(gap); });
     session.SetSelectedLocalAddress("10.0.0.9");
     session.OpenCaptureSocket();
     QElapsedTimer t;
@@ -75,16 +74,14 @@ void Stream(CSortListCtrl& list, const UiHandoff::Timing& timing, std::chrono::m
     auto us = [](const timeval& tv) { return double(tv.tv_sec) * 1e6 + double(tv.tv_usec); };
     const double cpuUs =
         us(after.ru_utime) - us(before.ru_utime) + us(after.ru_stime) - us(before.ru_stime);
-    const UiHandoff::Counters c = handoff.Count();
+    const uint64_t batches = handoff.TasksRun();
     std::printf("%-28s %10.0f rows/s   latency median %7.1f us   p99 %7.1f us   (%llu rows)\n",
                 label, static_cast<double>(rows) / seconds, PercentileUs(timed.latenciesNs, 0.5),
                 PercentileUs(timed.latenciesNs, 0.99), static_cast<unsigned long long>(rows));
-    auto share = [rows](uint64_t n) { return rows ? 100.0 * double(n) / double(rows) : 0.0; };
-    std::printf(
-        "%-28s CPU %.1f us a row; loop woken %.1f%%, woken in the hand-off %.1f%%, "
-        "taken spinning %.1f%%, capture slept %.1f%%\n",
-        "", rows ? cpuUs / double(rows) : 0.0, share(c.loopWakes), share(c.directWakes),
-        share(c.uiSpinHits), share(c.captureSleeps));
+    std::printf("%-28s CPU %.2f us a row; %llu batches, %.1f a second, %.0f rows each\n", "",
+                rows ? cpuUs / double(rows) : 0.0, static_cast<unsigned long long>(batches),
+                static_cast<double>(batches) / seconds,
+                batches ? static_cast<double>(rows) / static_cast<double>(batches) : 0.0);
 }
 
 void Sorts(CSortListCtrl& list) {
@@ -122,31 +119,16 @@ void Sorts(CSortListCtrl& list) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    UiHandoff::Timing timing;
     int busy = 0;
     std::string only;  // flat, paced or sort: that part alone
     for (int i = 1; i + 1 < argc; i += 2) {
         const std::string name = argv[i];
-        const auto us = std::chrono::microseconds(std::atol(argv[i + 1]));
         if (name == "--busy")
             busy = std::atoi(argv[i + 1]);
         else if (name == "--only")
             only = argv[i + 1];
-        else if (name == "--spin")
-            timing.spin = us;
-        else if (name == "--linger")
-            timing.linger = us;
-        else if (name == "--slice")
-            timing.slice = us;
-        else if (name == "--short-slices")
-            timing.shortSlices = std::atoi(argv[i + 1]) != 0;
-        else if (name == "--together")
-            timing.keepTogether = std::atoi(argv[i + 1]) != 0;
         else {
-            std::fprintf(
-                stderr,
-                "usage: bench_gui_list [--busy N] [--spin us] [--linger us] "
-                "[--slice us] [--short-slices 0|1] [--together 0|1] [--only flat|paced|sort]\n");
+            std::fprintf(stderr, "usage: bench_gui_list [--busy N] [--only flat|paced|sort]\n");
             return 2;
         }
     }
@@ -161,9 +143,9 @@ int main(int argc, char** argv) {
     ShownList shown;
     CSortListCtrl& list = shown.list;
     if (only.empty() || only == "flat")
-        Stream(list, timing, std::chrono::microseconds(0), 3000, "flat out, window shown");
+        Stream(list, std::chrono::microseconds(0), 3000, "flat out, window shown");
     if (only.empty() || only == "paced")
-        Stream(list, timing, std::chrono::microseconds(1000), 2000, "1 datagram per ms");
+        Stream(list, std::chrono::microseconds(1000), 2000, "1 datagram per ms");
     if (only.empty() || only == "sort")
         Sorts(list);
     return 0;

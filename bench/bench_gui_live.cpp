@@ -243,38 +243,6 @@ bool HaveProgram(const char* name) {
     return std::system(("command -v " + std::string(name) + " >/dev/null 2>&1").c_str()) == 0;
 }
 
-// The live endpoint, remembering when the datagram it handed out last was
-// captured (the kernel's time stamp, so the wait in the kernel's buffer
-// counts). The capture thread waits for each row's insertion before it
-// receives again, so the stamp read at insertion belongs to that row's datagram.
-class StampedEndpoint final : public CaptureEndpoint {
-  public:
-    StampedEndpoint(std::unique_ptr<CaptureEndpoint> inner, std::atomic<int64_t>& stamp)
-        : inner_(std::move(inner)), stamp_(stamp) {}
-    int Open(std::string_view localAddress) override { return inner_->Open(localAddress); }
-    int Receive(uint8_t* buffer, int capacity) override {
-        const int length = inner_->Receive(buffer, capacity);
-        if (length >= 0) {
-            const int64_t captured = inner_->LastCaptureTimeNs();
-            stamp_.store(captured ? captured : WallClockNs(), std::memory_order_release);
-        }
-        return length;
-    }
-    void Interrupt() override { inner_->Interrupt(); }
-    void Close() override { inner_->Close(); }
-    CaptureStats Stats() const override { return inner_->Stats(); }
-    int64_t LastCaptureTimeNs() const override { return inner_->LastCaptureTimeNs(); }
-    bool Exhausted() const override { return inner_->Exhausted(); }
-    void CaptureEnded() override { inner_->CaptureEnded(); }
-    SourceFault Fault() const override { return inner_->Fault(); }
-    void SetWaitHook(std::function<void()> hook) override { inner_->SetWaitHook(std::move(hook)); }
-    std::string ErrorText() const override { return inner_->ErrorText(); }
-
-  private:
-    std::unique_ptr<CaptureEndpoint> inner_;
-    std::atomic<int64_t>& stamp_;
-};
-
 struct Result {
     long offered = 0, tcpdumpSeen = 0, tcpdumpDrops = 0, peerSeen = -1, tsharkLines = -1;
     uint64_t seen = 0, rows = 0, drops = 0;
@@ -297,12 +265,11 @@ struct Bench {
 };
 
 // quorvelan's real capture path on the monitored interface, each row timed
-// against its datagram's capture time.
+// against its datagram's capture time (the kernel's time stamp, so the wait
+// in the kernel's buffer counts).
 struct LiveCapture {
     LiveCapture(Bench& b, size_t latencyRoom, const FilterSettings& filter = {})
-        : timed(b.list, stamp, latencyRoom), session(handoff, timed, [this] {
-              return std::make_unique<StampedEndpoint>(MakeLiveEndpoint(), stamp);
-          }) {
+        : timed(b.list, latencyRoom), session(handoff, timed, [] { return MakeLiveEndpoint(); }) {
         session.SetFilterSettings(filter);
         session.SetSelectedLocalAddress(b.net.localAddress);
         if (session.OpenCaptureSocket() != 0) {
@@ -311,7 +278,6 @@ struct LiveCapture {
         }
         session.StartCaptureThread();
     }
-    std::atomic<int64_t> stamp{WallClockNs()};
     TimedList timed;
     UiHandoff handoff;
     CaptureSession session;
@@ -478,7 +444,7 @@ struct ToolResult {
     long floodShown = -1, shown = -1;  // rows or lines: while the flood lasted, in all
     double floodSeconds = 0, cpuSeconds = 0;
     double latencyMedianUs = -1, latencyP99Us = -1;
-    UiHandoff::Counters handoff;  // quorvelan only
+    uint64_t batches = 0;  // quorvelan only
 };
 
 // utime + stime in seconds of a process and of its children that are still
@@ -668,7 +634,7 @@ ToolResult RunQuorvelan(Bench& b, int size, long rate, double seconds) {
     r.shown = static_cast<long>(session.RowsInserted());
     r.latencyMedianUs = PercentileUs(live.timed.latenciesNs, 0.5);
     r.latencyP99Us = PercentileUs(live.timed.latenciesNs, 0.99);
-    r.handoff = live.handoff.Count();
+    r.batches = live.handoff.TasksRun();
     return r;
 }
 
@@ -716,15 +682,10 @@ void RunAlone(Bench& b, const std::vector<int>& sizes, const std::vector<long>& 
                             count(after).c_str(), Percent(m.floodShown, m.offered).c_str(),
                             Percent(m.shown, m.offered).c_str(), Us(m.latencyMedianUs).c_str(),
                             Us(m.latencyP99Us).c_str(), cpu);
-                if (tool == kQuorvelan && m.shown > 0) {
-                    const auto& h = m.handoff;
-                    auto share = [&m](uint64_t n) { return 100.0 * double(n) / double(m.shown); };
-                    std::printf(
-                        "%-21s rows that woke the event loop %.1f%%, woke the interface "
-                        "thread in the hand-off %.1f%%, were taken spinning %.1f%%, let "
-                        "the capture thread sleep %.1f%%\n",
-                        "", share(h.loopWakes), share(h.directWakes), share(h.uiSpinHits),
-                        share(h.captureSleeps));
+                if (tool == kQuorvelan && m.batches > 0) {
+                    std::printf("%-21s rows crossed in %llu batches, %.0f rows each\n", "",
+                                static_cast<unsigned long long>(m.batches),
+                                static_cast<double>(m.shown) / static_cast<double>(m.batches));
                 }
                 std::fflush(stdout);
             }

@@ -1,9 +1,8 @@
 #pragma once
 // The event list as the benchmarks use it: the real list of the window, shown
 // offscreen, and receive-to-row latency: from when the datagram was captured
-// (the endpoint's capture time, on the system clock) to its row's insertion.
-// The capture thread waits for each insertion before it receives again, so
-// the stamp read at insertion belongs to that row's datagram.
+// (the capture time each row carries, on the system clock) to its row's
+// insertion.
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -19,31 +18,39 @@
 
 #include "capture/clock.h"
 #include "capture/event_list.h"
+#include "capture/row_batch.h"
 #include "ui/sortlistctrl.h"
 
 // The real list, recording per row the wait since its datagram was received,
 // into room reserved once: rows past it go unrecorded rather than allocate.
 class TimedList final : public EventList {
   public:
-    TimedList(CSortListCtrl& list, const std::atomic<int64_t>& stamp, size_t room)
-        : list_(list), stamp_(stamp) {
-        latenciesNs.reserve(room);
-    }
+    TimedList(CSortListCtrl& list, size_t room) : list_(list) { latenciesNs.reserve(room); }
     int GetItemCount() const override { return list_.GetItemCount(); }
     bool DeleteAllItems() override { return list_.DeleteAllItems(); }
     int InsertItem(int item, std::string_view text) override {
-        if (latenciesNs.size() < latenciesNs.capacity())
-            latenciesNs.push_back(WallClockNs() - stamp_.load(std::memory_order_acquire));
         return list_.InsertItem(item, text);
     }
     bool SetItemText(int item, int sub, std::string_view text) override {
         return list_.SetItemText(item, sub, text);
     }
+    int InsertRow(int item, const EventRow& row, std::string_view attachment) override {
+        if (latenciesNs.size() < latenciesNs.capacity()) {
+            const int64_t captured = ReadRowAttachment(attachment).captureTimeNs;
+            latenciesNs.push_back(WallClockNs() - captured);
+        }
+        return list_.InsertRow(item, row, attachment);
+    }
+    void BeginBatch() override { list_.BeginBatch(); }
+    void EndBatch() override {
+        list_.EndBatch();
+        ++batches;
+    }
     std::vector<int64_t> latenciesNs;
+    uint64_t batches = 0;
 
   private:
     CSortListCtrl& list_;
-    const std::atomic<int64_t>& stamp_;
 };
 
 // N CPU-bound processes of ordinary priority beside the benchmark, as a build

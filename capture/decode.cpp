@@ -220,24 +220,6 @@ bool BuildEventRow(uint8_t* buffer, int length, const PacketText& text,
     return true;
 }
 
-InsertOutcome InsertEventRow(EventList& list, const EventRow& row) {
-    InsertOutcome outcome;
-    const int count = list.GetItemCount();
-    if (count >= kMaxEventRows && list.DeleteAllItems()) {
-        outcome.emptied = count;
-    }
-    const int item = list.InsertItem(0, row.cells[kColTime]);
-    if (item < 0) {
-        return outcome;
-    }
-    outcome.inserted = true;
-    for (int col :
-         {kColSrcAddr, kColSrcPort, kColDstAddr, kColDstPort, kColService, kColFlags, kColData}) {
-        list.SetItemText(item, col, row.cells[col]);
-    }
-    return outcome;
-}
-
 void FilterSettings::RebuildTexts() {
     FormatDotted(srcAddr.data(), srcAddrText);
     FormatDotted(dstAddr.data(), dstAddrText);

@@ -5,8 +5,8 @@
 #include <ctime>
 #include <string_view>
 
-#include "capture/event_list.h"
 #include "capture/packet.h"
+#include "capture/row_batch.h"
 
 // Writes the address texts and, for TCP and UDP, the port texts. Fields that
 // lie beyond `length` are left empty; a receive shorter than an IPv4 header
@@ -44,12 +44,3 @@ struct RowWorkspace {
 bool BuildEventRow(uint8_t* buffer, int length, const PacketText& text,
                    const FilterSettings& filter, std::string_view localAddress, std::time_t now,
                    RowWorkspace& ws, EventRow& row);
-
-struct InsertOutcome {
-    bool inserted = false;  // the list took the row
-    int emptied = 0;        // rows removed by the emptying at the cap
-};
-
-// Puts a built row at the top of the list, emptying it first at the cap.
-// Runs on the interface thread as one piece of work.
-InsertOutcome InsertEventRow(EventList& list, const EventRow& row);

@@ -63,19 +63,18 @@ class CaptureEndpoint {
     // The cause of the last failure, for people who started us from a terminal.
     virtual std::string ErrorText() const { return {}; }
     // Capture thread: `hook` runs whenever a Receive is about to wait because
-    // nothing has arrived, so that whoever waits for the next datagram can
-    // stop waiting for it. Set before the capture thread starts.
-    virtual void SetWaitHook(std::function<void()> hook) { waitHook_ = std::move(hook); }
+    // nothing has arrived, and says how long that wait may last at most, in
+    // nanoseconds (negative: no limit). A wait that reaches the limit runs the
+    // hook again before the next one. Set before the capture thread starts.
+    using WaitHook = std::function<int64_t()>;
+    virtual void SetWaitHook(WaitHook hook) { waitHook_ = std::move(hook); }
 
   protected:
-    void AboutToWait() {
-        if (waitHook_) {
-            waitHook_();
-        }
-    }
+    // The longest the coming wait may last, in nanoseconds; negative: no limit.
+    int64_t AboutToWait() { return waitHook_ ? waitHook_() : -1; }
 
   private:
-    std::function<void()> waitHook_;
+    WaitHook waitHook_;
 };
 
 // Live capture with libpcap on the interface that holds `localAddress`.

@@ -224,8 +224,7 @@ class LiveEndpoint final : public PcapEndpoint {
                 continue;
             }
             if (rc == 0) {
-                AboutToWait();
-                WaitForFrames();
+                WaitForFrames(AboutToWait());
                 continue;  // and look at the interrupt flag again
             }
             if (rc == PCAP_ERROR_BREAK) {
@@ -249,12 +248,16 @@ class LiveEndpoint final : public PcapEndpoint {
     }
 
   private:
-    // Nothing is ready: sleeps until frames are, Interrupt is called, or the
-    // drop figures are due again.
-    void WaitForFrames() {
+    // Nothing is ready: sleeps until frames are, Interrupt is called, the
+    // drop figures are due again, or `limitNs` (if not negative) has passed.
+    void WaitForFrames(int64_t limitNs) {
         const int64_t now = WallClockNs();
         RefreshKernelStatsIfDue(now);
-        const int64_t leftNs = statsAtNs_ + kStatsEveryNs - now;
+        int64_t leftNs = statsAtNs_ + kStatsEveryNs - now;
+        if (limitNs >= 0) {
+            // Rounded up to whole milliseconds: waking early would only wait again.
+            leftNs = std::min(leftNs, limitNs + 999999);
+        }
         const int timeoutMs = static_cast<int>(std::clamp<int64_t>(leftNs / 1000000, 1, 1000));
         pollfd fds[2] = {{pcap_get_selectable_fd(handle_), POLLIN, 0}, {wakeFd_, POLLIN, 0}};
         ::poll(fds, 2, timeoutMs);

@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <chrono>
 #include <condition_variable>
 #include <cstring>
 #include <mutex>
@@ -29,8 +30,17 @@ class ScriptedEndpoint final : public CaptureEndpoint {
             return static_cast<int>(n);
         }
         // Nothing more to say: behave like a quiet network until interrupted.
-        AboutToWait();
-        wake_.wait(lock, [this] { return interrupted_; });
+        while (!interrupted_) {
+            lock.unlock();
+            const int64_t limit = AboutToWait();
+            lock.lock();
+            if (limit < 0) {
+                wake_.wait(lock, [this] { return interrupted_; });
+            } else {
+                wake_.wait_for(lock, std::chrono::nanoseconds(limit),
+                               [this] { return interrupted_; });
+            }
+        }
         return -1;
     }
 

@@ -6,6 +6,7 @@
 #include <sys/eventfd.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cinttypes>
 #include <cstdio>
@@ -46,17 +47,17 @@ FilterSettings SharedFilterSettings::Load() const {
 
 namespace {
 
-// The insertion of one row with all its cells, run on the interface thread.
-// The capture thread reads the outcome once the hand-off has returned.
-class InsertRowTask final : public UiTask {
+// The insertion of a batch of rows, run on the interface thread. The capture
+// thread reads the outcome once the hand-off has returned.
+class InsertBatchTask final : public UiTask {
   public:
-    InsertRowTask(EventList& list, const EventRow& row) : list_(list), row_(row) {}
-    void Run() override { outcome_ = InsertEventRow(list_, row_); }
+    InsertBatchTask(EventList& list, const RowBatch& batch) : list_(list), batch_(batch) {}
+    void Run() override { outcome_ = InsertEventRows(list_, batch_); }
     const InsertOutcome& Outcome() const { return outcome_; }
 
   private:
     EventList& list_;
-    const EventRow& row_;
+    const RowBatch& batch_;
     InsertOutcome outcome_;
 };
 
@@ -138,6 +139,8 @@ bool CaptureSession::StartCaptureThread() {
         return false;
     }
     handoff_.Reset();
+    batch_.Clear();
+    lastHandOverNs_ = 0;
     threadLocalAddress_ = localAddress_;
     ++captureNumber_;
     startedFile_ = openedFile_;
@@ -169,11 +172,17 @@ void CaptureSession::Stop() {
     if (endpoint_) {
         endpoint_->Interrupt();
     }
-    // A capture thread waiting for a row insertion is released without it.
+    // A capture thread waiting for a batch's insertion is released without it.
     handoff_.Cancel();
     const bool joined = thread_.joinable();
     if (joined) {
         thread_.join();
+    }
+    // What was captured before Stop is not lost: the rows the thread could
+    // not hand over go in now, before Stop returns.
+    if (!batch_.Empty()) {
+        CountInserted(InsertEventRows(list_, batch_));
+        batch_.Clear();
     }
     if (endpoint_) {
         // The capture thread has left the endpoint: what it knows may be read now.
@@ -243,10 +252,8 @@ CaptureFigures CaptureSession::Figures() const {
 }
 
 int CaptureSession::CaptureThreadProc() {
-    handoff_.CaptureThreadStarts();
     if (endpoint_) {
-        // Nothing to hand over until traffic comes: the interface thread need not wait for it.
-        endpoint_->SetWaitHook([this] { handoff_.CaptureIdle(); });
+        endpoint_->SetWaitHook([this] { return BeforeWaiting(); });
     }
     PauseFlag.store(0);
     // One buffer per capture thread, zeroed once and reused for every datagram.
@@ -256,9 +263,12 @@ int CaptureSession::CaptureThreadProc() {
     while (StopFlag.load() == 0) {
         const uint32_t seen = flagChanges_.load();
         if (PauseFlag.load() != 0) {
-            handoff_.CaptureIdle();
+            // What came before the pause is shown before it.
+            if (!batch_.Empty() && !HandOverBatch()) {
+                continue;
+            }
             // Sleep until a flag changes instead of polling a core away.
-            if (StopFlag.load() == 0) {
+            if (StopFlag.load() == 0 && PauseFlag.load() != 0) {
                 flagChanges_.wait(seen);
             }
             continue;
@@ -273,6 +283,10 @@ int CaptureSession::CaptureThreadProc() {
         DecodePacket(buffer.get(), length);
         ShowPacket(buffer.get(), length);
     }
+    // The end of a file shows its last rows; after a Stop, Stop inserts them.
+    if (exhausted && !batch_.Empty()) {
+        HandOverBatch();
+    }
     if (endpoint) {
         endpoint->CaptureEnded();
     }
@@ -284,6 +298,34 @@ int CaptureSession::CaptureThreadProc() {
         [[maybe_unused]] const ssize_t n = ::write(endedFd_, &one, sizeof one);
     }
     return 0;
+}
+
+bool CaptureSession::HandOverBatch() {
+    InsertBatchTask task(list_, batch_);
+    if (!handoff_.RunOnUiThread(task)) {
+        return false;  // cancelled: Stop inserts the batch once the thread has gone
+    }
+    CountInserted(task.Outcome());
+    batch_.Clear();
+    lastHandOverNs_ = SteadyClockNs();
+    return true;
+}
+
+int64_t CaptureSession::BeforeWaiting() {
+    if (batch_.Empty()) {
+        return -1;
+    }
+    const int64_t left = batchDueNs_ - SteadyClockNs();
+    if (left > 0) {
+        return left;
+    }
+    HandOverBatch();
+    return -1;
+}
+
+void CaptureSession::CountInserted(const InsertOutcome& outcome) {
+    counters_.rows.Add(outcome.inserted);
+    counters_.emptied.Add(outcome.emptied);
 }
 
 void CaptureSession::TellCaptureEnded() {
@@ -319,14 +361,16 @@ void CaptureSession::ShowPacket(uint8_t* buffer, int length) {
         }
         return;
     }
-    InsertRowTask task(list_, row);
-    if (handoff_.RunOnUiThread(task)) {
-        const InsertOutcome& outcome = task.Outcome();
-        if (outcome.inserted) {
-            counters_.rows.Add();
-        }
-        if (outcome.emptied > 0) {
-            counters_.emptied.Add(static_cast<uint64_t>(outcome.emptied));
-        }
+    const int64_t now = SteadyClockNs();
+    if (batch_.Empty()) {
+        // A row after a quiet spell goes at once; rows that stream in wait for
+        // the period since the last hand-off to pass.
+        batchDueNs_ = std::max(now, lastHandOverNs_ + kBatchPeriodNs);
+    }
+    // Each row keeps when its datagram was captured.
+    const int64_t captured = endpoint_->LastCaptureTimeNs();
+    batch_.Add(row, captured != 0 ? captured : WallClockNs());
+    if (now >= batchDueNs_) {
+        HandOverBatch();
     }
 }

@@ -18,6 +18,7 @@
 #include "capture/event_list.h"
 #include "capture/handoff.h"
 #include "capture/packet.h"
+#include "capture/row_batch.h"
 
 // The filter settings shared with the capture thread. Each datagram is tested
 // against one whole set, old or new, never a mix: a sequence lock over words
@@ -58,6 +59,11 @@ std::string FiguresLine(const CaptureFigures& figures);
 
 class CaptureSession {
   public:
+    // Rows reach the list in batches, at most one per period: about fifteen a
+    // second, so that the list repaints no more often than that however fast
+    // rows come, and a hand-off's wake-ups are paid once per batch.
+    static constexpr int64_t kBatchPeriodNs = 66'000'000;
+
     using EndpointFactory = std::function<std::unique_ptr<CaptureEndpoint>()>;
     using FileEndpointFactory = std::function<std::unique_ptr<CaptureEndpoint>(std::string path)>;
     // Interface thread, from its event loop: the source of a capture ran out
@@ -89,8 +95,9 @@ class CaptureSession {
     int OpenCaptureFile(const std::string& path);
     // StopFlag = 0, then the capture thread starts. False if it could not start.
     bool StartCaptureThread();
-    // Ends the capture thread at once and closes the endpoint. When it returns,
-    // no row is inserted any more.
+    // Ends the capture thread at once and closes the endpoint. The rows it had
+    // built and not yet handed over are inserted first; when it returns, no
+    // row is inserted any more.
     void Stop();
     // Exit: later receives fail at once; the endpoint itself is released once
     // the capture thread has left it (Stop or Destroy).
@@ -131,6 +138,12 @@ class CaptureSession {
 
   private:
     void WakeCaptureThread();
+    // Capture thread: hands the batch over, waited for; false if cancelled.
+    bool HandOverBatch();
+    // Capture thread: about to wait for traffic; how long it may wait.
+    int64_t BeforeWaiting();
+    // Counts what inserting a batch did.
+    void CountInserted(const InsertOutcome& outcome);
     void TellCaptureEnded();
 
     int OpenEndpoint(std::unique_ptr<CaptureEndpoint> endpoint, std::string_view address);
@@ -171,7 +184,11 @@ class CaptureSession {
     CaptureCounters counters_;
     std::atomic<int64_t> endedAtNs_{0};  // steady clock; 0 while the thread runs
 
-    // Owned by the capture thread.
+    // Owned by the capture thread; the interface thread inserts what is left
+    // of the batch once the thread has been joined.
+    RowBatch batch_;
+    int64_t lastHandOverNs_ = 0;  // steady clock
+    int64_t batchDueNs_ = 0;      // when the batch is to be handed over
     PacketText packetText_;
     RowWorkspace workspace_;
     std::string threadLocalAddress_;

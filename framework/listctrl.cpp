@@ -1,10 +1,17 @@
 #include "framework/listctrl.h"
 
+#include <QApplication>
 #include <QEvent>
+#include <QFontMetrics>
 #include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QKeyEvent>
 #include <QMouseEvent>
+#include <QPainter>
+#include <QStaticText>
+#include <QStyle>
+#include <QStyledItemDelegate>
+#include <algorithm>
 
 #include "framework/gbk.h"
 
@@ -55,6 +62,22 @@ class ColumnHeader : public QHeaderView {
 
 }  // namespace
 
+struct RowPaint {
+    struct Cell {
+        QString text;       // the whole text, converted from GBK
+        QStaticText shown;  // as drawn: its first line, elided to the width
+        int width = -1;     // the width `shown` was made for
+        int generation = -1;
+    };
+    std::vector<Cell> cells;
+};
+
+ListRowStore::Row::Row() = default;
+ListRowStore::Row::Row(CellBlock c) : cells(std::move(c)) {}
+ListRowStore::Row::Row(Row&&) noexcept = default;
+ListRowStore::Row& ListRowStore::Row::operator=(Row&&) noexcept = default;
+ListRowStore::Row::~Row() = default;
+
 int ListRowStore::rowCount(const QModelIndex& parent) const {
     return parent.isValid() ? 0 : published_;
 }
@@ -63,20 +86,36 @@ int ListRowStore::columnCount(const QModelIndex& parent) const {
     return parent.isValid() ? 0 : static_cast<int>(headers.size());
 }
 
+int ListRowStore::ModelRow(int viewRow) const {
+    // The view's rows are behind ours by the rows not announced yet; after an
+    // emptying it has not been told of, they are gone.
+    const int row = viewRow + pendingTop_;
+    if (clearPending_ || viewRow < 0 || row >= static_cast<int>(rows.size())) {
+        return -1;
+    }
+    return row;
+}
+
+const ListRowStore::Row* ListRowStore::ViewRowData(int viewRow) const {
+    const int row = viewRow < published_ ? ModelRow(viewRow) : -1;
+    return row < 0 ? nullptr : &rows[static_cast<size_t>(row)];
+}
+
 QVariant ListRowStore::data(const QModelIndex& index, int role) const {
     if (!index.isValid() || index.row() >= rowCount() || index.column() >= columnCount()) {
         return {};
     }
     if (role == Qt::DisplayRole || role == Qt::ToolTipRole) {
-        // The view's rows are behind ours by the rows not announced yet; after
-        // an emptying it has not been told of, they are gone.
-        const size_t row = static_cast<size_t>(index.row() + pendingTop_);
-        if (clearPending_ || row >= rows.size()) {
+        const Row* row = ViewRowData(index.row());
+        if (!row) {
             return QString();
         }
-        const auto& cells = rows[row].cells;
-        const auto col = static_cast<size_t>(index.column());
-        return col < cells.size() ? FromGbk(cells[col]) : QString();
+        const size_t col = static_cast<size_t>(index.column());
+        if (row->paint && col < row->paint->cells.size() &&
+            row->paint->cells[col].generation == paintGeneration_) {
+            return row->paint->cells[col].text;
+        }
+        return FromGbk(row->cells.Cell(index.column()));
     }
     if (role == Qt::TextAlignmentRole) {
         return QVariant::fromValue(Qt::AlignLeft | Qt::AlignVCenter);
@@ -95,13 +134,10 @@ QVariant ListRowStore::headerData(int section, Qt::Orientation o, int role) cons
     return QAbstractTableModel::headerData(section, o, role);
 }
 
-int ListRowStore::InsertRow(int at, std::string_view text0, bool announce) {
+int ListRowStore::InsertRow(int at, CellBlock cells) {
     at = std::clamp(at, 0, static_cast<int>(rows.size()));
-    Row row;
-    row.cells.resize(std::max<size_t>(headers.size(), 1));
-    row.cells[0] = std::string(text0);
-    if (!announce && at == 0) {
-        rows.push_front(std::move(row));
+    if (batching_ && at == 0) {
+        rows.emplace_front(std::move(cells));
         if (!clearPending_) {
             ++pendingTop_;
         }
@@ -109,14 +145,14 @@ int ListRowStore::InsertRow(int at, std::string_view text0, bool announce) {
     }
     Publish();
     beginInsertRows({}, at, at);
-    rows.insert(rows.begin() + at, std::move(row));
+    rows.emplace(rows.begin() + at, std::move(cells));
     ++published_;
     endInsertRows();
     return at;
 }
 
-void ListRowStore::Clear(bool announce) {
-    if (!announce) {
+void ListRowStore::Clear() {
+    if (batching_) {
         rows.clear();
         pendingTop_ = 0;
         clearPending_ = published_ > 0;
@@ -131,6 +167,11 @@ void ListRowStore::Clear(bool announce) {
     pendingTop_ = 0;
     clearPending_ = false;
     endResetModel();
+}
+
+void ListRowStore::EndBatch() {
+    batching_ = false;
+    Publish();
 }
 
 void ListRowStore::Publish() {
@@ -162,12 +203,19 @@ void ListRowStore::InsertHeader(int at, std::string_view text) {
     beginInsertColumns({}, at, at);
     headers.insert(headers.begin() + at, std::string(text));
     for (auto& r : rows) {
-        if (r.cells.size() < headers.size())
-            r.cells.insert(
-                r.cells.begin() + std::min<size_t>(static_cast<size_t>(at), r.cells.size()),
-                std::string());
+        if (r.cells.Count() < static_cast<int>(headers.size())) {
+            r.cells.InsertCell(std::min(at, r.cells.Count()));
+        }
+        r.paint.reset();
     }
     endInsertColumns();
+}
+
+void ListRowStore::RowChanged(int row) {
+    const int at = ViewRow(row);
+    if (at >= 0 && columnCount() > 0) {
+        Q_EMIT dataChanged(index(at, 0), index(at, columnCount() - 1), {Qt::DisplayRole});
+    }
 }
 
 void ListRowStore::CellChanged(int row, int column) {
@@ -179,20 +227,107 @@ void ListRowStore::CellChanged(int row, int column) {
     Q_EMIT dataChanged(i, i, {Qt::DisplayRole});
 }
 
-CListCtrl::CListCtrl() {
-    repaint_.setSingleShot(true);
-    repaint_.setInterval(33);  // at most about 30 repaints a second while rows stream in
-    connect(&repaint_, &QTimer::timeout, this, [this] {
-        suspended_ = false;
-        store_.Publish();
-        if (auto* v = view()) {
-            v->setUpdatesEnabled(true);
-            // Paint now: a scheduled repaint would find updates held back again
-            // by the next row, and the list would never show while rows keep coming.
-            v->repaint();
+namespace {
+
+// Draws each cell from its row's laid-out text instead of converting and
+// shaping the cell's text again at every paint, which was most of a
+// repaint's cost while rows stream in. It looks as the stock delegate does:
+// the style's item panel, the text's first line elided on the right, the
+// focus frame.
+class CellPainter final : public QStyledItemDelegate {
+  public:
+    CellPainter(const ListRowStore& store, QObject* parent)
+        : QStyledItemDelegate(parent), store_(store) {}
+
+    void paint(QPainter* painter, const QStyleOptionViewItem& option,
+               const QModelIndex& index) const override {
+        const ListRowStore::Row* row = store_.ViewRowData(index.row());
+        if (!row) {
+            QStyledItemDelegate::paint(painter, option, index);
+            return;
         }
-    });
-}
+        const QWidget* widget = option.widget;
+        QStyle* style = widget ? widget->style() : QApplication::style();
+        QStyleOptionViewItem opt(option);
+        opt.features = QStyleOptionViewItem::HasDisplay;
+        style->drawPrimitive(QStyle::PE_PanelItemViewItem, &opt, painter, widget);
+
+        const int margin = style->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, widget) + 1;
+        const QRect textRect = opt.rect.adjusted(margin, 0, -margin, 0);
+        const RowPaint::Cell& cell = Laid(*row, index.column(), textRect.width(), opt.font);
+        const QPalette::ColorGroup group = !(opt.state & QStyle::State_Enabled) ? QPalette::Disabled
+                                           : (opt.state & QStyle::State_Active)
+                                               ? QPalette::Normal
+                                               : QPalette::Inactive;
+        const bool selected = opt.state & QStyle::State_Selected;
+        painter->save();
+        painter->setPen(
+            opt.palette.color(group, selected ? QPalette::HighlightedText : QPalette::Text));
+        painter->setFont(opt.font);
+        painter->setClipRect(textRect, Qt::IntersectClip);
+        const qreal y = textRect.top() + (textRect.height() - cell.shown.size().height()) / 2;
+        painter->drawStaticText(QPointF(textRect.left(), y), cell.shown);
+        painter->restore();
+
+        if (opt.state & QStyle::State_HasFocus) {
+            QStyleOptionFocusRect focus;
+            focus.QStyleOption::operator=(opt);
+            focus.rect = style->subElementRect(QStyle::SE_ItemViewItemFocusRect, &opt, widget);
+            focus.state |= QStyle::State_KeyboardFocusChange | QStyle::State_Item;
+            focus.backgroundColor =
+                opt.palette.color(group, selected ? QPalette::Highlight : QPalette::Window);
+            style->drawPrimitive(QStyle::PE_FrameFocusRect, &focus, painter, widget);
+        }
+    }
+
+  private:
+    const RowPaint::Cell& Laid(const ListRowStore::Row& row, int column, int width,
+                               const QFont& font) const {
+        if (!row.paint) {
+            row.paint = std::make_unique<RowPaint>();
+        }
+        auto& cells = row.paint->cells;
+        if (cells.size() <= static_cast<size_t>(column)) {
+            cells.resize(static_cast<size_t>(column) + 1);
+        }
+        RowPaint::Cell& cell = cells[static_cast<size_t>(column)];
+        const int generation = store_.PaintGeneration();
+        if (cell.generation != generation) {
+            cell.text = FromGbk(row.cells.Cell(column));
+            cell.width = -1;
+            cell.generation = generation;
+        }
+        if (cell.width != width) {
+            // One line is shown; more lines are hinted at by the ellipsis.
+            qsizetype end = cell.text.size();
+            for (qsizetype i = 0; i < cell.text.size(); ++i) {
+                const QChar c = cell.text.at(i);
+                if (c == u'\n' || c == u'\r' || c == QChar::LineSeparator ||
+                    c == QChar::ParagraphSeparator) {
+                    end = i;
+                    break;
+                }
+            }
+            QString line = cell.text.left(end);
+            if (end < cell.text.size()) {
+                line += QChar(0x2026);
+            }
+            const QFontMetrics metrics(font);
+            QStaticText shown(metrics.elidedText(line, Qt::ElideRight, std::max(width, 0)));
+            shown.setTextFormat(Qt::PlainText);  // a payload may look like markup
+            shown.prepare(QTransform(), font);
+            cell.shown = std::move(shown);
+            cell.width = width;
+        }
+        return cell;
+    }
+
+    const ListRowStore& store_;
+};
+
+}  // namespace
+
+CListCtrl::CListCtrl() = default;
 
 CListCtrl::~CListCtrl() {
     if (auto* v = view()) {
@@ -209,6 +344,7 @@ void CListCtrl::PreSubclassWindow() {
     v->setVerticalHeader(new RowHeader(v));
     v->setHorizontalHeader(new ColumnHeader(v));
     v->setModel(&store_);
+    v->setItemDelegate(new CellPainter(store_, v));
     v->setSelectionBehavior(QAbstractItemView::SelectRows);
     v->setSelectionMode(QAbstractItemView::ExtendedSelection);
     v->setEditTriggers(QAbstractItemView::NoEditTriggers);
@@ -253,6 +389,9 @@ bool CListCtrl::eventFilter(QObject* watched, QEvent* event) {
     if (v && watched == v && event->type() == QEvent::KeyPress) {
         Q_EMIT keyDown(VirtualKey(static_cast<QKeyEvent*>(event)->key()));
     }
+    if (v && watched == v && event->type() == QEvent::FontChange) {
+        store_.ForgetPaint();
+    }
     if (v && watched == v->viewport()) {
         ViewportMouseEvent(*v, event);
     }
@@ -290,17 +429,6 @@ void CListCtrl::ViewportMouseEvent(QTableView& v, QEvent* event) {
     }
 }
 
-void CListCtrl::ScheduleRepaint() {
-    QTableView* v = view();
-    if (!v || !v->isVisible())
-        return;
-    if (!suspended_) {
-        suspended_ = true;
-        v->setUpdatesEnabled(false);  // viewport, scroll bars and header alike
-        repaint_.start();
-    }
-}
-
 int CListCtrl::GetItemCount() const {
     return static_cast<int>(store_.rows.size());
 }
@@ -312,44 +440,62 @@ std::string CListCtrl::GetItemText(int item, int subItem) const {
 std::string_view CListCtrl::GetItemTextView(int item, int subItem) const {
     if (!ValidRow(item) || subItem < 0)
         return {};
-    const auto& cells = store_.rows[static_cast<size_t>(item)].cells;
-    return static_cast<size_t>(subItem) < cells.size()
-               ? std::string_view(cells[static_cast<size_t>(subItem)])
-               : std::string_view();
+    return store_.rows[static_cast<size_t>(item)].cells.Cell(subItem);
+}
+
+std::string_view CListCtrl::GetItemAttachment(int item) const {
+    return ValidRow(item) ? store_.rows[static_cast<size_t>(item)].cells.Attachment()
+                          : std::string_view();
 }
 
 bool CListCtrl::SetItemText(int item, int subItem, std::string_view text) {
     if (!ValidRow(item) || subItem < 0 || subItem >= std::max(1, GetHeaderColumnCount())) {
         return false;
     }
-    auto& cells = store_.rows[static_cast<size_t>(item)].cells;
-    if (cells.size() <= static_cast<size_t>(subItem))
-        cells.resize(static_cast<size_t>(subItem) + 1);
-    cells[static_cast<size_t>(subItem)].assign(text.data(), text.size());
-    ScheduleRepaint();
-    // While repaints are held back the whole view is painted when they resume;
-    // telling the view about each cell would only cost time per row.
-    if (!suspended_) {
-        store_.CellChanged(item, subItem);
-    }
+    auto& row = store_.rows[static_cast<size_t>(item)];
+    row.cells.SetCell(subItem, text);
+    row.paint.reset();
+    store_.CellChanged(item, subItem);
     return true;
 }
 
 int CListCtrl::InsertItem(int item, std::string_view text) {
+    const std::string_view cells[] = {text};
+    return InsertItem(item, cells);
+}
+
+int CListCtrl::InsertItem(int item, std::span<const std::string_view> cells,
+                          std::string_view attachment) {
     if (item < 0)
         return -1;
-    ScheduleRepaint();
-    return store_.InsertRow(item, text, !suspended_);
+    const size_t columns = static_cast<size_t>(std::max(1, GetHeaderColumnCount()));
+    if (cells.size() == columns) {
+        return store_.InsertRow(item, CellBlock(cells, attachment));
+    }
+    // Every row has a cell for each column, empty where none was given.
+    std::vector<std::string_view> all(columns);
+    std::copy_n(cells.begin(), std::min(cells.size(), columns), all.begin());
+    return store_.InsertRow(item, CellBlock(all, attachment));
+}
+
+bool CListCtrl::SwapItemTexts(int a, int b) {
+    if (!ValidRow(a) || !ValidRow(b))
+        return false;
+    auto& ra = store_.rows[static_cast<size_t>(a)];
+    auto& rb = store_.rows[static_cast<size_t>(b)];
+    std::swap(ra.cells, rb.cells);
+    std::swap(ra.paint, rb.paint);
+    store_.RowChanged(a);
+    store_.RowChanged(b);
+    return true;
 }
 
 bool CListCtrl::DeleteAllItems() {
-    ScheduleRepaint();
-    store_.Clear(!suspended_);
+    store_.Clear();
     return true;
 }
 
 bool CListCtrl::GetItem(LVITEM& it) const {
-    Publish();
     if (!ValidRow(it.iItem))
         return false;
     const auto& row = store_.rows[static_cast<size_t>(it.iItem)];
@@ -363,7 +509,6 @@ bool CListCtrl::GetItem(LVITEM& it) const {
 }
 
 bool CListCtrl::SetItem(const LVITEM& it) {
-    Publish();
     if (!ValidRow(it.iItem))
         return false;
     auto& row = store_.rows[static_cast<size_t>(it.iItem)];
@@ -377,7 +522,6 @@ bool CListCtrl::SetItem(const LVITEM& it) {
 }
 
 unsigned CListCtrl::GetItemState(int item, unsigned mask) const {
-    Publish();
     if (!ValidRow(item))
         return 0;
     unsigned state = store_.rows[static_cast<size_t>(item)].state & ~(LVIS_SELECTED | LVIS_FOCUSED);
@@ -391,7 +535,6 @@ unsigned CListCtrl::GetItemState(int item, unsigned mask) const {
 }
 
 bool CListCtrl::SetItemState(int item, unsigned state, unsigned mask) {
-    Publish();
     if (!ValidRow(item))
         return false;
     auto& row = store_.rows[static_cast<size_t>(item)];
@@ -420,7 +563,6 @@ bool CListCtrl::SetItemState(int item, unsigned state, unsigned mask) {
 }
 
 int CListCtrl::GetFirstSelectedItem() const {
-    Publish();
     QTableView* v = view();
     if (!v || !v->selectionModel())
         return -1;
@@ -433,7 +575,6 @@ int CListCtrl::GetFirstSelectedItem() const {
 }
 
 int CListCtrl::GetNextItem(int start, int flags) const {
-    Publish();
     if (!(flags & LVNI_SELECTED))
         return ValidRow(start + 1) ? start + 1 : -1;
     for (int i = start + 1; i < GetItemCount(); ++i) {

@@ -3,13 +3,15 @@
 // every cell as GBK bytes plus the per-row attributes of a list control.
 #include <QAbstractTableModel>
 #include <QTableView>
-#include <QTimer>
 #include <cstdint>
 #include <deque>
+#include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "framework/cellblock.h"
 #include "framework/cwnd.h"
 
 inline constexpr unsigned LVIF_TEXT = 0x1, LVIF_IMAGE = 0x2, LVIF_PARAM = 0x4, LVIF_STATE = 0x8;
@@ -31,14 +33,24 @@ struct LVITEM {
     intptr_t lParam = 0;
 };
 
+// Texts of a row as the view draws them: converted from GBK and laid out
+// once, when the row is first painted, not at every paint.
+struct RowPaint;
+
 class ListRowStore : public QAbstractTableModel {
     Q_OBJECT
   public:
     struct Row {
-        std::vector<std::string> cells;
+        Row();
+        explicit Row(CellBlock c);
+        Row(Row&&) noexcept;
+        Row& operator=(Row&&) noexcept;
+        ~Row();
+        CellBlock cells;
         unsigned state = 0;  // bits other than selected/focused, which the view keeps
         int image = 0;
         intptr_t param = 0;
+        mutable std::unique_ptr<RowPaint> paint;
     };
 
     // What the view has been told: rows it does not know of yet are left out.
@@ -50,21 +62,31 @@ class ListRowStore : public QAbstractTableModel {
     std::deque<Row> rows;  // every row, the newest on top: O(1) there
     std::vector<std::string> headers;
 
-    // Without `announce`, a row put on top and an emptying are only recorded;
-    // the view learns of them, in one notification, at the next Publish.
-    // Rows that stream in then cost the view nothing each.
-    int InsertRow(int at, std::string_view text0, bool announce = true);
-    void Clear(bool announce = true);
-    void Publish();
+    int InsertRow(int at, CellBlock cells);
+    void Clear();
+    // Between these, rows put on top and emptyings are only recorded; the
+    // view learns of them in one notification at the end.
+    void BeginBatch() { batching_ = true; }
+    void EndBatch();
     void InsertHeader(int at, std::string_view text);
     void CellChanged(int row, int column);
+    void RowChanged(int row);
+    // The row the view shows at `viewRow`, or null.
+    const Row* ViewRowData(int viewRow) const;
+    // The laid-out texts are stale (a new font): they are made again when painted.
+    void ForgetPaint() { ++paintGeneration_; }
+    int PaintGeneration() const { return paintGeneration_; }
 
   private:
+    void Publish();
+    int ModelRow(int viewRow) const;
     int ViewRow(int row) const;
 
     int published_ = 0;   // rows the view knows of
     int pendingTop_ = 0;  // rows put on top since, not announced yet
     bool clearPending_ = false;
+    bool batching_ = false;
+    int paintGeneration_ = 0;
 };
 
 class CListCtrl : public CWnd {
@@ -79,7 +101,16 @@ class CListCtrl : public CWnd {
     std::string_view GetItemTextView(int item, int subItem) const;
     bool SetItemText(int item, int subItem, std::string_view text);
     int InsertItem(int item, std::string_view text);
+    // A row with all its cells, and bytes it carries without showing them.
+    int InsertItem(int item, std::span<const std::string_view> cells,
+                   std::string_view attachment = {});
+    std::string_view GetItemAttachment(int item) const;
+    // Exchanges the texts and attachments of two rows (not their states).
+    bool SwapItemTexts(int a, int b);
     bool DeleteAllItems();
+    // Rows inserted and emptyings between these reach the view at once, at the end.
+    void BeginBatch() { store_.BeginBatch(); }
+    void EndBatch() { store_.EndBatch(); }
     bool GetItem(LVITEM& item) const;
     bool SetItem(const LVITEM& item);
     unsigned GetItemState(int item, unsigned mask) const;
@@ -112,17 +143,11 @@ class CListCtrl : public CWnd {
     bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
-    void ScheduleRepaint();
-    // Tells the view of rows that arrived while repaints were held back, so
-    // that its selection and row numbers are the list's again.
-    void Publish() const { const_cast<ListRowStore&>(store_).Publish(); }
     void ViewportMouseEvent(QTableView& v, QEvent* event);
     bool ValidRow(int item) const { return item >= 0 && item < GetItemCount(); }
 
     ListRowStore store_;
     unsigned style_ = LVS_LIST;
     unsigned exStyle_ = 0;
-    QTimer repaint_;
-    bool suspended_ = false;
     bool leftDown_ = false;  // a left press in the viewport awaits its release
 };

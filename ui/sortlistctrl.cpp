@@ -110,13 +110,9 @@ bool CSortListCtrl::SortByColumnText(int column, int ascending, int low, int hig
 }
 
 void CSortListCtrl::SwapRows(int a, int b) {
-    const int n = GetHeaderColumnCount();
-    // Kept between swaps so that a sort reuses its storage.
-    std::vector<std::string>& saved = swapScratch_;
-    saved.resize(static_cast<size_t>(n));
-    for (int c = 0; c < n; ++c) {
-        saved[static_cast<size_t>(c)].assign(GetItemTextView(a, c));
-    }
+    // Every text and attribute of the two rows changes places, so selection
+    // and focus travel with the contents; the texts go as whole rows rather
+    // than cell by cell, which would rebuild each row once per cell.
     LVITEM ia{};
     ia.mask = LVIF_IMAGE | LVIF_PARAM | LVIF_STATE;
     ia.iItem = a;
@@ -125,15 +121,9 @@ void CSortListCtrl::SwapRows(int a, int b) {
     ib.iItem = b;
     GetItem(ia);
     GetItem(ib);
-
-    for (int c = 0; c < n; ++c) {
-        CListCtrl::SetItemText(a, c, GetItemTextView(b, c));
-    }
+    SwapItemTexts(a, b);
     ib.iItem = a;
     SetItem(ib);
-    for (int c = 0; c < n; ++c) {
-        CListCtrl::SetItemText(b, c, saved[static_cast<size_t>(c)]);
-    }
     ia.iItem = b;
     SetItem(ia);
 }

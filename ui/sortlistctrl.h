@@ -32,6 +32,11 @@ class CSortListCtrl : public CListCtrl, public EventList {
     bool SetItemText(int item, int subItem, std::string_view text) override {
         return CListCtrl::SetItemText(item, subItem, text);
     }
+    int InsertRow(int item, const EventRow& row, std::string_view attachment = {}) override {
+        return CListCtrl::InsertItem(item, row.cells, attachment);
+    }
+    void BeginBatch() override { CListCtrl::BeginBatch(); }
+    void EndBatch() override { CListCtrl::EndBatch(); }
 
   protected:
     void PreSubclassWindow() override;
@@ -41,5 +46,4 @@ class CSortListCtrl : public CListCtrl, public EventList {
 
     int m_ascending = 0;
     int m_sortColumn = 0;
-    std::vector<std::string> swapScratch_;
 };

@@ -3,6 +3,7 @@
 #include <QTableView>
 #include <QTest>
 
+#include "capture/row_batch.h"
 #include "ui/gbkcompare.h"
 #include "ui/sortlistctrl.h"
 
@@ -150,54 +151,99 @@ class SortTest : public QObject {
         QVERIFY(f.list.SortByColumnText(0, 1));
     }
 
-    // While the list is shown, rows that stream in are told to the view in
-    // batches when it paints. The model must stay consistent throughout, and
-    // the selection, the row numbers and sorting must be the list's own the
-    // moment anything looks at them.
-    void rowsHeldBackForThePaintStayConsistent() {
+    // Rows that come in a batch are told to the view once, at its end, also
+    // across an emptying inside the batch; between batches the shown model is
+    // consistent and the view's rows, selection and row numbers are the list's.
+    void batchesKeepTheShownModelConsistent() {
         Fixture f;
         f.view.show();
         QVERIFY(QTest::qWaitForWindowExposed(&f.view));
         QAbstractItemModelTester tester(&f.list.store(),
                                         QAbstractItemModelTester::FailureReportingMode::QtTest);
-        auto insertTop = [&](const std::string& text) {
-            if (f.list.GetItemCount() >= 500)
-                f.list.DeleteAllItems();
-            QCOMPARE(f.list.InsertItem(0, text), 0);
-            f.list.SetItemText(0, 6, "data " + text);
+        int next = 0;
+        std::vector<std::string> texts;  // kept alive for the rows' views
+        auto batch = [&](int rows) {
+            RowBatch b;
+            for (int i = 0; i < rows; ++i, ++next) {
+                texts.push_back(std::to_string(next));
+                texts.push_back("data " + std::to_string(next));
+                EventRow row;
+                row.cells[kColTime] = texts[texts.size() - 2];
+                row.cells[kColData] = texts.back();
+                b.Add(row);
+            }
+            return InsertEventRows(f.list, b);
         };
-        for (int i = 0; i < 3; ++i)
-            insertTop(std::to_string(i));
-        QTRY_COMPARE(f.list.store().rowCount(), 3);            // painted: the view knows them all
+        batch(3);
+        QCOMPARE(f.list.store().rowCount(), 3);
         f.list.SetItemState(1, LVIS_SELECTED, LVIS_SELECTED);  // "1"
-
-        for (int i = 3; i < 8; ++i)
-            insertTop(std::to_string(i));
-        QVERIFY(f.list.store().rowCount() < 8);  // not told yet...
-        QCOMPARE(f.list.GetItemCount(), 8);
-        QCOMPARE(f.list.GetFirstSelectedItem(), 6);  // ...until the selection is looked at
-        QCOMPARE(f.list.GetItemText(6, 0), std::string("1"));
+        batch(5);
         QCOMPARE(f.list.store().rowCount(), 8);
+        QCOMPARE(f.list.GetFirstSelectedItem(), 6);  // moved down with its row
+        QCOMPARE(f.list.GetItemText(6, 0), std::string("1"));
+        QTest::qWait(20);  // painted between batches
 
-        // Through the 500-row emptying, with the view told only at paint time.
-        for (int i = 8; i < 1200; ++i)
-            insertTop(std::to_string(i));
+        const InsertOutcome crossing = batch(1192);  // two emptyings inside the batch
+        QCOMPARE(crossing.emptied, uint64_t{1000});
         QCOMPARE(f.list.GetItemCount(), 200);
-        QTRY_COMPARE(f.list.store().rowCount(), 200);
+        QCOMPARE(f.list.store().rowCount(), 200);
         QCOMPARE(f.list.store().index(0, 0).data().toString(), QString("1199"));
         QCOMPARE(f.list.store().index(199, 6).data().toString(), QString("data 1000"));
         QCOMPARE(f.list.GetFirstSelectedItem(), -1);  // the emptying took the selection
-
-        for (int i = 0; i < 4; ++i)
-            insertTop("x" + std::to_string(i));
-        QVERIFY(f.list.SortByColumnText(0, 1));  // sorting sees every row
+        QTest::qWait(20);
+        batch(4);
+        QVERIFY(f.list.SortByColumnText(0, 1));
         const auto sorted = f.Column(0);
         QCOMPARE(static_cast<int>(sorted.size()), 204);
         QVERIFY(std::is_sorted(sorted.begin(), sorted.end(),
                                [](const auto& a, const auto& b) { return CompareGbk(a, b) < 0; }));
         f.list.DeleteAllItems();
-        QCOMPARE(f.list.GetItemCount(), 0);
-        QTRY_COMPARE(f.list.store().rowCount(), 0);
+        QCOMPARE(f.list.store().rowCount(), 0);
+    }
+
+    // The view draws each cell from text laid out when the row was first
+    // painted; a sort, a changed cell or a new column width must show in the
+    // next paint exactly as a list filled that way from the start shows it.
+    void paintedTextFollowsSortsAndChanges() {
+        auto fill = [](Fixture& f, const std::vector<std::string>& order) {
+            f.view.setFocusPolicy(Qt::NoFocus);  // whichever window is active draws no focus frame
+            for (const std::string& t : order) {
+                const int row = f.list.InsertItem(f.list.GetItemCount(), t);
+                // GBK text, a line break and text that looks like markup.
+                f.list.SetItemText(row, 6, "\xC4\xE3\xBA\xC3 " + t + "\n<b>second</b>");
+                f.list.SetItemText(row, 7, "<i>" + t + "</i>");
+            }
+        };
+        auto shot = [](Fixture& f) {
+            f.view.show();
+            (void)QTest::qWaitForWindowExposed(&f.view);
+            QCoreApplication::processEvents();  // the view's delayed layout
+            return f.view.viewport()->grab().toImage();
+        };
+        Fixture sorted, moved;
+        fill(sorted, {"a", "b", "c", "d"});
+        fill(moved, {"d", "b", "a", "c"});
+        shot(moved);  // every row laid out in its old place
+        moved.list.OnColumnClick(0);
+        QCOMPARE(moved.Column(0), (V{"a", "b", "c", "d"}));
+        QCOMPARE(shot(moved), shot(sorted));
+
+        moved.list.SetItemText(2, 6, "changed");
+        sorted.list.SetItemText(2, 6, "changed");
+        QCOMPARE(shot(moved), shot(sorted));
+        // Narrower (elided now), the whole width kept so that no scroll bar comes or goes.
+        const int narrower = moved.list.GetColumnWidth(6) - 30;
+        for (Fixture* f : {&moved, &sorted}) {
+            f->list.SetColumnWidth(7, f->list.GetColumnWidth(7) + narrower);
+            f->list.SetColumnWidth(6, 30);
+        }
+        QCOMPARE(shot(moved), shot(sorted));
+        Fixture fresh;
+        fill(fresh, {"a", "b", "c", "d"});
+        fresh.list.SetItemText(2, 6, "changed");
+        fresh.list.SetColumnWidth(7, fresh.list.GetColumnWidth(7) + narrower);
+        fresh.list.SetColumnWidth(6, 30);
+        QCOMPARE(shot(moved), shot(fresh));
     }
 
     void largeRandomListSortsCompletely() {

@@ -1,6 +1,7 @@
 #pragma once
 // An in-memory event list that records rows the way the real list holds them.
 #include <array>
+#include <deque>
 #include <string>
 #include <vector>
 
@@ -11,7 +12,7 @@ class FakeEventList : public EventList {
   public:
     using Row = std::array<std::string, kEventColumns>;
     int GetItemCount() const override { return static_cast<int>(rows.size()); }
-    bool DeleteAllItems() override {
+    bool ClearRows() {
         rows.clear();
         ++clears;
         return true;
@@ -32,7 +33,20 @@ class FakeEventList : public EventList {
         rows[static_cast<size_t>(item)][static_cast<size_t>(sub)] = std::string(text);
         return true;
     }
-    std::vector<Row> rows;
+    int InsertRow(int item, const EventRow& row, std::string_view attachment = {}) override {
+        const int at = EventList::InsertRow(item, row, attachment);
+        if (at >= 0)
+            attachments.insert(attachments.begin() + at, std::string(attachment));
+        return at;
+    }
+    bool DeleteAllItems() override {
+        attachments.clear();
+        return ClearRows();
+    }
+    void EndBatch() override { ++batches; }
+    std::deque<Row> rows;
+    std::deque<std::string> attachments;  // beside each row, in the same order
+    int batches = 0;
     int clears = 0;
     bool refuse = false;
 };

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstring>
 #include <deque>
@@ -19,11 +20,19 @@ class FeedEndpoint : public CaptureEndpoint {
     int Receive(uint8_t* buffer, int capacity) override {
         tid.store(static_cast<int>(syscall(SYS_gettid)));
         std::unique_lock lock(mutex_);
-        if (!interrupted_ && queue_.empty())
-            AboutToWait();
-        waiting.store(true);
-        wake_.wait(lock, [this] { return interrupted_ || !queue_.empty(); });
-        waiting.store(false);
+        const auto ready = [this] { return interrupted_ || !queue_.empty(); };
+        while (!ready()) {
+            // The hook may hand rows over, which takes the interface thread: not under our lock.
+            lock.unlock();
+            const int64_t limit = AboutToWait();
+            lock.lock();
+            waiting.store(true);
+            if (limit < 0)
+                wake_.wait(lock, ready);
+            else
+                wake_.wait_for(lock, std::chrono::nanoseconds(limit), ready);
+            waiting.store(false);
+        }
         if (interrupted_) {
             refused.fetch_add(1);
             return -1;

@@ -72,7 +72,7 @@ Played Play(const std::string& path, const FilterSettings& filter = {},
     if (which.load() != session.CaptureNumber()) {
         p.finishedCalls = -1;
     }
-    p.rows = list.rows;
+    p.rows.assign(list.rows.begin(), list.rows.end());
     p.fault = session.LastFault();
     return p;
 }
@@ -90,7 +90,7 @@ std::vector<FakeEventList::Row> Scripted(const std::vector<std::vector<uint8_t>>
     session.StartCaptureThread();
     (void)QTest::qWaitFor([&] { return list.GetItemCount() == int(datagrams.size()); }, 60000);
     session.Stop();
-    return list.rows;
+    return {list.rows.begin(), list.rows.end()};
 }
 
 // 1,300 datagrams, of which the filter ignoring port 53 turns 100 away, and

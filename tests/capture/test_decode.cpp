@@ -3,6 +3,8 @@
 
 #include <cstring>
 #include <optional>
+#include <random>
+#include <string>
 
 #include "capture/decode.h"
 #include "fake_list.h"
@@ -351,4 +353,47 @@ TEST(Malformed, DataNeverRunsPastTheDatagram) {
     // The bytes after the datagram are 0xAA garbage; the text must stop at the datagram's end.
     const auto out = Show(TcpDatagram(1, 2, 0, Bytes("abc")));
     EXPECT_EQ((*out.row)[kColData], "abc");
+}
+
+// A batch leaves the list exactly as inserting its rows one at a time would:
+// the same rows in the same order, the same counts inserted and emptied,
+// wherever the emptyings fall, for batches far longer than the list.
+TEST(Rows, ABatchEqualsItsRowsOneByOne) {
+    std::mt19937 rng(2024);
+    for (int round = 0; round < 300; ++round) {
+        FakeEventList single, batched;
+        const int start = static_cast<int>(rng() % 501);
+        EventRow row;
+        for (auto& c : row.cells)
+            c = "c";
+        for (int i = 0; i < start; ++i) {
+            const std::string data = "old " + std::to_string(i);
+            row.cells[kColData] = data;
+            InsertEventRow(single, row);
+            InsertEventRow(batched, row);
+        }
+        const int n = round % 10 == 0 ? static_cast<int>(1 + rng() % 3000)
+                                      : static_cast<int>(1 + rng() % 600);
+        RowBatch batch;
+        InsertOutcome expected;
+        for (int i = 0; i < n; ++i) {
+            const std::string data = "new " + std::to_string(i);
+            const std::string port = std::to_string(i % 7);
+            const std::string attachment(static_cast<size_t>(i % 5), static_cast<char>(i));
+            row.cells[kColData] = data;
+            row.cells[kColSrcPort] = port;
+            const InsertOutcome one = InsertEventRow(single, row, attachment);
+            expected.inserted += one.inserted;
+            expected.emptied += one.emptied;
+            batch.Add(row, attachment);
+        }
+        ASSERT_EQ(batch.Total(), static_cast<uint64_t>(n));
+        ASSERT_LE(batch.Held(), kMaxEventRows);
+        const InsertOutcome got = InsertEventRows(batched, batch);
+        EXPECT_EQ(got.inserted, expected.inserted) << "round " << round;
+        EXPECT_EQ(got.emptied, expected.emptied) << "round " << round;
+        ASSERT_EQ(batched.rows, single.rows) << "round " << round << ", " << start << " + " << n;
+        EXPECT_EQ(batched.attachments, single.attachments);
+        EXPECT_EQ(batched.batches, 1);
+    }
 }
