@@ -11,7 +11,7 @@ if [[ ! -d build/tsan ]]; then
   exit 2
 fi
 export QT_QPA_PLATFORM=offscreen
-export TSAN_OPTIONS=suppressions=$PWD/tests/tsan.supp:halt_on_error=1:second_deadlock_stack=1
+export TSAN_OPTIONS=suppressions=$PWD/tests/tsan.supp:halt_on_error=1:second_deadlock_stack=1:ignore_noninstrumented_modules=1
 wrap=()
 if setarch "$(uname -m)" -R true 2>/dev/null; then wrap=(setarch "$(uname -m)" -R); fi
 loops=()
