@@ -45,15 +45,17 @@ class SearchQuery {
 
     QueryStatus status() const { return status_; }
     bool ready() const { return status_ == QueryStatus::kReady; }
-    // The index in the typed text of the character that made it invalid hex, or -1.
+    // Where the typed text stops being hex: the stray character, or the
+    // first character of a group of odd length; -1 when no one place is.
     qsizetype errorPosition() const { return errorPosition_; }
     bool hex() const { return hex_; }
 
     // Text: the GBK needle looked for in the cells (empty when the text has
     // no GBK form). Hex: empty.
     const NeedleFinder& cellNeedle() const { return cellNeedle_; }
-    // Text: the needles looked for in the payload, no two with the same bytes.
-    // Hex: the one needle looked for in the whole datagram.
+    // Text: the needles looked for in the payload, no two with the same bytes
+    // (none when the text has neither a GBK nor a UTF-8 form). Hex: the one
+    // needle looked for in the whole datagram (its encoding means nothing).
     int needleCount() const { return needleCount_; }
     const Needle& needle(int i) const { return needles_[static_cast<size_t>(i)]; }
 
@@ -70,6 +72,6 @@ class SearchQuery {
 // groups by white space, ':' or '-' (as tools print addresses and dumps),
 // each group an even number of digits with an optional 0x prefix. The
 // full-width forms a Chinese input method types count as their ASCII
-// counterparts. On failure returns the status and sets `errorPosition` (-1
-// when no one place is at fault).
+// counterparts. On failure returns the status and sets `errorPosition` as
+// SearchQuery::errorPosition() tells it.
 QueryStatus ParseHexBytes(const QString& text, std::string& bytes, qsizetype& errorPosition);
