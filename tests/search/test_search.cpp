@@ -13,6 +13,7 @@
 #include "tests/capture/packet_builder.h"
 
 using namespace testpkt;
+using namespace Qt::StringLiterals;
 
 namespace {
 
@@ -123,17 +124,9 @@ const std::vector<std::string> kPieces = {"a",
                                           "\xE4\xB8\xAD" /* 中 UTF-8 */,
                                           "\xE6\x96\x87" /* 文 */,
                                           "\xD6\xD6\xD6"};
-const std::vector<QString> kNeedleChars = {u"a"_qs,
-                                           u"A"_qs,
-                                           u"="_qs,
-                                           u"中"_qs,
-                                           u"文"_qs,
-                                           FromGbkBytes("\xB0\x41"),
-                                           FromGbkBytes("\xD6\x41"),
-                                           u"b"_qs,
-                                           u"啊"_qs,
-                                           u"Ａ"_qs,
-                                           u"😀"_qs};
+const std::vector<QString> kNeedleChars = {
+    u"a"_s, u"A"_s,  u"="_s,  u"中"_s, u"文"_s, FromGbkBytes("\xB0\x41"), FromGbkBytes("\xD6\x41"),
+    u"b"_s, u"啊"_s, u"Ａ"_s, u"😀"_s};
 
 std::string RandomBytes(std::mt19937& rng, size_t pieces) {
     std::string s;
@@ -243,7 +236,7 @@ TEST(Search, PayloadAgreesWithDataCell) {
 // A Chinese text that only appears after a NUL: found through the real row
 // builder's cells and the datagram kept beside them, with its context.
 TEST(Search, ChineseAfterNulInPayload) {
-    const std::string payload = "id=7" + std::string(1, '\0') + "\x01\r\n" + Gbk(u"查找中文"_qs);
+    const std::string payload = "id=7" + std::string(1, '\0') + "\x01\r\n" + Gbk(u"查找中文"_s);
     const auto d = Datagram(Ip{.protocol = 17}, Udp(4000, 4000, Bytes(payload)));
     std::vector<uint8_t> buffer(kReceiveBufferSize);
     std::copy(d.begin(), d.end(), buffer.begin());
@@ -254,16 +247,16 @@ TEST(Search, ChineseAfterNulInPayload) {
     ASSERT_TRUE(BuildEventRow(buffer.data(), static_cast<int>(d.size()), text, {}, "", 0, ws, row));
     EXPECT_EQ(row.cells[kColData], "id=7");
 
-    const RowMatch m = MatchRow(SearchQuery::Compile(u"中文"_qs), row.cells, d);
+    const RowMatch m = MatchRow(SearchQuery::Compile(u"中文"_s), row.cells, d);
     EXPECT_EQ(m.place, MatchPlace::kPayload);
     EXPECT_EQ(m.encoding, NeedleEncoding::kGbk);
     EXPECT_EQ(m.offset, 12u);
     EXPECT_TRUE(m.pastNul);
     const MatchContext c = PayloadContext(PayloadBytes(d), m.offset, m.length, m.encoding);
-    EXPECT_EQ(c.text, u"id=7·\uFFFD  查找中文"_qs);
-    EXPECT_EQ(c.text.mid(c.matchStart, c.matchLength), u"中文"_qs);
+    EXPECT_EQ(c.text, u"id=7·\uFFFD  查找中文"_s);
+    EXPECT_EQ(c.text.mid(c.matchStart, c.matchLength), u"中文"_s);
     // A service label matches as a cell (oicq), ahead of the payload.
-    EXPECT_EQ(MatchRow(SearchQuery::Compile(u"OICQ"_qs), row.cells, d).cell, kColService);
+    EXPECT_EQ(MatchRow(SearchQuery::Compile(u"OICQ"_s), row.cells, d).cell, kColService);
 }
 
 TEST(Search, TrailBytesAndCase) {
@@ -271,30 +264,30 @@ TEST(Search, TrailBytesAndCase) {
     RowCells cells{};
     cells[kColData] = "\xB0\x41 x";
     const std::vector<uint8_t> none;
-    EXPECT_FALSE(MatchRow(SearchQuery::Compile(u"A"_qs), cells, none));
-    EXPECT_FALSE(MatchRow(SearchQuery::Compile(u"a"_qs), cells, none));
+    EXPECT_FALSE(MatchRow(SearchQuery::Compile(u"A"_s), cells, none));
+    EXPECT_FALSE(MatchRow(SearchQuery::Compile(u"a"_s), cells, none));
     EXPECT_EQ(MatchRow(SearchQuery::Compile(FromGbkBytes("\xB0\x41")), cells, none).cell, kColData);
-    EXPECT_EQ(MatchRow(SearchQuery::Compile(u"X"_qs), cells, none).cell, kColData);
-    EXPECT_FALSE(MatchRow(SearchQuery::Compile(u"X"_qs, {.caseSensitive = true}), cells, none));
+    EXPECT_EQ(MatchRow(SearchQuery::Compile(u"X"_s), cells, none).cell, kColData);
+    EXPECT_FALSE(MatchRow(SearchQuery::Compile(u"X"_s, {.caseSensitive = true}), cells, none));
     cells[kColFlags] = "\xA3\xC1";  // full-width Ａ: no folding beyond ASCII
-    EXPECT_FALSE(MatchRow(SearchQuery::Compile(u"ａ"_qs), cells, none));
+    EXPECT_FALSE(MatchRow(SearchQuery::Compile(u"ａ"_s), cells, none));
 
     // In the payload an ASCII text is also a plain byte match, but a mixed
     // text stays on character starts.
     const auto d = Datagram(Ip{.protocol = 17}, Udp(1, 2, Bytes("\xB0\x41\xD6\xD0")));
-    const RowMatch ascii = MatchRow(SearchQuery::Compile(u"a"_qs), {}, d);
+    const RowMatch ascii = MatchRow(SearchQuery::Compile(u"a"_s), {}, d);
     EXPECT_EQ(ascii.place, MatchPlace::kPayload);
     EXPECT_EQ(ascii.encoding, NeedleEncoding::kAscii);
     EXPECT_EQ(ascii.offset, 1u);
-    EXPECT_FALSE(MatchRow(SearchQuery::Compile(u"A中"_qs), {}, d));
+    EXPECT_FALSE(MatchRow(SearchQuery::Compile(u"A中"_s), {}, d));
 }
 
 TEST(Search, HexForms) {
     std::string bytes;
     qsizetype at = 0;
     for (const QString& s :
-         {u"de ad be ef"_qs, u"deadbeef"_qs, u"DE AD BE EF"_qs, u"de:ad:be:ef"_qs,
-          u"de-ad-BE-ef"_qs, u"0xDEADbeef"_qs, u" dead\tbeef "_qs, u"ｄｅ　ａｄ：ＢＥ－ef"_qs}) {
+         {u"de ad be ef"_s, u"deadbeef"_s, u"DE AD BE EF"_s, u"de:ad:be:ef"_s, u"de-ad-BE-ef"_s,
+          u"0xDEADbeef"_s, u" dead\tbeef "_s, u"ｄｅ　ａｄ：ＢＥ－ef"_s}) {
         EXPECT_EQ(ParseHexBytes(s, bytes, at), QueryStatus::kReady) << s.toStdString();
         EXPECT_EQ(bytes, "\xDE\xAD\xBE\xEF") << s.toStdString();
     }
@@ -302,17 +295,15 @@ TEST(Search, HexForms) {
         QString text;
         QueryStatus status;
         qsizetype at;
-    } bad[] = {{u"dea"_qs, QueryStatus::kHexOddDigits, 0},
-               {u"de a dbeef"_qs, QueryStatus::kHexOddDigits, 3},
-               {u"de ag"_qs, QueryStatus::kHexBadChar, 4},
-               {u"0x"_qs, QueryStatus::kHexBadChar, 1},
-               {u"de,ad"_qs, QueryStatus::kHexBadChar, 2},
-               {u" : - "_qs, QueryStatus::kHexNoBytes, -1}};
+    } bad[] = {
+        {u"dea"_s, QueryStatus::kHexOddDigits, 0}, {u"de a dbeef"_s, QueryStatus::kHexOddDigits, 3},
+        {u"de ag"_s, QueryStatus::kHexBadChar, 4}, {u"0x"_s, QueryStatus::kHexBadChar, 1},
+        {u"de,ad"_s, QueryStatus::kHexBadChar, 2}, {u" : - "_s, QueryStatus::kHexNoBytes, -1}};
     for (const auto& b : bad) {
         const SearchQuery q = SearchQuery::Compile(b.text, {.hex = true});
         EXPECT_EQ(q.status(), b.status) << b.text.toStdString();
         EXPECT_EQ(q.errorPosition(), b.at) << b.text.toStdString();
-        EXPECT_TRUE(QueryErrorText(q.status()).startsWith(u"十六进制无效"_qs));
+        EXPECT_TRUE(QueryErrorText(q.status()).startsWith(u"十六进制无效"_s));
         EXPECT_FALSE(MatchRow(q, {}, std::vector<uint8_t>(64, 0xDE)));
     }
     EXPECT_EQ(SearchQuery::Compile({}, {.hex = true}).status(), QueryStatus::kEmpty);
@@ -322,11 +313,11 @@ TEST(Search, HexForms) {
     const auto d = Datagram(Ip{.protocol = 17}, Udp(0xABCD, 2, Bytes("xyz")));
     RowCells cells{};
     cells[kColData] = "45";
-    const RowMatch m = MatchRow(SearchQuery::Compile(u"45 00"_qs, {.hex = true}), cells, d);
+    const RowMatch m = MatchRow(SearchQuery::Compile(u"45 00"_s, {.hex = true}), cells, d);
     EXPECT_EQ(m.place, MatchPlace::kDatagram);
     EXPECT_EQ(m.offset, 0u);
-    EXPECT_EQ(MatchRow(SearchQuery::Compile(u"abcd"_qs, {.hex = true}), {}, d).offset, 20u);
-    EXPECT_FALSE(MatchRow(SearchQuery::Compile(u"78 59"_qs, {.hex = true}), {}, d));
+    EXPECT_EQ(MatchRow(SearchQuery::Compile(u"abcd"_s, {.hex = true}), {}, d).offset, 20u);
+    EXPECT_FALSE(MatchRow(SearchQuery::Compile(u"78 59"_s, {.hex = true}), {}, d));
 }
 
 TEST(Search, ShortAndCutDatagrams) {
@@ -337,9 +328,9 @@ TEST(Search, ShortAndCutDatagrams) {
             Datagram(Ip{.protocol = 17}, Udp(1, 2, Bytes(std::string(n - 1, 'b') + "\xD6")));
         buffer.push_back(0xD0);
         const std::span<const uint8_t> d(buffer.data(), buffer.size() - 1);
-        EXPECT_FALSE(MatchRow(SearchQuery::Compile(u"中"_qs), {}, d)) << n;
-        EXPECT_FALSE(MatchRow(SearchQuery::Compile(u"d6 d0"_qs, {.hex = true}), {}, d)) << n;
-        EXPECT_EQ(MatchRow(SearchQuery::Compile(u"B"_qs), {}, d).place,
+        EXPECT_FALSE(MatchRow(SearchQuery::Compile(u"中"_s), {}, d)) << n;
+        EXPECT_FALSE(MatchRow(SearchQuery::Compile(u"d6 d0"_s, {.hex = true}), {}, d)) << n;
+        EXPECT_EQ(MatchRow(SearchQuery::Compile(u"B"_s), {}, d).place,
                   n > 1 ? MatchPlace::kPayload : MatchPlace::kNone);
     }
 
@@ -351,7 +342,7 @@ TEST(Search, ShortAndCutDatagrams) {
                             Datagram(Ip{.protocol = 1}, IcmpEcho(0, Bytes("x"))), udpOptions,
                             tcpOffset, std::vector<uint8_t>(19, 17)}) {
         EXPECT_EQ(PayloadBytes(cut).size(), 0u);
-        EXPECT_FALSE(MatchRow(SearchQuery::Compile(u"x"_qs), {}, cut));
+        EXPECT_FALSE(MatchRow(SearchQuery::Compile(u"x"_s), {}, cut));
         EXPECT_TRUE(PayloadContext(PayloadBytes(cut), 0, 1).text.isEmpty());
     }
 }
@@ -364,11 +355,11 @@ TEST(Search, ContextCutsOnCharacters) {
     for (size_t radius = 20; radius < 24; ++radius) {
         const MatchContext c = PayloadContext(Span(payload), 81, 3, NeedleEncoding::kAscii, radius);
         EXPECT_FALSE(c.text.contains(QChar::ReplacementCharacter)) << radius;
-        EXPECT_TRUE(c.text.startsWith(u"…汉"_qs) && c.text.endsWith(u"汉…"_qs)) << radius;
-        EXPECT_EQ(c.text.mid(c.matchStart, c.matchLength), u"key"_qs);
+        EXPECT_TRUE(c.text.startsWith(u"…汉"_s) && c.text.endsWith(u"汉…"_s)) << radius;
+        EXPECT_EQ(c.text.mid(c.matchStart, c.matchLength), u"key"_s);
     }
     // A UTF-8 match reads as UTF-8.
     const std::string utf8 = "x\xE4\xB8\xAD\xE6\x96\x87y";
     const MatchContext u = PayloadContext(Span(utf8), 1, 6, NeedleEncoding::kUtf8);
-    EXPECT_EQ(u.text, u"x中文y"_qs);
+    EXPECT_EQ(u.text, u"x中文y"_s);
 }
