@@ -14,6 +14,7 @@
 
 using namespace testpkt;
 using namespace Qt::StringLiterals;
+using namespace std::string_view_literals;
 
 namespace {
 
@@ -99,31 +100,33 @@ RowMatch RefMatch(const QString& text, bool fold, const RowCells& cells, std::st
     return m;
 }
 
-// Pieces that trip a matcher: letters in both cases, hanzi, GBK characters
-// whose trail byte is a letter, lone lead bytes, NUL, runs of lead-range bytes.
-const std::vector<std::string> kPieces = {"a",
-                                          "A",
-                                          "b",
-                                          "B",
-                                          "ab",
-                                          "Ab",
-                                          "GET ",
-                                          "\xD6\xD0",
-                                          "\xCE\xC4",
-                                          "\xB0\xA1",
-                                          "\xB0\x41",
-                                          "\xB0\x61",
-                                          "\xD6\x41",
-                                          "\x81\x62",
-                                          "\xB0",
-                                          "\xD6",
-                                          "\xFF",
-                                          "\x80",
-                                          "\r\n",
-                                          std::string(1, '\0'),
-                                          "\xE4\xB8\xAD" /* 中 UTF-8 */,
-                                          "\xE6\x96\x87" /* 文 */,
-                                          "\xD6\xD6\xD6"};
+// Pieces that trip a matcher: letters in both cases, hanzi in GBK and in
+// UTF-8, GBK characters whose trail byte is a letter, lone lead bytes (before
+// '=', which cannot be a trail), NUL, runs of lead-range bytes.
+const std::vector<std::string_view> kPieces = {"a",
+                                               "A",
+                                               "b",
+                                               "B",
+                                               "ab",
+                                               "Ab",
+                                               "GET ",
+                                               "=",
+                                               "\xD6\xD0",
+                                               "\xCE\xC4",
+                                               "\xB0\xA1",
+                                               "\xB0\x41",
+                                               "\xB0\x61",
+                                               "\xD6\x41",
+                                               "\x81\x62",
+                                               "\xB0",
+                                               "\xD6",
+                                               "\xFF",
+                                               "\x80",
+                                               "\r\n",
+                                               "\0"sv,
+                                               "\xE4\xB8\xAD",
+                                               "\xE6\x96\x87",
+                                               "\xD6\xD6\xD6"};
 const std::vector<QString> kNeedleChars = {
     u"a"_s, u"A"_s,  u"="_s,  u"中"_s, u"文"_s, FromGbkBytes("\xB0\x41"), FromGbkBytes("\xD6\x41"),
     u"b"_s, u"啊"_s, u"Ａ"_s, u"😀"_s};
