@@ -261,7 +261,8 @@ TEST(Pcapng, SavedDatagramsReadBackByteForByteAndTimeForTime) {
     packets[5].timeNs = 2147483647'999999999;
     packets[6].timeNs = 1'000000001;
 
-    const auto r = WritePcapngFile(path, Interface("eth0", {192, 168, 1, 20}), View(packets));
+    // The interface block of the loopback address, as LocalInterface finds it.
+    const auto r = WritePcapngFile(path, LocalInterface("127.0.0.1"), View(packets));
     ASSERT_TRUE(r.ok()) << r.error;
     EXPECT_EQ(r.datagrams, packets.size());
 
@@ -282,10 +283,14 @@ TEST(Pcapng, SavedDatagramsReadBackByteForByteAndTimeForTime) {
     EXPECT_EQ(blocks[0].type, 0x0A0D0D0Au);
     ASSERT_EQ(blocks[1].type, 1u);
     EXPECT_EQ(U32(blocks[1].body, 0), 228u);  // link type, reserved 0
-    EXPECT_EQ(InterfaceOption(blocks[1], 2), (std::vector<uint8_t>{'e', 't', 'h', '0'}));
-    EXPECT_EQ(InterfaceOption(blocks[1], 4),
-              (std::vector<uint8_t>{192, 168, 1, 20, 255, 255, 255, 0}));
+    EXPECT_EQ(InterfaceOption(blocks[1], 2), (std::vector<uint8_t>{'l', 'o'}));
+    EXPECT_EQ(InterfaceOption(blocks[1], 4), (std::vector<uint8_t>{127, 0, 0, 1, 255, 0, 0, 0}));
     EXPECT_EQ(InterfaceOption(blocks[1], 9), (std::vector<uint8_t>{9}));
+    // An address no interface holds keeps a /32 mask and no name; no address, neither.
+    const auto gone = LocalInterface("203.0.113.77");
+    EXPECT_TRUE(gone.hasAddress && gone.name.empty());
+    EXPECT_EQ(gone.netmask, (std::array<uint8_t, 4>{255, 255, 255, 255}));
+    EXPECT_FALSE(LocalInterface("10.0.0").hasAddress);
 
     // An empty list is a file with no packets, not an error.
     ASSERT_TRUE(WritePcapngFile(path, {}, {}).ok());
