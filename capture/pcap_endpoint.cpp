@@ -35,12 +35,13 @@ bool IsVlanTag(uint16_t type) {
     return type == 0x8100 || type == 0x88A8 || type == 0x9100;
 }
 
-// Seconds and microseconds of a capture header in nanoseconds, saturated:
-// a file may claim any second at all.
-int64_t HeaderTimeNs(const timeval& tv) {
+// A capture header's time in nanoseconds, saturated: a file may claim any
+// second at all. Its second part counts `unitNs` nanoseconds a unit
+// (microseconds, unless the handle was opened for nanoseconds).
+int64_t HeaderTimeNs(const timeval& tv, int64_t unitNs) {
     constexpr int64_t kMaxSeconds = std::numeric_limits<int64_t>::max() / 1000000000 - 1;
     const int64_t s = std::clamp<int64_t>(tv.tv_sec, -kMaxSeconds, kMaxSeconds);
-    return s * 1000000000 + static_cast<int64_t>(tv.tv_usec) * 1000;
+    return s * 1000000000 + static_cast<int64_t>(tv.tv_usec) * unitNs;
 }
 
 // libpcap handles are not safe to share between threads: only the capture
@@ -91,7 +92,7 @@ class PcapEndpoint : public CaptureEndpoint {
             length = static_cast<uint32_t>(capacity);
         }
         std::memcpy(buffer, frame + offset, length);
-        lastTimeNs_ = HeaderTimeNs(header->ts);
+        lastTimeNs_ = HeaderTimeNs(header->ts, subsecondUnitNs_);
         received_.Add();
         return static_cast<int>(length);
     }
@@ -115,6 +116,7 @@ class PcapEndpoint : public CaptureEndpoint {
     pcap_t* handle_ = nullptr;
     int linkType_ = DLT_EN10MB;
     int64_t lastTimeNs_ = 0;  // capture thread only
+    int64_t subsecondUnitNs_ = 1000;
     std::atomic<bool> interrupted_{false};
     // Written by the capture thread only.
     SingleWriterCount received_;
@@ -317,12 +319,16 @@ class FileEndpoint final : public PcapEndpoint {
         }
         fileBytes_ = st.st_size > 0 ? static_cast<uint64_t>(st.st_size) : 0;
         char errbuf[PCAP_ERRBUF_SIZE] = {};
-        handle_ = pcap_fopen_offline(file, errbuf);  // owns `file` from here on
+        // In nanoseconds, so that a pcapng file's finer times survive (libpcap
+        // scales a microsecond file's times up).
+        handle_ = pcap_fopen_offline_with_tstamp_precision(file, PCAP_TSTAMP_PRECISION_NANO,
+                                                           errbuf);  // owns `file` from here on
         if (handle_ == nullptr) {
             std::fclose(file);
             return Fail(SourceFault::kNotACaptureFile, 0, errbuf);
         }
         file_ = file;
+        subsecondUnitNs_ = 1;
         linkType_ = pcap_datalink(handle_);
         if (!LinkTypeSupported(linkType_)) {
             const char* name = pcap_datalink_val_to_name(linkType_);

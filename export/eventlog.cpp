@@ -1,6 +1,7 @@
 #include "export/eventlog.h"
 
-#include <fcntl.h>
+#include "export/save_open.h"
+
 #include <sys/file.h>
 #include <unistd.h>
 
@@ -60,26 +61,6 @@ std::string Replace(std::string_view pattern, std::string_view path) {
     if (at != std::string::npos)
         out.replace(at, 2, path);
     return out;
-}
-
-// Opens `path` for writing, telling a file made here from one replaced.
-int OpenForSave(const std::string& path, bool& made) {
-    for (int attempt = 0; attempt < 3; ++attempt) {
-        int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd >= 0) {
-            made = true;
-            return fd;
-        }
-        if (errno != EEXIST)
-            return -1;
-        fd = ::open(path.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
-        if (fd >= 0 || errno != ENOENT)
-            return fd;
-        // Removed between the two opens: look again.
-    }
-    // A symbolic link to a missing file: made through the link, as a plain
-    // open would, but not counted as made here.
-    return ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
 }
 
 }  // namespace
