@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 
 #include "talk/names.h"
 #include "talk/texts.h"
@@ -116,14 +117,34 @@ std::string ConversationsCsv(std::span<const CsvLine> lines) {
 int WriteConversationsCsv(const std::string& path, std::span<const CsvLine> lines,
                           const std::function<void(int fd)>& created) {
     const std::string text = ConversationsCsv(lines);
-    const std::string temporary = path + ".tmp" + std::to_string(getpid());
+    std::string target = path;
+    struct stat old {};
+    const bool exists = stat(path.c_str(), &old) == 0;
+    if (exists && !S_ISREG(old.st_mode)) {
+        // A device or a pipe is written as it is: a rename would put a plain
+        // file in its place.
+        const int fd = open(path.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+        if (fd < 0)
+            return errno;
+        int error = WriteAll(fd, text);
+        if (close(fd) != 0 && error == 0 && errno != EINTR)
+            error = errno;
+        return error;
+    }
+    if (exists) {
+        // Through a symbolic link, the file it names is replaced, not the link.
+        if (char* real = realpath(path.c_str(), nullptr)) {
+            target = real;
+            free(real);
+        }
+    }
+    const std::string temporary = target + ".tmp" + std::to_string(getpid());
     const int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd < 0)
         return errno;
     if (created)
         created(fd);
-    struct stat old {};
-    if (stat(path.c_str(), &old) == 0 && S_ISREG(old.st_mode))
+    if (exists)
         fchmod(fd, old.st_mode & 07777);
     int error = WriteAll(fd, text);
     if (error == 0 && fsync(fd) != 0)
@@ -131,7 +152,7 @@ int WriteConversationsCsv(const std::string& path, std::span<const CsvLine> line
     // A delayed write error (a full disk on a network file system) shows at close.
     if (close(fd) != 0 && error == 0 && errno != EINTR)
         error = errno;
-    if (error == 0 && rename(temporary.c_str(), path.c_str()) != 0)
+    if (error == 0 && rename(temporary.c_str(), target.c_str()) != 0)
         error = errno;
     if (error != 0)
         unlink(temporary.c_str());
