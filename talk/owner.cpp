@@ -225,13 +225,28 @@ std::vector<OwnerInfo> OwnerLookup::Round(std::span<const OwnerQuery> queries) {
     if (needHolder.empty())
         return results;
 
+    // One full scan of /proc when a socket is new to us or has changed hands;
+    // one that the last scan could not find is not worth another for a while.
+    const auto now = std::chrono::steady_clock::now();
+    const bool scanIsOld = fullScans_ == 0 || now - lastScan_ > std::chrono::seconds(30);
     bool scan = false;
     for (const size_t i : needHolder) {
-        const auto it = holders_.find(entries[i].inode);
-        scan |= it == holders_.end() || !StillHeld(entries[i].inode, it->second);
+        const uint64_t inode = entries[i].inode;
+        const auto it = holders_.find(inode);
+        if (it != holders_.end())
+            scan |= !StillHeld(inode, it->second);
+        else
+            scan |= scanIsOld || !absent_.contains(inode);
     }
-    if (scan)
+    if (scan) {
         ScanProc();
+        lastScan_ = now;
+        absent_.clear();
+        for (const size_t i : needHolder) {
+            if (!holders_.contains(entries[i].inode))
+                absent_.insert(entries[i].inode);
+        }
+    }
 
     const uint32_t self = static_cast<uint32_t>(geteuid());
     for (const size_t i : needHolder) {

@@ -98,6 +98,10 @@ class OwnerLookup {
     // Every socket inode seen in the last full scan, with one process that held it.
     std::unordered_map<uint64_t, Holder> holders_;
     bool someUnreadable_ = false;  // the last scan met processes whose fds it may not read
+    // Inodes the last scan looked for and did not find (another user's, say):
+    // asked again, they need no new scan until it is old.
+    std::unordered_set<uint64_t> absent_;
+    std::chrono::steady_clock::time_point lastScan_;
     std::unordered_map<uint32_t, std::string> users_;
     uint64_t fullScans_ = 0;
 };
