@@ -17,6 +17,10 @@
 namespace {
 
 constexpr std::string_view kSocketLink = "socket:[";
+// The kernel's TCP states, as sock_diag reports them.
+constexpr uint8_t kTcpSynReceived = 3;
+constexpr uint8_t kTcpListen = 10;
+constexpr uint8_t kTcpNewSynReceived = 12;
 
 bool ParseNumber(std::string_view text, uint64_t* value) {
     if (text.empty())
@@ -52,8 +56,14 @@ int OwnerLookup::FindSocket(const OwnerQuery& q, SocketEntry* entry, bool* udpDu
     const ConversationKey& k = q.key;
     int rc =
         diag_.FindOwner(k.protocol, k.localAddr, k.localPort, k.remoteAddr, k.remotePort, entry);
-    if (k.protocol == kProtocolTcp)
+    if (k.protocol == kProtocolTcp) {
+        // A connection still being accepted has no socket of its own yet:
+        // it is the listener's.
+        if (rc == 0 && entry->inode == 0 &&
+            (entry->state == kTcpSynReceived || entry->state == kTcpNewSynReceived))
+            rc = diag_.FindOwner(k.protocol, k.localAddr, k.localPort, 0, 0, entry);
         return rc;
+    }
     const bool fits = rc == 0 && entry->localPort == k.localPort &&
                       (entry->localAddr == 0 || entry->localAddr == k.localAddr);
     if (fits || (rc != 0 && rc != ENOENT))
@@ -212,8 +222,13 @@ std::vector<OwnerInfo> OwnerLookup::Round(std::span<const OwnerQuery> queries) {
         } else if (rc != 0) {
             r.state = OwnerState::kUnavailable;
             r.error = rc;
-        } else if (entries[i].inode == 0) {
-            // TIME_WAIT, or a socket its program closed that still ends its exchange.
+        } else if (entries[i].inode == 0 ||
+                   (entries[i].state == kTcpListen && q.previous != nullptr &&
+                    SocketHeld(q.previous->state) && q.previous->inode != 0 &&
+                    q.previous->inode != entries[i].inode)) {
+            // TIME_WAIT, or a socket its program closed that still ends its
+            // exchange; or the connection seen before is gone and only the
+            // listener of its port is left.
             if (q.previous != nullptr && SocketHeld(q.previous->state))
                 r = *q.previous;
             r.state = OwnerState::kClosed;

@@ -67,7 +67,9 @@ struct OwnerQuery {
 // (this host closed second, or it was reset) reads as kNoSocket, as a
 // datagram refused with a reset or forwarded through this host does. A pair
 // no connection holds on a port something listens on belongs to that
-// listener (a connection attempt to a server reads as the server's).
+// listener (a connection attempt to a server, or one still being accepted,
+// reads as the server's), unless the connection itself was found before:
+// then it is closed.
 class OwnerLookup {
   public:
     OwnerLookup();

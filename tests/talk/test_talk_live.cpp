@@ -196,6 +196,13 @@ int SendTo(const char* protocol, const char* address, uint16_t port) {
         return sendto(udp, "x", 1, 0, reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 1 ? 0 : 2;
     }
     const int tcp = socket(AF_INET, SOCK_STREAM, 0);
+    if (std::strcmp(protocol, "tcp-open") == 0) {
+        // Connects, says something and closes first.
+        const bool ok = connect(tcp, reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0 &&
+                        write(tcp, "hi", 2) == 2;
+        close(tcp);
+        return ok ? 0 : 2;
+    }
     return connect(tcp, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0 && errno == ECONNREFUSED
                ? 0
                : 2;
@@ -517,6 +524,52 @@ TEST(TalkLive, AnotherUsersSocket) {
     o.user = "nobody";
     EXPECT_EQ(OwnerPhrase(o), "用户 nobody 的进程 (另一用户)");
     EXPECT_EQ(other.End(), 0);
+}
+
+// A connection this host accepted: the server's while open; once it is
+// gone (this host closed second, so no TIME_WAIT is left here) it reads as
+// closed, not as its listener's.
+TEST(TalkLive, AcceptedConnectionEnds) {
+    constexpr uint16_t kPort = 7200;
+    const int listener = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in sa = SockAddr(Addr(g_net->localAddress), kPort);
+    ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&sa), sizeof sa), 0);
+    ASSERT_EQ(listen(listener, 4), 0);
+    ASSERT_EQ(g_net->RunInPeer(g_self + " --send tcp-open " + g_net->localAddress + " " +
+                               std::to_string(kPort)),
+              0);
+    sockaddr_in from{};
+    socklen_t n = sizeof from;
+    const int accepted = accept(listener, reinterpret_cast<sockaddr*>(&from), &n);
+    ASSERT_GE(accepted, 0);
+    OwnerQuery q;
+    q.key = ConversationKey{kProtocolTcp, Addr(g_net->localAddress), kPort,
+                            ntohl(from.sin_addr.s_addr), ntohs(from.sin_port)};
+    OwnerLookup lookup;
+    const OwnerInfo open = lookup.Round(std::span(&q, 1))[0];
+    EXPECT_EQ(open.state, OwnerState::kFound);
+    EXPECT_EQ(open.pid, getpid());
+    char rest[8];
+    while (read(accepted, rest, sizeof rest) > 0) {
+    }
+    close(accepted);
+    // Until the kernel has let the connection go (LAST_ACK ends with the
+    // peer's answer): then only the listener holds the port.
+    SockDiag diag;
+    SocketEntry e;
+    for (int i = 0; i < 3000; ++i) {
+        if (diag.FindOwner(kProtocolTcp, q.key.localAddr, kPort, q.key.remoteAddr, q.key.remotePort,
+                           &e) == 0 &&
+            e.remotePort == 0)
+            break;
+        usleep(20000);
+    }
+    ASSERT_EQ(e.remotePort, 0) << "the connection never went";
+    q.previous = &open;
+    const OwnerInfo closed = lookup.Round(std::span(&q, 1))[0];
+    EXPECT_EQ(closed.state, OwnerState::kClosed) << OwnerPhrase(closed);
+    EXPECT_EQ(closed.pid, getpid());
+    close(listener);
 }
 
 // `ip netns exec` puts /etc/netns/NAME/resolv.conf in place of the system's:
