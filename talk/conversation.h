@@ -94,8 +94,11 @@ struct SecondCounts {
 
 // What the capture thread counted since the last hand-over. Filled on the
 // capture thread for every datagram that passes the filter, handed with each
-// batch of rows to the interface thread (which merges it while the capture
-// thread waits for that batch), then cleared by the capture thread.
+// batch of rows to the interface thread (which merges it, into the table and
+// the rates, inside the task the capture thread waits for), then cleared by
+// the capture thread once the hand-over returned. A cancelled hand-over
+// leaves it as it is, to go with the next batch. It has no lock of its own:
+// the hand-over orders the two threads' use of it.
 //
 // All storage is taken at construction: Add never allocates. Its map holds at
 // most `maxConversations`; once HandOverDue says so the capture thread should
