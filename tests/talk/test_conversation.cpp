@@ -23,12 +23,16 @@ void* operator new(size_t size) {
         return p;
     throw std::bad_alloc();
 }
+// GCC takes the replaced pair for a mismatch once it inlines them.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
 void operator delete(void* p) noexcept {
     std::free(p);
 }
 void operator delete(void* p, size_t) noexcept {
     std::free(p);
 }
+#pragma GCC diagnostic pop
 
 namespace {
 
