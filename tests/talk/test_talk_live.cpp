@@ -22,6 +22,7 @@
 #include <mutex>
 #include <sstream>
 #include <thread>
+#include <utility>
 
 #include "../capture/test_network.h"
 #include "capture/endpoint.h"
@@ -259,6 +260,18 @@ struct Child {
     pid_t pid = -1;
     int in = -1;   // its standard input
     int out = -1;  // its standard output
+
+    Child() = default;
+    Child(pid_t p, int i, int o) : pid(p), in(i), out(o) {}
+    Child(Child&& c) noexcept : pid(std::exchange(c.pid, -1)), in(c.in), out(c.out) {}
+    Child& operator=(Child&&) = delete;
+    // A test that failed half-way leaves no process behind.
+    ~Child() {
+        if (pid > 0) {
+            kill(pid, SIGKILL);
+            End();
+        }
+    }
 
     std::string Line() const { return ReadLine(out); }
     void Tell(const std::string& line) const {
