@@ -1,0 +1,326 @@
+#include "talk/conversation.h"
+
+#include <algorithm>
+#include <bit>
+#include <random>
+
+#include "capture/wire.h"
+
+namespace {
+
+constexpr uint16_t kFragmentOffsetMask = 0x1FFF;
+
+uint64_t Mix(uint64_t h) {
+    h ^= h >> 30;
+    h *= 0xBF58476D1CE4E5B9ull;
+    h ^= h >> 27;
+    h *= 0x94D049BB133111EBull;
+    h ^= h >> 31;
+    return h;
+}
+
+int64_t SecondOf(int64_t ns) {
+    const int64_t s = ns / 1000000000;
+    return (ns % 1000000000 < 0) ? s - 1 : s;
+}
+
+}  // namespace
+
+uint64_t HashConversationKey(const ConversationKey& key, uint64_t seed) {
+    const uint64_t a = (uint64_t{key.localAddr} << 32) | key.remoteAddr;
+    const uint64_t b =
+        (uint64_t{key.localPort} << 24) | (uint64_t{key.remotePort} << 8) | key.protocol;
+    return Mix(Mix(a ^ seed) ^ (b + 0x9E3779B97F4A7C15ull));
+}
+
+uint64_t RandomHashSeed() {
+    static thread_local std::mt19937_64 generator{std::random_device{}()};
+    return generator();
+}
+
+bool ParseIpv4(std::string_view text, uint32_t* address) {
+    uint32_t value = 0;
+    int fields = 0;
+    size_t i = 0;
+    while (fields < 4) {
+        uint32_t field = 0;
+        size_t digits = 0;
+        while (i < text.size() && text[i] >= '0' && text[i] <= '9' && digits < 4) {
+            field = field * 10 + static_cast<uint32_t>(text[i] - '0');
+            ++i;
+            ++digits;
+        }
+        if (digits == 0 || digits > 3 || field > 255)
+            return false;
+        value = (value << 8) | field;
+        ++fields;
+        if (fields < 4) {
+            if (i >= text.size() || text[i] != '.')
+                return false;
+            ++i;
+        }
+    }
+    if (i != text.size())
+        return false;
+    *address = value;
+    return true;
+}
+
+std::string FormatIpv4(uint32_t address) {
+    std::string text;
+    for (int shift = 24; shift >= 0; shift -= 8) {
+        if (shift != 24)
+            text += '.';
+        text += std::to_string((address >> shift) & 0xFF);
+    }
+    return text;
+}
+
+bool KeyDatagram(const uint8_t* data, int length, uint32_t selectedLocal, KeyedDatagram* out) {
+    const PacketBytes p(data, length);
+    if (!p.Has(0, 20) || (p.U8(0) >> 4) != 4)
+        return false;
+    const size_t headerLength = (p.U8(0) & 0x0F) * 4u;
+    if (headerLength < 20 || !p.Has(0, headerLength))
+        return false;
+    const uint8_t protocol = p.U8(9);
+    const uint32_t src = p.BeU32(12);
+    const uint32_t dst = p.BeU32(16);
+    uint16_t srcPort = 0;
+    uint16_t dstPort = 0;
+    const bool laterFragment = (p.BeU16(6) & kFragmentOffsetMask) != 0;
+    if ((protocol == kProtocolTcp || protocol == kProtocolUdp) && !laterFragment) {
+        if (!p.Has(headerLength, 4))
+            return false;
+        srcPort = p.BeU16(headerLength);
+        dstPort = p.BeU16(headerLength + 2);
+    }
+
+    bool srcIsLocal;
+    bool selected = false;
+    if (selectedLocal != 0 && (src == selectedLocal) != (dst == selectedLocal)) {
+        srcIsLocal = src == selectedLocal;
+        selected = true;
+    } else if (srcPort != dstPort) {
+        srcIsLocal = srcPort > dstPort;
+    } else {
+        srcIsLocal = src <= dst;
+    }
+
+    KeyedDatagram d;
+    d.key.protocol = protocol;
+    d.key.localAddr = srcIsLocal ? src : dst;
+    d.key.localPort = srcIsLocal ? srcPort : dstPort;
+    d.key.remoteAddr = srcIsLocal ? dst : src;
+    d.key.remotePort = srcIsLocal ? dstPort : srcPort;
+    d.direction = srcIsLocal ? Direction::kOut : Direction::kIn;
+    d.localSelected = selected;
+    // The header's total length, so that a capture cut at a snap length still
+    // counts what was sent; a nonsensical one falls back to what was received.
+    const uint16_t total = p.BeU16(2);
+    d.bytes = total >= headerLength ? total : static_cast<uint32_t>(p.size());
+    *out = d;
+    return true;
+}
+
+void ConversationCounts::Add(Direction direction, uint64_t bytes, int64_t timeNs) {
+    if (direction == Direction::kIn) {
+        ++inDatagrams;
+        inBytes += bytes;
+    } else {
+        ++outDatagrams;
+        outBytes += bytes;
+    }
+    if (inDatagrams + outDatagrams == 1 || timeNs < firstNs)
+        firstNs = timeNs;
+    if (inDatagrams + outDatagrams == 1 || timeNs > lastNs)
+        lastNs = timeNs;
+}
+
+void ConversationCounts::Add(const ConversationCounts& other) {
+    const uint64_t before = inDatagrams + outDatagrams;
+    if (other.inDatagrams + other.outDatagrams == 0)
+        return;
+    inDatagrams += other.inDatagrams;
+    inBytes += other.inBytes;
+    outDatagrams += other.outDatagrams;
+    outBytes += other.outBytes;
+    firstNs = before == 0 ? other.firstNs : std::min(firstNs, other.firstNs);
+    lastNs = before == 0 ? other.lastNs : std::max(lastNs, other.lastNs);
+}
+
+ConversationDeltas::ConversationDeltas(size_t maxConversations, size_t maxSeconds)
+    : maxEntries_(std::max<size_t>(maxConversations, 1)),
+      maxSeconds_(std::max<size_t>(maxSeconds, 1)),
+      seed_(RandomHashSeed()) {
+    // At most half the slots are ever taken, so probes stay short.
+    const size_t slots = std::bit_ceil(maxEntries_ * 2);
+    mask_ = slots - 1;
+    slots_.assign(slots, 0);
+    slotOf_.reserve(maxEntries_);
+    entries_.reserve(maxEntries_);
+    seconds_.reserve(maxSeconds_);
+}
+
+SecondCounts* ConversationDeltas::SecondFor(int64_t second) {
+    // Times mostly rise, so the second is nearly always the last one.
+    for (size_t i = seconds_.size(); i-- > 0;) {
+        if (seconds_[i].second == second)
+            return &seconds_[i];
+    }
+    if (seconds_.size() == maxSeconds_)
+        return nullptr;
+    seconds_.push_back(SecondCounts{second, 0, 0, 0, 0});
+    return &seconds_.back();
+}
+
+void ConversationDeltas::Add(const KeyedDatagram& d, int64_t timeNs) {
+    if (SecondCounts* s = SecondFor(SecondOf(timeNs))) {
+        if (d.direction == Direction::kIn) {
+            ++s->inDatagrams;
+            s->inBytes += d.bytes;
+        } else {
+            ++s->outDatagrams;
+            s->outBytes += d.bytes;
+        }
+    } else {
+        ++lostRateDatagrams_;
+    }
+
+    size_t slot = HashConversationKey(d.key, seed_) & mask_;
+    for (;;) {
+        const uint32_t taken = slots_[slot];
+        if (taken == 0)
+            break;
+        Entry& e = entries_[taken - 1];
+        if (e.key == d.key) {
+            e.counts.Add(d.direction, d.bytes, timeNs);
+            return;
+        }
+        slot = (slot + 1) & mask_;
+    }
+    if (entries_.size() == maxEntries_) {
+        ++lostDatagrams_;
+        lostBytes_ += d.bytes;
+        return;
+    }
+    entries_.push_back(Entry{d.key, d.localSelected, {}});
+    entries_.back().counts.Add(d.direction, d.bytes, timeNs);
+    slots_[slot] = static_cast<uint32_t>(entries_.size());
+    slotOf_.push_back(static_cast<uint32_t>(slot));
+}
+
+bool ConversationDeltas::AddDatagram(const uint8_t* data, int length, uint32_t selectedLocal,
+                                     int64_t timeNs) {
+    KeyedDatagram d;
+    if (!KeyDatagram(data, length, selectedLocal, &d)) {
+        ++unkeyed_;
+        return false;
+    }
+    Add(d, timeNs);
+    return true;
+}
+
+void ConversationDeltas::Clear() {
+    for (const uint32_t slot : slotOf_)
+        slots_[slot] = 0;
+    slotOf_.clear();
+    entries_.clear();
+    seconds_.clear();
+    lostDatagrams_ = 0;
+    lostBytes_ = 0;
+    lostRateDatagrams_ = 0;
+    unkeyed_ = 0;
+}
+
+ConversationTable::ConversationTable(size_t capacity) : capacity_(std::max<size_t>(capacity, 1)) {
+    rows_.reserve(capacity_);
+    index_.reserve(capacity_);
+}
+
+const Conversation* ConversationTable::Find(const ConversationKey& key) const {
+    const auto it = index_.find(key);
+    return it == index_.end() ? nullptr : &rows_[it->second];
+}
+
+long ConversationTable::IndexOfId(uint64_t id) const {
+    // Rows stay in the order of their ids.
+    const auto it = std::lower_bound(rows_.begin(), rows_.end(), id,
+                                     [](const Conversation& c, uint64_t v) { return c.id < v; });
+    return it != rows_.end() && it->id == id ? static_cast<long>(it - rows_.begin()) : -1;
+}
+
+void ConversationTable::Clear() {
+    rows_.clear();
+    index_.clear();
+    dropped_ = 0;
+    lostDatagrams_ = 0;
+    unkeyed_ = 0;
+    ++rowsVersion_;
+    ++valuesVersion_;
+}
+
+void ConversationTable::Reindex() {
+    index_.clear();
+    for (size_t i = 0; i < rows_.size(); ++i)
+        index_.emplace(rows_[i].key, i);
+}
+
+size_t ConversationTable::DropLeastActive() {
+    const size_t excess = rows_.size() - capacity_;
+    std::vector<size_t> order(rows_.size());
+    for (size_t i = 0; i < order.size(); ++i)
+        order[i] = i;
+    const auto lessActive = [this](size_t a, size_t b) {
+        const Conversation& x = rows_[a];
+        const Conversation& y = rows_[b];
+        return x.counts.lastNs != y.counts.lastNs ? x.counts.lastNs < y.counts.lastNs : x.id < y.id;
+    };
+    std::nth_element(order.begin(), order.begin() + static_cast<long>(excess) - 1, order.end(),
+                     lessActive);
+    std::vector<bool> drop(rows_.size(), false);
+    for (size_t i = 0; i < excess; ++i)
+        drop[order[i]] = true;
+    size_t kept = 0;
+    for (size_t i = 0; i < rows_.size(); ++i) {
+        if (!drop[i])
+            rows_[kept++] = rows_[i];
+    }
+    rows_.resize(kept);
+    Reindex();
+    return excess;
+}
+
+MergeReport ConversationTable::Merge(const ConversationDeltas& deltas) {
+    MergeReport report;
+    lostDatagrams_ += deltas.LostDatagrams();
+    unkeyed_ += deltas.Unkeyed();
+    const auto entries = deltas.Entries();
+    if (entries.empty())
+        return report;
+    report.active.reserve(entries.size());
+    for (const ConversationDeltas::Entry& e : entries) {
+        const auto [it, inserted] = index_.try_emplace(e.key, rows_.size());
+        if (inserted) {
+            rows_.push_back(Conversation{nextId_++, e.key, e.localSelected, e.counts});
+            report.added.push_back(e.key);
+        } else {
+            Conversation& c = rows_[it->second];
+            c.counts.Add(e.counts);
+            // Follows the selected address, which may have changed between captures.
+            c.localSelected = e.localSelected;
+        }
+        report.active.push_back(e.key);
+    }
+    ++valuesVersion_;
+    if (!report.added.empty())
+        ++rowsVersion_;
+    if (rows_.size() > capacity_) {
+        report.dropped = DropLeastActive();
+        dropped_ += report.dropped;
+        const auto gone = [this](const ConversationKey& k) { return !index_.contains(k); };
+        std::erase_if(report.added, gone);
+        std::erase_if(report.active, gone);
+    }
+    return report;
+}

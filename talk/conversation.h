@@ -1,0 +1,214 @@
+#pragma once
+// Conversations: every datagram between one local and one remote address and
+// port pair of one protocol, in both directions. The capture thread counts
+// them per batch (ConversationDeltas); the interface thread adds each batch
+// to the table of conversations (ConversationTable).
+//
+// Addresses are IPv4 addresses in host order (the first dotted field in the
+// top byte).
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+inline constexpr uint8_t kProtocolTcp = 6;
+inline constexpr uint8_t kProtocolUdp = 17;
+
+struct ConversationKey {
+    uint8_t protocol = 0;  // the IPv4 protocol number; ports are 0 unless TCP or UDP
+    uint32_t localAddr = 0;
+    uint16_t localPort = 0;
+    uint32_t remoteAddr = 0;
+    uint16_t remotePort = 0;
+
+    friend bool operator==(const ConversationKey&, const ConversationKey&) = default;
+};
+
+// Mixes a key with a seed. The seed is chosen per map, so that traffic cannot
+// be made to collide on purpose without knowing it.
+uint64_t HashConversationKey(const ConversationKey& key, uint64_t seed);
+uint64_t RandomHashSeed();
+
+struct ConversationKeyHash {
+    uint64_t seed = RandomHashSeed();
+    size_t operator()(const ConversationKey& key) const {
+        return static_cast<size_t>(HashConversationKey(key, seed));
+    }
+};
+
+enum class Direction : uint8_t { kIn, kOut };
+
+struct KeyedDatagram {
+    ConversationKey key;
+    Direction direction = Direction::kIn;
+    // The local side is the selected local address. When it is not (neither
+    // side is, as in a capture file or forwarded traffic), the sides were
+    // assigned by the rule of KeyDatagram and the local side need not be
+    // this host.
+    bool localSelected = false;
+    uint32_t bytes = 0;  // the datagram's IPv4 total length
+};
+
+// Parses dotted-decimal text; false for anything else.
+bool ParseIpv4(std::string_view text, uint32_t* address);
+std::string FormatIpv4(uint32_t address);
+
+// The conversation of one received IPv4 datagram (header first). Reads only
+// the first `length` bytes. False, with `out` untouched, for a datagram that
+// is not IPv4, whose header does not fit, or (TCP, UDP) whose ports are not
+// all there. Fragments after the first carry no ports; they count under
+// ports 0 of their protocol.
+//
+// `selectedLocal` is the selected local address (0: none). The side whose
+// address it is becomes the local side. When neither side has it (or both
+// do), the side with the higher port is taken as local (clients use high,
+// temporary ports and services low ones, so the local side is the client),
+// and at equal ports the side with the lower address: both directions of an
+// exchange always give one key.
+bool KeyDatagram(const uint8_t* data, int length, uint32_t selectedLocal, KeyedDatagram* out);
+
+// Counts of one conversation over some span of time.
+struct ConversationCounts {
+    uint64_t inDatagrams = 0;
+    uint64_t inBytes = 0;
+    uint64_t outDatagrams = 0;
+    uint64_t outBytes = 0;
+    int64_t firstNs = 0;  // datagram times, nanoseconds since the epoch
+    int64_t lastNs = 0;
+
+    void Add(Direction direction, uint64_t bytes, int64_t timeNs);
+    void Add(const ConversationCounts& other);
+};
+
+// Datagrams and bytes of one second, in both directions.
+struct SecondCounts {
+    int64_t second = 0;  // since the epoch
+    uint64_t inDatagrams = 0;
+    uint64_t inBytes = 0;
+    uint64_t outDatagrams = 0;
+    uint64_t outBytes = 0;
+};
+
+// What the capture thread counted since the last hand-over. Filled on the
+// capture thread for every datagram that passes the filter, handed with each
+// batch of rows to the interface thread (which merges it, into the table and
+// the rates, inside the task the capture thread waits for), then cleared by
+// the capture thread once the hand-over returned. A cancelled hand-over
+// leaves it as it is, to go with the next batch. It has no lock of its own:
+// the hand-over orders the two threads' use of it.
+//
+// All storage is taken at construction: Add never allocates. Its map holds at
+// most `maxConversations`; once HandOverDue says so the capture thread should
+// hand the batch over at once. A datagram that finds the map full all the same
+// is counted as lost (LostDatagrams), never silently dropped; the same holds
+// for the per-second totals, of which a batch holds up to `maxSeconds`
+// (a capture file played fast spans many seconds in one batch).
+class ConversationDeltas {
+  public:
+    struct Entry {
+        ConversationKey key;
+        bool localSelected = false;
+        ConversationCounts counts;
+    };
+
+    explicit ConversationDeltas(size_t maxConversations = 4096, size_t maxSeconds = 64);
+
+    // Capture thread.
+    void Add(const KeyedDatagram& datagram, int64_t timeNs);
+    // Keys and adds one datagram; false (counted as unkeyed) when it gives no key.
+    bool AddDatagram(const uint8_t* data, int length, uint32_t selectedLocal, int64_t timeNs);
+    // Three quarters of the map or of the seconds are taken.
+    bool HandOverDue() const {
+        return entries_.size() * 4 >= maxEntries_ * 3 || seconds_.size() * 4 >= maxSeconds_ * 3;
+    }
+    void Clear();
+
+    // Read by whoever merges, in the order conversations first appeared.
+    std::span<const Entry> Entries() const { return entries_; }
+    std::span<const SecondCounts> Seconds() const { return seconds_; }
+    bool Empty() const { return entries_.empty() && lostDatagrams_ == 0 && unkeyed_ == 0; }
+    // Datagrams (and bytes) not in Entries because the map was full.
+    uint64_t LostDatagrams() const { return lostDatagrams_; }
+    uint64_t LostBytes() const { return lostBytes_; }
+    // Datagrams not in Seconds because the seconds were full.
+    uint64_t LostRateDatagrams() const { return lostRateDatagrams_; }
+    // Datagrams that gave no key (too short, not IPv4).
+    uint64_t Unkeyed() const { return unkeyed_; }
+
+  private:
+    SecondCounts* SecondFor(int64_t second);
+
+    size_t maxEntries_;
+    size_t maxSeconds_;
+    size_t mask_;
+    uint64_t seed_;
+    std::vector<uint32_t> slots_;        // index into entries_ plus one; 0 is empty
+    std::vector<uint32_t> slotOf_;       // each entry's slot, for a clear that visits only those
+    std::vector<Entry> entries_;         // capacity reserved up front
+    std::vector<SecondCounts> seconds_;  // capacity reserved up front
+    uint64_t lostDatagrams_ = 0;
+    uint64_t lostBytes_ = 0;
+    uint64_t lostRateDatagrams_ = 0;
+    uint64_t unkeyed_ = 0;
+};
+
+// One line of the table.
+struct Conversation {
+    uint64_t id = 0;  // never reused within one table
+    ConversationKey key;
+    bool localSelected = false;
+    ConversationCounts counts;
+};
+
+struct MergeReport {
+    std::vector<ConversationKey> added;   // new since the last merge and still held
+    std::vector<ConversationKey> active;  // every held conversation this batch touched
+    size_t dropped = 0;                   // conversations dropped by this merge
+};
+
+// The conversations of the interface thread, at most `capacity` of them. When
+// more come, the least recently active (by their last datagram's time, then
+// the oldest) are dropped first and counted.
+//
+// Rows keep the order in which conversations first came. A view model tells
+// what changed by two counters: RowsVersion moves when rows were added or
+// removed (indices shift then; ids stay), ValuesVersion when any count moved.
+class ConversationTable {
+  public:
+    explicit ConversationTable(size_t capacity = 10000);
+
+    MergeReport Merge(const ConversationDeltas& deltas);
+    void Clear();
+
+    const std::vector<Conversation>& Rows() const { return rows_; }
+    size_t Size() const { return rows_.size(); }
+    size_t Capacity() const { return capacity_; }
+    const Conversation* Find(const ConversationKey& key) const;
+    // The row index of a conversation id, or -1 once it was dropped.
+    long IndexOfId(uint64_t id) const;
+
+    uint64_t RowsVersion() const { return rowsVersion_; }
+    uint64_t ValuesVersion() const { return valuesVersion_; }
+    // Conversations dropped to stay within the capacity, since the last Clear.
+    uint64_t Dropped() const { return dropped_; }
+    // Datagrams the capture thread could not account to a conversation.
+    uint64_t LostDatagrams() const { return lostDatagrams_; }
+    uint64_t Unkeyed() const { return unkeyed_; }
+
+  private:
+    size_t DropLeastActive();
+    void Reindex();
+
+    size_t capacity_;
+    std::vector<Conversation> rows_;
+    std::unordered_map<ConversationKey, size_t, ConversationKeyHash> index_;
+    uint64_t nextId_ = 1;
+    uint64_t rowsVersion_ = 0;
+    uint64_t valuesVersion_ = 0;
+    uint64_t dropped_ = 0;
+    uint64_t lostDatagrams_ = 0;
+    uint64_t unkeyed_ = 0;
+};

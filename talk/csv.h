@@ -1,0 +1,47 @@
+#pragma once
+// The conversations table as a CSV file: UTF-8 with a byte-order mark (so
+// that spreadsheet programs take it as UTF-8), a header line of Chinese
+// headings, one conversation per line, quoted as RFC 4180 says (CRLF line
+// ends, fields with a comma, quote or line break quoted, quotes doubled).
+//
+// Texts that others choose (program, user and host names) are written so
+// that a spreadsheet cannot take them for a formula: one that begins with
+// '=', '+', '-', '@', a tab or a carriage return gets a leading apostrophe.
+// Numbers, addresses and times are ours and written as they are.
+#include <functional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "talk/conversation.h"
+#include "talk/owner.h"
+
+class NameService;
+
+struct CsvLine {
+    Conversation conversation;
+    std::string remoteHost;  // empty: the address has no name (yet)
+    OwnerInfo owner;
+};
+
+// The lines of every conversation of the table, with the names and owners
+// known now. `owners` and `names` may be null; `fromFile` gives every owner
+// as kFromFile.
+std::vector<CsvLine> CollectCsvLines(const ConversationTable& table, const OwnerService* owners,
+                                     const NameService* names, bool fromFile);
+
+// The whole file's bytes.
+std::string ConversationsCsv(std::span<const CsvLine> lines);
+// One field as RFC 4180 wants it, the formula guard applied when `foreign`.
+std::string CsvField(std::string_view text, bool foreign);
+
+// Writes the file: 0, or the errno of the step that failed. It is written to
+// a temporary file beside `path` (beside the file a symbolic link names) and
+// renamed over it only once complete and flushed to the disk, so a failure
+// leaves neither a partial file nor a damaged earlier one. `created` is
+// called with the new file before anything is written (to hand it to the
+// invoking user when run through sudo); a file it replaces lends it its
+// permission bits. A path that names a device or a pipe is written directly.
+int WriteConversationsCsv(const std::string& path, std::span<const CsvLine> lines,
+                          const std::function<void(int fd)>& created = {});

@@ -1,0 +1,66 @@
+#pragma once
+// Host names of the remote side: reverse lookups with the system resolver
+// (getnameinfo, NI_NAMEREQD), asynchronous and cached.
+//
+// getnameinfo cannot be cancelled, and a resolver that never answers keeps
+// it for as long as its own time-outs say. So lookups run on threads of
+// their own that share the service's state through a shared pointer: the
+// service never waits for them. Destroying it tells them to stop and returns
+// at once; a thread still inside getnameinfo ends when that returns, and its
+// answer is thrown away. A lookup that passes `deadline` is reported as timed
+// out (the address stays as it is) and no longer counts against
+// `maxConcurrent`; at most `maxThreads` threads exist at once, counting those
+// still stuck.
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+class NameService {
+  public:
+    struct Options {
+        int maxConcurrent = 4;
+        int maxThreads = 16;
+        std::chrono::milliseconds deadline{8000};
+        std::chrono::seconds keepFound{3600};
+        std::chrono::seconds keepFailed{300};
+        size_t maxCached = 4096;
+        size_t maxQueued = 1024;
+    };
+    enum class State : uint8_t {
+        kNotAsked,
+        kPending,   // queued or being looked up
+        kFound,     // `name` holds the host name
+        kNoName,    // the resolver said there is none, or failed
+        kTimedOut,  // no answer before the deadline
+    };
+    struct Result {
+        State state = State::kNotAsked;
+        std::string name;  // UTF-8 (displayable), for kFound
+    };
+
+    NameService();
+    explicit NameService(Options options);
+    ~NameService();
+    NameService(const NameService&) = delete;
+    NameService& operator=(const NameService&) = delete;
+
+    // Any thread; never blocks beyond a brief lock. Known and pending
+    // addresses are not asked again; the unspecified and the broadcast
+    // address are never asked.
+    void Request(uint32_t address);
+    Result Lookup(uint32_t address) const;
+    // The name, or the dotted address when there is none (yet).
+    std::string HostText(uint32_t address) const;
+    // Moves whenever a result changed.
+    uint64_t Changes() const;
+
+    // Threads inside getnameinfo now, of every service, also destroyed ones.
+    static int LookupsInFlight();
+
+    struct Shared;
+
+  private:
+    std::shared_ptr<Shared> shared_;
+};

@@ -1,0 +1,143 @@
+// The worker-thread services without namespaces or root: owners of this
+// process's own sockets on the loopback address, and names from /etc/hosts.
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/prctl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <functional>
+
+#include "talk/names.h"
+#include "talk/owner.h"
+
+namespace {
+
+constexpr uint32_t kLoopback = 0x7F000001;
+
+// Polls until `done`, for up to a minute (a bound, not a measure of speed).
+bool Eventually(const std::function<bool()>& done) {
+    for (int i = 0; i < 6000; ++i) {
+        if (done())
+            return true;
+        usleep(10000);
+    }
+    return false;
+}
+
+uint16_t BoundUdp(int* fd) {
+    *fd = socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in sa{};
+    sa.sin_family = AF_INET;
+    sa.sin_addr.s_addr = htonl(kLoopback);
+    if (bind(*fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0)
+        return 0;
+    socklen_t n = sizeof sa;
+    getsockname(*fd, reinterpret_cast<sockaddr*>(&sa), &n);
+    return ntohs(sa.sin_port);
+}
+
+// This process's own socket is found with its name and PID; asking again
+// while fresh does not look again; a closed socket reads as closed; what
+// cannot be looked up says why at once; Clear forgets.
+TEST(OwnerService, FindsOwnSocketAndFollowsIt) {
+    char name[16] = {};
+    prctl(PR_GET_NAME, name);
+    std::atomic<int> rounds{0};
+    OwnerService::Options options;
+    options.refreshAfter = std::chrono::hours(1);
+    options.changed = [&] { rounds.fetch_add(1); };
+    OwnerService owners(options);
+    int fd = -1;
+    const uint16_t port = BoundUdp(&fd);
+    ASSERT_NE(port, 0);
+    const ConversationKey key{kProtocolUdp, kLoopback, port, 0x7F000002, 9};
+    for (int i = 0; i < 50; ++i)
+        owners.Request(key, true, true);  // deduplicated: one lookup
+    ASSERT_TRUE(Eventually([&] { return owners.Result(key).state != OwnerState::kPending; }));
+    OwnerInfo o = owners.Result(key);
+    EXPECT_EQ(o.state, OwnerState::kFound);
+    EXPECT_EQ(o.program, name);
+    EXPECT_EQ(o.pid, getpid());
+    EXPECT_EQ(rounds.load(), 1);
+
+    const ConversationKey icmp{1, kLoopback, 0, 0x7F000002, 0};
+    owners.Request(icmp, true, true);
+    EXPECT_EQ(owners.Result(icmp).state, OwnerState::kNotApplicable);
+    const ConversationKey forwarded{kProtocolTcp, 0x0A000001, 5000, 0x0A000002, 80};
+    owners.Request(forwarded, false, true);
+    EXPECT_EQ(owners.Result(forwarded).state, OwnerState::kNotLocal);
+
+    // A lookup of its own, with the earlier result: the socket is gone now.
+    close(fd);
+    OwnerLookup lookup;
+    const OwnerQuery q{key, true, &o};
+    const OwnerInfo after = lookup.Round(std::span(&q, 1))[0];
+    EXPECT_EQ(after.state, OwnerState::kClosed);
+    EXPECT_EQ(after.pid, getpid());
+
+    const uint64_t changes = owners.Changes();
+    owners.Clear();
+    EXPECT_NE(owners.Changes(), changes);
+    EXPECT_EQ(owners.Result(key).state, OwnerState::kPending);
+}
+
+// Many conversations at once come back in bounded rounds, every one answered.
+TEST(OwnerService, ManyRequestsAllAnswered) {
+    OwnerService::Options options;
+    options.maxPerRound = 16;
+    options.roundInterval = std::chrono::milliseconds(1);
+    OwnerService owners(options);
+    std::vector<int> fds;
+    std::vector<ConversationKey> keys;
+    for (int i = 0; i < 40; ++i) {
+        int fd = -1;
+        const uint16_t port = BoundUdp(&fd);
+        ASSERT_NE(port, 0);
+        fds.push_back(fd);
+        keys.push_back({kProtocolUdp, kLoopback, port, 0x7F000002, 9});
+        // A TCP socket bound to the same port and never listening: while it
+        // is there, no listener can take the port, so nothing holds the pair.
+        const int tcp = socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in sa{};
+        sa.sin_family = AF_INET;
+        sa.sin_addr.s_addr = htonl(kLoopback);
+        sa.sin_port = htons(port);
+        fds.push_back(tcp);
+        if (bind(tcp, reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0)
+            keys.push_back({kProtocolTcp, kLoopback, port, 0x7F000002, 9});
+    }
+    for (const auto& k : keys)
+        owners.Request(k, true, false);
+    ASSERT_TRUE(Eventually([&] {
+        for (const auto& k : keys)
+            if (owners.Result(k).state == OwnerState::kPending)
+                return false;
+        return true;
+    }));
+    for (const auto& k : keys)
+        EXPECT_EQ(owners.Result(k).state,
+                  k.protocol == kProtocolUdp ? OwnerState::kFound : OwnerState::kNoSocket);
+    for (const int fd : fds)
+        close(fd);
+}
+
+// /etc/hosts answers without any network.
+TEST(NameService, NamesFromTheHostsFile) {
+    NameService names;
+    EXPECT_EQ(names.Lookup(kLoopback).state, NameService::State::kNotAsked);
+    EXPECT_EQ(names.HostText(kLoopback), "127.0.0.1");
+    names.Request(kLoopback);
+    names.Request(kLoopback);
+    names.Request(0);  // never asked
+    EXPECT_EQ(names.Lookup(0).state, NameService::State::kNotAsked);
+    ASSERT_TRUE(
+        Eventually([&] { return names.Lookup(kLoopback).state != NameService::State::kPending; }));
+    EXPECT_EQ(names.Lookup(kLoopback).state, NameService::State::kFound);
+    EXPECT_EQ(names.HostText(kLoopback), "localhost");
+    EXPECT_GT(names.Changes(), 0u);
+}
+
+}  // namespace

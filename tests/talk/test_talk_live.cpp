@@ -1,0 +1,639 @@
+// Who is talking, on a veth pair between two namespaces made by the test: a
+// process named qvtalkprobe talks TCP and UDP to a server in the peer
+// namespace while a live capture counts the conversations; the owners found
+// for them, a socket of another user seen without rights to its process, a
+// closed socket, datagrams no local socket takes, the CSV export, and a
+// resolver that never answers.
+#include <fcntl.h>
+#include <grp.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+#include <fstream>
+#include <functional>
+#include <mutex>
+#include <sstream>
+#include <thread>
+#include <utility>
+
+#include "../capture/test_network.h"
+#include "capture/endpoint.h"
+#include "talk/conversation.h"
+#include "talk/csv.h"
+#include "talk/names.h"
+#include "talk/owner.h"
+#include "talk/texts.h"
+
+namespace {
+
+TestNetwork* g_net = nullptr;
+std::string g_self;
+constexpr uint16_t kServerTcp = 7001;
+constexpr uint16_t kServerUdp = 7002;
+constexpr int kUdpExchanges = 25;
+constexpr uint32_t kNobody = 65534;
+constexpr uint32_t kStranger = 65533;  // another uid without rights to nobody's processes
+
+uint32_t Addr(const std::string& text) {
+    uint32_t a = 0;
+    ParseIpv4(text, &a);
+    return a;
+}
+
+sockaddr_in SockAddr(uint32_t addr, uint16_t port) {
+    sockaddr_in sa{};
+    sa.sin_family = AF_INET;
+    sa.sin_addr.s_addr = htonl(addr);
+    sa.sin_port = htons(port);
+    return sa;
+}
+
+uint16_t LocalPort(int fd) {
+    sockaddr_in sa{};
+    socklen_t n = sizeof sa;
+    getsockname(fd, reinterpret_cast<sockaddr*>(&sa), &n);
+    return ntohs(sa.sin_port);
+}
+
+std::string ReadLine(int fd) {
+    std::string line;
+    char c;
+    while (read(fd, &c, 1) == 1 && c != '\n')
+        line += c;
+    return line;
+}
+
+void Say(const std::string& line) {
+    const std::string text = line + "\n";
+    if (write(STDOUT_FILENO, text.data(), text.size()) < 0)
+        _exit(3);
+}
+
+bool BecomeUid(uint32_t uid) {
+    return setgroups(0, nullptr) == 0 && setresgid(uid, uid, uid) == 0 &&
+           setresuid(uid, uid, uid) == 0;
+}
+
+// ---- roles of the test binary's children
+
+// Peer namespace: echoes UDP, takes TCP connections and reads them to their end.
+int Serve(const char* address) {
+    const uint32_t a = Addr(address);
+    const int listener = socket(AF_INET, SOCK_STREAM, 0);
+    const int one = 1;
+    setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    sockaddr_in sa = SockAddr(a, kServerTcp);
+    if (bind(listener, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0 ||
+        listen(listener, 8) != 0)
+        return 2;
+    const int udp = socket(AF_INET, SOCK_DGRAM, 0);
+    sa = SockAddr(a, kServerUdp);
+    if (bind(udp, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0)
+        return 2;
+    Say("ready");
+    std::vector<pollfd> fds = {{listener, POLLIN, 0}, {udp, POLLIN, 0}};
+    for (;;) {
+        if (poll(fds.data(), fds.size(), -1) < 0)
+            continue;
+        for (size_t i = 0; i < fds.size(); ++i) {
+            if (!(fds[i].revents & (POLLIN | POLLHUP | POLLERR)))
+                continue;
+            char buffer[2048];
+            if (fds[i].fd == listener) {
+                const int c = accept(listener, nullptr, nullptr);
+                if (c >= 0)
+                    fds.push_back({c, POLLIN, 0});
+            } else if (fds[i].fd == udp) {
+                sockaddr_in from{};
+                socklen_t n = sizeof from;
+                const ssize_t got =
+                    recvfrom(udp, buffer, sizeof buffer, 0, reinterpret_cast<sockaddr*>(&from), &n);
+                if (got >= 0)
+                    sendto(udp, buffer, static_cast<size_t>(got), 0,
+                           reinterpret_cast<sockaddr*>(&from), n);
+            } else if (read(fds[i].fd, buffer, sizeof buffer) <= 0) {
+                close(fds[i].fd);
+                fds.erase(fds.begin() + static_cast<long>(i));
+                break;
+            }
+        }
+    }
+}
+
+// Local namespace, named qvtalkprobe: one TCP connection and a UDP exchange
+// from an unconnected socket on every address; then waits for orders.
+int Probe(const char* server) {
+    prctl(PR_SET_NAME, "qvtalkprobe");
+    const uint32_t a = Addr(server);
+    const int tcp = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in sa = SockAddr(a, kServerTcp);
+    if (connect(tcp, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0 || write(tcp, "hi", 2) != 2)
+        return 2;
+    const int udp = socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in any = SockAddr(0, 0);
+    bind(udp, reinterpret_cast<sockaddr*>(&any), sizeof any);
+    sa = SockAddr(a, kServerUdp);
+    for (int i = 0; i < kUdpExchanges; ++i) {
+        char b[64];
+        if (sendto(udp, "ping", 4, 0, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 4 ||
+            recv(udp, b, sizeof b, 0) != 4)
+            return 2;
+    }
+    Say(std::to_string(LocalPort(tcp)) + " " + std::to_string(LocalPort(udp)));
+    for (;;) {
+        const std::string order = ReadLine(STDIN_FILENO);
+        if (order == "close") {
+            close(tcp);
+            Say("closed");
+        } else {
+            return 0;
+        }
+    }
+}
+
+// Holds a UDP port (on every address) until its input ends, as `uid` if given.
+int Hold(const char* name, uint16_t port, uint32_t uid) {
+    prctl(PR_SET_NAME, name);
+    if (uid != 0 && !BecomeUid(uid))
+        return 2;
+    const int udp = socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in sa = SockAddr(0, port);
+    if (bind(udp, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0)
+        return 2;
+    Say("ready");
+    ReadLine(STDIN_FILENO);
+    return 0;
+}
+
+// One owner lookup as another uid: prints the state and the user.
+int LookupAs(uint32_t uid, char** args) {
+    if (!BecomeUid(uid))
+        return 2;
+    OwnerQuery q;
+    q.key.protocol = static_cast<uint8_t>(std::atoi(args[0]));
+    q.key.localAddr = Addr(args[1]);
+    q.key.localPort = static_cast<uint16_t>(std::atoi(args[2]));
+    q.key.remoteAddr = Addr(args[3]);
+    q.key.remotePort = static_cast<uint16_t>(std::atoi(args[4]));
+    OwnerLookup lookup;
+    const OwnerInfo r = lookup.Round(std::span(&q, 1))[0];
+    Say(std::to_string(static_cast<int>(r.state)) + " " + r.user + " " + r.program);
+    return 0;
+}
+
+// From the peer namespace, to a local port nothing holds.
+int SendTo(const char* protocol, const char* address, uint16_t port) {
+    sockaddr_in sa = SockAddr(Addr(address), port);
+    if (std::strcmp(protocol, "udp") == 0) {
+        const int udp = socket(AF_INET, SOCK_DGRAM, 0);
+        return sendto(udp, "x", 1, 0, reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 1 ? 0 : 2;
+    }
+    const int tcp = socket(AF_INET, SOCK_STREAM, 0);
+    if (std::strcmp(protocol, "tcp-open") == 0) {
+        // Connects, says something and closes first.
+        const bool ok = connect(tcp, reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0 &&
+                        write(tcp, "hi", 2) == 2;
+        close(tcp);
+        return ok ? 0 : 2;
+    }
+    return connect(tcp, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0 && errno == ECONNREFUSED
+               ? 0
+               : 2;
+}
+
+// Runs where the only resolver never answers. Checks that a request returns
+// while its lookup is still inside getnameinfo, that the lookup is reported
+// as timed out at its deadline with the address left as it is, and that
+// destroying the service does not wait for it. Exits with the number of
+// failed checks.
+int SilentResolver(const char* resolver, const char* address) {
+    int failed = 0;
+    const auto check = [&](bool ok, const char* what) {
+        if (!ok) {
+            std::fprintf(stderr, "silent resolver: %s\n", what);
+            ++failed;
+        }
+    };
+    const uint32_t a = Addr(address);
+    // The resolver: a socket on its address and port that never reads.
+    const int silent = socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in sa = SockAddr(Addr(resolver), 53);
+    if (bind(silent, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0) {
+        std::perror("silent resolver: bind");
+        return 100;
+    }
+    {
+        NameService::Options o;
+        o.deadline = std::chrono::milliseconds(300);
+        NameService names(o);
+        names.Request(a);
+        // Waiting for the thread to be inside the resolver (not a measure of speed).
+        for (int i = 0; i < 6000 && NameService::LookupsInFlight() == 0; ++i)
+            usleep(10000);
+        check(NameService::LookupsInFlight() == 1, "the lookup never started");
+        check(names.Lookup(a).state == NameService::State::kPending ||
+                  names.Lookup(a).state == NameService::State::kTimedOut,
+              "answered by a resolver that never answers");
+        for (int i = 0; i < 6000 && names.Lookup(a).state == NameService::State::kPending; ++i)
+            usleep(10000);
+        check(names.Lookup(a).state == NameService::State::kTimedOut, "not timed out");
+        check(names.HostText(a) == address, "the address did not stay as it is");
+        names.Request(a);  // asked again at once: still the timed-out answer, no second lookup
+        check(NameService::LookupsInFlight() == 1, "a timed-out address was asked again");
+    }
+    // Destroyed while the lookup is still stuck in the resolver.
+    check(NameService::LookupsInFlight() == 1, "destruction waited for the lookup");
+    return failed;
+}
+
+// ---- the test's side
+
+struct Child {
+    pid_t pid = -1;
+    int in = -1;   // its standard input
+    int out = -1;  // its standard output
+
+    Child() = default;
+    Child(pid_t p, int i, int o) : pid(p), in(i), out(o) {}
+    Child(Child&& c) noexcept : pid(std::exchange(c.pid, -1)), in(c.in), out(c.out) {}
+    Child& operator=(Child&&) = delete;
+    // A test that failed half-way leaves no process behind.
+    ~Child() {
+        if (pid > 0) {
+            kill(pid, SIGKILL);
+            End();
+        }
+    }
+
+    std::string Line() const { return ReadLine(out); }
+    void Tell(const std::string& line) const {
+        const std::string text = line + "\n";
+        EXPECT_EQ(write(in, text.data(), text.size()), static_cast<ssize_t>(text.size()));
+    }
+    // Closes its input (which ends every role) and reaps it.
+    int End() {
+        if (pid < 0)
+            return -1;
+        close(in);
+        close(out);
+        int status = 0;
+        waitpid(pid, &status, 0);
+        pid = -1;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    }
+    int Kill() {
+        if (pid > 0)
+            kill(pid, SIGTERM);
+        return End();
+    }
+};
+
+// Starts the test binary in a role, in the local namespace or (`peer`) the other.
+Child Spawn(std::vector<std::string> args, bool peer = false) {
+    std::vector<std::string> all;
+    if (peer)
+        all = {"ip", "netns", "exec", g_net->PeerName()};
+    all.push_back(g_self);
+    all.insert(all.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (auto& a : all)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+    int in[2], out[2];
+    if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0)
+        return {};
+    const pid_t pid = fork();
+    if (pid == 0) {
+        dup2(in[0], STDIN_FILENO);
+        dup2(out[1], STDOUT_FILENO);
+        execvp(argv[0], argv.data());
+        _exit(127);
+    }
+    close(in[0]);
+    close(out[1]);
+    return Child{pid, in[1], out[0]};
+}
+
+// The capture thread's side: a live capture counting into deltas that the
+// test merges into its table, as the interface thread does with each batch.
+class Watch {
+  public:
+    explicit Watch(OwnerService* owners) : owners_(owners), local_(Addr(g_net->localAddress)) {
+        endpoint_ = MakeLiveEndpoint();
+        opened_ = endpoint_->Open(g_net->localAddress) == 0;
+        if (opened_)
+            thread_ = std::thread([this] { Capture(); });
+    }
+    ~Watch() {
+        endpoint_->Interrupt();
+        if (thread_.joinable())
+            thread_.join();
+        endpoint_->Close();
+    }
+    bool Opened() const { return opened_; }
+
+    // Merges what came and asks for the owners of what it touched.
+    void Pump() {
+        std::lock_guard lock(mutex_);
+        const MergeReport r = table_.Merge(deltas_);
+        deltas_.Clear();
+        for (const ConversationKey& k : r.active)
+            owners_->Request(*table_.Find(k));
+    }
+    // Pumps until `done` holds, for up to a minute (a bound, not a measure).
+    bool Until(const std::function<bool()>& done) {
+        for (int i = 0; i < 3000; ++i) {
+            Pump();
+            if (done())
+                return true;
+            usleep(20000);
+        }
+        return false;
+    }
+    const Conversation* Find(uint8_t protocol, uint16_t localPort, uint32_t remote,
+                             uint16_t remotePort) const {
+        return table_.Find(ConversationKey{protocol, local_, localPort, remote, remotePort});
+    }
+    const ConversationTable& Table() const { return table_; }
+
+  private:
+    void Capture() {
+        std::vector<uint8_t> buffer(70000);
+        for (;;) {
+            const int n = endpoint_->Receive(buffer.data(), static_cast<int>(buffer.size()));
+            if (n < 0)
+                return;
+            std::lock_guard lock(mutex_);
+            deltas_.AddDatagram(buffer.data(), n, local_, endpoint_->LastCaptureTimeNs());
+        }
+    }
+
+    OwnerService* owners_;
+    uint32_t local_;
+    std::unique_ptr<CaptureEndpoint> endpoint_;
+    bool opened_ = false;
+    std::mutex mutex_;
+    ConversationDeltas deltas_;
+    ConversationTable table_;
+    std::thread thread_;
+};
+
+bool Settled(const OwnerService& owners, const ConversationKey& k) {
+    return owners.Result(k).state != OwnerState::kPending;
+}
+
+TEST(TalkLive, ConversationsTheirOwnersAndTheirEnd) {
+    OwnerService::Options options;
+    options.refreshAfter = std::chrono::milliseconds(100);
+    OwnerService owners(options);
+    Watch watch(&owners);
+    ASSERT_TRUE(watch.Opened());
+    const uint32_t peer = Addr(g_net->peerAddress);
+
+    Child server = Spawn({"--serve", g_net->peerAddress}, true);
+    ASSERT_EQ(server.Line(), "ready");
+    Child probe = Spawn({"--probe", g_net->peerAddress});
+    std::istringstream ports(probe.Line());
+    uint16_t tcpPort = 0, udpPort = 0;
+    ports >> tcpPort >> udpPort;
+    ASSERT_NE(tcpPort, 0);
+    ASSERT_NE(udpPort, 0);
+
+    // Every datagram of the UDP exchange, both directions in one conversation.
+    ASSERT_TRUE(watch.Until([&] {
+        const Conversation* c = watch.Find(kProtocolUdp, udpPort, peer, kServerUdp);
+        return c && c->counts.outDatagrams >= kUdpExchanges &&
+               c->counts.inDatagrams >= kUdpExchanges;
+    }));
+    const Conversation udp = *watch.Find(kProtocolUdp, udpPort, peer, kServerUdp);
+    EXPECT_EQ(udp.counts.outDatagrams, uint64_t{kUdpExchanges});
+    EXPECT_EQ(udp.counts.inDatagrams, uint64_t{kUdpExchanges});
+    EXPECT_EQ(udp.counts.outBytes, uint64_t{kUdpExchanges} * (20 + 8 + 4));
+    EXPECT_TRUE(udp.localSelected);
+    int udpRows = 0;
+    for (const Conversation& c : watch.Table().Rows())
+        udpRows += c.key.protocol == kProtocolUdp &&
+                   (c.key.localPort == udpPort || c.key.remotePort == udpPort);
+    EXPECT_EQ(udpRows, 1);
+    ASSERT_TRUE(watch.Until([&] { return watch.Find(kProtocolTcp, tcpPort, peer, kServerTcp); }));
+    const ConversationKey tcpKey = watch.Find(kProtocolTcp, tcpPort, peer, kServerTcp)->key;
+
+    // Both owned by the probe, by name and PID.
+    ASSERT_TRUE(watch.Until([&] { return Settled(owners, udp.key) && Settled(owners, tcpKey); }));
+    for (const ConversationKey& k : {udp.key, tcpKey}) {
+        const OwnerInfo o = owners.Result(k);
+        EXPECT_EQ(o.state, OwnerState::kFound) << OwnerPhrase(o);
+        EXPECT_EQ(o.program, "qvtalkprobe");
+        EXPECT_EQ(o.pid, probe.pid);
+        EXPECT_EQ(o.user, "root");
+        EXPECT_EQ(OwnerPhrase(o), "qvtalkprobe (PID " + std::to_string(probe.pid) + ", 用户 root)");
+    }
+
+    // The export names them.
+    char dir[] = "/tmp/qvtalkliveXXXXXX";
+    ASSERT_NE(mkdtemp(dir), nullptr);
+    const std::string path = std::string(dir) + "/talk.csv";
+    const auto lines = CollectCsvLines(watch.Table(), &owners, nullptr, false);
+    ASSERT_EQ(WriteConversationsCsv(path, lines), 0);
+    std::ifstream csv(path);
+    std::string line;
+    int named = 0;
+    while (std::getline(csv, line))
+        named +=
+            line.find(",qvtalkprobe," + std::to_string(probe.pid) + ",root,") != std::string::npos;
+    EXPECT_EQ(named, 2);
+    std::remove(path.c_str());
+    rmdir(dir);
+
+    // Datagrams that no local socket takes: a UDP datagram to a closed port,
+    // and a connection refused with a reset.
+    ASSERT_EQ(g_net->RunInPeer(g_self + " --send udp " + g_net->localAddress + " 9"), 0);
+    ASSERT_EQ(g_net->RunInPeer(g_self + " --send tcp " + g_net->localAddress + " 81"), 0);
+    const auto byLocalPort = [&](uint8_t protocol, uint16_t port) -> const Conversation* {
+        for (const Conversation& c : watch.Table().Rows())
+            if (c.key.protocol == protocol && c.key.localPort == port)
+                return &c;
+        return nullptr;
+    };
+    ASSERT_TRUE(watch.Until([&] {
+        const Conversation* u = byLocalPort(kProtocolUdp, 9);
+        const Conversation* t = byLocalPort(kProtocolTcp, 81);
+        return u && t && Settled(owners, u->key) && Settled(owners, t->key);
+    }));
+    EXPECT_EQ(owners.Result(byLocalPort(kProtocolUdp, 9)->key).state, OwnerState::kNoSocket);
+    const Conversation refused = *byLocalPort(kProtocolTcp, 81);
+    EXPECT_EQ(refused.counts.inDatagrams, 1u);   // the SYN
+    EXPECT_GE(refused.counts.outDatagrams, 1u);  // the reset
+    EXPECT_EQ(owners.Result(refused.key).state, OwnerState::kNoSocket);
+
+    // The probe closes its connection: closed, and whose it was.
+    probe.Tell("close");
+    ASSERT_EQ(probe.Line(), "closed");
+    OwnerLookup lookup;
+    const OwnerInfo before = owners.Result(tcpKey);
+    OwnerQuery q{tcpKey, true, &before};
+    OwnerInfo closed = lookup.Round(std::span(&q, 1))[0];
+    EXPECT_EQ(closed.state, OwnerState::kClosed);
+    EXPECT_EQ(OwnerPhrase(closed),
+              "套接字已关闭 (原属 qvtalkprobe, PID " + std::to_string(probe.pid) + ")");
+    const pid_t probePid = probe.pid;
+    EXPECT_EQ(probe.End(), 0);
+
+    // Its UDP socket is gone too; what a lookup says depends on what was known.
+    const OwnerInfo udpBefore = owners.Result(udp.key);
+    OwnerQuery uq[3] = {
+        {udp.key, true, &udpBefore}, {udp.key, true, nullptr}, {udp.key, false, nullptr}};
+    const auto gone = lookup.Round(uq);
+    EXPECT_EQ(gone[0].state, OwnerState::kClosed);
+    EXPECT_EQ(gone[0].pid, probePid);
+    EXPECT_EQ(gone[1].state, OwnerState::kClosed) << "it sent, so a socket was there";
+    EXPECT_EQ(gone[2].state, OwnerState::kNoSocket);
+
+    // Another program takes the port: the next lookup finds the new holder.
+    Child holder = Spawn({"--hold", "qvtalkreuse", std::to_string(udpPort), "0"});
+    ASSERT_EQ(holder.Line(), "ready");
+    ASSERT_TRUE(watch.Until([&] {
+        owners.Request(udp.key, true, true);
+        return owners.Result(udp.key).program == "qvtalkreuse" &&
+               owners.Result(udp.key).state == OwnerState::kFound;
+    }));
+    EXPECT_EQ(owners.Result(udp.key).pid, holder.pid);
+    EXPECT_EQ(owners.Result(udp.key).generation, udpBefore.generation + 1);
+    EXPECT_EQ(holder.End(), 0);
+    server.Kill();
+}
+
+// A socket of another user: root sees its process; a lookup that may not
+// read that process's descriptors names the user and says so.
+TEST(TalkLive, AnotherUsersSocket) {
+    constexpr uint16_t kPort = 7100;
+    Child other = Spawn({"--hold", "qvtalkother", std::to_string(kPort), std::to_string(kNobody)});
+    ASSERT_EQ(other.Line(), "ready");
+    OwnerQuery q;
+    q.key = ConversationKey{kProtocolUdp, Addr(g_net->localAddress), kPort,
+                            Addr(g_net->peerAddress), 5000};
+    OwnerLookup lookup;
+    const OwnerInfo asRoot = lookup.Round(std::span(&q, 1))[0];
+    EXPECT_EQ(asRoot.state, OwnerState::kFound);
+    EXPECT_EQ(asRoot.program, "qvtalkother");
+    EXPECT_EQ(asRoot.pid, other.pid);
+    EXPECT_EQ(asRoot.user, "nobody");
+
+    Child stranger = Spawn({"--lookup-as", std::to_string(kStranger), "17", g_net->localAddress,
+                            std::to_string(kPort), g_net->peerAddress, "5000"});
+    const std::string seen = stranger.Line();
+    EXPECT_EQ(stranger.End(), 0);
+    EXPECT_EQ(seen, std::to_string(static_cast<int>(OwnerState::kOtherUser)) + " nobody ");
+    OwnerInfo o;
+    o.state = OwnerState::kOtherUser;
+    o.user = "nobody";
+    EXPECT_EQ(OwnerPhrase(o), "用户 nobody 的进程 (另一用户)");
+    EXPECT_EQ(other.End(), 0);
+}
+
+// A connection this host accepted: the server's while open; once it is
+// gone (this host closed second, so no TIME_WAIT is left here) it reads as
+// closed, not as its listener's.
+TEST(TalkLive, AcceptedConnectionEnds) {
+    constexpr uint16_t kPort = 7200;
+    const int listener = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in sa = SockAddr(Addr(g_net->localAddress), kPort);
+    ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&sa), sizeof sa), 0);
+    ASSERT_EQ(listen(listener, 4), 0);
+    ASSERT_EQ(g_net->RunInPeer(g_self + " --send tcp-open " + g_net->localAddress + " " +
+                               std::to_string(kPort)),
+              0);
+    sockaddr_in from{};
+    socklen_t n = sizeof from;
+    const int accepted = accept(listener, reinterpret_cast<sockaddr*>(&from), &n);
+    ASSERT_GE(accepted, 0);
+    OwnerQuery q;
+    q.key = ConversationKey{kProtocolTcp, Addr(g_net->localAddress), kPort,
+                            ntohl(from.sin_addr.s_addr), ntohs(from.sin_port)};
+    OwnerLookup lookup;
+    const OwnerInfo open = lookup.Round(std::span(&q, 1))[0];
+    EXPECT_EQ(open.state, OwnerState::kFound);
+    EXPECT_EQ(open.pid, getpid());
+    char rest[8];
+    while (read(accepted, rest, sizeof rest) > 0) {
+    }
+    close(accepted);
+    // Until the kernel has let the connection go (LAST_ACK ends with the
+    // peer's answer): then only the listener holds the port.
+    SockDiag diag;
+    SocketEntry e;
+    for (int i = 0; i < 3000; ++i) {
+        if (diag.FindOwner(kProtocolTcp, q.key.localAddr, kPort, q.key.remoteAddr, q.key.remotePort,
+                           &e) == 0 &&
+            e.remotePort == 0)
+            break;
+        usleep(20000);
+    }
+    ASSERT_EQ(e.remotePort, 0) << "the connection never went";
+    q.previous = &open;
+    const OwnerInfo closed = lookup.Round(std::span(&q, 1))[0];
+    EXPECT_EQ(closed.state, OwnerState::kClosed) << OwnerPhrase(closed);
+    EXPECT_EQ(closed.pid, getpid());
+    close(listener);
+}
+
+// `ip netns exec` puts /etc/netns/NAME/resolv.conf in place of the system's:
+// in a namespace of its own, the only resolver is an address of its loopback
+// device where a socket takes the queries and never answers them.
+TEST(TalkLive, SilentResolverHoldsNothing) {
+    const std::string id = g_net->localAddress.substr(7, g_net->localAddress.rfind('.') - 7);
+    const std::string ns = "qvr" + std::to_string(getpid());
+    const std::string etc = "/etc/netns/" + ns;
+    const std::string resolver = "10.214." + id + ".53";
+    const std::string setup =
+        "ip netns add " + ns + " && ip -n " + ns + " link set lo up && ip -n " + ns + " addr add " +
+        resolver + "/32 dev lo && mkdir -p " + etc + " && printf 'nameserver " + resolver +
+        "\\noptions timeout:30 attempts:3\\n' > " + etc + "/resolv.conf";
+    const int made = std::system(("(" + setup + ") >/dev/null 2>&1").c_str());
+    int rc = -1;
+    if (made == 0)
+        rc = std::system(("ip netns exec " + ns + " " + g_self + " --silent-resolver " + resolver +
+                          " 10.214." + id + ".77")
+                             .c_str());
+    std::system(("ip netns del " + ns + " >/dev/null 2>&1; rm -rf " + etc +
+                 "; rmdir /etc/netns 2>/dev/null")
+                    .c_str());
+    ASSERT_EQ(made, 0) << "could not make the resolver's namespace";
+    EXPECT_TRUE(WIFEXITED(rc) && WEXITSTATUS(rc) == 0) << rc;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc == 3 && std::strcmp(argv[1], "--serve") == 0)
+        return Serve(argv[2]);
+    if (argc == 3 && std::strcmp(argv[1], "--probe") == 0)
+        return Probe(argv[2]);
+    if (argc == 5 && std::strcmp(argv[1], "--hold") == 0)
+        return Hold(argv[2], static_cast<uint16_t>(std::atoi(argv[3])),
+                    static_cast<uint32_t>(std::atoi(argv[4])));
+    if (argc == 8 && std::strcmp(argv[1], "--lookup-as") == 0)
+        return LookupAs(static_cast<uint32_t>(std::atoi(argv[2])), argv + 3);
+    if (argc == 5 && std::strcmp(argv[1], "--send") == 0)
+        return SendTo(argv[2], argv[3], static_cast<uint16_t>(std::atoi(argv[4])));
+    if (argc == 4 && std::strcmp(argv[1], "--silent-resolver") == 0)
+        return SilentResolver(argv[2], argv[3]);
+    char self[4096] = {};
+    const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
+    g_self = n > 0 ? std::string(self, static_cast<size_t>(n)) : argv[0];
+    std::string why;
+    auto net = TestNetwork::Create(&why);
+    if (!net)
+        return SkipOrFail(why);
+    g_net = &*net;
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
