@@ -97,8 +97,9 @@ def read_text(path):
 
 
 class CgroupGroup:
-    """A control group of its own: CPU time in nanoseconds, children included
-    (also those that have ended), and every process started inside it."""
+    """A control group of its own holding every process started inside it:
+    their CPU time (v1 in nanoseconds, v2 in microseconds), that of children
+    which have ended included."""
 
     def __init__(self, parent, name, usage_file, scale):
         self.path = os.path.join(parent, name)
@@ -197,17 +198,33 @@ class Accounting:
             if wanted not in ("auto", source):
                 continue
             if root is not None:
-                parent = os.path.join(root, f"{PREFIX}-{os.getpid()}")
-                try:
-                    os.mkdir(parent)
-                except OSError as e:
-                    log(f"gui-peers: cannot make a control group in {root} ({e}); trying the next CPU source")
+                self.parent = os.path.join(root, f"{PREFIX}-{os.getpid()}")
+                self.source = source
+                problem = self._probe()
+                if problem:
+                    log(f"gui-peers: no usable control group in {root} ({problem}); "
+                        "trying the next CPU source")
+                    self.remove()
+                    self.parent = self.source = None
                     continue
-                self.parent = parent
             self.source = source
             break
         if self.source is None:
             raise BenchError(f"CPU source: {wanted} is not available on this machine")
+
+    def _probe(self):
+        """Why a process cannot be started inside a group here, if it cannot
+        (a container may show the hierarchy read-only, or refuse the move)."""
+        try:
+            os.mkdir(self.parent)
+            group = self.group("probe")
+        except OSError as e:
+            return str(e)
+        done = subprocess.run(group.prefix() + ["true"], capture_output=True, text=True)
+        group.remove()
+        if done.returncode != 0:
+            return done.stderr.strip() or "the move failed"
+        return None
 
     def describe(self):
         return {
@@ -297,9 +314,8 @@ class Network:
         run(["ip", "netns", "add", self.peer], "making the network namespaces")
         for ns in (self.local, self.peer):
             # A kernel without IPv6 has no such setting, and no IPv6 traffic either.
-            subprocess.run(["ip", "netns", "exec", ns, "sysctl", "-q", "-w",
-                            "net.ipv6.conf.all.disable_ipv6=1", "net.ipv6.conf.default.disable_ipv6=1"],
-                           capture_output=True)
+            off = "for c in all default; do echo 1 >/proc/sys/net/ipv6/conf/$c/disable_ipv6; done"
+            subprocess.run(["ip", "netns", "exec", ns, "/bin/sh", "-c", off], capture_output=True)
         for argv in (
             ["ip", "link", "add", self.device, "netns", self.local, "type", "veth",
              "peer", "name", peer_device, "netns", self.peer],
@@ -364,8 +380,8 @@ class Display:
         try:
             with open(os.path.join(logdir, "xvfb.err"), "w") as err:
                 self.proc = subprocess.Popen(
-                    group.prefix() + ["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1920x1080x24",
-                                      "-nolisten", "tcp", "-noreset"],
+                    group.prefix() + ["Xvfb", "-displayfd", str(write_end), "-screen", "0",
+                                      "1920x1080x24", "-nolisten", "tcp", "-noreset"],
                     pass_fds=(write_end,), stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                     stderr=err, start_new_session=True)
         finally:
@@ -396,19 +412,19 @@ class Display:
         return run(["xdotool", *args], step, timeout=timeout, env={**os.environ, "DISPLAY": self.name})
 
     def windows(self, pid):
-        """The visible windows of a process, as (id, width x height, name)."""
-        done = subprocess.run(["xdotool", "search", "--onlyvisible", "--pid", str(pid)],
-                              capture_output=True, text=True, timeout=15,
-                              env={**os.environ, "DISPLAY": self.name})
+        """The visible windows of a process, largest first, as (id, area, name)."""
+        def query(*args):
+            try:
+                return subprocess.run(["xdotool", *args], capture_output=True, text=True, timeout=15,
+                                      env={**os.environ, "DISPLAY": self.name}).stdout
+            except subprocess.TimeoutExpired:
+                return ""  # asked again by whoever waits for a window
+
         found = []
-        for wid in done.stdout.split():
-            geometry = subprocess.run(["xdotool", "getwindowgeometry", wid], capture_output=True, text=True,
-                                      timeout=15, env={**os.environ, "DISPLAY": self.name}).stdout
-            m = re.search(r"Geometry: (\d+)x(\d+)", geometry)
-            name = subprocess.run(["xdotool", "getwindowname", wid], capture_output=True, text=True,
-                                  timeout=15, env={**os.environ, "DISPLAY": self.name}).stdout.strip()
+        for wid in query("search", "--onlyvisible", "--pid", str(pid)).split():
+            m = re.search(r"Geometry: (\d+)x(\d+)", query("getwindowgeometry", wid))
             area = int(m.group(1)) * int(m.group(2)) if m else 0
-            found.append((wid, area, name))
+            found.append((wid, area, query("getwindowname", wid).strip()))
         return sorted(found, key=lambda w: -w[1])
 
     def keys(self, wid, *keys, step):
@@ -785,7 +801,7 @@ def ratio(a, b):
 def table(results, rates, tools, runs, source):
     lines = [
         f"{DATAGRAM_BYTES}-byte UDP datagrams, each tool alone on its own Xvfb; each figure the median "
-        f"of {runs} runs; CPU from {source};",
+        f"of its runs ({runs} a rate and tool); CPU from {source};",
         "CPU per 1,000 datagrams offered, over the flood and until the tool fell quiet, less the quiet "
         "period's rate (same length, capture running, no traffic)",
         "",
@@ -828,7 +844,8 @@ def parse_args(argv):
         prog="bench/gui-peers",
         description="CPU, X server CPU and memory of quorvelan's window against Wireshark's, "
                     "each alone on the same paced UDP flood.")
-    p.add_argument("--rates", default="200,1000,10000,50000", help="datagrams a second (200,1000,10000,50000)")
+    p.add_argument("--rates", default="200,1000,10000,50000",
+                   help="datagrams a second (200,1000,10000,50000)")
     p.add_argument("--runs", type=int, default=3, help="runs per rate and tool; the median is shown (3)")
     p.add_argument("--seconds", default=None,
                    help="flood length, one value or one per rate; the quiet period is as long "
@@ -863,7 +880,8 @@ def parse_args(argv):
 
 def check_machine(args):
     if os.geteuid() != 0:
-        raise BenchError("checking the machine: needs root (network namespaces, capture, control groups)")
+        raise BenchError("checking the machine: needs root (network namespaces, capture, "
+                         "control groups)")
     needed = ["ip", "Xvfb", "xdotool"] + (["wireshark", "dumpcap"] if "Wireshark" in args.tools else [])
     missing = [n for n in needed if shutil.which(n) is None]
     for path in [args.flood] + ([args.quorvelan] if "quorvelan" in args.tools else []):
@@ -875,14 +893,16 @@ def check_machine(args):
 
 
 def versions():
-    info = {"kernel": os.uname().release}
+    def output(argv):
+        with contextlib.suppress(OSError):
+            return subprocess.run(argv, capture_output=True, text=True).stdout.strip() or "?"
+        return "?"  # git, say, need not be installed
+
+    info = {"kernel": os.uname().release, "loadavg": read_text("/proc/loadavg").strip()}
     for pkg in ("wireshark-qt", "xvfb", "xdotool"):
-        done = subprocess.run(["dpkg-query", "-W", "-f=${Version}", pkg], capture_output=True, text=True)
-        info[pkg] = done.stdout.strip() or "?"
+        info[pkg] = output(["dpkg-query", "-W", "-f=${Version}", pkg])
     here = os.path.dirname(os.path.abspath(__file__))
-    done = subprocess.run(["git", "-C", here, "describe", "--always", "--dirty"], capture_output=True, text=True)
-    info["quorvelan"] = done.stdout.strip() or "?"
-    info["loadavg"] = read_text("/proc/loadavg").strip()
+    info["quorvelan"] = output(["git", "-C", here, "describe", "--always", "--dirty"])
     return info
 
 
@@ -913,8 +933,8 @@ def main(argv):
         stack.callback(net.remove)
         os.makedirs(args.build_dir, exist_ok=True)
         logfile = stack.enter_context(open(logpath, "w"))
-        header = {"args": {k: v for k, v in vars(args).items()}, "cpu_source": accounting.describe(),
-                  "versions": versions(), "cpus": os.cpu_count()}
+        header = {"args": vars(args), "cpu_source": accounting.describe(), "versions": versions(),
+                  "cpus": os.cpu_count()}
         logfile.write(json.dumps({"start": header}) + "\n")
         log(f"gui-peers: CPU from {accounting.describe()}; raw runs in {logpath}")
         total = len(args.rates) * args.runs * len(args.tools)
@@ -935,7 +955,8 @@ def main(argv):
                         # whole benchmark; a second failure does, with its cause.
                         log(f"gui-peers: {e}; trying once more")
                         logfile.write(json.dumps({"failed": label, "error": str(e)}) + "\n")
-                        r = measure_once(tool, net, accounting, args, rate, seconds, logdir, label + "-again")
+                        r = measure_once(tool, net, accounting, args, rate, seconds, logdir,
+                                         label + "-again")
                     r["run"] = i + 1
                     results.append(r)
                     logfile.write(json.dumps(r) + "\n")
@@ -950,14 +971,18 @@ def main(argv):
         return 0
     except (BenchError, OSError) as e:
         log(f"gui-peers: {e}")
-        return 1
+        status = 1
     except KeyboardInterrupt:
         log("gui-peers: interrupted; cleaning up")
-        return 130
+        status = 130
     finally:
         for sig in stops:
             signal.signal(sig, signal.SIG_IGN)
         stack.close()
+    if results:
+        print("Incomplete: the runs measured before the benchmark stopped")
+        print(table(results, args.rates, args.tools, args.runs, accounting.describe()))
+    return status
 
 
 if __name__ == "__main__":
