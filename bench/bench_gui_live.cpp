@@ -15,13 +15,10 @@
 //         kernel buffer size.
 // --busy N keeps N CPU-bound processes of ordinary priority running beside
 // whichever tool is measured, from before its flood to the end of its run.
-#include <arpa/inet.h>
 #include <fcntl.h>
-#include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/resource.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -41,6 +38,7 @@
 #include <vector>
 
 #include "bench/bench_list.h"
+#include "bench/udp_flood.h"
 #include "capture/session.h"
 #include "tests/capture/test_network.h"
 #include "ui/sortlistctrl.h"
@@ -48,46 +46,6 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-// The peer's sender: UDP datagrams of `size` bytes at `rate` per second
-// (0 = unpaced) for `seconds`, in batches through sendmmsg. Prints the count.
-int Send(const char* target, int size, long rate, double seconds) {
-    const int s = socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in to{};
-    to.sin_family = AF_INET;
-    to.sin_port = htons(9999);
-    inet_pton(AF_INET, target, &to.sin_addr);
-    const int payload = std::max(1, size - 28);
-    std::vector<char> data(static_cast<size_t>(payload), 'q');
-    constexpr int kBatch = 32;
-    mmsghdr msgs[kBatch] = {};
-    iovec iov[kBatch];
-    for (int i = 0; i < kBatch; ++i) {
-        iov[i] = {data.data(), data.size()};
-        msgs[i].msg_hdr.msg_iov = &iov[i];
-        msgs[i].msg_hdr.msg_iovlen = 1;
-        msgs[i].msg_hdr.msg_name = &to;
-        msgs[i].msg_hdr.msg_namelen = sizeof to;
-    }
-    const auto start = Clock::now();
-    const auto end = start + std::chrono::duration<double>(seconds);
-    long sent = 0;
-    while (Clock::now() < end) {
-        if (rate > 0) {
-            const double due = std::chrono::duration<double>(Clock::now() - start).count() * rate;
-            if (static_cast<double>(sent) >= due) {
-                std::this_thread::sleep_for(std::chrono::microseconds(200));
-                continue;
-            }
-        }
-        const int n = sendmmsg(s, msgs, kBatch, 0);
-        if (n > 0)
-            sent += n;
-    }
-    close(s);
-    std::printf("%ld\n", sent);
-    return 0;
-}
 
 struct Child {
     pid_t pid = -1;
@@ -697,7 +655,10 @@ void RunAlone(Bench& b, const std::vector<int>& sizes, const std::vector<long>& 
 
 int main(int argc, char** argv) {
     if (argc == 6 && std::strcmp(argv[1], "--send") == 0) {
-        return Send(argv[2], std::atoi(argv[3]), std::atol(argv[4]), std::atof(argv[5]));
+        // The peer's sender; prints the count.
+        std::printf("%ld\n", FloodUdp(argv[2], std::atoi(argv[3]), std::atol(argv[4]),
+                                      std::atof(argv[5]), Pacing::kBursts));
+        return 0;
     }
     double seconds = 2;
     double idleSeconds = 3;

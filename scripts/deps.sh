@@ -3,7 +3,8 @@
 # Does nothing when they are all present already.
 #   scripts/deps.sh            building and running
 #   scripts/deps.sh --test     and the tests and benchmarks
-#   scripts/deps.sh --bench    and the tests, plus tshark for the live benchmark
+#   scripts/deps.sh --bench    and the tests, plus tshark for the live benchmark and
+#                              Wireshark's window, xdotool and python3 for bench/gui-peers
 set -euo pipefail
 
 # dpkg-dev and file: the package target (cpack's dpkg-shlibdeps) needs them.
@@ -11,7 +12,7 @@ build_pkgs=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-base-dev-tools lib
             libpcap-dev libcap-dev libcap2-bin fonts-wqy-microhei dpkg-dev file)
 test_pkgs=(libgtest-dev libbenchmark-dev clang libclang-rt-14-dev iproute2 tcpdump lintian
            xvfb xauth x11-apps imagemagick librsvg2-bin desktop-file-utils appstream)
-bench_pkgs=(tshark)
+bench_pkgs=(tshark wireshark-qt xdotool python3)
 
 want=("${build_pkgs[@]}")
 case "${1:-}" in
@@ -31,7 +32,7 @@ if ((${#missing[@]})); then
   fi
   echo "Installing: ${missing[*]}"
   export DEBIAN_FRONTEND=noninteractive
-  if [[ " ${missing[*]} " == *" tshark "* ]]; then
+  if [[ " ${missing[*]} " == *" tshark "* || " ${missing[*]} " == *" wireshark-qt "* ]]; then
     # Otherwise wireshark-common asks whether normal users may capture.
     echo "wireshark-common wireshark-common/install-setuid boolean false" | debconf-set-selections
   fi
