@@ -62,16 +62,21 @@ class CaptureEndpoint {
     virtual SourceFault Fault() const { return {}; }
     // The cause of the last failure, for people who started us from a terminal.
     virtual std::string ErrorText() const { return {}; }
+    // How long a Receive that found nothing may wait: at most `limitNs`
+    // nanoseconds (negative: no limit), and whether traffic should end the
+    // wait. Traffic that comes meanwhile waits in the kernel's buffer.
+    struct WaitPlan {
+        int64_t limitNs = -1;
+        bool wakeForTraffic = true;
+    };
     // Capture thread: `hook` runs whenever a Receive is about to wait because
-    // nothing has arrived, and says how long that wait may last at most, in
-    // nanoseconds (negative: no limit). A wait that reaches the limit runs the
-    // hook again before the next one. Set before the capture thread starts.
-    using WaitHook = std::function<int64_t()>;
+    // nothing has arrived, and plans that wait. A wait that reaches its limit
+    // runs the hook again before the next one. Set before the capture thread starts.
+    using WaitHook = std::function<WaitPlan()>;
     virtual void SetWaitHook(WaitHook hook) { waitHook_ = std::move(hook); }
 
   protected:
-    // The longest the coming wait may last, in nanoseconds; negative: no limit.
-    int64_t AboutToWait() { return waitHook_ ? waitHook_() : -1; }
+    WaitPlan AboutToWait() { return waitHook_ ? waitHook_() : WaitPlan{}; }
 
   private:
     WaitHook waitHook_;

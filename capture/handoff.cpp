@@ -48,19 +48,23 @@ UiHandoff::~UiHandoff() {
     }
 }
 
-bool UiHandoff::RunOnUiThread(UiTask& task) {
+bool UiHandoff::Post(UiTask& task) {
     if (cancelled_.load() || wakeFd_ < 0) {
         return false;
     }
     task_ = &task;
     // Sequentially consistent with Cancel's store of the flag and its
-    // exchange of the phase: a Cancel either sees kPosted or we see the flag.
+    // exchange of the phase: a Cancel either sees kPosted or WaitDone sees the flag.
     phase_.store(kPosted);
     const uint64_t one = 1;
     [[maybe_unused]] const ssize_t n = ::write(wakeFd_, &one, sizeof one);
+    return true;
+}
+
+bool UiHandoff::WaitDone() {
     for (;;) {
         const uint32_t phase = phase_.load(std::memory_order_acquire);
-        if (phase == kDone) {
+        if (phase == kDone || phase == kIdle) {
             return true;
         }
         if (phase == kCancelled) {

@@ -20,9 +20,15 @@ class UiTask {
 class RowHandoff {
   public:
     virtual ~RowHandoff() = default;
-    // Capture thread: runs `task` on the interface thread and waits for it.
-    // Returns false, without running it, when the hand-off is cancelled.
-    virtual bool RunOnUiThread(UiTask& task) = 0;
+    // Capture thread: `task` is to run on the interface thread; returns at
+    // once, false when the hand-off is cancelled. One task at a time: the
+    // capture thread waits for it (WaitDone) before it posts the next.
+    virtual bool Post(UiTask& task) = 0;
+    // Capture thread: until the posted task has run (true), or the hand-off
+    // is cancelled without running it (false). True when nothing is posted.
+    virtual bool WaitDone() = 0;
+    // Both: runs `task` on the interface thread and waits for it.
+    bool RunOnUiThread(UiTask& task) { return Post(task) && WaitDone(); }
     // Interface thread: the pending and every later hand-off return false
     // without running, until Reset.
     virtual void Cancel() {}
@@ -32,28 +38,30 @@ class RowHandoff {
 // Runs the task on the calling thread (benchmarks, fuzzing, single-thread tests).
 class DirectHandoff final : public RowHandoff {
   public:
-    bool RunOnUiThread(UiTask& task) override {
+    bool Post(UiTask& task) override {
         task.Run();
         return true;
     }
+    bool WaitDone() override { return true; }
 };
 
 // The real hand-off. The object must be made on the interface thread, which
 // must run an event loop.
 //
-// The capture thread hands over a batch of rows at most about fifteen times a
-// second, so a hand-off costs one wake-up of each thread: the posted task
-// wakes the event loop through an eventfd it watches, and the capture thread
-// sleeps on a futex until the task has run. Neither spins: on a machine whose
-// cores are busy with other work, a spinning thread would take a core from
-// the thread it waits for.
+// The capture thread hands over a batch of rows about a dozen times a second:
+// the posted task wakes the event loop through an eventfd it watches, and the
+// capture thread, which goes on with the next batch meanwhile, finds it done
+// when it comes to post the next, or sleeps on a futex until it is. Neither
+// spins: on a machine whose cores are busy with other work, a spinning thread
+// would take a core from the thread it waits for.
 class UiHandoff final : public QObject, public RowHandoff {
     Q_OBJECT
   public:
     explicit UiHandoff(QObject* parent = nullptr);
     ~UiHandoff() override;
 
-    bool RunOnUiThread(UiTask& task) override;
+    bool Post(UiTask& task) override;
+    bool WaitDone() override;
     void Cancel() override;
     void Reset() override;
 

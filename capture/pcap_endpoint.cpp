@@ -250,19 +250,20 @@ class LiveEndpoint final : public PcapEndpoint {
     }
 
   private:
-    // Nothing is ready: sleeps until frames are, Interrupt is called, the
-    // drop figures are due again, or `limitNs` (if not negative) has passed.
-    void WaitForFrames(int64_t limitNs) {
+    // Nothing is ready: sleeps until frames are (if the plan wants them),
+    // Interrupt is called, the drop figures are due again, or the plan's
+    // limit has passed.
+    void WaitForFrames(const WaitPlan& plan) {
         const int64_t now = WallClockNs();
         RefreshKernelStatsIfDue(now);
         int64_t leftNs = statsAtNs_ + kStatsEveryNs - now;
-        if (limitNs >= 0) {
+        if (plan.limitNs >= 0) {
             // Rounded up to whole milliseconds: waking early would only wait again.
-            leftNs = std::min(leftNs, limitNs + 999999);
+            leftNs = std::min(leftNs, plan.limitNs + 999999);
         }
         const int timeoutMs = static_cast<int>(std::clamp<int64_t>(leftNs / 1000000, 1, 1000));
-        pollfd fds[2] = {{pcap_get_selectable_fd(handle_), POLLIN, 0}, {wakeFd_, POLLIN, 0}};
-        ::poll(fds, 2, timeoutMs);
+        pollfd fds[2] = {{wakeFd_, POLLIN, 0}, {pcap_get_selectable_fd(handle_), POLLIN, 0}};
+        ::poll(fds, plan.wakeForTraffic ? 2 : 1, timeoutMs);
     }
 
     void RefreshKernelStatsIfDue(int64_t nowNs) {

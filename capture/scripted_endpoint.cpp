@@ -32,7 +32,7 @@ class ScriptedEndpoint final : public CaptureEndpoint {
         // Nothing more to say: behave like a quiet network until interrupted.
         while (!interrupted_) {
             lock.unlock();
-            const int64_t limit = AboutToWait();
+            const int64_t limit = AboutToWait().limitNs;
             lock.lock();
             if (limit < 0) {
                 wake_.wait(lock, [this] { return interrupted_; });

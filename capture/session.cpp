@@ -45,23 +45,7 @@ FilterSettings SharedFilterSettings::Load() const {
     return settings;
 }
 
-namespace {
-
-// The insertion of a batch of rows, run on the interface thread. The capture
-// thread reads the outcome once the hand-off has returned.
-class InsertBatchTask final : public UiTask {
-  public:
-    InsertBatchTask(EventList& list, const RowBatch& batch) : list_(list), batch_(batch) {}
-    void Run() override { outcome_ = InsertEventRows(list_, batch_); }
-    const InsertOutcome& Outcome() const { return outcome_; }
-
-  private:
-    EventList& list_;
-    const RowBatch& batch_;
-    InsertOutcome outcome_;
-};
-
-}  // namespace
+namespace {}  // namespace
 
 std::string FiguresLine(const CaptureFigures& f) {
     char line[320];
@@ -139,7 +123,11 @@ bool CaptureSession::StartCaptureThread() {
         return false;
     }
     handoff_.Reset();
-    batch_.Clear();
+    for (RowBatch& b : batches_) {
+        b.Clear();
+    }
+    filling_ = 0;
+    posted_ = -1;
     lastHandOverNs_ = 0;
     threadLocalAddress_ = localAddress_;
     ++captureNumber_;
@@ -179,10 +167,16 @@ void CaptureSession::Stop() {
         thread_.join();
     }
     // What was captured before Stop is not lost: the rows the thread could
-    // not hand over go in now, before Stop returns.
-    if (!batch_.Empty()) {
-        CountInserted(InsertEventRows(list_, batch_));
-        batch_.Clear();
+    // not hand over go in now, before Stop returns, the older batch first.
+    if (posted_ >= 0) {
+        InsertBatchTask& task = tasks_[posted_];
+        CountInserted(task.ran ? task.outcome : InsertEventRows(list_, batches_[posted_]));
+        batches_[posted_].Clear();
+        posted_ = -1;
+    }
+    if (!Filling().Empty()) {
+        CountInserted(InsertEventRows(list_, Filling()));
+        Filling().Clear();
     }
     if (endpoint_) {
         // The capture thread has left the endpoint: what it knows may be read now.
@@ -264,7 +258,7 @@ int CaptureSession::CaptureThreadProc() {
         const uint32_t seen = flagChanges_.load();
         if (PauseFlag.load() != 0) {
             // What came before the pause is shown before it.
-            if (!batch_.Empty() && !HandOverBatch()) {
+            if (!HandOverAll()) {
                 continue;
             }
             // Sleep until a flag changes instead of polling a core away.
@@ -284,8 +278,8 @@ int CaptureSession::CaptureThreadProc() {
         ShowPacket(buffer.get(), length);
     }
     // The end of a file shows its last rows; after a Stop, Stop inserts them.
-    if (exhausted && !batch_.Empty()) {
-        HandOverBatch();
+    if (exhausted) {
+        HandOverAll();
     }
     if (endpoint) {
         endpoint->CaptureEnded();
@@ -301,26 +295,63 @@ int CaptureSession::CaptureThreadProc() {
 }
 
 bool CaptureSession::HandOverBatch() {
-    InsertBatchTask task(list_, batch_);
-    if (!handoff_.RunOnUiThread(task)) {
-        return false;  // cancelled: Stop inserts the batch once the thread has gone
+    if (posted_ >= 0) {
+        // Handed over a period ago: normally in the list long since.
+        if (!handoff_.WaitDone()) {
+            return false;  // cancelled: Stop inserts both once the thread has gone
+        }
+        CountInserted(tasks_[posted_].outcome);
+        batches_[posted_].Clear();
+        posted_ = -1;
     }
-    CountInserted(task.Outcome());
-    batch_.Clear();
+    if (Filling().Empty()) {
+        return true;
+    }
+    InsertBatchTask& task = tasks_[filling_];
+    task.ran = false;
+    if (!handoff_.Post(task)) {
+        return false;
+    }
+    posted_ = filling_;
+    filling_ ^= 1;
     lastHandOverNs_ = SteadyClockNs();
     return true;
 }
 
-int64_t CaptureSession::BeforeWaiting() {
-    if (batch_.Empty()) {
-        return -1;
+bool CaptureSession::HandOverAll() {
+    if (!HandOverBatch() || !handoff_.WaitDone()) {
+        return false;
     }
-    const int64_t left = batchDueNs_ - SteadyClockNs();
-    if (left > 0) {
-        return left;
+    if (posted_ >= 0) {
+        CountInserted(tasks_[posted_].outcome);
+        batches_[posted_].Clear();
+        posted_ = -1;
     }
-    HandOverBatch();
-    return -1;
+    return true;
+}
+
+CaptureEndpoint::WaitPlan CaptureSession::BeforeWaiting() {
+    // Everything the kernel had for us is read: a batch that is due goes now.
+    int64_t now = SteadyClockNs();
+    if (!Filling().Empty()) {
+        if (now < batchDueNs_) {
+            return {batchDueNs_ - now, false};
+        }
+        HandOverBatch();
+        now = SteadyClockNs();
+    }
+    // Rows would wait for the period since the last hand-off anyway: the
+    // thread sleeps through it rather than waking for every block of
+    // traffic, then takes what came in one go and hands it over. After a
+    // quiet spell a datagram wakes it at once.
+    const int64_t quietUntil = lastHandOverNs_ + kBatchPeriodNs;
+    if (lastHandOverNs_ != 0 && now < quietUntil) {
+        return {quietUntil - now, false};
+    }
+    // Quiet: the batch handed over last is counted before the wait, which
+    // may be long.
+    HandOverAll();
+    return {};
 }
 
 void CaptureSession::CountInserted(const InsertOutcome& outcome) {
@@ -362,15 +393,18 @@ void CaptureSession::ShowPacket(uint8_t* buffer, int length) {
         return;
     }
     const int64_t now = SteadyClockNs();
-    if (batch_.Empty()) {
+    if (Filling().Empty()) {
         // A row after a quiet spell goes at once; rows that stream in wait for
         // the period since the last hand-off to pass.
         batchDueNs_ = std::max(now, lastHandOverNs_ + kBatchPeriodNs);
     }
     // Each row keeps when its datagram was captured.
     const int64_t captured = endpoint_->LastCaptureTimeNs();
-    batch_.Add(row, captured != 0 ? captured : WallClockNs());
-    if (now >= batchDueNs_) {
+    Filling().Add(row, captured != 0 ? captured : WallClockNs());
+    // A due batch goes once the endpoint has nothing more to read (the wait
+    // hook), so that it holds everything that came while the thread slept;
+    // a source that never runs dry (a file, a flood) hands over here.
+    if (now >= batchDueNs_ + kDrainSlackNs) {
         HandOverBatch();
     }
 }

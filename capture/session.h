@@ -62,7 +62,9 @@ class CaptureSession {
     // Rows reach the list in batches, at most one per period: about fifteen a
     // second, so that the list repaints no more often than that however fast
     // rows come, and a hand-off's wake-ups are paid once per batch.
-    static constexpr int64_t kBatchPeriodNs = 66'000'000;
+    static constexpr int64_t kBatchPeriodNs = 80'000'000;
+    // How long a due batch may wait for the endpoint to run dry.
+    static constexpr int64_t kDrainSlackNs = 10'000'000;
 
     using EndpointFactory = std::function<std::unique_ptr<CaptureEndpoint>()>;
     using FileEndpointFactory = std::function<std::unique_ptr<CaptureEndpoint>(std::string path)>;
@@ -138,10 +140,13 @@ class CaptureSession {
 
   private:
     void WakeCaptureThread();
-    // Capture thread: hands the batch over, waited for; false if cancelled.
+    // Capture thread: waits for the batch handed over before, then hands
+    // over the one being filled; false if cancelled.
     bool HandOverBatch();
-    // Capture thread: about to wait for traffic; how long it may wait.
-    int64_t BeforeWaiting();
+    // Capture thread: the same, and waits for it to be in the list.
+    bool HandOverAll();
+    // Capture thread: about to wait for traffic; how that wait goes.
+    CaptureEndpoint::WaitPlan BeforeWaiting();
     // Counts what inserting a batch did.
     void CountInserted(const InsertOutcome& outcome);
     void TellCaptureEnded();
@@ -184,9 +189,28 @@ class CaptureSession {
     CaptureCounters counters_;
     std::atomic<int64_t> endedAtNs_{0};  // steady clock; 0 while the thread runs
 
-    // Owned by the capture thread; the interface thread inserts what is left
-    // of the batch once the thread has been joined.
-    RowBatch batch_;
+    // Two batches, one filled by the capture thread while the interface
+    // thread inserts the other. Owned by the capture thread; the interface
+    // thread inserts what is left once the thread has been joined.
+    class InsertBatchTask final : public UiTask {
+      public:
+        InsertBatchTask(EventList& list, const RowBatch& batch) : list_(list), batch_(batch) {}
+        void Run() override {
+            outcome = InsertEventRows(list_, batch_);
+            ran = true;
+        }
+        InsertOutcome outcome;
+        bool ran = false;
+
+      private:
+        EventList& list_;
+        const RowBatch& batch_;
+    };
+    RowBatch& Filling() { return batches_[filling_]; }
+    RowBatch batches_[2];
+    InsertBatchTask tasks_[2]{{list_, batches_[0]}, {list_, batches_[1]}};
+    int filling_ = 0;
+    int posted_ = -1;             // the batch handed over and not yet seen inserted, or -1
     int64_t lastHandOverNs_ = 0;  // steady clock
     int64_t batchDueNs_ = 0;      // when the batch is to be handed over
     PacketText packetText_;

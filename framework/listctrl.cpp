@@ -4,14 +4,26 @@
 #include <QEvent>
 #include <QFontMetrics>
 #include <QHeaderView>
+#include <QHoverEvent>
+#include <QImage>
 #include <QItemSelectionModel>
 #include <QKeyEvent>
 #include <QMouseEvent>
+#include <QPaintEvent>
 #include <QPainter>
+#include <QPixmap>
+#include <QProxyStyle>
+#include <QScrollBar>
 #include <QStaticText>
 #include <QStyle>
+#include <QStyleOptionSlider>
 #include <QStyledItemDelegate>
 #include <algorithm>
+#include <cmath>
+#include <functional>
+#include <list>
+#include <memory>
+#include <unordered_map>
 
 #include "framework/gbk.h"
 
@@ -62,11 +74,22 @@ class ColumnHeader : public QHeaderView {
 
 }  // namespace
 
+// A cell's text laid out for a width, shared by every cell that shows the
+// same text at that width.
+struct LaidText {
+    QString text;       // the whole text, converted from GBK
+    QStaticText shown;  // as drawn: its first line, elided to the width
+    // `shown` drawn once in `ink` on `paper`, copied to the screen for cells
+    // that show it on that paper: cheaper than drawing its glyphs each time.
+    mutable QImage sprite;
+    mutable QRgb ink = 0, paper = 0;
+    mutable qreal spriteTop = 0;
+};
+
 struct RowPaint {
     struct Cell {
-        QString text;       // the whole text, converted from GBK
-        QStaticText shown;  // as drawn: its first line, elided to the width
-        int width = -1;     // the width `shown` was made for
+        std::shared_ptr<const LaidText> laid;
+        int width = -1;  // the width it was laid out for
         int generation = -1;
     };
     std::vector<Cell> cells;
@@ -113,7 +136,7 @@ QVariant ListRowStore::data(const QModelIndex& index, int role) const {
         const size_t col = static_cast<size_t>(index.column());
         if (row->paint && col < row->paint->cells.size() &&
             row->paint->cells[col].generation == paintGeneration_) {
-            return row->paint->cells[col].text;
+            return row->paint->cells[col].laid->text;
         }
         return FromGbk(row->cells.Cell(index.column()));
     }
@@ -229,15 +252,157 @@ void ListRowStore::CellChanged(int row, int column) {
 
 namespace {
 
-// Draws each cell from its row's laid-out text instead of converting and
-// shaping the cell's text again at every paint, which was most of a
-// repaint's cost while rows stream in. It looks as the stock delegate does:
-// the style's item panel, the text's first line elided on the right, the
-// focus frame.
+// Qt's raster engine hands a fill or blend of more than about a hundred
+// lines to a pool of threads and waits for them: for the list, whose rows
+// repaint at every batch, that cost more in wake-ups and switches than the
+// painting itself. Its background goes in strips of 64 lines on this thread.
+constexpr int kPaintStrip = 64;
+
+// The list's scroll bars are repainted with the rows at every batch (the
+// table lays itself out again, and a scroll bar repaints whenever its steps
+// are set, changed or not), mostly looking just as before; the horizontal one,
+// which the style draws as many lines, cost as much as the rows themselves.
+// This one keeps what it painted last and shows it again until something
+// that changes its look happens.
+class CachedScrollBar final : public QScrollBar {
+  public:
+    using QScrollBar::QScrollBar;
+
+  protected:
+    bool event(QEvent* e) override {
+        switch (e->type()) {
+            case QEvent::HoverEnter:
+            case QEvent::HoverMove:
+                hovered_ = HitTest(static_cast<QHoverEvent*>(e)->position().toPoint());
+                break;
+            case QEvent::HoverLeave:
+                hovered_ = QStyle::SC_None;
+                break;
+            case QEvent::MouseButtonPress:
+                pressed_ = HitTest(static_cast<QMouseEvent*>(e)->position().toPoint());
+                break;
+            case QEvent::MouseButtonRelease:
+                pressed_ = QStyle::SC_None;
+                break;
+            case QEvent::StyleChange:
+            case QEvent::PaletteChange:
+                cache_.clear();
+                break;
+            default:
+                break;
+        }
+        return QScrollBar::event(e);
+    }
+    void paintEvent(QPaintEvent*) override {
+        // As QScrollBar paints itself, with the part under the pointer lit
+        // and the part held down sunken.
+        QStyleOptionSlider opt;
+        initStyleOption(&opt);
+        opt.subControls = QStyle::SC_All;
+        opt.activeSubControls = pressed_ != QStyle::SC_None ? pressed_ : hovered_;
+        if (pressed_ != QStyle::SC_None && (isSliderDown() || underMouse())) {
+            opt.state |= QStyle::State_Sunken;
+        }
+        // What the style draws follows from where the handle lies in pixels
+        // and whether it rests at an end, not from the range itself: as rows
+        // come, most batches leave the handle where it was, and as the list
+        // fills and is emptied at its cap the same places come back.
+        const Key key{
+            opt.rect,
+            opt.state,
+            opt.activeSubControls,
+            style()->subControlRect(QStyle::CC_ScrollBar, &opt, QStyle::SC_ScrollBarSlider, this),
+            opt.sliderPosition == opt.minimum,
+            opt.sliderPosition == opt.maximum,
+            devicePixelRatioF()};
+        auto found = std::find_if(cache_.begin(), cache_.end(),
+                                  [&](const auto& entry) { return entry.first == key; });
+        if (found == cache_.end()) {
+            if (cache_.size() >= kKept) {
+                cache_.pop_back();
+            }
+            cache_.emplace_front(key, Draw(opt, key.ratio));
+            found = cache_.begin();
+        } else if (found != cache_.begin()) {
+            cache_.splice(cache_.begin(), cache_, found);  // most recently used first
+            found = cache_.begin();
+        }
+        QPainter painter(this);
+        painter.drawPixmap(0, 0, found->second);
+    }
+
+  private:
+    struct Key {
+        QRect rect;
+        QStyle::State state;
+        QStyle::SubControls active;
+        QRect handle;
+        bool atMinimum = false, atMaximum = false;
+        qreal ratio = 1;
+        bool operator==(const Key&) const = default;
+    };
+    // A few dozen of a few kilobytes each.
+    static constexpr size_t kKept = 48;
+
+    QStyle::SubControl HitTest(QPoint at) const {
+        QStyleOptionSlider opt;
+        initStyleOption(&opt);
+        return style()->hitTestComplexControl(QStyle::CC_ScrollBar, &opt, at, this);
+    }
+
+    QPixmap Draw(const QStyleOptionSlider& opt, qreal ratio) const {
+        QPixmap drawn(size() * ratio);
+        drawn.setDevicePixelRatio(ratio);
+        drawn.fill(Qt::transparent);
+        QPainter painter(&drawn);
+        // In strips, as the list's background is painted.
+        const int strip = std::max(1, static_cast<int>(kPaintStrip / ratio));
+        for (int y = 0; y < height(); y += strip) {
+            painter.save();
+            painter.setClipRect(QRect(0, y, width(), strip));
+            style()->drawComplexControl(QStyle::CC_ScrollBar, &opt, &painter, this);
+            painter.restore();
+        }
+        return drawn;
+    }
+
+    std::list<std::pair<Key, QPixmap>> cache_;
+    QStyle::SubControl hovered_ = QStyle::SC_None;
+    QStyle::SubControl pressed_ = QStyle::SC_None;
+};
+
+// The table asks its style to paint each cell's row panel before the cell;
+// for a cell neither selected nor alternate that paints nothing, but the
+// style works out its colours first, a good part of a repaint. Those cells
+// are not asked.
+class PlainRowsStyle final : public QProxyStyle {
+  public:
+    using QProxyStyle::QProxyStyle;
+    void drawPrimitive(PrimitiveElement element, const QStyleOption* option, QPainter* painter,
+                       const QWidget* widget) const override {
+        if (element == PE_PanelItemViewRow) {
+            const auto* item = qstyleoption_cast<const QStyleOptionViewItem*>(option);
+            if (item && !(item->state & State_Selected) &&
+                !(item->features & QStyleOptionViewItem::Alternate) &&
+                item->backgroundBrush.style() == Qt::NoBrush) {
+                return;
+            }
+        }
+        QProxyStyle::drawPrimitive(element, option, painter, widget);
+    }
+};
+
+// Draws each cell from text converted and laid out when its row is first
+// painted, not at every paint. Texts repeat from row to row (the second, the
+// addresses, the ports), so the laid-out texts of recent cells are kept and
+// shared, and a plain cell's text is copied from an image of it made once
+// rather than drawn glyph by glyph. It looks as the stock delegate does: the
+// style's item panel where it shows anything, the text's first line elided on
+// the right, the focus frame.
 class CellPainter final : public QStyledItemDelegate {
   public:
-    CellPainter(const ListRowStore& store, QObject* parent)
-        : QStyledItemDelegate(parent), store_(store) {}
+    CellPainter(const ListRowStore& store, std::function<bool()> showsGrid, QObject* parent)
+        : QStyledItemDelegate(parent), store_(store), showsGrid_(std::move(showsGrid)) {}
 
     void paint(QPainter* painter, const QStyleOptionViewItem& option,
                const QModelIndex& index) const override {
@@ -248,39 +413,87 @@ class CellPainter final : public QStyledItemDelegate {
         }
         const QWidget* widget = option.widget;
         QStyle* style = widget ? widget->style() : QApplication::style();
-        QStyleOptionViewItem opt(option);
-        opt.features = QStyleOptionViewItem::HasDisplay;
-        style->drawPrimitive(QStyle::PE_PanelItemViewItem, &opt, painter, widget);
-
-        const int margin = style->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, widget) + 1;
-        const QRect textRect = opt.rect.adjusted(margin, 0, -margin, 0);
-        const RowPaint::Cell& cell = Laid(*row, index.column(), textRect.width(), opt.font);
-        const QPalette::ColorGroup group = !(opt.state & QStyle::State_Enabled) ? QPalette::Disabled
-                                           : (opt.state & QStyle::State_Active)
-                                               ? QPalette::Normal
-                                               : QPalette::Inactive;
-        const bool selected = opt.state & QStyle::State_Selected;
-        painter->save();
-        painter->setPen(
-            opt.palette.color(group, selected ? QPalette::HighlightedText : QPalette::Text));
-        painter->setFont(opt.font);
-        painter->setClipRect(textRect, Qt::IntersectClip);
-        const qreal y = textRect.top() + (textRect.height() - cell.shown.size().height()) / 2;
-        painter->drawStaticText(QPointF(textRect.left(), y), cell.shown);
-        painter->restore();
-
-        if (opt.state & QStyle::State_HasFocus) {
+        const bool selected = option.state & QStyle::State_Selected;
+        const bool plain = !selected && !(option.state & QStyle::State_MouseOver);
+        // The grid lines at the cell's right and bottom edge stay in view, as
+        // a table that draws its own grid leaves them.
+        const int grid = showsGrid_() ? 1 : 0;
+        const QRect cellRect = option.rect.adjusted(0, 0, -grid, -grid);
+        // A plain cell's panel is the viewport's background, already painted.
+        if (!plain) {
+            QStyleOptionViewItem panel(option);
+            panel.features = QStyleOptionViewItem::HasDisplay;
+            panel.rect = cellRect;
+            style->drawPrimitive(QStyle::PE_PanelItemViewItem, &panel, painter, widget);
+        }
+        if (textMargin_ < 0) {
+            textMargin_ = style->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, widget) + 1;
+        }
+        const QRect textRect = cellRect.adjusted(textMargin_, 0, -textMargin_, 0);
+        const LaidText& laid = *Laid(*row, index.column(), textRect.width(), option.font).laid;
+        const QPalette::ColorGroup group =
+            !(option.state & QStyle::State_Enabled) ? QPalette::Disabled
+            : (option.state & QStyle::State_Active) ? QPalette::Normal
+                                                    : QPalette::Inactive;
+        if (!laid.shown.text().isEmpty()) {
+            const QColor ink =
+                option.palette.color(group, selected ? QPalette::HighlightedText : QPalette::Text);
+            const QBrush& paper = option.palette.brush(group, QPalette::Base);
+            const qreal y = textRect.top() + (textRect.height() - laid.shown.size().height()) / 2;
+            if (plain && paper.style() == Qt::SolidPattern) {
+                DrawSprite(*painter, laid, textRect, y - textRect.top(), ink, paper.color(),
+                           option.font);
+            } else {
+                painter->save();
+                painter->setPen(ink);
+                painter->setFont(option.font);
+                painter->setClipRect(textRect, Qt::IntersectClip);
+                painter->drawStaticText(QPointF(textRect.left(), y), laid.shown);
+                painter->restore();
+            }
+        }
+        if (option.state & QStyle::State_HasFocus) {
             QStyleOptionFocusRect focus;
-            focus.QStyleOption::operator=(opt);
-            focus.rect = style->subElementRect(QStyle::SE_ItemViewItemFocusRect, &opt, widget);
+            focus.QStyleOption::operator=(option);
+            QStyleOptionViewItem item(option);
+            item.rect = cellRect;
+            focus.rect = style->subElementRect(QStyle::SE_ItemViewItemFocusRect, &item, widget);
             focus.state |= QStyle::State_KeyboardFocusChange | QStyle::State_Item;
             focus.backgroundColor =
-                opt.palette.color(group, selected ? QPalette::Highlight : QPalette::Window);
+                option.palette.color(group, selected ? QPalette::Highlight : QPalette::Window);
             style->drawPrimitive(QStyle::PE_FrameFocusRect, &focus, painter, widget);
         }
     }
 
   private:
+    // Copies the image of `laid` in `ink` on `paper`, making it first when the
+    // one kept is for other colours, another height or another screen.
+    static void DrawSprite(QPainter& painter, const LaidText& laid, const QRect& textRect,
+                           qreal textTop, const QColor& ink, const QColor& paper,
+                           const QFont& font) {
+        const qreal ratio = painter.device()->devicePixelRatioF();
+        const int width =
+            std::min(static_cast<int>(std::ceil(laid.shown.size().width())) + 1, textRect.width());
+        const QSize size(std::max(width, 1), std::max(textRect.height(), 1));
+        if (laid.sprite.isNull() || laid.ink != ink.rgba() || laid.paper != paper.rgba() ||
+            laid.spriteTop != textTop || laid.sprite.devicePixelRatio() != ratio ||
+            laid.sprite.size() != size * ratio) {
+            QImage sprite(size * ratio, QImage::Format_RGB32);
+            sprite.setDevicePixelRatio(ratio);
+            sprite.fill(paper);
+            QPainter p(&sprite);
+            p.setPen(ink);
+            p.setFont(font);
+            p.drawStaticText(QPointF(0, textTop), laid.shown);
+            p.end();
+            laid.sprite = std::move(sprite);
+            laid.ink = ink.rgba();
+            laid.paper = paper.rgba();
+            laid.spriteTop = textTop;
+        }
+        painter.drawImage(textRect.topLeft(), laid.sprite);
+    }
+
     const RowPaint::Cell& Laid(const ListRowStore::Row& row, int column, int width,
                                const QFont& font) const {
         if (!row.paint) {
@@ -292,37 +505,68 @@ class CellPainter final : public QStyledItemDelegate {
         }
         RowPaint::Cell& cell = cells[static_cast<size_t>(column)];
         const int generation = store_.PaintGeneration();
-        if (cell.generation != generation) {
-            cell.text = FromGbk(row.cells.Cell(column));
-            cell.width = -1;
-            cell.generation = generation;
+        if (cell.generation == generation && cell.width == width) {
+            return cell;
         }
-        if (cell.width != width) {
-            // One line is shown; more lines are hinted at by the ellipsis.
-            qsizetype end = cell.text.size();
-            for (qsizetype i = 0; i < cell.text.size(); ++i) {
-                const QChar c = cell.text.at(i);
-                if (c == u'\n' || c == u'\r' || c == QChar::LineSeparator ||
-                    c == QChar::ParagraphSeparator) {
-                    end = i;
-                    break;
-                }
-            }
-            QString line = cell.text.left(end);
-            if (end < cell.text.size()) {
-                line += QChar(0x2026);
-            }
-            const QFontMetrics metrics(font);
-            QStaticText shown(metrics.elidedText(line, Qt::ElideRight, std::max(width, 0)));
-            shown.setTextFormat(Qt::PlainText);  // a payload may look like markup
-            shown.prepare(QTransform(), font);
-            cell.shown = std::move(shown);
-            cell.width = width;
+        if (generation != generation_) {
+            recent_.clear();
+            generation_ = generation;
         }
+        const std::string_view bytes = row.cells.Cell(column);
+        std::string& key = key_;
+        key.assign(reinterpret_cast<const char*>(&width), sizeof width);
+        key.append(bytes);
+        auto found = recent_.find(key);
+        if (found == recent_.end()) {
+            if (recent_.size() >= kRecent) {
+                recent_.clear();  // a crude bound: texts of the rows on show come back at once
+            }
+            found = recent_.emplace(key, Make(bytes, width, font)).first;
+        }
+        cell.laid = found->second;
+        cell.width = width;
+        cell.generation = generation;
         return cell;
     }
 
+    static std::shared_ptr<const LaidText> Make(std::string_view bytes, int width,
+                                                const QFont& font) {
+        auto made = std::make_shared<LaidText>();
+        made->text = FromGbk(bytes);
+        // One line is shown; more lines are hinted at by the ellipsis.
+        qsizetype end = made->text.size();
+        for (qsizetype i = 0; i < made->text.size(); ++i) {
+            const QChar c = made->text.at(i);
+            if (c == u'\n' || c == u'\r' || c == QChar::LineSeparator ||
+                c == QChar::ParagraphSeparator) {
+                end = i;
+                break;
+            }
+        }
+        QString line = made->text.left(end);
+        if (end < made->text.size()) {
+            line += QChar(0x2026);
+        }
+        QStaticText shown(line);
+        shown.setTextFormat(Qt::PlainText);  // a payload may look like markup
+        shown.prepare(QTransform(), font);
+        if (shown.size().width() > width) {
+            // Laid out again only when it does not fit, which few cells do.
+            shown.setText(QFontMetrics(font).elidedText(line, Qt::ElideRight, std::max(width, 0)));
+            shown.prepare(QTransform(), font);
+        }
+        made->shown = std::move(shown);
+        return made;
+    }
+
+    // With their images a few kilobytes each: 1,024 texts at most.
+    static constexpr size_t kRecent = 1024;
     const ListRowStore& store_;
+    std::function<bool()> showsGrid_;
+    mutable int textMargin_ = -1;
+    mutable int generation_ = -1;
+    mutable std::unordered_map<std::string, std::shared_ptr<const LaidText>> recent_;
+    mutable std::string key_;
 };
 
 }  // namespace
@@ -344,7 +588,15 @@ void CListCtrl::PreSubclassWindow() {
     v->setVerticalHeader(new RowHeader(v));
     v->setHorizontalHeader(new ColumnHeader(v));
     v->setModel(&store_);
-    v->setItemDelegate(new CellPainter(store_, v));
+    v->setItemDelegate(new CellPainter(
+        store_, [this] { return (exStyle_ & LVS_EX_GRIDLINES) != 0; }, v));
+    // The view's own style only: its header and scroll bars keep theirs.
+    auto* rows = new PlainRowsStyle(v->style()->name());
+    rows->setParent(v);
+    v->setStyle(rows);
+    v->setVerticalScrollBar(new CachedScrollBar(Qt::Vertical, v));
+
+    v->setHorizontalScrollBar(new CachedScrollBar(Qt::Horizontal, v));
     v->setSelectionBehavior(QAbstractItemView::SelectRows);
     v->setSelectionMode(QAbstractItemView::ExtendedSelection);
     v->setEditTriggers(QAbstractItemView::NoEditTriggers);
@@ -367,6 +619,10 @@ void CListCtrl::PreSubclassWindow() {
             [this](int section) { Q_EMIT columnClicked(section); });
     v->installEventFilter(this);
     v->viewport()->installEventFilter(this);
+    // The viewport's background is painted by us, in strips (see eventFilter);
+    // opaque, so that nothing beneath it is painted first either.
+    v->viewport()->setAutoFillBackground(false);
+    v->viewport()->setAttribute(Qt::WA_OpaquePaintEvent);
 }
 
 namespace {
@@ -393,9 +649,73 @@ bool CListCtrl::eventFilter(QObject* watched, QEvent* event) {
         store_.ForgetPaint();
     }
     if (v && watched == v->viewport()) {
+        if (event->type() == QEvent::Paint) {
+            PaintBackground(*v, static_cast<QPaintEvent*>(event)->region());
+        }
         ViewportMouseEvent(*v, event);
     }
     return CWnd::eventFilter(watched, event);
+}
+
+void CListCtrl::PaintBackground(QTableView& v, const QRegion& region) const {
+    QWidget* port = v.viewport();
+    QPainter painter(port);
+    const QBrush base = port->palette().brush(port->backgroundRole());
+    // The limit is in lines of the device, which a high-density screen doubles.
+    const int strip = std::max(1, static_cast<int>(kPaintStrip / port->devicePixelRatioF()));
+    auto fill = [&](const QRect& r, const QBrush& brush) {
+        for (int y = r.top(); y <= r.bottom(); y += strip) {
+            painter.fillRect(QRect(r.left(), y, r.width(), std::min(strip, r.bottom() + 1 - y)),
+                             brush);
+        }
+    };
+    for (const QRect& r : region) {
+        fill(r, base);
+    }
+    if (!(exStyle_ & LVS_EX_GRIDLINES) || store_.rowCount() == 0) {
+        return;
+    }
+    // The grid as the view would draw it, a line at the right and bottom edge
+    // of every cell, down to the last row; filled as rectangles one pixel
+    // wide, which costs far less than drawing them as lines.
+    QStyleOptionViewItem opt;
+    opt.initFrom(&v);
+    const QColor color(
+        static_cast<QRgb>(v.style()->styleHint(QStyle::SH_Table_GridLineColor, &opt, &v)));
+    const QBrush grid(color);
+    QHeaderView* rowsHeader = v.verticalHeader();
+    QHeaderView* columnsHeader = v.horizontalHeader();
+    const int lastRow = store_.rowCount() - 1;
+    const int bottom =
+        rowsHeader->sectionViewportPosition(lastRow) + rowsHeader->sectionSize(lastRow);
+    const int lastColumn = columnsHeader->count() - 1;
+    const int right = lastColumn < 0 ? 0
+                                     : columnsHeader->sectionViewportPosition(lastColumn) +
+                                           columnsHeader->sectionSize(lastColumn);
+    for (QRect r : region) {
+        r.setBottom(std::min(r.bottom(), bottom - 1));
+        r.setRight(std::min(r.right(), right - 1));
+        if (r.isEmpty()) {
+            continue;
+        }
+        const int first = std::max(rowsHeader->visualIndexAt(r.top()), 0);
+        int last = rowsHeader->visualIndexAt(r.bottom());
+        last = last < 0 ? lastRow : last;
+        for (int row = first; row <= last; ++row) {
+            const int y =
+                rowsHeader->sectionViewportPosition(row) + rowsHeader->sectionSize(row) - 1;
+            if (y >= r.top() && y <= r.bottom()) {
+                painter.fillRect(QRect(r.left(), y, r.width(), 1), grid);
+            }
+        }
+        for (int c = 0; c <= lastColumn; ++c) {
+            const int x =
+                columnsHeader->sectionViewportPosition(c) + columnsHeader->sectionSize(c) - 1;
+            if (x >= r.left() && x <= r.right()) {
+                fill(QRect(x, r.top(), 1, r.height()), grid);
+            }
+        }
+    }
 }
 
 void CListCtrl::ViewportMouseEvent(QTableView& v, QEvent* event) {
@@ -621,7 +941,9 @@ void CListCtrl::ModifyStyle(unsigned remove, unsigned add) {
 void CListCtrl::SetExtendedStyle(unsigned exStyle) {
     exStyle_ = exStyle;
     if (QTableView* v = view()) {
-        v->setShowGrid(exStyle & LVS_EX_GRIDLINES);
+        // The grid is drawn with the background (PaintBackground), not by the view.
+        v->setShowGrid(false);
+        v->viewport()->update();
         v->setSelectionBehavior((exStyle & LVS_EX_FULLROWSELECT) ? QAbstractItemView::SelectRows
                                                                  : QAbstractItemView::SelectItems);
     }

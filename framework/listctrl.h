@@ -144,6 +144,8 @@ class CListCtrl : public CWnd {
 
   private:
     void ViewportMouseEvent(QTableView& v, QEvent* event);
+    // The viewport's background and, with LVS_EX_GRIDLINES, the grid.
+    void PaintBackground(QTableView& v, const QRegion& region) const;
     bool ValidRow(int item) const { return item >= 0 && item < GetItemCount(); }
 
     ListRowStore store_;

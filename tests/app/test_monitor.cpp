@@ -294,7 +294,20 @@ class MonitorTest : public QObject {
             }
             QCOMPARE(list.GetExtendedStyle(), LVS_EX_GRIDLINES | LVS_EX_FULLROWSELECT);
             QCOMPARE(list.GetStyle() & LVS_TYPEMASK, LVS_REPORT);
-            QVERIFY(list.view()->showGrid());
+            // The grid is there on screen: each cell's right and bottom edge.
+            list.InsertItem(0, "2024-03-05 14:03:27");
+            QTableView* view = list.view();
+            QCoreApplication::processEvents();
+            const QImage shot = view->viewport()->grab().toImage();
+            QStyleOptionViewItem opt;
+            opt.initFrom(view);
+            const QColor grid(static_cast<QRgb>(
+                view->style()->styleHint(QStyle::SH_Table_GridLineColor, &opt, view)));
+            const QRect cell = view->visualRect(view->model()->index(0, 0));
+            QCOMPARE(shot.pixelColor(cell.right(), cell.center().y()), grid);
+            QCOMPARE(shot.pixelColor(cell.center().x(), cell.bottom()), grid);
+            QVERIFY(shot.pixelColor(cell.center().x(), cell.bottom() + 10) !=
+                    grid);  // none below the rows
         });
     }
 

@@ -24,7 +24,9 @@ class FeedEndpoint : public CaptureEndpoint {
         while (!ready()) {
             // The hook may hand rows over, which takes the interface thread: not under our lock.
             lock.unlock();
-            const int64_t limit = AboutToWait();
+            // Fed datagrams end a wait early even when the plan says they need
+            // not: only a wasted wake-up.
+            const int64_t limit = AboutToWait().limitNs;
             lock.lock();
             waiting.store(true);
             if (limit < 0)
