@@ -200,13 +200,18 @@ bool BuildEventRow(uint8_t* buffer, int length, const PacketText& text,
     if (hasData && payloadStart <= static_cast<size_t>(length)) {
         const size_t payloadLen = static_cast<size_t>(length) - payloadStart;
         buffer[length] = 0;  // the spare byte when the datagram fills the buffer
-        char* start = reinterpret_cast<char*>(buffer + payloadStart);
         if (payloadLen >= static_cast<size_t>(kOverLengthThreshold)) {
-            const int n = CopyText(start, kOverLengthPrefix);
-            FormatDecimal(static_cast<uint32_t>(payloadLen), start + n);
+            // In the workspace, not over the payload: the row keeps the
+            // datagram as it was received.
+            const int n = CopyText(ws.overLength, kOverLengthPrefix);
+            const int digits = FormatDecimal(static_cast<uint32_t>(payloadLen), ws.overLength + n);
+            data = std::string_view(ws.overLength, static_cast<size_t>(n + digits));
+        } else {
+            const char* start = reinterpret_cast<const char*>(buffer + payloadStart);
+            const void* end = std::memchr(start, 0, payloadLen + 1);
+            data =
+                std::string_view(start, static_cast<size_t>(static_cast<const char*>(end) - start));
         }
-        const void* end = std::memchr(start, 0, payloadLen + 1);
-        data = std::string_view(start, static_cast<size_t>(static_cast<const char*>(end) - start));
     }
 
     row.cells[kColTime] = ws.timeText;

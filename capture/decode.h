@@ -34,13 +34,14 @@ struct RowWorkspace {
     char flagText[64] = {};
     char timeText[32] = {};
     std::time_t timeTextSecond = -1;  // the second `timeText` was formatted for
+    char overLength[32] = {};         // the data text of a payload of 1,514 bytes or more
 };
 
 // Applies the filter and, when the datagram passes, fills `row` (pointing into
 // `ws` and `buffer`) and returns true. False means the filter turned the
 // datagram away, unless it is shorter than an IPv4 header. May write the data text's terminator at
-// buffer[length] (the buffer must hold kReceiveBufferSize bytes) and the
-// over-length message over the payload.
+// buffer[length] (the buffer must hold kReceiveBufferSize bytes); the
+// datagram's own bytes are left as they are.
 bool BuildEventRow(uint8_t* buffer, int length, const PacketText& text,
                    const FilterSettings& filter, std::string_view localAddress, std::time_t now,
                    RowWorkspace& ws, EventRow& row);

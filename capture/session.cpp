@@ -123,13 +123,16 @@ bool CaptureSession::StartCaptureThread() {
         return false;
     }
     handoff_.Reset();
-    for (RowBatch& b : batches_) {
-        b.Clear();
+    for (int i = 0; i < 2; ++i) {
+        batches_[i].Clear();
+        deltas_[i].Clear();
     }
     filling_ = 0;
     posted_ = -1;
     lastHandOverNs_ = 0;
     threadLocalAddress_ = localAddress_;
+    threadLocalIpv4_ = 0;
+    ParseIpv4(localAddress_, &threadLocalIpv4_);
     ++captureNumber_;
     startedFile_ = openedFile_;
     startedSource_ = openedFile_ ? openedPath_ : localAddress_;
@@ -170,13 +173,15 @@ void CaptureSession::Stop() {
     // not hand over go in now, before Stop returns, the older batch first.
     if (posted_ >= 0) {
         InsertBatchTask& task = tasks_[posted_];
-        CountInserted(task.ran ? task.outcome : InsertEventRows(list_, batches_[posted_]));
+        CountInserted(task.ran ? task.outcome : InsertBatch(posted_));
         batches_[posted_].Clear();
+        deltas_[posted_].Clear();
         posted_ = -1;
     }
     if (!Filling().Empty()) {
-        CountInserted(InsertEventRows(list_, Filling()));
+        CountInserted(InsertBatch(filling_));
         Filling().Clear();
+        deltas_[filling_].Clear();
     }
     if (endpoint_) {
         // The capture thread has left the endpoint: what it knows may be read now.
@@ -270,6 +275,9 @@ int CaptureSession::CaptureThreadProc() {
         const int length = endpoint ? endpoint->Receive(buffer.get(), kMaxDatagram) : -1;
         if (length >= 0) {
             counters_.received.Add();
+            if (sink_) {
+                sink_->Append(DatagramTimeNs(), buffer.get(), static_cast<uint32_t>(length));
+            }
         } else if (endpoint && endpoint->Exhausted()) {
             exhausted = true;
             break;
@@ -302,6 +310,7 @@ bool CaptureSession::HandOverBatch() {
         }
         CountInserted(tasks_[posted_].outcome);
         batches_[posted_].Clear();
+        deltas_[posted_].Clear();
         posted_ = -1;
     }
     if (Filling().Empty()) {
@@ -325,9 +334,18 @@ bool CaptureSession::HandOverAll() {
     if (posted_ >= 0) {
         CountInserted(tasks_[posted_].outcome);
         batches_[posted_].Clear();
+        deltas_[posted_].Clear();
         posted_ = -1;
     }
     return true;
+}
+
+InsertOutcome CaptureSession::InsertBatch(int which) {
+    const InsertOutcome outcome = InsertEventRows(list_, batches_[which]);
+    if (conversations_ && !deltas_[which].Empty()) {
+        conversations_(deltas_[which]);
+    }
+    return outcome;
 }
 
 CaptureEndpoint::WaitPlan CaptureSession::BeforeWaiting() {
@@ -367,6 +385,11 @@ void CaptureSession::TellCaptureEnded() {
     }
 }
 
+int64_t CaptureSession::DatagramTimeNs() const {
+    const int64_t captured = endpoint_->LastCaptureTimeNs();
+    return captured != 0 ? captured : WallClockNs();
+}
+
 std::time_t CaptureSession::CaptureSecond() const {
     const int64_t ns = endpoint_->LastCaptureTimeNs();
     // Rounded down, also before 1970.
@@ -398,9 +421,15 @@ void CaptureSession::ShowPacket(uint8_t* buffer, int length) {
         // the period since the last hand-off to pass.
         batchDueNs_ = std::max(now, lastHandOverNs_ + kBatchPeriodNs);
     }
-    // Each row keeps when its datagram was captured.
-    const int64_t captured = endpoint_->LastCaptureTimeNs();
-    Filling().Add(row, captured != 0 ? captured : WallClockNs());
+    // Each row keeps its datagram and when it was captured.
+    const int64_t captured = DatagramTimeNs();
+    Filling().Add(row, captured, {buffer, static_cast<size_t>(length)});
+    ConversationDeltas& deltas = deltas_[filling_];
+    deltas.AddDatagram(buffer, length, threadLocalIpv4_, captured);
+    if (deltas.HandOverDue()) {
+        HandOverBatch();  // its room for conversations is running out
+        return;
+    }
     // A due batch goes once the endpoint has nothing more to read (the wait
     // hook), so that it holds everything that came while the thread slept;
     // a source that never runs dry (a file, a flood) hands over here.

@@ -19,6 +19,8 @@
 #include "capture/handoff.h"
 #include "capture/packet.h"
 #include "capture/row_batch.h"
+#include "capture/sink.h"
+#include "talk/conversation.h"
 
 // The filter settings shared with the capture thread. Each datagram is tested
 // against one whole set, old or new, never a mix: a sequence lock over words
@@ -84,6 +86,16 @@ class CaptureSession {
     void SetEndpointFactory(EndpointFactory factory) { factory_ = std::move(factory); }
     void SetFileEndpointFactory(FileEndpointFactory factory) { fileFactory_ = std::move(factory); }
     void SetFinishedHandler(FinishedHandler handler) { finished_ = std::move(handler); }
+    // Every datagram received, before the filter, goes to `sink` too (a
+    // recording). Set while no capture thread runs; the sink outlives the session.
+    void SetDatagramSink(DatagramSink* sink) { sink_ = sink; }
+    // Interface thread: the conversation counts of each batch of rows, every
+    // datagram that passed the filter (also those the 500-row limit emptied),
+    // handed over with the batch's insertion. Set while no capture thread runs.
+    using ConversationsHandler = std::function<void(const ConversationDeltas&)>;
+    void SetConversationsHandler(ConversationsHandler handler) {
+        conversations_ = std::move(handler);
+    }
     void SetSelectedLocalAddress(std::string address) { localAddress_ = std::move(address); }
     const std::string& SelectedLocalAddress() const { return localAddress_; }
     // Opens the endpoint on the selected local address: 0 or the failing code.
@@ -153,6 +165,9 @@ class CaptureSession {
 
     int OpenEndpoint(std::unique_ptr<CaptureEndpoint> endpoint, std::string_view address);
     std::time_t CaptureSecond() const;
+    // Capture thread: the capture time of the datagram received last (the
+    // endpoint's, or now when it gives none).
+    int64_t DatagramTimeNs() const;
 
     RowHandoff& handoff_;
     EventList& list_;
@@ -194,21 +209,24 @@ class CaptureSession {
     // thread inserts what is left once the thread has been joined.
     class InsertBatchTask final : public UiTask {
       public:
-        InsertBatchTask(EventList& list, const RowBatch& batch) : list_(list), batch_(batch) {}
+        InsertBatchTask(CaptureSession& session, int which) : session_(session), which_(which) {}
         void Run() override {
-            outcome = InsertEventRows(list_, batch_);
+            outcome = session_.InsertBatch(which_);
             ran = true;
         }
         InsertOutcome outcome;
         bool ran = false;
 
       private:
-        EventList& list_;
-        const RowBatch& batch_;
+        CaptureSession& session_;
+        int which_;
     };
+    // Interface thread: batch `which` goes into the list, its conversations to their handler.
+    InsertOutcome InsertBatch(int which);
     RowBatch& Filling() { return batches_[filling_]; }
     RowBatch batches_[2];
-    InsertBatchTask tasks_[2]{{list_, batches_[0]}, {list_, batches_[1]}};
+    ConversationDeltas deltas_[2];  // the conversations of each batch's rows
+    InsertBatchTask tasks_[2]{{*this, 0}, {*this, 1}};
     int filling_ = 0;
     int posted_ = -1;             // the batch handed over and not yet seen inserted, or -1
     int64_t lastHandOverNs_ = 0;  // steady clock
@@ -216,4 +234,7 @@ class CaptureSession {
     PacketText packetText_;
     RowWorkspace workspace_;
     std::string threadLocalAddress_;
+    uint32_t threadLocalIpv4_ = 0;  // the same, for conversation keys (0: none)
+    DatagramSink* sink_ = nullptr;
+    ConversationsHandler conversations_;
 };

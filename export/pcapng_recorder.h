@@ -29,9 +29,10 @@
 #include <thread>
 
 #include "capture/counters.h"
+#include "capture/sink.h"
 #include "export/pcapng.h"
 
-class PcapngRecorder {
+class PcapngRecorder final : public DatagramSink {
   public:
     // Memory for the file's next bytes: eight chunks of 1 MiB, about 0.9 s
     // of 100,000 small datagrams a second.
@@ -41,7 +42,7 @@ class PcapngRecorder {
     static constexpr int64_t kFlushEveryNs = 500'000'000;
 
     PcapngRecorder();
-    ~PcapngRecorder();
+    ~PcapngRecorder() override;
     PcapngRecorder(const PcapngRecorder&) = delete;
     PcapngRecorder& operator=(const PcapngRecorder&) = delete;
 
@@ -69,7 +70,7 @@ class PcapngRecorder {
 
     // Capture thread: one datagram, IPv4 header first, captured at `timeNs`
     // (nanoseconds since the epoch). Does nothing while not recording.
-    void Append(int64_t timeNs, const uint8_t* bytes, uint32_t length);
+    void Append(int64_t timeNs, const uint8_t* bytes, uint32_t length) override;
 
     // Any thread, without a lock.
     uint64_t DatagramsWritten() const { return datagrams_.Get(); }        // in the file, whole

@@ -5,9 +5,12 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QTest>
+#include <algorithm>
+#include <array>
 #include <fstream>
 #include <thread>
 
+#include "capture/clock.h"
 #include "capture/session.h"
 #include "fake_list.h"
 #include "feed_endpoint.h"
@@ -193,6 +196,68 @@ class SessionTest : public QObject {
         QCoreApplication::processEvents();
         QCOMPARE(session.RowsInserted(), uint64_t(1 + taken));
         QCOMPARE(list.GetItemCount(), inList);
+    }
+
+    // Each row keeps its datagram, as received, and its capture time; the
+    // conversations handler counts every datagram the filter passed, also
+    // those whose rows the 500-row limit emptied, both directions as one.
+    void rowsKeepTheirDatagramsAndEveryRowIsCounted() {
+        UiHandoff handoff;
+        FakeEventList list;
+        ScriptedTraffic traffic;
+        constexpr int kRows = 1203;
+        for (int i = 0; i < kRows; ++i) {
+            Ip ip;
+            ip.protocol = 17;
+            const bool out = i % 3 != 0;  // from the local address, or to it
+            std::copy_n(std::array<uint8_t, 4>{10, 0, 0, 9}.data(), 4, out ? ip.src : ip.dst);
+            std::copy_n(std::array<uint8_t, 4>{10, 0, 0, 7}.data(), 4, out ? ip.dst : ip.src);
+            // Over 1,513 bytes of payload now and then: the row shows a
+            // message, the datagram stays as it came.
+            const std::string payload =
+                i % 100 == 0 ? std::string(1600, 'p') : "n" + std::to_string(i);
+            traffic.datagrams.push_back(
+                Datagram(ip, testpkt::Udp(out ? 4000 : 53, out ? 53 : 4000, Bytes(payload))));
+        }
+        traffic.datagrams.push_back(Udp("filtered", 9));  // turned away below
+        ConversationTable table;
+        uint64_t handed = 0;
+        CaptureSession session(handoff, list, [&] { return MakeScriptedEndpoint(traffic); });
+        session.SetConversationsHandler([&](const ConversationDeltas& deltas) {
+            QVERIFY(QThread::currentThread() == QCoreApplication::instance()->thread());
+            for (const auto& e : deltas.Entries())
+                handed += e.counts.inDatagrams + e.counts.outDatagrams;
+            table.Merge(deltas);
+        });
+        FilterSettings f;
+        f.ignoredPort = 9;
+        f.RebuildTexts();
+        session.SetFilterSettings(f);
+        session.SetSelectedLocalAddress("10.0.0.9");
+        const int64_t before = WallClockNs();
+        QCOMPARE(session.OpenCaptureSocket(), 0);
+        QVERIFY(session.StartCaptureThread());
+        QTRY_COMPARE_WITH_TIMEOUT(session.RowsInserted(), uint64_t{kRows}, 60000);
+        session.Stop();
+        QCOMPARE(handed, uint64_t{kRows});
+        QCOMPARE(table.Size(), size_t{1});
+        const Conversation& c = table.Rows()[0];
+        QCOMPARE(c.key.localPort, uint16_t{4000});
+        QCOMPARE(c.key.remotePort, uint16_t{53});
+        QCOMPARE(c.counts.outDatagrams, uint64_t{kRows - kRows / 3});
+        QCOMPARE(c.counts.inDatagrams, uint64_t{kRows / 3});
+        // The list holds the last rows, each with its own datagram and time.
+        QCOMPARE(list.GetItemCount(), kRows - 1000);
+        int64_t newer = WallClockNs();
+        for (int r = 0; r < list.GetItemCount(); ++r) {
+            const RowAttachment a = ReadRowAttachment(list.attachments[static_cast<size_t>(r)]);
+            const auto& sent = traffic.datagrams[static_cast<size_t>(kRows - 1 - r)];
+            QVERIFY(std::equal(a.datagram.begin(), a.datagram.end(), sent.begin(), sent.end()));
+            QVERIFY(a.captureTimeNs >= before && a.captureTimeNs <= newer);
+            newer = a.captureTimeNs;
+        }
+        QCOMPARE(list.rows[static_cast<size_t>(kRows - 1 - 1100)][kColData],
+                 "\xCA\xFD\xBE\xDD\xB3\xAC\xB3\xA4\xB6\xC8=1600");
     }
 
     void pauseHoldsReceivesWithoutSpinning() {
