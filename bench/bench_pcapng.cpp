@@ -26,26 +26,8 @@
 
 #include "capture/clock.h"
 #include "export/pcapng_recorder.h"
+#include "tests/allocation_count.h"
 #include "tests/capture/packet_builder.h"
-
-namespace {
-std::atomic<uint64_t> g_allocations{0};
-}
-
-// Kept out of line: inlined beside the library's own deletes, GCC 12 takes
-// them for a mismatched pair.
-[[gnu::noinline]] void* operator new(size_t n) {
-    g_allocations.fetch_add(1, std::memory_order_relaxed);
-    if (void* p = std::malloc(n ? n : 1))
-        return p;
-    throw std::bad_alloc();
-}
-[[gnu::noinline]] void operator delete(void* p) noexcept {
-    std::free(p);
-}
-[[gnu::noinline]] void operator delete(void* p, size_t) noexcept {
-    std::free(p);
-}
 
 namespace {
 

@@ -12,24 +12,8 @@
 #include <random>
 
 #include "search/rowsearch.h"
+#include "tests/allocation_count.h"
 #include "tests/capture/packet_builder.h"
-
-namespace {
-std::atomic<uint64_t> g_allocations{0};
-}
-
-void* operator new(size_t n) {
-    g_allocations.fetch_add(1, std::memory_order_relaxed);
-    if (void* p = std::malloc(n ? n : 1))
-        return p;
-    throw std::bad_alloc();
-}
-void operator delete(void* p) noexcept {
-    std::free(p);
-}
-void operator delete(void* p, size_t) noexcept {
-    std::free(p);
-}
 
 namespace {
 

@@ -9,30 +9,10 @@
 #include <random>
 #include <tuple>
 
+#include "../allocation_count.h"
 #include "../capture/packet_builder.h"
 #include "talk/conversation.h"
 #include "talk/rate_history.h"
-
-// Counts heap allocations, to show that counting a datagram never allocates.
-namespace {
-std::atomic<uint64_t> g_allocations{0};
-}
-void* operator new(size_t size) {
-    g_allocations.fetch_add(1, std::memory_order_relaxed);
-    if (void* p = std::malloc(size ? size : 1))
-        return p;
-    throw std::bad_alloc();
-}
-// GCC takes the replaced pair for a mismatch once it inlines them.
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-void operator delete(void* p) noexcept {
-    std::free(p);
-}
-void operator delete(void* p, size_t) noexcept {
-    std::free(p);
-}
-#pragma GCC diagnostic pop
 
 namespace {
 
