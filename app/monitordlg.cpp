@@ -552,8 +552,11 @@ void CMonitorDlg::RecordingChanged() {
 
 void CMonitorDlg::ShowRecordingProblem(int message, const std::string& path, int error) {
     RecordingChanged();
-    std::fprintf(stderr, "quorvelan: recording to %s stopped: %s\n", path.c_str(),
-                 error != 0 ? std::strerror(error) : "the file was replaced or changed");
+    std::fprintf(stderr, "quorvelan: %s %s: %s\n",
+                 message == IDP_RECORD_FAILED ? "recording stopped, writing" : "cannot record to",
+                 path.c_str(),
+                 message == IDP_RECORD_NOT_RESUMED ? "the file was replaced or changed"
+                                                   : std::strerror(error));
     const QString name = QFile::decodeName(QByteArray::fromStdString(path));
     QString text;
     if (message == IDP_RECORD_FAILED) {
