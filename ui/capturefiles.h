@@ -40,7 +40,7 @@ std::optional<QString> AskForCaptureFile(QWidget* owner, const QString& caption,
 // capture until it is turned off: a capture's Start resumes the same file
 // with an interface block of its own, its Stop leaves the file complete.
 // Played capture files are not recorded (they are files already). A write
-// failure ends it. Every call on the interface thread.
+// failure ends it. Every call but Append on the interface thread.
 class CaptureRecording final : public DatagramSink {
   public:
     // Set once as the session's datagram sink; it outlives the session.
@@ -54,11 +54,11 @@ class CaptureRecording final : public DatagramSink {
 
     // What runs while recording is turned on.
     enum class Running { kNothing, kLive, kFile };
-    // Makes the file at `path` and turns recording on. A live capture
-    // running now on `interface` is recorded from here on; otherwise the
-    // next live capture is (`interface`: the address selected now, its block
-    // given again only if that capture runs elsewhere). A file made here is
-    // handed to the user who ran sudo.
+    // Makes the file at `path`, with a block for `interface`, and turns
+    // recording on. A live capture running now (on `interface`) is recorded
+    // from here on; otherwise the next live capture is, and adds a block of
+    // its own if it runs on another interface than the one the file names.
+    // A file made here is handed to the user who ran sudo.
     PcapngResult TurnOn(const std::string& path, const PcapngInterface& interface, Running running);
     // Leaves the file complete and turns recording off.
     void TurnOff();
