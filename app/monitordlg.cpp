@@ -10,6 +10,7 @@
 #include "app/socketlib.h"
 #include "capture/privileges.h"
 #include "export/eventlog.h"
+#include "export/pcapng.h"
 #include "framework/gbk.h"
 #include "res/dialogs.h"
 #include "res/resource.h"
@@ -58,6 +59,7 @@ CMonitorDlg::CMonitorDlg(CWnd* parent)
       m_hIcon(QStringLiteral(":/quorvelan/icon128.png")),
       m_capture(m_handoff, m_list) {
     m_capture.SetFinishedHandler([this](uint64_t capture) { OnCaptureFinished(capture); });
+    m_capture.SetDatagramSink(&m_recording);
     connect(&m_list, &CListCtrl::itemClicked, this, [this] { OnListClick(); });
     connect(&m_list, &CListCtrl::keyDown, this, [this](int vk) { OnListKeyDown(vk); });
     connect(&m_list, &CListCtrl::itemDoubleClicked, this, [this] { OnListDoubleClick(); });
@@ -102,6 +104,11 @@ CMonitorDlg::OpenDialog& CMonitorDlg::OpenCaptureFileDialog() {
     return dialog;
 }
 
+CMonitorDlg::CaptureSaveDialog& CMonitorDlg::SaveCaptureFileDialog() {
+    static CaptureSaveDialog dialog = AskForCaptureFile;
+    return dialog;
+}
+
 void CMonitorDlg::DoDataExchange() {
     DDX_Control(IDC_DATA_PANE, DataPane);
     DDX_Control(IDC_IGNORED_LABEL, m_ignoredPortLabel);
@@ -121,6 +128,8 @@ bool CMonitorDlg::OnInitDialog() {
     }
     AppendSystemMenuEntry(IDM_CAPTURE_STATS, LoadStringGbk(IDS_CAPTURE_STATS));
     AppendSystemMenuEntry(IDM_OPEN_CAPTURE_FILE, LoadStringGbk(IDS_OPEN_CAPTURE_FILE));
+    AppendSystemMenuEntry(IDM_SAVE_CAPTURE_FILE, LoadStringGbk(IDS_SAVE_CAPTURE_FILE));
+    AppendSystemMenuEntry(IDM_RECORD_TO_FILE, LoadStringGbk(IDS_RECORD_TO_FILE));
     SetIcon(m_hIcon, true);
     SetIcon(m_hIcon, false);
     SetTimer(kClockTimer, 1000);
@@ -192,7 +201,17 @@ void CMonitorDlg::OnStart() {
         EndDialog(IDCANCEL);
         return;
     }
+    // Recorded from the first datagram: the file takes this capture's
+    // interface before the capture thread starts.
+    const PcapngResult recording =
+        m_recording.LiveCaptureStarting(CaptureInterface(address, false));
     BeginCapture();
+    if (!recording.ok()) {
+        ShowRecordingProblem(recording.kind == PcapngResult::kNotTheRecordedFile
+                                 ? IDP_RECORD_NOT_RESUMED
+                                 : IDP_RECORD_CANNOT_START,
+                             m_recording.Path(), recording.error);
+    }
 }
 
 void CMonitorDlg::BeginCapture() {
@@ -218,6 +237,8 @@ void CMonitorDlg::OnStop() {
 void CMonitorDlg::EndCapture() {
     const bool ended = m_capture.CaptureThreadRunning();
     m_capture.Stop();
+    // The recording's file is complete before the figures say what it holds.
+    m_recording.CaptureEnded();
     SetCaptureButtons(false);
     if (m_statsDlg) {
         m_statsDlg->Refresh();
@@ -226,6 +247,7 @@ void CMonitorDlg::EndCapture() {
         return;
     }
     ReportFigures();
+    CheckRecordingFault();
     // A file that failed before its end says so, whoever came first: the
     // file's end or the person's Stop.
     const SourceFault& fault = m_capture.LastFault();
@@ -237,7 +259,9 @@ void CMonitorDlg::EndCapture() {
 }
 
 void CMonitorDlg::ReportFigures() {
-    std::fprintf(stderr, "%s\n", FiguresLine(m_capture.Figures()).c_str());
+    CaptureFigures figures = m_capture.Figures();
+    figures.recording = m_recording.FiguresOfCapture();
+    std::fprintf(stderr, "%s\n", FiguresLine(figures).c_str());
 }
 
 void CMonitorDlg::OnCaptureFinished(uint64_t capture) {
@@ -251,6 +275,7 @@ void CMonitorDlg::OnCaptureFinished(uint64_t capture) {
 void CMonitorDlg::OnCaptureStats() {
     if (!m_statsDlg) {
         m_statsDlg = std::make_unique<CCaptureStatsDlg>(m_capture, this);
+        m_statsDlg->SetRecordingSource([this] { return m_recording.Figures(); });
     }
     if (m_statsDlg->IsOpen()) {
         m_statsDlg->window()->raise();
@@ -278,6 +303,7 @@ void CMonitorDlg::OnOpenCaptureFile() {
         ShowFileFault(*path, m_capture.LastFault());
         return;
     }
+    m_recording.FileStarting();  // a file is not recorded again
     BeginCapture();
 }
 
@@ -325,6 +351,7 @@ void CMonitorDlg::OnDestroy() {
     }
     const bool ended = m_capture.CaptureThreadRunning();
     m_capture.Destroy();
+    m_recording.Close();
     if (ended) {
         ReportFigures();
     }
@@ -332,6 +359,7 @@ void CMonitorDlg::OnDestroy() {
 
 void CMonitorDlg::OnTimer(int) {
     m_clock.SetWindowText(LocalTimeText("%Y-%m-%d %H:%M:%S"));
+    CheckRecordingFault();
 }
 
 void CMonitorDlg::OnSysCommand(unsigned command) {
@@ -344,6 +372,12 @@ void CMonitorDlg::OnSysCommand(unsigned command) {
             break;
         case IDM_OPEN_CAPTURE_FILE:
             OnOpenCaptureFile();
+            break;
+        case IDM_SAVE_CAPTURE_FILE:
+            OnSaveCaptureFile();
+            break;
+        case IDM_RECORD_TO_FILE:
+            OnRecordToFile();
             break;
         default:
             break;
@@ -446,4 +480,92 @@ void CMonitorDlg::OnSave() {
         AfxMessageBoxUtf8(QString::fromStdString(EventLogErrorMessage(result, path->toStdString())),
                           MB_ICONSTOP);
     }
+}
+
+void CMonitorDlg::OnSaveCaptureFile() {
+    const QString name = QString::fromStdString(LocalTimeText("quorvelan-%d-%H-%M-%S"));
+    const std::optional<QString> path =
+        SaveCaptureFileDialog()(window(), FromGbk(LoadStringGbk(IDS_SAVE_CAPTURE_TITLE)), name);
+    if (!path) {
+        return;
+    }
+    // The rows as they are now, not before the dialog; no row is inserted
+    // while the file is written, as both happen on this thread.
+    const CaptureFigures f = m_capture.Figures();
+    const std::string address = f.fromFile ? m_capture.SelectedLocalAddress() : f.source;
+    const PcapngResult result = WritePcapngFile(
+        QFile::encodeName(*path).toStdString(), CaptureInterface(address, f.fromFile),
+        ListDatagrams(m_list), [](int fd) { GiveFileToInvokingUser(fd); });
+    if (!result.ok()) {
+        AfxMessageBoxUtf8(QString::fromStdString(PcapngErrorMessage(result, path->toStdString())),
+                          MB_ICONSTOP);
+    }
+}
+
+void CMonitorDlg::OnRecordToFile() {
+    if (m_recording.On()) {
+        m_recording.TurnOff();
+        RecordingChanged();
+        return;
+    }
+    const QString name = QString::fromStdString(LocalTimeText("quorvelan-%d-%H-%M-%S"));
+    const std::optional<QString> path =
+        SaveCaptureFileDialog()(window(), FromGbk(LoadStringGbk(IDS_RECORD_TITLE)), name);
+    if (!path) {
+        return;
+    }
+    // The capture running now, or else the address chosen for the next one.
+    const CaptureFigures f = m_capture.Figures();
+    CaptureRecording::Running running = CaptureRecording::Running::kNothing;
+    std::string address;
+    if (m_capture.CaptureThreadRunning()) {
+        running = f.fromFile ? CaptureRecording::Running::kFile : CaptureRecording::Running::kLive;
+    }
+    if (running == CaptureRecording::Running::kLive) {
+        address = f.source;
+    } else if (const int sel = LocalAddressList.GetCurSel(); sel >= 0) {
+        address = LocalAddressList.GetText(sel);
+    }
+    const std::string file = QFile::encodeName(*path).toStdString();
+    const PcapngResult result = m_recording.TurnOn(file, CaptureInterface(address, false), running);
+    RecordingChanged();
+    if (!result.ok()) {
+        ShowRecordingProblem(IDP_RECORD_CANNOT_START, file, result.error);
+    }
+}
+
+void CMonitorDlg::CheckRecordingFault() {
+    if (m_recording.TakeFault()) {
+        RecordingChanged();
+        ShowRecordingProblem(IDP_RECORD_FAILED, m_recording.Path(), m_recording.Figures().fault);
+    }
+}
+
+void CMonitorDlg::RecordingChanged() {
+    SetSystemMenuEntryText(
+        IDM_RECORD_TO_FILE,
+        LoadStringGbk(m_recording.On() ? IDS_STOP_RECORDING : IDS_RECORD_TO_FILE));
+    if (m_statsDlg) {
+        m_statsDlg->Refresh();
+    }
+}
+
+void CMonitorDlg::ShowRecordingProblem(int message, const std::string& path, int error) {
+    RecordingChanged();
+    std::fprintf(stderr, "quorvelan: %s %s: %s\n",
+                 message == IDP_RECORD_FAILED ? "recording stopped, writing" : "cannot record to",
+                 path.c_str(),
+                 message == IDP_RECORD_NOT_RESUMED ? "the file was replaced or changed"
+                                                   : std::strerror(error));
+    const QString name = QFile::decodeName(QByteArray::fromStdString(path));
+    QString text;
+    if (message == IDP_RECORD_FAILED) {
+        text = FormatString(message, name, WriteFaultReason(error),
+                            QString::number(m_recording.DatagramsWritten()));
+    } else if (message == IDP_RECORD_NOT_RESUMED) {
+        text = FormatString(message, name);
+    } else {
+        text = FormatString(message, name, WriteFaultReason(error));
+    }
+    AfxMessageBoxUtf8(text, MB_ICONSTOP);
 }

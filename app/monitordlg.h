@@ -10,6 +10,7 @@
 #include "framework/controls.h"
 #include "framework/dialog.h"
 #include "ui/aboutdlg.h"
+#include "ui/capturefiles.h"
 #include "ui/capturestatsdlg.h"
 #include "ui/sortlistctrl.h"
 
@@ -26,6 +27,10 @@ class CMonitorDlg : public CDialog {
     static SaveDialog& SaveFileDialog();
     using OpenDialog = std::function<std::optional<QString>(QWidget* owner)>;
     static OpenDialog& OpenCaptureFileDialog();
+    // The save dialog of 保存捕获文件... and 记录到文件... (caption, suggested name).
+    using CaptureSaveDialog = std::function<std::optional<QString>(
+        QWidget* owner, const QString& caption, const QString& name)>;
+    static CaptureSaveDialog& SaveCaptureFileDialog();
     void SetEndpointFactory(CaptureSession::EndpointFactory f) {
         m_capture.SetEndpointFactory(std::move(f));
     }
@@ -68,6 +73,11 @@ class CMonitorDlg : public CDialog {
     void OnOpenCaptureFile();
     // A played file came to its end (or to a fault) by itself.
     void OnCaptureFinished(uint64_t capture);
+    // The context menu's capture-file entries: the list's datagrams saved,
+    // and the recording of every datagram turned on or off.
+    void OnSaveCaptureFile();
+    void OnRecordToFile();
+    CaptureRecording& Recording() { return m_recording; }
 
     CCaptureStatsDlg* StatsWindow() const { return m_statsDlg.get(); }
 
@@ -85,8 +95,14 @@ class CMonitorDlg : public CDialog {
     void EndCapture();
     void ReportFigures();
     void ShowFileFault(const QString& path, const SourceFault& fault);
+    // A recording that could not start, go on, or write: a message naming
+    // the file and the reason, once; the menu entry turns it on again.
+    void ShowRecordingProblem(int message, const std::string& path, int error);
+    void CheckRecordingFault();
+    void RecordingChanged();
 
     std::unique_ptr<CAboutDlg> m_aboutBox;  // the About button's, for the program's life
+    CaptureRecording m_recording;  // the capture's datagram sink: made before it, gone after it
     UiHandoff m_handoff;
     CaptureSession m_capture;
     QString m_filePath;  // the capture file played last

@@ -8,6 +8,7 @@
 //                  [--rates r1,r2,... (0 = as fast as the sender goes)] [--sizes 64,512]
 //                  [--scenarios abc] [--idle S (3; 0 skips)] [--peers yes|no]
 //                  [--tools wltq (alone: which of tcpdump -w, tcpdump -l, tshark, quorvelan)]
+//                  [--record no|yes|both (quorvelan records every datagram to a pcapng file)]
 //
 // beside: every tool captures the same flood at once, quorvelan among them.
 // alone:  each tool in turn has the flood to itself (tcpdump -w /dev/null,
@@ -15,6 +16,9 @@
 //         kernel buffer size.
 // --busy N keeps N CPU-bound processes of ordinary priority running beside
 // whichever tool is measured, from before its flood to the end of its run.
+// --record yes: quorvelan's capture also records every datagram it receives,
+// as 记录到文件... does, into a file in $QV_BENCH_DIR or the current directory
+// (removed after each run); both: each quorvelan run without, then with it.
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -40,6 +44,7 @@
 #include "bench/bench_list.h"
 #include "bench/udp_flood.h"
 #include "capture/session.h"
+#include "export/pcapng_recorder.h"
 #include "tests/capture/test_network.h"
 #include "ui/sortlistctrl.h"
 
@@ -201,7 +206,25 @@ bool HaveProgram(const char* name) {
     return std::system(("command -v " + std::string(name) + " >/dev/null 2>&1").c_str()) == 0;
 }
 
+// What a recording kept of a run.
+struct Recorded {
+    bool on = false;
+    uint64_t datagrams = 0, bytes = 0, missed = 0;
+    int fault = 0;
+};
+
+std::string RecordedLine(const Recorded& r) {
+    char text[256];
+    std::snprintf(text, sizeof text, "recorded %llu datagrams (%llu bytes), %llu left out%s%s",
+                  static_cast<unsigned long long>(r.datagrams),
+                  static_cast<unsigned long long>(r.bytes),
+                  static_cast<unsigned long long>(r.missed), r.fault ? ", write failed: " : "",
+                  r.fault ? std::strerror(r.fault) : "");
+    return text;
+}
+
 struct Result {
+    Recorded recorded;
     long offered = 0, tcpdumpSeen = 0, tcpdumpDrops = 0, peerSeen = -1, tsharkLines = -1;
     uint64_t seen = 0, rows = 0, drops = 0;
     uint64_t floodRows = 0;
@@ -218,24 +241,50 @@ struct Bench {
     CSortListCtrl& list;
     bool tshark = false;
     size_t latencyRoom = 0;
-    bool peers = true;  // the decode-and-print peers beside us in (b) and (c)
-    int busy = 0;       // CPU-bound processes beside the measured tool
+    bool peers = true;       // the decode-and-print peers beside us in (b) and (c)
+    int busy = 0;            // CPU-bound processes beside the measured tool
+    std::string recordPath;  // where a recording run writes
 };
 
 // quorvelan's real capture path on the monitored interface, each row timed
 // against its datagram's capture time (the kernel's time stamp, so the wait
 // in the kernel's buffer counts).
+// With `record`, every datagram also goes to a recording, as 记录到文件... does.
 struct LiveCapture {
-    LiveCapture(Bench& b, size_t latencyRoom, const FilterSettings& filter = {})
-        : timed(b.list, latencyRoom), session(handoff, timed, [] { return MakeLiveEndpoint(); }) {
+    LiveCapture(Bench& b, size_t latencyRoom, const FilterSettings& filter = {},
+                bool record = false)
+        : path(record ? b.recordPath : std::string()),
+          timed(b.list, latencyRoom),
+          session(handoff, timed, [] { return MakeLiveEndpoint(); }) {
         session.SetFilterSettings(filter);
         session.SetSelectedLocalAddress(b.net.localAddress);
         if (session.OpenCaptureSocket() != 0) {
             std::fprintf(stderr, "open failed: %s\n", session.EndpointErrorText().c_str());
             std::exit(1);
         }
+        if (record) {
+            const PcapngResult started = recorder.Start(path, LocalInterface(b.net.localAddress));
+            if (!started.ok()) {
+                std::fprintf(stderr, "%s\n", PcapngErrorMessage(started, path).c_str());
+                std::exit(1);
+            }
+            session.SetDatagramSink(&recorder);
+        }
         session.StartCaptureThread();
     }
+    // After the session's Stop: the file complete, what it holds, the file gone.
+    Recorded EndRecording() {
+        Recorded r;
+        if (path.empty())
+            return r;
+        recorder.Close();
+        r = {true, recorder.DatagramsWritten(), recorder.BytesWritten(), recorder.DatagramsMissed(),
+             recorder.Fault()};
+        std::remove(path.c_str());
+        return r;
+    }
+    std::string path;
+    PcapngRecorder recorder;  // outlives the session's capture thread
     TimedList timed;
     UiHandoff handoff;
     CaptureSession session;
@@ -254,7 +303,7 @@ Child SpawnSender(const Bench& b, int size, long rate, double seconds) {
                   std::to_string(size), std::to_string(rate), std::to_string(seconds)});
 }
 
-Result RunOnce(Bench& b, Scenario scenario, int size, long rate, double seconds) {
+Result RunOnce(Bench& b, Scenario scenario, int size, long rate, double seconds, bool record) {
     Result r;
     const std::string dev = b.net.LocalDevice();
     Child tshark;
@@ -271,7 +320,7 @@ Result RunOnce(Bench& b, Scenario scenario, int size, long rate, double seconds)
     FilterSettings f;
     f.monitoredPort = scenario == kRejectAll ? 7 : 0;  // port 7: nobody uses it here
     f.RebuildTexts();
-    LiveCapture live(b, b.latencyRoom, f);
+    LiveCapture live(b, b.latencyRoom, f, record);
     CaptureSession& session = live.session;
     if (tshark.pid > 0 && !WaitForText(tshark, "Capturing on", 10000))
         std::fprintf(stderr, "tshark did not start capturing within 10 s\n");
@@ -320,6 +369,7 @@ Result RunOnce(Bench& b, Scenario scenario, int size, long rate, double seconds)
     r.seconds = static_cast<double>(clock.elapsed()) / 1000.0;
 
     session.Stop();  // the kernel's final figures are taken as the capture thread leaves
+    r.recorded = live.EndRecording();
     r.drops = session.Figures().kernelDrops;
     r.seen = session.DatagramsReceived();
     r.rows = session.RowsInserted();
@@ -393,9 +443,9 @@ std::string RateName(long rate) {
 
 // ---- Each tool alone on the flood ----
 
-enum Tool { kTcpdumpWrite, kTcpdumpPrint, kTsharkPrint, kQuorvelan };
+enum Tool { kTcpdumpWrite, kTcpdumpPrint, kTsharkPrint, kQuorvelan, kQuorvelanRecording };
 const char* const kToolNames[] = {"tcpdump -w /dev/null", "tcpdump -n -l", "tshark -n -l",
-                                  "quorvelan"};
+                                  "quorvelan", "quorvelan +record"};
 
 struct ToolResult {
     long offered = 0, received = -1, drops = -1;
@@ -403,6 +453,7 @@ struct ToolResult {
     double floodSeconds = 0, cpuSeconds = 0;
     double latencyMedianUs = -1, latencyP99Us = -1;
     uint64_t batches = 0;  // quorvelan only
+    Recorded recorded;
 };
 
 // utime + stime in seconds of a process and of its children that are still
@@ -574,9 +625,9 @@ ToolResult RunExternalTool(Bench& b, Tool tool, int size, long rate, double seco
     return r;
 }
 
-ToolResult RunQuorvelan(Bench& b, int size, long rate, double seconds) {
+ToolResult RunQuorvelan(Bench& b, int size, long rate, double seconds, bool record) {
     ToolResult r;
-    LiveCapture live(b, b.latencyRoom);
+    LiveCapture live(b, b.latencyRoom, {}, record);
     CaptureSession& session = live.session;
     Spin(300);
 
@@ -587,6 +638,7 @@ ToolResult RunQuorvelan(Bench& b, int size, long rate, double seconds) {
     WaitUntilQuiet([&] { return static_cast<long>(session.RowsInserted()); });
     r.cpuSeconds = ProcessCpuSeconds() - cpu0;
     session.Stop();  // the kernel's final figures are taken as the capture thread leaves
+    r.recorded = live.EndRecording();
     r.received = static_cast<long>(session.DatagramsReceived());
     r.drops = static_cast<long>(session.Figures().kernelDrops);
     r.shown = static_cast<long>(session.RowsInserted());
@@ -597,7 +649,8 @@ ToolResult RunQuorvelan(Bench& b, int size, long rate, double seconds) {
 }
 
 void RunAlone(Bench& b, const std::vector<int>& sizes, const std::vector<long>& rates,
-              double seconds, int runs, const std::string& tools) {
+              double seconds, int runs, const std::string& tools,
+              const std::vector<bool>& records) {
     if (b.busy)
         std::printf("each tool alone on the flood, %d CPU-bound processes beside it\n", b.busy);
     else
@@ -609,15 +662,18 @@ void RunAlone(Bench& b, const std::vector<int>& sizes, const std::vector<long>& 
                 "ms");
     for (int size : sizes) {
         for (long rate : rates) {
-            for (Tool tool : {kTcpdumpWrite, kTcpdumpPrint, kTsharkPrint, kQuorvelan}) {
+            for (Tool tool :
+                 {kTcpdumpWrite, kTcpdumpPrint, kTsharkPrint, kQuorvelan, kQuorvelanRecording}) {
+                const bool ours = tool == kQuorvelan || tool == kQuorvelanRecording;
+                const bool record = tool == kQuorvelanRecording;
                 if ((tool == kTsharkPrint && !b.tshark) ||
-                    tools.find("wltq"[tool]) == std::string::npos)
+                    tools.find("wltqq"[tool]) == std::string::npos ||
+                    (ours && std::find(records.begin(), records.end(), record) == records.end()))
                     continue;
                 std::vector<ToolResult> results;
                 for (int i = 0; i < runs; ++i) {
-                    results.push_back(tool == kQuorvelan
-                                          ? RunQuorvelan(b, size, rate, seconds)
-                                          : RunExternalTool(b, tool, size, rate, seconds));
+                    results.push_back(ours ? RunQuorvelan(b, size, rate, seconds, record)
+                                           : RunExternalTool(b, tool, size, rate, seconds));
                 }
                 // The run with the median count: shown while the flood lasted, or
                 // for tcpdump -w, received.
@@ -640,11 +696,13 @@ void RunAlone(Bench& b, const std::vector<int>& sizes, const std::vector<long>& 
                             count(after).c_str(), Percent(m.floodShown, m.offered).c_str(),
                             Percent(m.shown, m.offered).c_str(), Us(m.latencyMedianUs).c_str(),
                             Us(m.latencyP99Us).c_str(), cpu);
-                if (tool == kQuorvelan && m.batches > 0) {
+                if (ours && m.batches > 0) {
                     std::printf("%-21s rows crossed in %llu batches, %.0f rows each\n", "",
                                 static_cast<unsigned long long>(m.batches),
                                 static_cast<double>(m.shown) / static_cast<double>(m.batches));
                 }
+                if (m.recorded.on)
+                    std::printf("%-21s %s\n", "", RecordedLine(m.recorded).c_str());
                 std::fflush(stdout);
             }
         }
@@ -669,7 +727,8 @@ int main(int argc, char** argv) {
     std::vector<int> sizes = {64, 512};
     bool alone = false;
     int busy = 0;
-    std::string tools = "wltq";  // tcpdump -w, tcpdump -l, tshark, quorvelan
+    std::string tools = "wltq";           // tcpdump -w, tcpdump -l, tshark, quorvelan
+    std::vector<bool> records = {false};  // quorvelan without a recording, with one
     auto list_of = [](const char* text, auto& out) {
         out.clear();
         std::stringstream in(text);
@@ -683,12 +742,12 @@ int main(int argc, char** argv) {
             i + 1 < argc &&
             (name == "--seconds" || name == "--runs" || name == "--idle" || name == "--scenarios" ||
              name == "--rates" || name == "--peers" || name == "--mode" || name == "--busy" ||
-             name == "--sizes" || name == "--tools");
+             name == "--sizes" || name == "--tools" || name == "--record");
         if (!known) {
             std::fprintf(stderr,
                          "usage: bench_gui_live [--mode beside|alone] [--busy N] [--seconds S] "
                          "[--runs N] [--rates r1,r2,...] [--sizes s1,s2] [--scenarios abc] "
-                         "[--idle S] [--peers yes|no] [--tools wltq]\n");
+                         "[--idle S] [--peers yes|no] [--tools wltq] [--record no|yes|both]\n");
             return 2;
         }
         const char* value = argv[i + 1];
@@ -712,6 +771,10 @@ int main(int argc, char** argv) {
             list_of(value, sizes);
         else if (name == "--tools")
             tools = value;
+        else if (name == "--record")
+            records = std::strcmp(value, "both") == 0  ? std::vector<bool>{false, true}
+                      : std::strcmp(value, "yes") == 0 ? std::vector<bool>{true}
+                                                       : std::vector<bool>{false};
     }
     char selfPath[4096] = {};
     const ssize_t len = readlink("/proc/self/exe", selfPath, sizeof selfPath - 1);
@@ -732,8 +795,11 @@ int main(int argc, char** argv) {
     // Room for rows at up to 400,000 a second; later rows go unrecorded.
     Bench bench{*net,  self, list, tshark, static_cast<size_t>(std::max(1.0, seconds + 1) * 400000),
                 peers, busy};
+    const char* dir = std::getenv("QV_BENCH_DIR");
+    bench.recordPath = std::string(dir && *dir ? dir : ".") + "/quorvelan-bench-" +
+                       std::to_string(getpid()) + ".pcapng";
     if (alone) {
-        RunAlone(bench, sizes, rates, seconds, runs, tools);
+        RunAlone(bench, sizes, rates, seconds, runs, tools, records);
         rusage ru{};
         getrusage(RUSAGE_SELF, &ru);
         std::printf("peak memory (max RSS): %ld KiB\n", ru.ru_maxrss);
@@ -744,6 +810,8 @@ int main(int argc, char** argv) {
 
     const char* names[] = {"(a) filter rejects all", "(b) filter passes all",
                            "(c) (b) + sort/200ms"};
+    const char* recordingNames[] = {"(a) rejects + record", "(b) passes + record",
+                                    "(c) (b)+sort + record"};
     const char* header =
         "%-22s %4s %7s %8s %8s %7s %9s %8s %8s %6s %7s %6s %7s %6s %6s %5s %6s %4s\n";
     const char* line =
@@ -758,54 +826,58 @@ int main(int argc, char** argv) {
     for (Scenario sc : {kRejectAll, kPassAll, kPassAllWhileSorting}) {
         if (scenarios.find(static_cast<char>('a' + sc)) == std::string::npos)
             continue;
-        for (int size : sizes) {
-            long bestOurs = -2, bestTcpdump = -2;  // -2: no rate went without drops
-            double bestOursOffered = 0, bestTcpdumpOffered = 0;
-            for (long rate : rates) {
-                std::vector<Result> results;
-                for (int i = 0; i < runs; ++i)
-                    results.push_back(RunOnce(bench, sc, size, rate, seconds));
-                std::sort(results.begin(), results.end(),
-                          [](const Result& a, const Result& b) { return a.seen < b.seen; });
-                const Result& m = results[results.size() / 2];
-                const double rowsPerSec =
-                    m.floodSeconds > 0 ? double(m.floodRows) / m.floodSeconds : 0;
-                const bool passes = sc != kRejectAll;
-                std::printf(line, names[sc], size, rate, m.offered, m.tcpdumpSeen, m.tcpdumpDrops,
-                            static_cast<unsigned long long>(m.seen),
-                            static_cast<unsigned long long>(m.rows),
-                            static_cast<unsigned long long>(m.drops),
-                            Percent(long(m.seen), m.tcpdumpSeen).c_str(), rowsPerSec,
-                            passes ? Percent(long(m.rows), m.peerSeen).c_str() : "-",
-                            passes ? Percent(long(m.rows), m.tsharkLines).c_str() : "-",
-                            Us(m.latencyMedianUs).c_str(), Us(m.latencyP99Us).c_str(),
-                            m.worstTickLateMs, m.worstSortMs, 100.0 * m.cpu / m.seconds);
-                std::fflush(stdout);
-                // Ranked by what the sender managed, since "unpaced" has no nominal rate.
-                const double offeredPerSec = double(m.offered) / seconds;
-                if (m.drops == 0 && offeredPerSec >= bestOursOffered) {
-                    bestOurs = rate;
-                    bestOursOffered = offeredPerSec;
+        for (const bool record : records)
+            for (int size : sizes) {
+                const char* name = record ? recordingNames[sc] : names[sc];
+                long bestOurs = -2, bestTcpdump = -2;  // -2: no rate went without drops
+                double bestOursOffered = 0, bestTcpdumpOffered = 0;
+                for (long rate : rates) {
+                    std::vector<Result> results;
+                    for (int i = 0; i < runs; ++i)
+                        results.push_back(RunOnce(bench, sc, size, rate, seconds, record));
+                    std::sort(results.begin(), results.end(),
+                              [](const Result& a, const Result& b) { return a.seen < b.seen; });
+                    const Result& m = results[results.size() / 2];
+                    const double rowsPerSec =
+                        m.floodSeconds > 0 ? double(m.floodRows) / m.floodSeconds : 0;
+                    const bool passes = sc != kRejectAll;
+                    std::printf(line, name, size, rate, m.offered, m.tcpdumpSeen, m.tcpdumpDrops,
+                                static_cast<unsigned long long>(m.seen),
+                                static_cast<unsigned long long>(m.rows),
+                                static_cast<unsigned long long>(m.drops),
+                                Percent(long(m.seen), m.tcpdumpSeen).c_str(), rowsPerSec,
+                                passes ? Percent(long(m.rows), m.peerSeen).c_str() : "-",
+                                passes ? Percent(long(m.rows), m.tsharkLines).c_str() : "-",
+                                Us(m.latencyMedianUs).c_str(), Us(m.latencyP99Us).c_str(),
+                                m.worstTickLateMs, m.worstSortMs, 100.0 * m.cpu / m.seconds);
+                    if (m.recorded.on)
+                        std::printf("%-22s %s\n", "", RecordedLine(m.recorded).c_str());
+                    std::fflush(stdout);
+                    // Ranked by what the sender managed, since "unpaced" has no nominal rate.
+                    const double offeredPerSec = double(m.offered) / seconds;
+                    if (m.drops == 0 && offeredPerSec >= bestOursOffered) {
+                        bestOurs = rate;
+                        bestOursOffered = offeredPerSec;
+                    }
+                    if (m.tcpdumpDrops == 0 && offeredPerSec >= bestTcpdumpOffered) {
+                        bestTcpdump = rate;
+                        bestTcpdumpOffered = offeredPerSec;
+                    }
                 }
-                if (m.tcpdumpDrops == 0 && offeredPerSec >= bestTcpdumpOffered) {
-                    bestTcpdump = rate;
-                    bestTcpdumpOffered = offeredPerSec;
-                }
+                auto best = [](long rate, double offered) {
+                    if (rate == -2)
+                        return std::string("none");
+                    char text[64];
+                    std::snprintf(text, sizeof text, "%s (%.0f/s offered)", RateName(rate).c_str(),
+                                  offered);
+                    return std::string(text);
+                };
+                char text[256];
+                std::snprintf(text, sizeof text, "%-22s %4d B: quorvelan %-28s tcpdump -w %s", name,
+                              size, best(bestOurs, bestOursOffered).c_str(),
+                              best(bestTcpdump, bestTcpdumpOffered).c_str());
+                summaries.push_back(text);
             }
-            auto best = [](long rate, double offered) {
-                if (rate == -2)
-                    return std::string("none");
-                char text[64];
-                std::snprintf(text, sizeof text, "%s (%.0f/s offered)", RateName(rate).c_str(),
-                              offered);
-                return std::string(text);
-            };
-            char text[256];
-            std::snprintf(text, sizeof text, "%-22s %4d B: quorvelan %-28s tcpdump -w %s",
-                          names[sc], size, best(bestOurs, bestOursOffered).c_str(),
-                          best(bestTcpdump, bestTcpdumpOffered).c_str());
-            summaries.push_back(text);
-        }
     }
     if (!summaries.empty()) {
         std::printf("\nhighest offered rate without kernel drops (median runs):\n");

@@ -45,8 +45,6 @@ FilterSettings SharedFilterSettings::Load() const {
     return settings;
 }
 
-namespace {}  // namespace
-
 std::string FiguresLine(const CaptureFigures& f) {
     char line[320];
     std::snprintf(line, sizeof line,
@@ -55,7 +53,23 @@ std::string FiguresLine(const CaptureFigures& f) {
                   " emptied by the 500-row limit, %.1f s",
                   f.received, f.kernelDrops, f.filtered, f.rows, f.emptied,
                   static_cast<double>(f.durationNs) / 1e9);
-    return line;
+    std::string text = line;
+    const RecordingFigures& r = f.recording;
+    if (r.state == RecordingFigures::kOff || r.path.empty()) {
+        return text;
+    }
+    std::snprintf(line, sizeof line, "; recorded %" PRIu64 " datagrams (%" PRIu64 " bytes) to ",
+                  r.datagrams, r.bytes);
+    text.append(line).append(r.path);
+    if (r.missed != 0) {
+        std::snprintf(line, sizeof line, ", %" PRIu64 " left out while the disk was behind",
+                      r.missed);
+        text.append(line);
+    }
+    if (r.fault != 0) {
+        text.append(", recording failed: ").append(std::strerror(r.fault));
+    }
+    return text;
 }
 
 CaptureSession::CaptureSession(RowHandoff& handoff, EventList& list, EndpointFactory factory)
@@ -275,8 +289,9 @@ int CaptureSession::CaptureThreadProc() {
         const int length = endpoint ? endpoint->Receive(buffer.get(), kMaxDatagram) : -1;
         if (length >= 0) {
             counters_.received.Add();
+            datagramTimeNs_ = DatagramTimeNs();
             if (sink_) {
-                sink_->Append(DatagramTimeNs(), buffer.get(), static_cast<uint32_t>(length));
+                sink_->Append(datagramTimeNs_, buffer.get(), static_cast<uint32_t>(length));
             }
         } else if (endpoint && endpoint->Exhausted()) {
             exhausted = true;
@@ -391,7 +406,7 @@ int64_t CaptureSession::DatagramTimeNs() const {
 }
 
 std::time_t CaptureSession::CaptureSecond() const {
-    const int64_t ns = endpoint_->LastCaptureTimeNs();
+    const int64_t ns = datagramTimeNs_;
     // Rounded down, also before 1970.
     return static_cast<std::time_t>(ns >= 0 ? ns / 1000000000 : -((-ns + 999999999) / 1000000000));
 }
@@ -405,8 +420,10 @@ void CaptureSession::ShowPacket(uint8_t* buffer, int length) {
         return;
     }
     const FilterSettings filter = filter_.Load();
-    // A file's rows carry their own capture times; live rows the time they are built.
-    const std::time_t when = startedFile_ ? CaptureSecond() : std::time(nullptr);
+    // Each row shows its datagram's capture time: a file's own, the kernel's
+    // for live traffic (a batch period at most before the row is built), so
+    // that a saved list read back shows the same second.
+    const std::time_t when = CaptureSecond();
     EventRow row;
     if (!BuildEventRow(buffer, length, packetText_, filter, threadLocalAddress_, when, workspace_,
                        row)) {
@@ -422,7 +439,7 @@ void CaptureSession::ShowPacket(uint8_t* buffer, int length) {
         batchDueNs_ = std::max(now, lastHandOverNs_ + kBatchPeriodNs);
     }
     // Each row keeps its datagram and when it was captured.
-    const int64_t captured = DatagramTimeNs();
+    const int64_t captured = datagramTimeNs_;
     Filling().Add(row, captured, {buffer, static_cast<size_t>(length)});
     ConversationDeltas& deltas = deltas_[filling_];
     deltas.AddDatagram(buffer, length, threadLocalIpv4_, captured);

@@ -37,6 +37,24 @@ class SharedFilterSettings {
     std::atomic<uint64_t> words_[kWords] = {};
 };
 
+// A recording of the capture into a file, as the window reports it beside the
+// capture's figures (the session only hands datagrams to its sink).
+struct RecordingFigures {
+    enum State {
+        kOff,        // no recording
+        kWaiting,    // on, and waiting for a capture to start
+        kRecording,  // writing the capture running now
+        kStopped,    // the file is complete
+        kFailed,     // a write failed; the file holds what came before
+    };
+    State state = kOff;
+    std::string path;
+    uint64_t datagrams = 0;  // in the file, whole
+    uint64_t bytes = 0;      // the file's size
+    uint64_t missed = 0;     // left out while the disk could not keep up
+    int fault = 0;           // errno of the failed write
+};
+
 // The figures of the capture running now, or of the last one.
 struct CaptureFigures {
     bool started = false;  // a capture has been started at all
@@ -53,10 +71,13 @@ struct CaptureFigures {
     uint64_t emptied = 0;
     uint64_t bytesRead = 0;  // capture files
     uint64_t fileBytes = 0;
+    RecordingFigures recording;  // filled in by whoever records: left off here
 };
 
 // The figures in one line, as tcpdump reports its own when it stops:
-// "quorvelan: 182311 received, 2114 dropped by the kernel, ..., 4.1 s".
+// "quorvelan: 182311 received, 2114 dropped by the kernel, ..., 4.1 s", and
+// when the capture was recorded "; recorded 182311 datagrams (17500172 bytes)
+// to /tmp/x.pcapng", with what was left out and a write failure after it.
 std::string FiguresLine(const CaptureFigures& figures);
 
 class CaptureSession {
@@ -232,6 +253,9 @@ class CaptureSession {
     int64_t lastHandOverNs_ = 0;  // steady clock
     int64_t batchDueNs_ = 0;      // when the batch is to be handed over
     PacketText packetText_;
+    // The capture time of the datagram being handled, read once: the
+    // recording, the row's time text and its kept time all agree.
+    int64_t datagramTimeNs_ = 0;
     RowWorkspace workspace_;
     std::string threadLocalAddress_;
     uint32_t threadLocalIpv4_ = 0;  // the same, for conversation keys (0: none)

@@ -75,8 +75,9 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 # Shared-library versions come from dpkg-shlibdeps; what the program needs at
 # run time without linking it is named here.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# qt6-translations-l10n: Qt's own texts (file dialogs, standard buttons) in Chinese.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS
-  "libqt6widgets6, qt6-qpa-plugins, libpcap0.8, libcap2, libcap2-bin, fonts-wqy-microhei")
+  "libqt6widgets6, qt6-qpa-plugins, libpcap0.8, libcap2, libcap2-bin, fonts-wqy-microhei, qt6-translations-l10n")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qt6-wayland")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
   ${_qv_pkg}/debian/postinst ${_qv_pkg}/debian/postrm)

@@ -280,6 +280,13 @@ void PcapngRecorder::WriterLoop() {
         }
         if (flushDue) {
             flushedAt = now;
+            // A file removed under the recording (or its folder) takes every
+            // later write without an error, and keeps none of it.
+            struct stat st {};
+            if (::fstat(fd_, &st) == 0 && st.st_nlink == 0) {
+                EndWithFault(ENOENT);
+                return;
+            }
         }
         if (sealed) {
             chunk.used.store(0, std::memory_order_relaxed);

@@ -17,10 +17,10 @@
 // read through (a second section would be misread by tshark 4.0 and libpcap
 // refuses one of another link type).
 //
-// A write failure (full disk, I/O error, read-only remount, quota) ends the
-// recording: the file is cut back to its last complete block, the fault is
-// kept for the interface thread, and later Appends do nothing. The capture
-// itself is never disturbed.
+// A write failure (full disk, I/O error, read-only remount, quota), or the
+// file found removed (ENOENT), ends the recording: the file is cut back to its last complete block,
+// the fault is kept for the interface thread, and later Appends do nothing. The capture itself is
+// never disturbed.
 #include <atomic>
 #include <cstdint>
 #include <functional>

@@ -20,6 +20,7 @@
 
 #include "framework/controlfactory.h"
 #include "framework/gbk.h"
+#include "framework/qttranslation.h"
 
 namespace {
 
@@ -128,6 +129,8 @@ CWinApp::CWinApp(int& argc, char** argv) {
     if (QCoreApplication::instance() == nullptr) {
         app_ = std::make_unique<QApplication>(argc, argv);
     }
+    // Qt's file dialogs and standard buttons in the program's language.
+    InstallQtTranslation(*QCoreApplication::instance());
     appName_ =
         QFileInfo(QString::fromLocal8Bit(argc > 0 ? argv[0] : "quorvelan")).completeBaseName();
     if (appName_.isEmpty())
@@ -459,6 +462,14 @@ void CDialog::EnableSystemMenuEntry(unsigned command, bool enable) {
     for (SysMenuEntry& e : sysMenu_) {
         if (e.command == command) {
             e.enabled = enable;
+        }
+    }
+}
+
+void CDialog::SetSystemMenuEntryText(unsigned command, std::string_view gbkText) {
+    for (SysMenuEntry& e : sysMenu_) {
+        if (e.command == command) {
+            e.text.assign(gbkText);
         }
     }
 }

@@ -100,6 +100,8 @@ class CDialog : public CWnd {
     // Greys an appended entry out, or makes it choosable again.
     void EnableSystemMenuEntry(unsigned command, bool enable);
     bool SystemMenuEntryEnabled(unsigned command) const;
+    // Gives an appended entry another text (an entry that turns something on and off).
+    void SetSystemMenuEntryText(unsigned command, std::string_view gbkText);
 
     virtual bool OnInitDialog();
     virtual void DoDataExchange() {}

@@ -73,7 +73,7 @@ constexpr ControlTemplate kAbout[] = {
 
 // Captions on the left, the figures beside them; refreshed while it is open.
 constexpr ControlTemplate kCaptureStats[] = {
-    {IDOK, K::DefPushButton, "关闭", 107, 142, 50, 14, TS},
+    {IDOK, K::DefPushButton, "关闭", 107, 192, 50, 14, TS},
     {-1, K::Static, "状态:", 10, 10, 84, 8, s::SsLeft},
     {IDC_STATS_STATE, K::Static, "", 96, 10, 160, 8, s::SsLeft},
     {-1, K::Static, "来源:", 10, 22, 84, 8, s::SsLeft},
@@ -94,6 +94,15 @@ constexpr ControlTemplate kCaptureStats[] = {
     {IDC_STATS_EMPTIED, K::Static, "", 96, 110, 160, 8, s::SsLeft},
     {-1, K::Static, "文件进度:", 10, 122, 84, 8, s::SsLeft},
     {IDC_STATS_PROGRESS, K::Static, "", 96, 122, 160, 8, s::SsLeft},
+    // The recording (记录到文件...): its state, file and what the file holds.
+    {-1, K::Static, "记录:", 10, 138, 84, 8, s::SsLeft},
+    {IDC_STATS_REC_STATE, K::Static, "", 96, 138, 160, 8, s::SsLeft},
+    {-1, K::Static, "记录文件:", 10, 150, 84, 8, s::SsLeft},
+    {IDC_STATS_REC_FILE, K::Static, "", 96, 150, 160, 8, s::SsLeft},
+    {-1, K::Static, "记录的数据报:", 10, 162, 84, 8, s::SsLeft},
+    {IDC_STATS_REC_DATAGRAMS, K::Static, "", 96, 162, 160, 8, s::SsLeft},
+    {-1, K::Static, "写入的字节:", 10, 174, 84, 8, s::SsLeft},
+    {IDC_STATS_REC_BYTES, K::Static, "", 96, 174, 160, 8, s::SsLeft},
 };
 
 constexpr DialogTemplate kTemplates[] = {
@@ -101,7 +110,7 @@ constexpr DialogTemplate kTemplates[] = {
     {IDD_FILTER_DIALOG, "IDS过滤器", 239, 154, "宋体", 10, false, kFilter},
     {IDD_EVENT_DETAIL, "Dialog", 238, 218, "宋体", 10, false, kDetail},
     {IDD_ABOUTBOX, "关于 quorvelan", 315, 112, "宋体", 9, false, kAbout},
-    {IDD_CAPTURE_STATS, "捕获统计", 264, 163, "宋体", 9, false, kCaptureStats},
+    {IDD_CAPTURE_STATS, "捕获统计", 264, 213, "宋体", 9, false, kCaptureStats},
 };
 
 }  // namespace

@@ -32,6 +32,30 @@ inline constexpr int IDS_STATS_NEVER = 163;
 inline constexpr int IDS_STATS_SECONDS = 164;
 inline constexpr int IDS_STATS_FILE_PROGRESS = 165;
 
+// Capture files written: the whole list, and a recording of every datagram.
+inline constexpr int IDS_SAVE_CAPTURE_FILE = 200;
+inline constexpr int IDS_SAVE_CAPTURE_TITLE = 201;
+inline constexpr int IDS_RECORD_TO_FILE = 202;
+inline constexpr int IDS_STOP_RECORDING = 203;
+inline constexpr int IDS_RECORD_TITLE = 204;
+inline constexpr int IDS_PCAPNG_FILE_TYPES = 205;
+inline constexpr int IDP_RECORD_FAILED = 206;
+inline constexpr int IDP_RECORD_CANNOT_START = 207;
+inline constexpr int IDP_RECORD_NOT_RESUMED = 208;
+inline constexpr int IDS_REASON_DISK_FULL = 210;
+inline constexpr int IDS_REASON_READ_ONLY = 211;
+inline constexpr int IDS_REASON_IO_ERROR = 212;
+inline constexpr int IDS_REASON_FILE_GONE = 213;
+inline constexpr int IDS_REASON_QUOTA = 214;
+inline constexpr int IDS_REASON_TOO_LARGE = 215;
+inline constexpr int IDS_REASON_NO_RIGHT = 216;
+inline constexpr int IDS_STATS_REC_OFF = 220;
+inline constexpr int IDS_STATS_REC_WAITING = 221;
+inline constexpr int IDS_STATS_REC_ON = 222;
+inline constexpr int IDS_STATS_REC_STOPPED = 223;
+inline constexpr int IDS_STATS_REC_FAILED = 224;
+inline constexpr int IDS_STATS_REC_MISSED = 225;
+
 inline constexpr int IDC_EVENT_LIST = 1000;
 inline constexpr int IDC_CLEAR = 1001;
 inline constexpr int IDC_CLOCK = 1002;
@@ -64,8 +88,15 @@ inline constexpr int IDC_STATS_FILTERED = 1036;
 inline constexpr int IDC_STATS_ROWS = 1037;
 inline constexpr int IDC_STATS_EMPTIED = 1038;
 inline constexpr int IDC_STATS_PROGRESS = 1039;
+// The statistics window's recording lines.
+inline constexpr int IDC_STATS_REC_STATE = 1100;
+inline constexpr int IDC_STATS_REC_FILE = 1101;
+inline constexpr int IDC_STATS_REC_DATAGRAMS = 1102;
+inline constexpr int IDC_STATS_REC_BYTES = 1103;
 
 // System-menu commands (the low four bits are the system's).
 inline constexpr unsigned IDM_ABOUTBOX = 0x0010;
 inline constexpr unsigned IDM_CAPTURE_STATS = 0x0020;
 inline constexpr unsigned IDM_OPEN_CAPTURE_FILE = 0x0030;
+inline constexpr unsigned IDM_SAVE_CAPTURE_FILE = 0x0040;
+inline constexpr unsigned IDM_RECORD_TO_FILE = 0x0050;  // and, while recording, its stop

@@ -12,6 +12,7 @@
 #include "res/dialogs.h"
 #include "res/resource.h"
 #include "res/strings.h"
+#include "ui/capturefiles.h"
 
 namespace {
 
@@ -50,6 +51,10 @@ void CCaptureStatsDlg::DoDataExchange() {
     DDX_Control(IDC_STATS_ROWS, m_rows);
     DDX_Control(IDC_STATS_EMPTIED, m_emptied);
     DDX_Control(IDC_STATS_PROGRESS, m_progress);
+    DDX_Control(IDC_STATS_REC_STATE, m_recState);
+    DDX_Control(IDC_STATS_REC_FILE, m_recFile);
+    DDX_Control(IDC_STATS_REC_DATAGRAMS, m_recDatagrams);
+    DDX_Control(IDC_STATS_REC_BYTES, m_recBytes);
 }
 
 bool CCaptureStatsDlg::OnInitDialog() {
@@ -67,6 +72,7 @@ void CCaptureStatsDlg::Refresh() {
     if (!IsOpen()) {
         return;
     }
+    RefreshRecording();
     const CaptureFigures f = session_.Figures();
     if (!f.started) {
         m_state.SetWindowText(LoadStringGbk(IDS_STATS_NEVER));
@@ -97,4 +103,45 @@ void CCaptureStatsDlg::Refresh() {
     } else {
         m_progress.SetWindowText("-");
     }
+}
+
+void CCaptureStatsDlg::RefreshRecording() {
+    const RecordingFigures r = recording_ ? recording_() : RecordingFigures{};
+    auto* file = qobject_cast<QLabel*>(m_recFile.GetSafeHwnd());
+    if (r.state == RecordingFigures::kOff) {
+        m_recState.SetWindowText(LoadStringGbk(IDS_STATS_REC_OFF));
+        if (file) {
+            file->setText(QStringLiteral("-"));
+            file->setToolTip(QString());
+        }
+        m_recDatagrams.SetWindowText("-");
+        m_recBytes.SetWindowText("-");
+        return;
+    }
+    switch (r.state) {
+        case RecordingFigures::kWaiting:
+            m_recState.SetWindowText(LoadStringGbk(IDS_STATS_REC_WAITING));
+            break;
+        case RecordingFigures::kRecording:
+            m_recState.SetWindowText(LoadStringGbk(IDS_STATS_REC_ON));
+            break;
+        case RecordingFigures::kStopped:
+            m_recState.SetWindowText(LoadStringGbk(IDS_STATS_REC_STOPPED));
+            break;
+        default:
+            m_recState.SetWindowText(
+                ToGbk(FormatString(IDS_STATS_REC_FAILED, WriteFaultReason(r.fault))));
+            break;
+    }
+    // The name, whatever its characters; the whole path on hover.
+    if (file) {
+        const QString path = QFile::decodeName(QByteArray::fromStdString(r.path));
+        file->setText(QFileInfo(path).fileName());
+        file->setToolTip(path);
+    }
+    m_recDatagrams.SetWindowText(
+        r.missed == 0 ? Count(r.datagrams)
+                      : ToGbk(FormatString(IDS_STATS_REC_MISSED, QString::number(r.datagrams),
+                                           QString::number(r.missed))));
+    m_recBytes.SetWindowText(Count(r.bytes));
 }

@@ -437,7 +437,9 @@ class CaptureFilesTest : public QObject {
             const auto idle = ChooseFromContextMenu(dlg, QString());
             QCOMPARE(idle, (std::vector<input::MenuEntry>{{"关于 quorvelan(&A)...", true},
                                                           {kStatsEntry, true},
-                                                          {kOpenEntry, true}}));
+                                                          {kOpenEntry, true},
+                                                          {"保存捕获文件...", true},
+                                                          {"记录到文件...", true}}));
             ClickAddress(dlg, 0);
             input::Click(dlg.GetDlgItem(IDC_START));
             QTRY_VERIFY(dlg.Capture().RowsInserted() > 10);

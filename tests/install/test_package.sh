@@ -102,7 +102,8 @@ check "newest metainfo release is the package version" \
   grep -q "<release version=\"$version\"" "$source_dir/packaging/io.github.quorvelan.metainfo.xml"
 check "architecture is dpkg's" test "$(dpkg-deb -f "$deb" Architecture)" = "$(dpkg --print-architecture)"
 depends=$(dpkg-deb -f "$deb" Depends)
-for p in libqt6widgets6 qt6-qpa-plugins libpcap0.8 libcap2 libcap2-bin fonts-wqy-microhei; do
+for p in libqt6widgets6 qt6-qpa-plugins libpcap0.8 libcap2 libcap2-bin fonts-wqy-microhei \
+         qt6-translations-l10n; do
   check "depends on $p" grep -Eq "(^|, )$p( |,|$)" <<<"$depends"
 done
 check "maintainer scripts are executable" \
