@@ -58,6 +58,12 @@ CMonitorDlg::CMonitorDlg(CWnd* parent)
       m_hIcon(QStringLiteral(":/quorvelan/icon128.png")),
       m_capture(m_handoff, m_list) {
     m_capture.SetFinishedHandler([this](uint64_t capture) { OnCaptureFinished(capture); });
+    m_capture.SetConversationsHandler(
+        [this](const ConversationDeltas& deltas) { m_talk.Merge(deltas); });
+    // A row's tooltip also names the program behind it and the hosts.
+    m_list.store().SetToolTipProvider([this](const CellBlock& row, int, const QString& text) {
+        return EventRowToolTip(m_talk, row, text);
+    });
     connect(&m_list, &CListCtrl::itemClicked, this, [this] { OnListClick(); });
     connect(&m_list, &CListCtrl::keyDown, this, [this](int vk) { OnListKeyDown(vk); });
     connect(&m_list, &CListCtrl::itemDoubleClicked, this, [this] { OnListDoubleClick(); });
@@ -121,6 +127,7 @@ bool CMonitorDlg::OnInitDialog() {
     }
     AppendSystemMenuEntry(IDM_CAPTURE_STATS, LoadStringGbk(IDS_CAPTURE_STATS));
     AppendSystemMenuEntry(IDM_OPEN_CAPTURE_FILE, LoadStringGbk(IDS_OPEN_CAPTURE_FILE));
+    AppendSystemMenuEntry(IDM_CONVERSATIONS, LoadStringGbk(IDS_CONVERSATIONS));
     SetIcon(m_hIcon, true);
     SetIcon(m_hIcon, false);
     SetTimer(kClockTimer, 1000);
@@ -198,8 +205,13 @@ void CMonitorDlg::OnStart() {
 void CMonitorDlg::BeginCapture() {
     SetCaptureButtons(true);
     m_capture.StartCaptureThread();
+    // Before the first batch: batches are taken on this thread, from the event loop.
+    m_talk.BeginCapture(m_capture.Figures().fromFile, m_capture.SelectedLocalAddress());
     if (m_statsDlg) {
         m_statsDlg->Refresh();
+    }
+    if (m_convDlg) {
+        m_convDlg->Refresh();
     }
 }
 
@@ -258,6 +270,18 @@ void CMonitorDlg::OnCaptureStats() {
         return;
     }
     m_statsDlg->Create();
+}
+
+void CMonitorDlg::OnConversations() {
+    if (!m_convDlg) {
+        m_convDlg = std::make_unique<CConversationsDlg>(m_talk, m_capture, this);
+    }
+    if (m_convDlg->IsOpen()) {
+        m_convDlg->window()->raise();
+        m_convDlg->window()->activateWindow();
+        return;
+    }
+    m_convDlg->Create();
 }
 
 void CMonitorDlg::OnOpenCaptureFile() {
@@ -323,6 +347,9 @@ void CMonitorDlg::OnDestroy() {
     if (m_statsDlg) {
         m_statsDlg->DestroyWindow();
     }
+    if (m_convDlg) {
+        m_convDlg->DestroyWindow();
+    }
     const bool ended = m_capture.CaptureThreadRunning();
     m_capture.Destroy();
     if (ended) {
@@ -344,6 +371,9 @@ void CMonitorDlg::OnSysCommand(unsigned command) {
             break;
         case IDM_OPEN_CAPTURE_FILE:
             OnOpenCaptureFile();
+            break;
+        case IDM_CONVERSATIONS:
+            OnConversations();
             break;
         default:
             break;
