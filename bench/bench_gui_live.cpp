@@ -8,6 +8,7 @@
 //                  [--rates r1,r2,... (0 = as fast as the sender goes)] [--sizes 64,512]
 //                  [--scenarios abc] [--idle S (3; 0 skips)] [--peers yes|no]
 //                  [--tools wltq (alone: which of tcpdump -w, tcpdump -l, tshark, quorvelan)]
+//                  [--talk on|off|window (on)] [--conversations N (1)]
 //
 // beside: every tool captures the same flood at once, quorvelan among them.
 // alone:  each tool in turn has the flood to itself (tcpdump -w /dev/null,
@@ -15,6 +16,10 @@
 //         kernel buffer size.
 // --busy N keeps N CPU-bound processes of ordinary priority running beside
 // whichever tool is measured, from before its flood to the end of its run.
+// --talk: quorvelan counts conversations and looks up their owners and host
+// names as the program does (on), not at all (off), or also shows them in
+// its 连接 window, refreshed twice a second (window). --conversations N
+// spreads the flood over N destination ports: as many conversations.
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -41,6 +46,8 @@
 #include "bench/udp_flood.h"
 #include "capture/session.h"
 #include "tests/capture/test_network.h"
+#include "ui/conversationsdlg.h"
+#include "ui/conversationtracker.h"
 #include "ui/sortlistctrl.h"
 
 namespace {
@@ -211,6 +218,7 @@ struct Result {
 };
 
 enum Scenario { kRejectAll, kPassAll, kPassAllWhileSorting };
+enum class Talk { kOff, kOn, kWindow };
 
 struct Bench {
     TestNetwork& net;
@@ -220,6 +228,8 @@ struct Bench {
     size_t latencyRoom = 0;
     bool peers = true;  // the decode-and-print peers beside us in (b) and (c)
     int busy = 0;       // CPU-bound processes beside the measured tool
+    Talk talk = Talk::kOn;
+    int conversations = 1;
 };
 
 // quorvelan's real capture path on the monitored interface, each row timed
@@ -227,7 +237,14 @@ struct Bench {
 // in the kernel's buffer counts).
 struct LiveCapture {
     LiveCapture(Bench& b, size_t latencyRoom, const FilterSettings& filter = {})
-        : timed(b.list, latencyRoom), session(handoff, timed, [] { return MakeLiveEndpoint(); }) {
+        : timed(b.list, latencyRoom),
+          tracker(b.talk == Talk::kOff ? nullptr : std::make_unique<ConversationTracker>()),
+          session(handoff, timed, [] { return MakeLiveEndpoint(); }) {
+        // As the main window wires them.
+        if (tracker) {
+            session.SetConversationsHandler(
+                [this](const ConversationDeltas& deltas) { tracker->Merge(deltas); });
+        }
         session.SetFilterSettings(filter);
         session.SetSelectedLocalAddress(b.net.localAddress);
         if (session.OpenCaptureSocket() != 0) {
@@ -235,10 +252,22 @@ struct LiveCapture {
             std::exit(1);
         }
         session.StartCaptureThread();
+        if (tracker)
+            tracker->BeginCapture(false, b.net.localAddress);
+        if (b.talk == Talk::kWindow) {
+            window = std::make_unique<CConversationsDlg>(*tracker, session, nullptr);
+            window->Create();
+        }
+    }
+    ~LiveCapture() {
+        if (window)
+            window->DestroyWindow();
     }
     TimedList timed;
     UiHandoff handoff;
+    std::unique_ptr<ConversationTracker> tracker;  // outlives the session, which feeds it
     CaptureSession session;
+    std::unique_ptr<CConversationsDlg> window;
 };
 
 // Runs the event loop for `ms`, as the window does, so our CPU use is the program's.
@@ -251,7 +280,8 @@ void Spin(int ms) {
 // The flood: the benchmark itself, sending from the peer namespace.
 Child SpawnSender(const Bench& b, int size, long rate, double seconds) {
     return Spawn({"ip", "netns", "exec", b.net.PeerName(), b.self, "--send", b.net.localAddress,
-                  std::to_string(size), std::to_string(rate), std::to_string(seconds)});
+                  std::to_string(size), std::to_string(rate), std::to_string(seconds),
+                  std::to_string(b.conversations)});
 }
 
 Result RunOnce(Bench& b, Scenario scenario, int size, long rate, double seconds) {
@@ -654,10 +684,10 @@ void RunAlone(Bench& b, const std::vector<int>& sizes, const std::vector<long>& 
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc == 6 && std::strcmp(argv[1], "--send") == 0) {
+    if (argc == 7 && std::strcmp(argv[1], "--send") == 0) {
         // The peer's sender; prints the count.
         std::printf("%ld\n", FloodUdp(argv[2], std::atoi(argv[3]), std::atol(argv[4]),
-                                      std::atof(argv[5]), Pacing::kBursts));
+                                      std::atof(argv[5]), Pacing::kBursts, std::atoi(argv[6])));
         return 0;
     }
     double seconds = 2;
@@ -670,6 +700,8 @@ int main(int argc, char** argv) {
     bool alone = false;
     int busy = 0;
     std::string tools = "wltq";  // tcpdump -w, tcpdump -l, tshark, quorvelan
+    Talk talk = Talk::kOn;
+    int conversations = 1;
     auto list_of = [](const char* text, auto& out) {
         out.clear();
         std::stringstream in(text);
@@ -680,15 +712,16 @@ int main(int argc, char** argv) {
     for (int i = 1; i < argc; i += 2) {
         const std::string name = argv[i];
         const bool known =
-            i + 1 < argc &&
-            (name == "--seconds" || name == "--runs" || name == "--idle" || name == "--scenarios" ||
-             name == "--rates" || name == "--peers" || name == "--mode" || name == "--busy" ||
-             name == "--sizes" || name == "--tools");
+            i + 1 < argc && (name == "--seconds" || name == "--runs" || name == "--idle" ||
+                             name == "--scenarios" || name == "--rates" || name == "--peers" ||
+                             name == "--mode" || name == "--busy" || name == "--sizes" ||
+                             name == "--tools" || name == "--talk" || name == "--conversations");
         if (!known) {
             std::fprintf(stderr,
                          "usage: bench_gui_live [--mode beside|alone] [--busy N] [--seconds S] "
                          "[--runs N] [--rates r1,r2,...] [--sizes s1,s2] [--scenarios abc] "
-                         "[--idle S] [--peers yes|no] [--tools wltq]\n");
+                         "[--idle S] [--peers yes|no] [--tools wltq] [--talk on|off|window] "
+                         "[--conversations N]\n");
             return 2;
         }
         const char* value = argv[i + 1];
@@ -712,6 +745,12 @@ int main(int argc, char** argv) {
             list_of(value, sizes);
         else if (name == "--tools")
             tools = value;
+        else if (name == "--talk")
+            talk = std::strcmp(value, "off") == 0      ? Talk::kOff
+                   : std::strcmp(value, "window") == 0 ? Talk::kWindow
+                                                       : Talk::kOn;
+        else if (name == "--conversations")
+            conversations = std::clamp(std::atoi(value), 1, 50000);
     }
     char selfPath[4096] = {};
     const ssize_t len = readlink("/proc/self/exe", selfPath, sizeof selfPath - 1);
@@ -730,8 +769,12 @@ int main(int argc, char** argv) {
     ShownList shown;
     CSortListCtrl& list = shown.list;
     // Room for rows at up to 400,000 a second; later rows go unrecorded.
-    Bench bench{*net,  self, list, tshark, static_cast<size_t>(std::max(1.0, seconds + 1) * 400000),
-                peers, busy};
+    Bench bench{
+        *net,  self, list, tshark,       static_cast<size_t>(std::max(1.0, seconds + 1) * 400000),
+        peers, busy, talk, conversations};
+    const char* talkNames[] = {"off", "on", "shown in the 连接 window"};
+    std::printf("conversation table and lookups: %s; %d conversation%s in the flood\n",
+                talkNames[static_cast<int>(talk)], conversations, conversations == 1 ? "" : "s");
     if (alone) {
         RunAlone(bench, sizes, rates, seconds, runs, tools);
         rusage ru{};

@@ -336,12 +336,14 @@ void ConversationModel::Show(const std::vector<size_t>& order) {
 }
 
 void ConversationModel::Refresh() {
+    // A lookup past its deadline is noticed when it is read: the names still
+    // pending are read first, which moves the version if one timed out.
+    for (const Line& l : lines_) {
+        if (l.hostPending)
+            tracker_.Name(l.conversation.key.remoteAddr);
+    }
     const uint64_t version = tracker_.Version();
-    bool pending = false;
-    for (const Line& l : lines_)
-        pending |= l.hostPending;
-    // A lookup past its deadline is noticed when it is read.
-    if (version == version_ && !pending)
+    if (version == version_)
         return;
     version_ = version;
     const uint64_t ownerChanges = tracker_.OwnerChanges();
