@@ -188,9 +188,10 @@ void CConversationsDlg::Refresh() {
     const bool running = session_.CaptureThreadRunning() && !session_.CaptureThreadEnded();
     const RateHistory& rates = tracker_.Rates();
     const bool live =
-        !tracker_.FromFile() && (running || rates.NewestSecond() == RateHistory::kNone);
+        rates.NewestSecond() == RateHistory::kNone || (!tracker_.FromFile() && running);
     // Live traffic moves on while nothing arrives: the chart ends at the
-    // last whole second. A capture file, or a capture that ended, ends at its last datagram.
+    // last whole second (so does an empty chart). A capture file, or a
+    // capture that ended, ends at its last datagram.
     const int64_t end = live ? static_cast<int64_t>(std::time(nullptr)) - 1 : rates.NewestSecond();
     if (chart_)
         chart_->SetSeries(rates.Series(end), live);
