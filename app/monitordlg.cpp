@@ -359,6 +359,7 @@ void CMonitorDlg::OnDestroy() {
 
 void CMonitorDlg::OnTimer(int) {
     m_clock.SetWindowText(LocalTimeText("%Y-%m-%d %H:%M:%S"));
+    m_talk.Tick();
 }
 
 void CMonitorDlg::OnSysCommand(unsigned command) {

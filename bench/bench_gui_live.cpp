@@ -252,8 +252,12 @@ struct LiveCapture {
             std::exit(1);
         }
         session.StartCaptureThread();
-        if (tracker)
+        if (tracker) {
             tracker->BeginCapture(false, b.net.localAddress);
+            // The main window's clock, which ticks the tracker once a second.
+            QObject::connect(&clock, &QTimer::timeout, [this] { tracker->Tick(); });
+            clock.start(1000);
+        }
         if (b.talk == Talk::kWindow) {
             window = std::make_unique<CConversationsDlg>(*tracker, session, nullptr);
             window->Create();
@@ -268,6 +272,7 @@ struct LiveCapture {
     std::unique_ptr<ConversationTracker> tracker;  // outlives the session, which feeds it
     CaptureSession session;
     std::unique_ptr<CConversationsDlg> window;
+    QTimer clock;
 };
 
 // Runs the event loop for `ms`, as the window does, so our CPU use is the program's.

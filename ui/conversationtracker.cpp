@@ -1,6 +1,7 @@
 #include "ui/conversationtracker.h"
 
 #include <algorithm>
+#include <chrono>
 
 #include "capture/packet.h"
 #include "capture/row_batch.h"
@@ -83,6 +84,26 @@ void ConversationTracker::Merge(const ConversationDeltas& deltas) {
     for (const ConversationKey& key : report.active) {
         if (const Conversation* c = table_.Find(key))
             owners_.Request(key, OnThisHost(key, c->localSelected), c->counts.outDatagrams > 0);
+    }
+}
+
+void ConversationTracker::Tick() {
+    AskWaitingNames();
+    if (fromFile_)
+        return;
+    // The service looks a conversation up again once its result is older
+    // than its refresh time; a little longer than that after the last
+    // datagram, one request is sure to find the result old.
+    const auto recent = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                            options_.owners.refreshAfter + std::chrono::seconds(10))
+                            .count();
+    const int64_t since = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                              std::chrono::system_clock::now().time_since_epoch())
+                              .count() -
+                          recent;
+    for (const Conversation& c : table_.Rows()) {
+        if (c.counts.lastNs >= since)
+            owners_.Request(c.key, OnThisHost(c.key, c.localSelected), c.counts.outDatagrams > 0);
     }
 }
 

@@ -44,6 +44,11 @@ class ConversationTracker {
     void BeginCapture(bool fromFile, const std::string& selectedLocal);
     // Interface thread: one batch's counts, and lookups asked for what it touched.
     void Merge(const ConversationDeltas& deltas);
+    // Interface thread, about once a second, also when no traffic comes:
+    // conversations active lately are asked for again, so that each is
+    // looked up once more after its last datagram (a program that closed
+    // its socket then shows as closed), and names that found no room are asked.
+    void Tick();
 
     const ConversationTable& Table() const { return table_; }
     const RateHistory& Rates() const { return rates_; }

@@ -344,8 +344,6 @@ class ConversationsLiveTest : public QObject {
     Q_OBJECT
   private Q_SLOTS:
     void initTestCase() {
-        // Owners looked up again soon, so that a closed socket shows within the test.
-        ConversationTracker::DefaultOptions().owners.refreshAfter = std::chrono::milliseconds(200);
         ConversationTracker::DefaultOptions().names.deadline = std::chrono::milliseconds(1500);
         CConversationsDlg::ExportFileDialog() = [this](QWidget*, const QString&) {
             return std::optional<QString>(exportPath_);
@@ -421,7 +419,9 @@ class ConversationsLiveTest : public QObject {
             QTRY_COMPARE_WITH_TIMEOUT(Cell(m, "TCP", 81, M::kProgram), std::string("无本机套接字"),
                                       30000);
 
-            // The probe closes its connection: closed, and whose it was.
+            // The probe closes its connection: closed, and whose it was. Its
+            // last datagrams come within the owners' refresh time of the
+            // last lookup; the clock's tick asks once more after them.
             QVERIFY(probe.Tell("close"));
             QCOMPARE(probe.Line(), std::string("closed"));
             const std::string closed = "套接字已关闭 (原属 qvconvprobe, PID " + pid + ")";
