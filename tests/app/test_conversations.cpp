@@ -428,6 +428,39 @@ class ConversationsTest : public QObject {
         });
     }
 
+    // The table keeps at most its limit of conversations: the least recently
+    // active go first, and the window says how many went.
+    void theLimitDropsTheLeastActive() {
+        ConversationTracker::DefaultOptions().capacity = 4;
+        QTemporaryDir dir;
+        const std::string path = dir.filePath("mix.pcap").toStdString();
+        std::vector<std::vector<uint8_t>> frames;
+        for (const auto& d : testfile::Mix())
+            frames.push_back(testfile::Frame(DLT_EN10MB, d));
+        QVERIFY(testfile::WritePcap(path, DLT_EN10MB, frames));
+        CMonitorDlg::OpenCaptureFileDialog() = [&](QWidget*) -> std::optional<QString> {
+            return QString::fromStdString(path);
+        };
+        CMonitorDlg dlg;
+        ConversationTracker::DefaultOptions().capacity = 10000;
+        RunModalWith(dlg, [&] {
+            CConversationsDlg* conv = OpenConversations(dlg);
+            QVERIFY(conv);
+            ChooseFromContextMenu(dlg, kOpenEntry);
+            QTRY_VERIFY(dlg.GetDlgItem(IDC_START)->isEnabled());
+            conv->Refresh();
+            // Six conversations, one a second: the first two went.
+            ConversationModel& m = *conv->Model();
+            QCOMPARE(m.rowCount(), 4);
+            QCOMPARE(Column(m, M::kProtocol),
+                     (std::vector<std::string>{"ICMP", "UDP", "TCP", "TCP"}));
+            QCOMPARE(
+                LabelText(*conv, IDC_CONV_SUMMARY),
+                QString(
+                    "共 4 个连接，显示 4 个；为留在 4 个的上限内，已移除最久未活动的连接 2 个"));
+        });
+    }
+
     // 导出... writes the lines shown (the filter's and the order's) as CSV:
     // its save dialog, the file, Ctrl+S, and a file that cannot be written.
     void exportWritesTheLinesShown() {
