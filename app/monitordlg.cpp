@@ -60,6 +60,12 @@ CMonitorDlg::CMonitorDlg(CWnd* parent)
       m_capture(m_handoff, m_list) {
     m_capture.SetFinishedHandler([this](uint64_t capture) { OnCaptureFinished(capture); });
     m_capture.SetDatagramSink(&m_recording);
+    m_capture.SetConversationsHandler(
+        [this](const ConversationDeltas& deltas) { m_talk.Merge(deltas); });
+    // A row's tooltip also names the program behind it and the hosts.
+    m_list.store().SetToolTipProvider([this](const CellBlock& row, int, const QString& text) {
+        return EventRowToolTip(m_talk, row, text);
+    });
     connect(&m_list, &CListCtrl::itemClicked, this, [this] { OnListClick(); });
     connect(&m_list, &CListCtrl::keyDown, this, [this](int vk) { OnListKeyDown(vk); });
     connect(&m_list, &CListCtrl::itemDoubleClicked, this, [this] { OnListDoubleClick(); });
@@ -130,6 +136,7 @@ bool CMonitorDlg::OnInitDialog() {
     AppendSystemMenuEntry(IDM_OPEN_CAPTURE_FILE, LoadStringGbk(IDS_OPEN_CAPTURE_FILE));
     AppendSystemMenuEntry(IDM_SAVE_CAPTURE_FILE, LoadStringGbk(IDS_SAVE_CAPTURE_FILE));
     AppendSystemMenuEntry(IDM_RECORD_TO_FILE, LoadStringGbk(IDS_RECORD_TO_FILE));
+    AppendSystemMenuEntry(IDM_CONVERSATIONS, LoadStringGbk(IDS_CONVERSATIONS));
     SetIcon(m_hIcon, true);
     SetIcon(m_hIcon, false);
     SetTimer(kClockTimer, 1000);
@@ -217,8 +224,13 @@ void CMonitorDlg::OnStart() {
 void CMonitorDlg::BeginCapture() {
     SetCaptureButtons(true);
     m_capture.StartCaptureThread();
+    // Before the first batch: batches are taken on this thread, from the event loop.
+    m_talk.BeginCapture(m_capture.Figures().fromFile, m_capture.SelectedLocalAddress());
     if (m_statsDlg) {
         m_statsDlg->Refresh();
+    }
+    if (m_convDlg) {
+        m_convDlg->Refresh();
     }
 }
 
@@ -285,6 +297,18 @@ void CMonitorDlg::OnCaptureStats() {
     m_statsDlg->Create();
 }
 
+void CMonitorDlg::OnConversations() {
+    if (!m_convDlg) {
+        m_convDlg = std::make_unique<CConversationsDlg>(m_talk, m_capture, this);
+    }
+    if (m_convDlg->IsOpen()) {
+        m_convDlg->window()->raise();
+        m_convDlg->window()->activateWindow();
+        return;
+    }
+    m_convDlg->Create();
+}
+
 void CMonitorDlg::OnOpenCaptureFile() {
     // The menu entry is greyed out meanwhile; the handler refuses all the same.
     if (m_capture.CaptureThreadRunning()) {
@@ -349,6 +373,9 @@ void CMonitorDlg::OnDestroy() {
     if (m_statsDlg) {
         m_statsDlg->DestroyWindow();
     }
+    if (m_convDlg) {
+        m_convDlg->DestroyWindow();
+    }
     const bool ended = m_capture.CaptureThreadRunning();
     m_capture.Destroy();
     m_recording.Close();
@@ -360,6 +387,7 @@ void CMonitorDlg::OnDestroy() {
 void CMonitorDlg::OnTimer(int) {
     m_clock.SetWindowText(LocalTimeText("%Y-%m-%d %H:%M:%S"));
     CheckRecordingFault();
+    m_talk.Tick();
 }
 
 void CMonitorDlg::OnSysCommand(unsigned command) {
@@ -378,6 +406,9 @@ void CMonitorDlg::OnSysCommand(unsigned command) {
             break;
         case IDM_RECORD_TO_FILE:
             OnRecordToFile();
+            break;
+        case IDM_CONVERSATIONS:
+            OnConversations();
             break;
         default:
             break;

@@ -12,6 +12,8 @@
 #include "ui/aboutdlg.h"
 #include "ui/capturefiles.h"
 #include "ui/capturestatsdlg.h"
+#include "ui/conversationsdlg.h"
+#include "ui/conversationtracker.h"
 #include "ui/sortlistctrl.h"
 
 class CMonitorDlg : public CDialog {
@@ -71,6 +73,7 @@ class CMonitorDlg : public CDialog {
     // The context menu's capture entries.
     void OnCaptureStats();
     void OnOpenCaptureFile();
+    void OnConversations();
     // A played file came to its end (or to a fault) by itself.
     void OnCaptureFinished(uint64_t capture);
     // The context menu's capture-file entries: the list's datagrams saved,
@@ -80,6 +83,8 @@ class CMonitorDlg : public CDialog {
     CaptureRecording& Recording() { return m_recording; }
 
     CCaptureStatsDlg* StatsWindow() const { return m_statsDlg.get(); }
+    CConversationsDlg* ConversationsWindow() const { return m_convDlg.get(); }
+    ConversationTracker& Conversations() { return m_talk; }
 
   protected:
     // The about box: `reuse` for the About button's object that lives as long
@@ -104,7 +109,10 @@ class CMonitorDlg : public CDialog {
     std::unique_ptr<CAboutDlg> m_aboutBox;  // the About button's, for the program's life
     CaptureRecording m_recording;  // the capture's datagram sink: made before it, gone after it
     UiHandoff m_handoff;
+    // Who is talking: fed with each batch the list takes, before the capture exists.
+    ConversationTracker m_talk;
     CaptureSession m_capture;
     QString m_filePath;  // the capture file played last
     std::unique_ptr<CCaptureStatsDlg> m_statsDlg;
+    std::unique_ptr<CConversationsDlg> m_convDlg;
 };

@@ -9,6 +9,7 @@
 //                  [--scenarios abc] [--idle S (3; 0 skips)] [--peers yes|no]
 //                  [--tools wltq (alone: which of tcpdump -w, tcpdump -l, tshark, quorvelan)]
 //                  [--record no|yes|both (quorvelan records every datagram to a pcapng file)]
+//                  [--talk on|off|window (on)] [--conversations N (1)]
 //
 // beside: every tool captures the same flood at once, quorvelan among them.
 // alone:  each tool in turn has the flood to itself (tcpdump -w /dev/null,
@@ -19,6 +20,10 @@
 // --record yes: quorvelan's capture also records every datagram it receives,
 // as 记录到文件... does, into a file in $QV_BENCH_DIR or the current directory
 // (removed after each run); both: each quorvelan run without, then with it.
+// --talk: quorvelan counts conversations and looks up their owners and host
+// names as the program does (on), not at all (off), or also shows them in
+// its 连接 window, refreshed twice a second (window). --conversations N
+// spreads the flood over N destination ports: as many conversations.
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -46,6 +51,8 @@
 #include "capture/session.h"
 #include "export/pcapng_recorder.h"
 #include "tests/capture/test_network.h"
+#include "ui/conversationsdlg.h"
+#include "ui/conversationtracker.h"
 #include "ui/sortlistctrl.h"
 
 namespace {
@@ -234,6 +241,7 @@ struct Result {
 };
 
 enum Scenario { kRejectAll, kPassAll, kPassAllWhileSorting };
+enum class Talk { kOff, kOn, kWindow };
 
 struct Bench {
     TestNetwork& net;
@@ -241,8 +249,10 @@ struct Bench {
     CSortListCtrl& list;
     bool tshark = false;
     size_t latencyRoom = 0;
-    bool peers = true;       // the decode-and-print peers beside us in (b) and (c)
-    int busy = 0;            // CPU-bound processes beside the measured tool
+    bool peers = true;  // the decode-and-print peers beside us in (b) and (c)
+    int busy = 0;       // CPU-bound processes beside the measured tool
+    Talk talk = Talk::kOn;
+    int conversations = 1;
     std::string recordPath;  // where a recording run writes
 };
 
@@ -255,7 +265,13 @@ struct LiveCapture {
                 bool record = false)
         : path(record ? b.recordPath : std::string()),
           timed(b.list, latencyRoom),
+          tracker(b.talk == Talk::kOff ? nullptr : std::make_unique<ConversationTracker>()),
           session(handoff, timed, [] { return MakeLiveEndpoint(); }) {
+        // As the main window wires them.
+        if (tracker) {
+            session.SetConversationsHandler(
+                [this](const ConversationDeltas& deltas) { tracker->Merge(deltas); });
+        }
         session.SetFilterSettings(filter);
         session.SetSelectedLocalAddress(b.net.localAddress);
         if (session.OpenCaptureSocket() != 0) {
@@ -271,6 +287,20 @@ struct LiveCapture {
             session.SetDatagramSink(&recorder);
         }
         session.StartCaptureThread();
+        if (tracker) {
+            tracker->BeginCapture(false, b.net.localAddress);
+            // The main window's clock, which ticks the tracker once a second.
+            QObject::connect(&clock, &QTimer::timeout, [this] { tracker->Tick(); });
+            clock.start(1000);
+        }
+        if (b.talk == Talk::kWindow) {
+            window = std::make_unique<CConversationsDlg>(*tracker, session, nullptr);
+            window->Create();
+        }
+    }
+    ~LiveCapture() {
+        if (window)
+            window->DestroyWindow();
     }
     // After the session's Stop: the file complete, what it holds, the file gone.
     Recorded EndRecording() {
@@ -287,7 +317,10 @@ struct LiveCapture {
     PcapngRecorder recorder;  // outlives the session's capture thread
     TimedList timed;
     UiHandoff handoff;
+    std::unique_ptr<ConversationTracker> tracker;  // outlives the session, which feeds it
     CaptureSession session;
+    std::unique_ptr<CConversationsDlg> window;
+    QTimer clock;
 };
 
 // Runs the event loop for `ms`, as the window does, so our CPU use is the program's.
@@ -300,7 +333,8 @@ void Spin(int ms) {
 // The flood: the benchmark itself, sending from the peer namespace.
 Child SpawnSender(const Bench& b, int size, long rate, double seconds) {
     return Spawn({"ip", "netns", "exec", b.net.PeerName(), b.self, "--send", b.net.localAddress,
-                  std::to_string(size), std::to_string(rate), std::to_string(seconds)});
+                  std::to_string(size), std::to_string(rate), std::to_string(seconds),
+                  std::to_string(b.conversations)});
 }
 
 Result RunOnce(Bench& b, Scenario scenario, int size, long rate, double seconds, bool record) {
@@ -711,11 +745,18 @@ void RunAlone(Bench& b, const std::vector<int>& sizes, const std::vector<long>& 
 
 }  // namespace
 
+// Where a recording run writes: $QV_BENCH_DIR or the current directory.
+std::string RecordPath() {
+    const char* dir = std::getenv("QV_BENCH_DIR");
+    return std::string(dir && *dir ? dir : ".") + "/quorvelan-bench-" + std::to_string(getpid()) +
+           ".pcapng";
+}
+
 int main(int argc, char** argv) {
-    if (argc == 6 && std::strcmp(argv[1], "--send") == 0) {
+    if (argc == 7 && std::strcmp(argv[1], "--send") == 0) {
         // The peer's sender; prints the count.
         std::printf("%ld\n", FloodUdp(argv[2], std::atoi(argv[3]), std::atol(argv[4]),
-                                      std::atof(argv[5]), Pacing::kBursts));
+                                      std::atof(argv[5]), Pacing::kBursts, std::atoi(argv[6])));
         return 0;
     }
     double seconds = 2;
@@ -729,6 +770,8 @@ int main(int argc, char** argv) {
     int busy = 0;
     std::string tools = "wltq";           // tcpdump -w, tcpdump -l, tshark, quorvelan
     std::vector<bool> records = {false};  // quorvelan without a recording, with one
+    Talk talk = Talk::kOn;
+    int conversations = 1;
     auto list_of = [](const char* text, auto& out) {
         out.clear();
         std::stringstream in(text);
@@ -742,12 +785,14 @@ int main(int argc, char** argv) {
             i + 1 < argc &&
             (name == "--seconds" || name == "--runs" || name == "--idle" || name == "--scenarios" ||
              name == "--rates" || name == "--peers" || name == "--mode" || name == "--busy" ||
-             name == "--sizes" || name == "--tools" || name == "--record");
+             name == "--sizes" || name == "--tools" || name == "--record" || name == "--talk" ||
+             name == "--conversations");
         if (!known) {
             std::fprintf(stderr,
                          "usage: bench_gui_live [--mode beside|alone] [--busy N] [--seconds S] "
                          "[--runs N] [--rates r1,r2,...] [--sizes s1,s2] [--scenarios abc] "
-                         "[--idle S] [--peers yes|no] [--tools wltq] [--record no|yes|both]\n");
+                         "[--idle S] [--peers yes|no] [--tools wltq] [--record no|yes|both] "
+                         "[--talk on|off|window] [--conversations N]\n");
             return 2;
         }
         const char* value = argv[i + 1];
@@ -775,6 +820,12 @@ int main(int argc, char** argv) {
             records = std::strcmp(value, "both") == 0  ? std::vector<bool>{false, true}
                       : std::strcmp(value, "yes") == 0 ? std::vector<bool>{true}
                                                        : std::vector<bool>{false};
+        else if (name == "--talk")
+            talk = std::strcmp(value, "off") == 0      ? Talk::kOff
+                   : std::strcmp(value, "window") == 0 ? Talk::kWindow
+                                                       : Talk::kOn;
+        else if (name == "--conversations")
+            conversations = std::clamp(std::atoi(value), 1, 50000);
     }
     char selfPath[4096] = {};
     const ssize_t len = readlink("/proc/self/exe", selfPath, sizeof selfPath - 1);
@@ -793,11 +844,12 @@ int main(int argc, char** argv) {
     ShownList shown;
     CSortListCtrl& list = shown.list;
     // Room for rows at up to 400,000 a second; later rows go unrecorded.
-    Bench bench{*net,  self, list, tshark, static_cast<size_t>(std::max(1.0, seconds + 1) * 400000),
-                peers, busy};
-    const char* dir = std::getenv("QV_BENCH_DIR");
-    bench.recordPath = std::string(dir && *dir ? dir : ".") + "/quorvelan-bench-" +
-                       std::to_string(getpid()) + ".pcapng";
+    Bench bench{
+        *net,  self, list, tshark,        static_cast<size_t>(std::max(1.0, seconds + 1) * 400000),
+        peers, busy, talk, conversations, RecordPath()};
+    const char* talkNames[] = {"off", "on", "shown in the 连接 window"};
+    std::printf("conversation table and lookups: %s; %d conversation%s in the flood\n",
+                talkNames[static_cast<int>(talk)], conversations, conversations == 1 ? "" : "s");
     if (alone) {
         RunAlone(bench, sizes, rates, seconds, runs, tools, records);
         rusage ru{};

@@ -1,7 +1,9 @@
 #pragma once
 // The benchmarks' bounded UDP sender: datagrams of `size` bytes (IPv4 and UDP
 // headers included) to port 9999 of `target`, `rate` a second (0: as fast as
-// it goes), for `seconds`, through sendmmsg. It stops by itself.
+// it goes), for `seconds`, through sendmmsg. It stops by itself. With
+// `ports` above 1 the datagrams go to ports 9999 and up in turn: as many
+// conversations.
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -20,13 +22,16 @@ enum class Pacing {
 };
 
 // How many datagrams were sent, or -1 when the socket or the address failed.
-inline long FloodUdp(const char* target, int size, long rate, double seconds, Pacing pacing) {
+inline long FloodUdp(const char* target, int size, long rate, double seconds, Pacing pacing,
+                     int ports = 1) {
     using Clock = std::chrono::steady_clock;
-    sockaddr_in to{};
-    to.sin_family = AF_INET;
-    to.sin_port = htons(9999);
-    if (inet_pton(AF_INET, target, &to.sin_addr) != 1)
-        return -1;
+    std::vector<sockaddr_in> to(static_cast<size_t>(std::clamp(ports, 1, 65535 - 9999)));
+    for (size_t i = 0; i < to.size(); ++i) {
+        to[i].sin_family = AF_INET;
+        to[i].sin_port = htons(static_cast<uint16_t>(9999 + i));
+        if (inet_pton(AF_INET, target, &to[i].sin_addr) != 1)
+            return -1;
+    }
     const int s = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     if (s < 0)
         return -1;
@@ -39,9 +44,9 @@ inline long FloodUdp(const char* target, int size, long rate, double seconds, Pa
         iov[i] = {data.data(), data.size()};
         msgs[i].msg_hdr.msg_iov = &iov[i];
         msgs[i].msg_hdr.msg_iovlen = 1;
-        msgs[i].msg_hdr.msg_name = &to;
-        msgs[i].msg_hdr.msg_namelen = sizeof to;
+        msgs[i].msg_hdr.msg_namelen = sizeof(sockaddr_in);
     }
+    size_t next = 0;  // the port the next datagram goes to
     const auto start = Clock::now();
     auto after = [start](double s) {
         return start +
@@ -66,9 +71,13 @@ inline long FloodUdp(const char* target, int size, long rate, double seconds, Pa
             if (pacing == Pacing::kEven)
                 batch = std::min(kBatch, due - sent);
         }
+        for (long i = 0; i < batch; ++i)
+            msgs[i].msg_hdr.msg_name = &to[(next + static_cast<size_t>(i)) % to.size()];
         const int n = sendmmsg(s, msgs, static_cast<unsigned>(batch), 0);
-        if (n > 0)
+        if (n > 0) {
             sent += n;
+            next = (next + static_cast<size_t>(n)) % to.size();
+        }
     }
     close(s);
     return sent;

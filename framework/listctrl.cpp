@@ -134,11 +134,17 @@ QVariant ListRowStore::data(const QModelIndex& index, int role) const {
             return QString();
         }
         const size_t col = static_cast<size_t>(index.column());
+        QString text;
         if (row->paint && col < row->paint->cells.size() &&
             row->paint->cells[col].generation == paintGeneration_) {
-            return row->paint->cells[col].laid->text;
+            text = row->paint->cells[col].laid->text;
+        } else {
+            text = FromGbk(row->cells.Cell(index.column()));
         }
-        return FromGbk(row->cells.Cell(index.column()));
+        if (role == Qt::ToolTipRole && toolTip_) {
+            return toolTip_(row->cells, index.column(), text);
+        }
+        return text;
     }
     if (role == Qt::TextAlignmentRole) {
         return QVariant::fromValue(Qt::AlignLeft | Qt::AlignVCenter);

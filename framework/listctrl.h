@@ -5,6 +5,7 @@
 #include <QTableView>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <span>
 #include <string>
@@ -77,6 +78,13 @@ class ListRowStore : public QAbstractTableModel {
     void ForgetPaint() { ++paintGeneration_; }
     int PaintGeneration() const { return paintGeneration_; }
 
+    // Makes the tooltip of a cell from its row (cells and attachment), its
+    // column and its text; asked only when the pointer rests on the cell.
+    // Without one, a cell's tooltip is its text.
+    using ToolTipProvider =
+        std::function<QString(const CellBlock& row, int column, const QString& cellText)>;
+    void SetToolTipProvider(ToolTipProvider provider) { toolTip_ = std::move(provider); }
+
   private:
     void Publish();
     int ModelRow(int viewRow) const;
@@ -87,6 +95,7 @@ class ListRowStore : public QAbstractTableModel {
     bool clearPending_ = false;
     bool batching_ = false;
     int paintGeneration_ = 0;
+    ToolTipProvider toolTip_;
 };
 
 class CListCtrl : public CWnd {

@@ -105,12 +105,25 @@ constexpr ControlTemplate kCaptureStats[] = {
     {IDC_STATS_REC_BYTES, K::Static, "", 96, 174, 160, 8, s::SsLeft},
 };
 
+// Who is talking: the rates above, the filter box, the conversations below.
+// The window may be made larger: the chart and the lines take the room.
+constexpr ControlTemplate kConversations[] = {
+    {IDC_CONV_CHART, K::StaticFrame, "", 7, 7, 506, 96, s::SsWhiteRect},
+    {-1, K::Static, "筛选:", 7, 112, 24, 8, s::SsLeft},
+    {IDC_CONV_FILTER, K::Edit, "", 33, 110, 150, 12, s::Border | TS | s::EsAutoHScroll},
+    {IDC_CONV_SUMMARY, K::Static, "", 191, 112, 322, 8, s::SsLeft},
+    {IDC_CONV_LIST, K::ListView, "", 7, 127, 506, 176, s::Border | TS | s::LvsShowSelAlways},
+    {IDC_CONV_EXPORT, K::PushButton, "导出...", 7, 310, 50, 14, TS},
+    {IDOK, K::PushButton, "关闭", 463, 310, 50, 14, TS},
+};
+
 constexpr DialogTemplate kTemplates[] = {
     {IDD_MONITOR_DIALOG, "quorvelanv1.05", 456, 333, "宋体", 9, true, kMonitor},
     {IDD_FILTER_DIALOG, "IDS过滤器", 239, 154, "宋体", 10, false, kFilter},
     {IDD_EVENT_DETAIL, "Dialog", 238, 218, "宋体", 10, false, kDetail},
     {IDD_ABOUTBOX, "关于 quorvelan", 315, 112, "宋体", 9, false, kAbout},
     {IDD_CAPTURE_STATS, "捕获统计", 264, 213, "宋体", 9, false, kCaptureStats},
+    {IDD_CONVERSATIONS, "连接", 520, 331, "宋体", 9, true, kConversations},
 };
 
 }  // namespace

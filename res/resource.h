@@ -55,6 +55,28 @@ inline constexpr int IDS_STATS_REC_ON = 222;
 inline constexpr int IDS_STATS_REC_STOPPED = 223;
 inline constexpr int IDS_STATS_REC_FAILED = 224;
 inline constexpr int IDS_STATS_REC_MISSED = 225;
+// The conversations window (连接), its texts and the event list's tooltips.
+inline constexpr int IDD_CONVERSATIONS = 240;
+inline constexpr int IDS_CONVERSATIONS = 241;
+inline constexpr int IDS_EXPORT_CONVERSATIONS_TITLE = 242;
+inline constexpr int IDS_CSV_FILE_TYPES = 243;
+inline constexpr int IDP_CSV_WRITE_FAILED = 244;
+inline constexpr int IDS_CONV_SUMMARY = 245;
+inline constexpr int IDS_CONV_DROPPED = 246;
+inline constexpr int IDS_CONV_LOST = 247;
+inline constexpr int IDS_TIP_PROGRAM = 248;
+inline constexpr int IDS_TIP_NO_NAME = 249;
+inline constexpr int IDS_TIP_PENDING = 250;
+inline constexpr int IDS_TIP_TIMED_OUT = 251;
+inline constexpr int IDS_CHART_DATAGRAMS = 252;
+inline constexpr int IDS_CHART_BYTES = 253;
+inline constexpr int IDS_CHART_IN = 254;
+inline constexpr int IDS_CHART_OUT = 255;
+inline constexpr int IDS_CHART_MINUTES_AGO = 256;
+inline constexpr int IDS_CHART_NOW = 257;
+inline constexpr int IDS_CONV_PENDING = 258;
+// The headings of the conversations window's columns, in column order.
+inline constexpr int IDS_CONV_HEADING_FIRST = 260;
 
 inline constexpr int IDC_EVENT_LIST = 1000;
 inline constexpr int IDC_CLEAR = 1001;
@@ -93,6 +115,11 @@ inline constexpr int IDC_STATS_REC_STATE = 1100;
 inline constexpr int IDC_STATS_REC_FILE = 1101;
 inline constexpr int IDC_STATS_REC_DATAGRAMS = 1102;
 inline constexpr int IDC_STATS_REC_BYTES = 1103;
+inline constexpr int IDC_CONV_CHART = 1120;
+inline constexpr int IDC_CONV_FILTER = 1121;
+inline constexpr int IDC_CONV_LIST = 1122;
+inline constexpr int IDC_CONV_EXPORT = 1123;
+inline constexpr int IDC_CONV_SUMMARY = 1124;
 
 // System-menu commands (the low four bits are the system's).
 inline constexpr unsigned IDM_ABOUTBOX = 0x0010;
@@ -100,3 +127,4 @@ inline constexpr unsigned IDM_CAPTURE_STATS = 0x0020;
 inline constexpr unsigned IDM_OPEN_CAPTURE_FILE = 0x0030;
 inline constexpr unsigned IDM_SAVE_CAPTURE_FILE = 0x0040;
 inline constexpr unsigned IDM_RECORD_TO_FILE = 0x0050;  // and, while recording, its stop
+inline constexpr unsigned IDM_CONVERSATIONS = 0x0060;

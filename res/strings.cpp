@@ -133,6 +133,77 @@ std::string_view LoadStringGbk(int id) {
             return "%1\xA3\xA8\xC1\xED\xD3\xD0 %2 "
                    "\xB8\xF6\xD2\xF2\xB4\xC5\xC5\xCC\xB8\xFA\xB2\xBB\xC9\xCF\xB6\xF8\xCE\xB4\xD0"
                    "\xB4\xC8\xEB\xA3\xA9";
+        case IDS_CONVERSATIONS:  // 连接...
+            return "\xC1\xAC\xBD\xD3...";
+        case IDS_EXPORT_CONVERSATIONS_TITLE:  // 导出连接
+            return "\xB5\xBC\xB3\xF6\xC1\xAC\xBD\xD3";
+        case IDS_CSV_FILE_TYPES:  // CSV 文件 (*.csv)
+            return "CSV \xCE\xC4\xBC\xFE (*.csv)";
+        case IDP_CSV_WRITE_FAILED:  // 无法写入文件“%1”：%2。
+            return "\xCE\xDE\xB7\xA8\xD0\xB4\xC8\xEB\xCE\xC4\xBC\xFE\xA1\xB0%1\xA1\xB1\xA3\xBA%"
+                   "2\xA1\xA3";
+        case IDS_CONV_SUMMARY:  // 共 %1 个连接，显示 %2 个
+            return "\xB9\xB2 %1 \xB8\xF6\xC1\xAC\xBD\xD3\xA3\xAC\xCF\xD4\xCA\xBE %2 \xB8\xF6";
+        case IDS_CONV_DROPPED:  // ；为留在 %1 个的上限内，已移除最久未活动的连接 %2 个
+            return "\xA3\xBB\xCE\xAA\xC1\xF4\xD4\xDA %1 "
+                   "\xB8\xF6\xB5\xC4\xC9\xCF\xCF\xDE\xC4\xDA\xA3\xAC\xD2\xD1\xD2\xC6\xB3\xFD\xD7"
+                   "\xEE\xBE\xC3\xCE\xB4\xBB\xEE\xB6\xAF\xB5\xC4\xC1\xAC\xBD\xD3 %2 \xB8\xF6";
+        case IDS_CONV_LOST:  // ；%1 个数据报未能计入连接
+            return "\xA3\xBB%1 "
+                   "\xB8\xF6\xCA\xFD\xBE\xDD\xB1\xA8\xCE\xB4\xC4\xDC\xBC\xC6\xC8\xEB\xC1\xAC\xBD"
+                   "\xD3";
+        case IDS_TIP_PROGRAM:  // 程序: %1
+            return "\xB3\xCC\xD0\xF2: %1";
+        case IDS_TIP_NO_NAME:  // (无主机名)
+            return "(\xCE\xDE\xD6\xF7\xBB\xFA\xC3\xFB)";
+        case IDS_TIP_PENDING:  // (查找中…)
+            return "(\xB2\xE9\xD5\xD2\xD6\xD0\xA1\xAD)";
+        case IDS_TIP_TIMED_OUT:  // (查找超时)
+            return "(\xB2\xE9\xD5\xD2\xB3\xAC\xCA\xB1)";
+        case IDS_CHART_DATAGRAMS:  // 数据报/秒
+            return "\xCA\xFD\xBE\xDD\xB1\xA8/\xC3\xEB";
+        case IDS_CHART_BYTES:  // 字节/秒
+            return "\xD7\xD6\xBD\xDA/\xC3\xEB";
+        case IDS_CHART_IN:  // 入
+            return "\xC8\xEB";
+        case IDS_CHART_OUT:  // 出
+            return "\xB3\xF6";
+        case IDS_CHART_MINUTES_AGO:  // %1 分钟前
+            return "%1 \xB7\xD6\xD6\xD3\xC7\xB0";
+        case IDS_CHART_NOW:  // 现在
+            return "\xCF\xD6\xD4\xDA";
+        case IDS_CONV_PENDING:  // 查找中…
+            return "\xB2\xE9\xD5\xD2\xD6\xD0\xA1\xAD";
+        case IDS_CONV_HEADING_FIRST + 0:  // 协议
+            return "\xD0\xAD\xD2\xE9";
+        case IDS_CONV_HEADING_FIRST + 1:  // 本地地址
+            return "\xB1\xBE\xB5\xD8\xB5\xD8\xD6\xB7";
+        case IDS_CONV_HEADING_FIRST + 2:  // 本地端口
+            return "\xB1\xBE\xB5\xD8\xB6\xCB\xBF\xDA";
+        case IDS_CONV_HEADING_FIRST + 3:  // 远端地址
+            return "\xD4\xB6\xB6\xCB\xB5\xD8\xD6\xB7";
+        case IDS_CONV_HEADING_FIRST + 4:  // 远端端口
+            return "\xD4\xB6\xB6\xCB\xB6\xCB\xBF\xDA";
+        case IDS_CONV_HEADING_FIRST + 5:  // 远端主机
+            return "\xD4\xB6\xB6\xCB\xD6\xF7\xBB\xFA";
+        case IDS_CONV_HEADING_FIRST + 6:  // 程序
+            return "\xB3\xCC\xD0\xF2";
+        case IDS_CONV_HEADING_FIRST + 7:  // PID
+            return "PID";
+        case IDS_CONV_HEADING_FIRST + 8:  // 用户
+            return "\xD3\xC3\xBB\xA7";
+        case IDS_CONV_HEADING_FIRST + 9:  // 入数据报
+            return "\xC8\xEB\xCA\xFD\xBE\xDD\xB1\xA8";
+        case IDS_CONV_HEADING_FIRST + 10:  // 入字节
+            return "\xC8\xEB\xD7\xD6\xBD\xDA";
+        case IDS_CONV_HEADING_FIRST + 11:  // 出数据报
+            return "\xB3\xF6\xCA\xFD\xBE\xDD\xB1\xA8";
+        case IDS_CONV_HEADING_FIRST + 12:  // 出字节
+            return "\xB3\xF6\xD7\xD6\xBD\xDA";
+        case IDS_CONV_HEADING_FIRST + 13:  // 首次
+            return "\xCA\xD7\xB4\xCE";
+        case IDS_CONV_HEADING_FIRST + 14:  // 最近
+            return "\xD7\xEE\xBD\xFC";
         default:
             return {};
     }

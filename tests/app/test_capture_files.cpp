@@ -439,7 +439,8 @@ class CaptureFilesTest : public QObject {
                                                           {kStatsEntry, true},
                                                           {kOpenEntry, true},
                                                           {"保存捕获文件...", true},
-                                                          {"记录到文件...", true}}));
+                                                          {"记录到文件...", true},
+                                                          {"连接...", true}}));
             ClickAddress(dlg, 0);
             input::Click(dlg.GetDlgItem(IDC_START));
             QTRY_VERIFY(dlg.Capture().RowsInserted() > 10);

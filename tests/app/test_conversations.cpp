@@ -1,0 +1,556 @@
+// The conversations window (连接) and the event list's tooltips, driven as a
+// person drives them, on scripted traffic and capture files: the lines and
+// their counts against what was sent (past the 500-row emptying too), the
+// chart, sorting, the filter box, a file's lines, the export and its
+// failures, and lines that keep their place while rows stream in.
+#include <pcap/pcap.h>
+
+#include <QAbstractItemModelTester>
+#include <QDir>
+#include <QFileDialog>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QTableView>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QToolTip>
+#include <fstream>
+#include <map>
+#include <sstream>
+
+#include "app/monitordlg.h"
+#include "app/socketlib.h"
+#include "dialog_driver.h"
+#include "res/resource.h"
+#include "tests/capture/capture_file_writer.h"
+#include "tests/capture/packet_builder.h"
+#include "user_input.h"
+
+using namespace testpkt;
+
+namespace {
+
+const QString kEntry = QStringLiteral("连接...");
+const QString kOpenEntry = QStringLiteral("打开捕获文件...");
+
+struct Box {
+    QString caption, text;
+    unsigned type;
+};
+std::vector<Box> g_boxes;
+
+using M = ConversationModel;
+
+std::vector<uint8_t> Between(std::array<uint8_t, 4> src, std::array<uint8_t, 4> dst,
+                             uint8_t protocol, const std::vector<uint8_t>& transport) {
+    return Datagram(testfile::Between(src, dst, protocol), transport);
+}
+
+constexpr std::array<uint8_t, 4> kHere{10, 0, 0, 5};
+constexpr std::array<uint8_t, 4> kThere{10, 0, 0, 9};
+
+// Three conversations of 10.0.0.5 and datagrams to an ignored port, 1,300 in
+// all: 1,200 pass the filter, so the list is emptied twice on the way.
+struct Traffic {
+    std::vector<std::vector<uint8_t>> datagrams;
+    Traffic() {
+        const auto udpIn = Between(kThere, kHere, 17, Udp(5000, 9, Bytes("q")));            // 29 B
+        const auto udpOut = Between(kHere, kThere, 17, Udp(9, 5000, Bytes("answer")));      // 34 B
+        const auto tcpOut = Between(kHere, kThere, 6, Tcp(40000, 80, 0x18, Bytes("GET")));  // 43 B
+        const auto tcpIn = Between(kThere, kHere, 6, Tcp(80, 40000, 0x10));                 // 40 B
+        const auto icmp = Between(kThere, kHere, 1, IcmpEcho(0, Bytes("ping")));            // 32 B
+        const auto ignored = Between(kThere, kHere, 17, Udp(5000, 7, Bytes("x")));
+        for (int i = 0; i < 100; ++i) {
+            for (const auto* d : {&udpIn, &udpIn, &udpIn, &udpOut, &udpOut, &tcpOut, &tcpOut,
+                                  &tcpOut, &tcpIn, &tcpIn, &icmp, &icmp, &ignored})
+                datagrams.push_back(*d);
+        }
+    }
+};
+
+FilterSettings IgnorePort(uint16_t port) {
+    FilterSettings f;
+    f.ignoredPort = port;
+    f.RebuildTexts();
+    return f;
+}
+
+void ChooseFromContextMenu(CMonitorDlg& dlg, const QString& entry) {
+    input::Activate(dlg.window());
+    input::ClickInNextMenu(entry, nullptr);
+    input::ClickInWindow(dlg.window(), QPoint(3, 3), Qt::RightButton);
+}
+
+CConversationsDlg* OpenConversations(CMonitorDlg& dlg) {
+    ChooseFromContextMenu(dlg, kEntry);
+    CConversationsDlg* conv = dlg.ConversationsWindow();
+    return conv && conv->IsOpen() ? conv : nullptr;
+}
+
+void ClickAddress(CMonitorDlg& dlg, int entry) {
+    auto* box = qobject_cast<QListWidget*>(dlg.GetDlgItem(IDC_LOCAL_ADDRESSES));
+    input::Click(box->viewport(), box->visualItemRect(box->item(entry)).center());
+}
+
+// Each line as protocol|local|remote -> its cells.
+std::map<std::string, std::vector<std::string>> LinesByKey(const ConversationModel& m) {
+    std::map<std::string, std::vector<std::string>> lines;
+    for (int r = 0; r < m.rowCount(); ++r) {
+        std::vector<std::string> cells;
+        for (int c = 0; c < M::kColumns; ++c)
+            cells.push_back(m.CellText(r, c));
+        lines[cells[M::kProtocol] + "|" + cells[M::kLocalAddr] + ":" + cells[M::kLocalPort] + "|" +
+              cells[M::kRemoteAddr] + ":" + cells[M::kRemotePort]] = cells;
+    }
+    return lines;
+}
+
+std::vector<std::string> Column(const ConversationModel& m, int column) {
+    std::vector<std::string> cells;
+    for (int r = 0; r < m.rowCount(); ++r)
+        cells.push_back(m.CellText(r, column));
+    return cells;
+}
+
+QString LabelText(CDialog& dlg, int id) {
+    auto* label = qobject_cast<QLabel*>(dlg.GetDlgItem(id));
+    return label ? label->text() : QString();
+}
+
+void TypeFilter(CConversationsDlg& conv, const char* text) {
+    auto* box = qobject_cast<QLineEdit*>(conv.GetDlgItem(IDC_CONV_FILTER));
+    input::Click(box);
+    box->selectAll();
+    input::Key(box, Qt::Key_Delete);
+    input::Type(box, text);
+}
+
+std::string ReadFile(const QString& path) {
+    std::ifstream in(path.toStdString(), std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+// The lines of a CSV text, without the byte-order mark and the line ends.
+std::vector<std::string> CsvLines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::string rest = text.substr(text.rfind("\xEF\xBB\xBF", 0) == 0 ? 3 : 0);
+    for (size_t at; (at = rest.find("\r\n")) != std::string::npos; rest.erase(0, at + 2))
+        lines.push_back(rest.substr(0, at));
+    return lines;
+}
+
+}  // namespace
+
+class ConversationsTest : public QObject {
+    Q_OBJECT
+  private Q_SLOTS:
+    void initTestCase() {
+        testfile::UseTestTimeZone();
+        // Lookups stay short: the resolver here may be slow or absent.
+        ConversationTracker::DefaultOptions().names.deadline = std::chrono::milliseconds(500);
+        realExport_ = CConversationsDlg::ExportFileDialog();
+        realOpen_ = CMonitorDlg::OpenCaptureFileDialog();
+    }
+
+    void init() {
+        g_boxes.clear();
+        SetMessageBoxHookForTesting([](const QString& c, const QString& t, unsigned type) {
+            g_boxes.push_back({c, t, type});
+            return IDOK;
+        });
+        SocketLibrary::Instance().localAddresses = [] {
+            return std::vector<std::string>{"192.168.1.2", "10.0.0.5", "9.1.1.1"};
+        };
+        SocketLibrary::Instance().startup = [](uint16_t r, uint16_t* a) {
+            *a = r;
+            return 0;
+        };
+    }
+
+    void cleanup() {
+        CConversationsDlg::ExportFileDialog() = realExport_;
+        CMonitorDlg::OpenCaptureFileDialog() = realOpen_;
+    }
+
+    // Every datagram that passes the filter is counted in its conversation,
+    // those the 500-row limit emptied from the list too; the chart's seconds
+    // add up to the same. Sorting by a heading and the filter box.
+    void countsPastTheEmptying() {
+        CMonitorDlg dlg;
+        ScriptedTraffic traffic;
+        traffic.datagrams = Traffic().datagrams;
+        dlg.SetEndpointFactory([&] { return MakeScriptedEndpoint(traffic); });
+        RunModalWith(dlg, [&] {
+            CConversationsDlg* conv = OpenConversations(dlg);
+            QVERIFY(conv);
+            QDialog* w = conv->window();
+            QCOMPARE(w->windowTitle(), QString("连接"));
+            QCOMPARE(w->parentWidget(), dlg.window());
+            QVERIFY(!w->isModal());
+            QCOMPARE(MisplacedControls(*conv), QStringList());
+            ConversationModel& m = *conv->Model();
+            QAbstractItemModelTester tester(&m,
+                                            QAbstractItemModelTester::FailureReportingMode::QtTest);
+            QCOMPARE(m.rowCount(), 0);
+            QCOMPARE(m.headerData(M::kProgram, Qt::Horizontal, Qt::DisplayRole).toString(),
+                     QString("程序"));
+
+            dlg.Capture().SetFilterSettings(IgnorePort(7));
+            ClickAddress(dlg, 0);  // 10.0.0.5
+            input::Click(dlg.GetDlgItem(IDC_START));
+            QTRY_COMPARE(dlg.Capture().RowsInserted(), uint64_t{1200});
+            QCOMPARE(dlg.Capture().Figures().emptied, uint64_t{1000});
+            QCOMPARE(dlg.m_list.GetItemCount(), 200);
+            // The window follows by itself, twice a second.
+            QTRY_COMPARE(m.rowCount(), 3);
+            QTRY_COMPARE(m.CellText(0, M::kInDatagrams), std::string("300"));
+            const auto lines = LinesByKey(m);
+            const auto& udp = lines.at("UDP|10.0.0.5:9|10.0.0.9:5000");
+            QCOMPARE(udp[M::kInDatagrams], std::string("300"));
+            QCOMPARE(udp[M::kOutDatagrams], std::string("200"));
+            QCOMPARE(udp[M::kInBytes], std::string("8.5 KB"));  // 300 x 29 B
+            QCOMPARE(m.data(m.index(0, M::kInBytes), Qt::ToolTipRole).toString(),
+                     QString("8700 B"));
+            const auto& tcp = lines.at("TCP|10.0.0.5:40000|10.0.0.9:80");
+            QCOMPARE(tcp[M::kInDatagrams], std::string("200"));
+            QCOMPARE(tcp[M::kOutDatagrams], std::string("300"));
+            const auto& icmp = lines.at("ICMP|10.0.0.5:|10.0.0.9:");
+            QCOMPARE(icmp[M::kInDatagrams], std::string("200"));
+            QCOMPARE(icmp[M::kOutDatagrams], std::string("0"));
+            QCOMPARE(icmp[M::kProgram], std::string("不适用"));
+            QCOMPARE(LabelText(*conv, IDC_CONV_SUMMARY), QString("共 3 个连接，显示 3 个"));
+
+            input::Click(dlg.GetDlgItem(IDC_STOP));
+            conv->Refresh();
+
+            // The chart, which ends at the last datagram once the capture stopped:
+            // every counted datagram in some second of its span.
+            uint64_t in = 0, out = 0, inBytes = 0, outBytes = 0;
+            for (const SecondCounts& s : conv->Chart()->Series()) {
+                in += s.inDatagrams;
+                out += s.outDatagrams;
+                inBytes += s.inBytes;
+                outBytes += s.outBytes;
+            }
+            QCOMPARE(in, uint64_t{700});
+            QCOMPARE(out, uint64_t{500});
+            QCOMPARE(inBytes, uint64_t{300 * 29 + 200 * 40 + 200 * 32});
+            QCOMPARE(outBytes, uint64_t{200 * 34 + 300 * 43});
+            QVERIFY(conv->Chart()->DatagramScale() >= 300);
+
+            // Sorted by a heading's click, then the other way by a second click.
+            QHeaderView* header = conv->Lines()->horizontalHeader();
+            input::ClickHeader(header, M::kOutDatagrams);
+            QCOMPARE(Column(m, M::kOutDatagrams), (std::vector<std::string>{"0", "200", "300"}));
+            input::ClickHeader(header, M::kOutDatagrams);
+            QCOMPARE(Column(m, M::kOutDatagrams), (std::vector<std::string>{"300", "200", "0"}));
+            input::ClickHeader(header, M::kProtocol);
+            QCOMPARE(Column(m, M::kProtocol), (std::vector<std::string>{"ICMP", "TCP", "UDP"}));
+            input::ClickHeader(header, M::kLocalPort);  // numbers as numbers: 9 before 40000
+            QCOMPARE(Column(m, M::kLocalPort), (std::vector<std::string>{"", "9", "40000"}));
+
+            // The filter box narrows the lines to those containing its text, in any case.
+            TypeFilter(*conv, "udp");
+            QCOMPARE(m.rowCount(), 1);
+            QCOMPARE(m.CellText(0, M::kProtocol), std::string("UDP"));
+            QCOMPARE(LabelText(*conv, IDC_CONV_SUMMARY), QString("共 3 个连接，显示 1 个"));
+            input::Key(conv->GetDlgItem(IDC_CONV_FILTER), Qt::Key_Return);  // presses nothing
+            QVERIFY(conv->IsOpen());
+            TypeFilter(*conv, "40000");
+            QCOMPARE(Column(m, M::kProtocol), (std::vector<std::string>{"TCP"}));
+            TypeFilter(*conv, "10.0.0.9");
+            QCOMPARE(m.rowCount(), 3);
+            TypeFilter(*conv, "nothing like it");
+            QCOMPARE(m.rowCount(), 0);
+            TypeFilter(*conv, "");
+            QCOMPARE(m.rowCount(), 3);
+
+            // Closed with its button; opened again, it shows the same lines.
+            input::Click(conv->GetDlgItem(IDOK));
+            QVERIFY(!conv->IsOpen());
+            QVERIFY(OpenConversations(dlg));
+            QCOMPARE(conv->Model()->rowCount(), 3);
+        });
+    }
+
+    // While rows stream in, lines come and their order changes under a
+    // sort; the filter takes half of them away and gives them back (many
+    // lines at once: the view is told by a reset). The model stays
+    // consistent (the tester watches every change), a selected line stays
+    // with its conversation, and a new capture starts the lines afresh.
+    void linesKeepTheirPlaceWhileRowsStream() {
+        CMonitorDlg dlg;
+        ScriptedTraffic flood;
+        flood.repeat = true;
+        // 200 conversations, every other one with 10.0.1.9; conversation i
+        // has i % 7 + 1 datagrams a round.
+        for (int i = 0; i < 200; ++i) {
+            const std::array<uint8_t, 4> peer =
+                i % 2 ? kThere : std::array<uint8_t, 4>{10, 0, 1, 9};
+            for (int k = 0; k <= i % 7; ++k)
+                flood.datagrams.push_back(
+                    Between(peer, kHere, 17, Udp(static_cast<uint16_t>(20000 + i), 9)));
+        }
+        dlg.SetEndpointFactory([&] { return MakeScriptedEndpoint(flood); });
+        RunModalWith(dlg, [&] {
+            CConversationsDlg* conv = OpenConversations(dlg);
+            QVERIFY(conv);
+            ConversationModel& m = *conv->Model();
+            QAbstractItemModelTester tester(&m,
+                                            QAbstractItemModelTester::FailureReportingMode::QtTest);
+            int resets = 0, removals = 0, moves = 0;
+            connect(&m, &QAbstractItemModel::modelReset, [&] { ++resets; });
+            connect(&m, &QAbstractItemModel::rowsRemoved, [&] { ++removals; });
+            connect(&m, &QAbstractItemModel::layoutChanged, [&] { ++moves; });
+            QTableView* view = conv->Lines();
+            input::ClickHeader(view->horizontalHeader(), M::kInDatagrams);
+            input::ClickHeader(view->horizontalHeader(), M::kInDatagrams);  // most first
+            ClickAddress(dlg, 0);
+            input::Click(dlg.GetDlgItem(IDC_START));
+            QTRY_COMPARE(m.rowCount(), 200);
+            // A person clicks a line of 10.0.1.9 near the top.
+            int row = 0;
+            while (m.CellText(row, M::kRemoteAddr) != "10.0.1.9")
+                ++row;
+            input::Click(view->viewport(), input::RowPoint(view, row));
+            const QModelIndexList picked = view->selectionModel()->selectedRows();
+            QCOMPARE(picked.size(), 1);
+            const uint64_t id = m.IdAt(picked[0].row());
+            const std::string port = m.CellText(picked[0].row(), M::kRemotePort);
+            const auto counted = [&] {
+                return std::stoull(m.CellText(m.RowOfId(id), M::kInDatagrams));
+            };
+            const uint64_t before = counted();
+            QTRY_VERIFY(counted() > before + 10);
+            // Another heading, then back: fewest first now.
+            input::ClickHeader(view->horizontalHeader(), M::kRemoteAddr);
+            input::ClickHeader(view->horizontalHeader(), M::kInDatagrams);
+            TypeFilter(*conv, "10.0.1.");
+            QCOMPARE(m.rowCount(), 100);
+            QTRY_VERIFY(counted() > before + 20);
+            TypeFilter(*conv, "");
+            QCOMPARE(m.rowCount(), 200);
+            input::Click(dlg.GetDlgItem(IDC_STOP));
+            conv->Refresh();
+            QVERIFY(resets > 0);
+            QVERIFY(moves > 0);
+
+            const QModelIndexList still = view->selectionModel()->selectedRows();
+            QCOMPARE(still.size(), 1);
+            QCOMPARE(m.IdAt(still[0].row()), id);
+            QCOMPARE(m.CellText(still[0].row(), M::kRemotePort), port);
+            const std::vector<std::string> in = Column(m, M::kInDatagrams);
+            for (size_t r = 1; r < in.size(); ++r)
+                QVERIFY(std::stoull(in[r - 1]) <= std::stoull(in[r]));
+
+            // A new capture: its own conversations only, counted from nothing.
+            flood.repeat = false;
+            flood.datagrams = {Between(kHere, kThere, 6, Tcp(40001, 443, 0x02))};
+            input::Click(dlg.GetDlgItem(IDC_START));
+            QTRY_COMPARE(m.rowCount(), 1);
+            QTRY_COMPARE(m.CellText(0, M::kOutDatagrams), std::string("1"));
+            QVERIFY(removals > 0);
+            input::Click(dlg.GetDlgItem(IDC_STOP));
+        });
+    }
+
+    // A capture file's lines say where they came from, and so do the
+    // tooltips of its rows; rows of a live capture that followed are that
+    // capture's, while the file's rows above them stay the file's.
+    void aCaptureFileSaysFromFile() {
+        QTemporaryDir dir;
+        const std::string path = dir.filePath("mix.pcap").toStdString();
+        std::vector<std::vector<uint8_t>> frames;
+        for (const auto& d : testfile::Mix())
+            frames.push_back(testfile::Frame(DLT_EN10MB, d));
+        QVERIFY(testfile::WritePcap(path, DLT_EN10MB, frames));
+        CMonitorDlg::OpenCaptureFileDialog() = [&](QWidget*) -> std::optional<QString> {
+            return QString::fromStdString(path);
+        };
+        CMonitorDlg dlg;
+        ScriptedTraffic live;
+        live.datagrams = {Between(kHere, kThere, 17, Udp(6000, 6001, Bytes("live")))};
+        dlg.SetEndpointFactory([&] { return MakeScriptedEndpoint(live); });
+        RunModalWith(dlg, [&] {
+            CConversationsDlg* conv = OpenConversations(dlg);
+            QVERIFY(conv);
+            ConversationModel& m = *conv->Model();
+            ChooseFromContextMenu(dlg, kOpenEntry);
+            QTRY_VERIFY(dlg.GetDlgItem(IDC_START)->isEnabled());  // the file's end
+            conv->Refresh();
+            // Seven datagrams, six conversations (the first two are one TCP exchange).
+            QCOMPARE(m.rowCount(), 6);
+            for (int r = 0; r < m.rowCount(); ++r) {
+                QCOMPARE(m.CellText(r, M::kProgram), std::string("来自文件"));
+                QCOMPARE(m.CellText(r, M::kPid), std::string());
+            }
+            // The chart ends at the file's last second, not now.
+            const auto& series = conv->Chart()->Series();
+            QCOMPARE(series.back().second, testfile::kFirstSecond + 6);
+
+            // A row's tooltip: its cell's text, then the program and the hosts.
+            const auto tip = [&](int row, int column) {
+                ListRowStore& s = dlg.m_list.store();
+                return s.data(s.index(row, column), Qt::ToolTipRole).toString();
+            };
+            const int fileRow = dlg.m_list.GetItemCount() - 1;  // the file's first datagram
+            const QStringList lines = tip(fileRow, kColData).split('\n');
+            QCOMPARE(lines.size(), 3);  // the SYN's data cell is empty
+            QCOMPARE(lines[0], QString("程序: 来自文件"));
+            QVERIFY2(lines[1].startsWith("10.0.0.5: "), qPrintable(lines[1]));
+            QVERIFY2(lines[2].startsWith("10.0.0.9: "), qPrintable(lines[2]));
+            QVERIFY(tip(fileRow, kColSrcAddr).startsWith("10.0.0.5\n\n程序: 来自文件\n"));
+
+            // Live rows after it: not the file's, and the file's rows stay the file's.
+            ClickAddress(dlg, 0);
+            input::Click(dlg.GetDlgItem(IDC_START));
+            QTRY_COMPARE(dlg.m_list.GetItemCount(), 8);
+            input::Click(dlg.GetDlgItem(IDC_STOP));
+            QVERIFY(!tip(0, kColData).contains("来自文件"));
+            QVERIFY(tip(0, kColData).startsWith("live\n\n程序: "));
+            QVERIFY(tip(7, kColData).contains("程序: 来自文件"));
+            conv->Refresh();
+            QCOMPARE(m.rowCount(), 1);
+            QVERIFY(m.CellText(0, M::kProgram) != "来自文件");
+
+            // And a person resting the pointer on a row sees it.
+            QTableView* list = dlg.m_list.view();
+            input::Activate(dlg.window());
+            const QPoint at = input::RowPoint(list, 7);
+            QTest::mouseMove(list->viewport(), at);
+            QTest::mouseMove(list->viewport(), at + QPoint(1, 0));
+            QTRY_VERIFY(QToolTip::isVisible());
+            QVERIFY2(QToolTip::text().contains("程序: 来自文件"), qPrintable(QToolTip::text()));
+        });
+    }
+
+    // The table keeps at most its limit of conversations: the least recently
+    // active go first, and the window says how many went.
+    void theLimitDropsTheLeastActive() {
+        ConversationTracker::DefaultOptions().capacity = 4;
+        QTemporaryDir dir;
+        const std::string path = dir.filePath("mix.pcap").toStdString();
+        std::vector<std::vector<uint8_t>> frames;
+        for (const auto& d : testfile::Mix())
+            frames.push_back(testfile::Frame(DLT_EN10MB, d));
+        QVERIFY(testfile::WritePcap(path, DLT_EN10MB, frames));
+        CMonitorDlg::OpenCaptureFileDialog() = [&](QWidget*) -> std::optional<QString> {
+            return QString::fromStdString(path);
+        };
+        CMonitorDlg dlg;
+        ConversationTracker::DefaultOptions().capacity = 10000;
+        RunModalWith(dlg, [&] {
+            CConversationsDlg* conv = OpenConversations(dlg);
+            QVERIFY(conv);
+            ChooseFromContextMenu(dlg, kOpenEntry);
+            QTRY_VERIFY(dlg.GetDlgItem(IDC_START)->isEnabled());
+            conv->Refresh();
+            // Six conversations, one a second: the first two went.
+            ConversationModel& m = *conv->Model();
+            QCOMPARE(m.rowCount(), 4);
+            QCOMPARE(Column(m, M::kProtocol),
+                     (std::vector<std::string>{"ICMP", "UDP", "TCP", "TCP"}));
+            QCOMPARE(
+                LabelText(*conv, IDC_CONV_SUMMARY),
+                QString(
+                    "共 4 个连接，显示 4 个；为留在 4 个的上限内，已移除最久未活动的连接 2 个"));
+        });
+    }
+
+    // 导出... writes the lines shown (the filter's and the order's) as CSV:
+    // its save dialog, the file, Ctrl+S, and a file that cannot be written.
+    void exportWritesTheLinesShown() {
+        CMonitorDlg dlg;
+        ScriptedTraffic traffic;
+        traffic.datagrams = Traffic().datagrams;
+        dlg.SetEndpointFactory([&] { return MakeScriptedEndpoint(traffic); });
+        QTemporaryDir dir;
+        RunModalWith(dlg, [&] {
+            dlg.Capture().SetFilterSettings(IgnorePort(7));
+            ClickAddress(dlg, 0);
+            input::Click(dlg.GetDlgItem(IDC_START));
+            QTRY_COMPARE(dlg.Capture().RowsInserted(), uint64_t{1200});
+            input::Click(dlg.GetDlgItem(IDC_STOP));
+            CConversationsDlg* conv = OpenConversations(dlg);
+            QVERIFY(conv);
+            TypeFilter(*conv, "10.0.0.5");
+            input::ClickHeader(conv->Lines()->horizontalHeader(), M::kInBytes);
+
+            // The real save dialog: its caption, suffix and filters; a name typed without suffix.
+            QString suffix;
+            QStringList filters;
+            WhenDialogShows("导出连接", [&](QDialog* d) {
+                if (auto* fd = qobject_cast<QFileDialog*>(d)) {
+                    suffix = fd->defaultSuffix();
+                    filters = fd->nameFilters();
+                    fd->setDirectory(dir.path());
+                }
+                QVERIFY(input::Activate(d));
+                if (auto* name = d->findChild<QLineEdit*>("fileNameEdit")) {
+                    name->clear();
+                    input::Type(name, "exported");
+                }
+                for (int i = 0; i < 3 && d->isVisible(); ++i) {
+                    input::Key(d, Qt::Key_Return);
+                    QCoreApplication::processEvents();
+                }
+                if (d->isVisible())
+                    d->reject();
+            });
+            input::Click(conv->GetDlgItem(IDC_CONV_EXPORT));
+            QCOMPARE(suffix, QString("csv"));
+            QCOMPARE(filters, (QStringList{"CSV 文件 (*.csv)", "所有文件 (*)"}));
+            QVERIFY2(QFile::exists(dir.filePath("exported.csv")),
+                     qPrintable(QDir(dir.path()).entryList(QDir::Files).join(", ")));
+            const std::string text = ReadFile(dir.filePath("exported.csv"));
+            QVERIFY(text.rfind("\xEF\xBB\xBF", 0) == 0);  // UTF-8 with a byte-order mark
+            const std::vector<std::string> lines = CsvLines(text);
+            QCOMPARE(lines.size(), size_t{4});
+            QCOMPARE(lines[0], std::string("协议,本地地址,本地端口,远端地址,远端端口,远端主机,程序,"
+                                           "PID,用户,入数据报,入字节,出数据报,出字节,首次,最近"));
+            // In the order shown: by bytes in, fewest first.
+            QVERIFY(lines[1].rfind("ICMP,10.0.0.5,,10.0.0.9,,", 0) == 0);
+            QVERIFY(lines[1].find(",200,6400,0,0,") != std::string::npos);
+            QVERIFY(lines[2].rfind("TCP,10.0.0.5,40000,10.0.0.9,80,", 0) == 0);
+            QVERIFY(lines[2].find(",200,8000,300,12900,") != std::string::npos);
+            QVERIFY(lines[3].rfind("UDP,10.0.0.5,9,10.0.0.9,5000,", 0) == 0);
+            QVERIFY(g_boxes.empty());
+
+            // Narrowed, the export holds what is shown; Ctrl+S in the window asks the same.
+            TypeFilter(*conv, "udp");
+            int asked = 0;
+            QString written = dir.filePath("udp.csv");
+            CConversationsDlg::ExportFileDialog() = [&](QWidget* owner, const QString& name) {
+                ++asked;
+                [&] { QCOMPARE(owner, conv->window()); }();
+                [&] { QVERIFY(name.startsWith("quorvelan-connections-")); }();
+                return std::optional<QString>(written);
+            };
+            QVERIFY(input::Activate(conv->window()));
+            input::Key(conv->window(), Qt::Key_S, Qt::ControlModifier);
+            QCOMPARE(asked, 1);
+            QCOMPARE(CsvLines(ReadFile(written)).size(), size_t{2});
+
+            // A file that cannot be written: a message, and no file left behind.
+            written = dir.filePath("missing/folder/x.csv");
+            input::Click(conv->GetDlgItem(IDC_CONV_EXPORT));
+            QCOMPARE(asked, 2);
+            QCOMPARE(g_boxes.size(), size_t{1});
+            QCOMPARE(g_boxes[0].caption, AfxAppName());
+            QCOMPARE(g_boxes[0].text, "无法写入文件“" + written + "”：No such file or directory。");
+            QCOMPARE(g_boxes[0].type, MB_ICONSTOP);
+            QVERIFY(!QFile::exists(written));
+        });
+    }
+
+  private:
+    CConversationsDlg::SaveDialog realExport_;
+    CMonitorDlg::OpenDialog realOpen_;
+};
+
+QTEST_MAIN(ConversationsTest)
+#include "test_conversations.moc"

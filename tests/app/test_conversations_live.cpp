@@ -1,0 +1,582 @@
+// Who is talking, in the real window on live traffic: two network namespaces
+// of the test's own joined by a veth pair, the window capturing on the local
+// end. A process named qvconvprobe talks TCP and UDP to a server in the peer
+// namespace; the 连接 window and the event list's tooltips name it and its
+// PID, count its datagrams (past an emptying of the list), say when its
+// socket closed and when a datagram had no local socket, and export it.
+// A program as the real one runs (only CAP_NET_RAW left) sees another user's
+// process as that user's. The only resolver never answers: the window goes
+// on (a name in the test's hosts file still shows).
+#include <fcntl.h>
+#include <grp.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <QApplication>
+#include <QLabel>
+#include <QListWidget>
+#include <QTableView>
+#include <QTemporaryDir>
+#include <QTest>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <utility>
+
+#include "../capture/test_network.h"
+#include "app/monitordlg.h"
+#include "capture/privileges.h"
+#include "dialog_driver.h"
+#include "res/resource.h"
+#include "user_input.h"
+
+namespace {
+
+constexpr uint16_t kServerTcp = 7001;
+constexpr uint16_t kServerUdp = 7002;
+constexpr uint16_t kOtherUsersPort = 7300;
+// Six hundred datagrams: the list of 500 rows is emptied on the way.
+constexpr int kUdpExchanges = 300;
+constexpr uint32_t kNobody = 65534;
+const char* const kPeerName = "qvpeer.test";
+
+using M = ConversationModel;
+
+std::string g_self;
+std::string g_peerNs;
+std::string g_localAddress;
+std::string g_peerAddress;
+
+uint32_t Addr(const std::string& text) {
+    uint32_t a = 0;
+    ParseIpv4(text, &a);
+    return a;
+}
+
+sockaddr_in SockAddr(uint32_t addr, uint16_t port) {
+    sockaddr_in sa{};
+    sa.sin_family = AF_INET;
+    sa.sin_addr.s_addr = htonl(addr);
+    sa.sin_port = htons(port);
+    return sa;
+}
+
+uint16_t LocalPort(int fd) {
+    sockaddr_in sa{};
+    socklen_t n = sizeof sa;
+    getsockname(fd, reinterpret_cast<sockaddr*>(&sa), &n);
+    return ntohs(sa.sin_port);
+}
+
+std::string ReadLine(int fd) {
+    std::string line;
+    char c;
+    while (read(fd, &c, 1) == 1 && c != '\n')
+        line += c;
+    return line;
+}
+
+void Say(const std::string& line) {
+    const std::string text = line + "\n";
+    if (write(STDOUT_FILENO, text.data(), text.size()) < 0)
+        _exit(3);
+}
+
+// ---- roles of the test binary's children
+
+// Peer namespace: echoes UDP, takes TCP connections and reads them to their end.
+int Serve(const char* address) {
+    const uint32_t a = Addr(address);
+    const int listener = socket(AF_INET, SOCK_STREAM, 0);
+    const int one = 1;
+    setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    sockaddr_in sa = SockAddr(a, kServerTcp);
+    if (bind(listener, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0 ||
+        listen(listener, 8) != 0)
+        return 2;
+    const int udp = socket(AF_INET, SOCK_DGRAM, 0);
+    sa = SockAddr(a, kServerUdp);
+    if (bind(udp, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0)
+        return 2;
+    Say("ready");
+    std::vector<pollfd> fds = {{listener, POLLIN, 0}, {udp, POLLIN, 0}};
+    for (;;) {
+        if (poll(fds.data(), fds.size(), -1) < 0)
+            continue;
+        for (size_t i = 0; i < fds.size(); ++i) {
+            if (!(fds[i].revents & (POLLIN | POLLHUP | POLLERR)))
+                continue;
+            char buffer[2048];
+            if (fds[i].fd == listener) {
+                const int c = accept(listener, nullptr, nullptr);
+                if (c >= 0)
+                    fds.push_back({c, POLLIN, 0});
+            } else if (fds[i].fd == udp) {
+                sockaddr_in from{};
+                socklen_t n = sizeof from;
+                const ssize_t got =
+                    recvfrom(udp, buffer, sizeof buffer, 0, reinterpret_cast<sockaddr*>(&from), &n);
+                if (got >= 0)
+                    sendto(udp, buffer, static_cast<size_t>(got), 0,
+                           reinterpret_cast<sockaddr*>(&from), n);
+            } else if (read(fds[i].fd, buffer, sizeof buffer) <= 0) {
+                close(fds[i].fd);
+                fds.erase(fds.begin() + static_cast<long>(i));
+                break;
+            }
+        }
+    }
+}
+
+// Local namespace, named qvconvprobe: a TCP connection and a UDP exchange
+// from an unconnected socket; then waits for orders.
+int Probe(const char* server) {
+    prctl(PR_SET_NAME, "qvconvprobe");
+    const uint32_t a = Addr(server);
+    const int tcp = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in sa = SockAddr(a, kServerTcp);
+    if (connect(tcp, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0 || write(tcp, "hi", 2) != 2)
+        return 2;
+    const int udp = socket(AF_INET, SOCK_DGRAM, 0);
+    sa = SockAddr(a, kServerUdp);
+    for (int i = 0; i < kUdpExchanges; ++i) {
+        char b[64];
+        if (sendto(udp, "ping", 4, 0, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 4 ||
+            recv(udp, b, sizeof b, 0) != 4)
+            return 2;
+    }
+    Say(std::to_string(LocalPort(tcp)) + " " + std::to_string(LocalPort(udp)));
+    for (;;) {
+        const std::string order = ReadLine(STDIN_FILENO);
+        if (order != "close")
+            return 0;
+        close(tcp);
+        Say("closed");
+    }
+}
+
+// Holds a UDP port on every address, as `uid`, until its input ends.
+int Hold(const char* name, uint16_t port, uint32_t uid) {
+    prctl(PR_SET_NAME, name);
+    if (setgroups(0, nullptr) != 0 || setresgid(uid, uid, uid) != 0 ||
+        setresuid(uid, uid, uid) != 0)
+        return 2;
+    const int udp = socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in sa = SockAddr(0, port);
+    if (bind(udp, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0)
+        return 2;
+    Say("ready");
+    ReadLine(STDIN_FILENO);
+    return 0;
+}
+
+// From the peer namespace: one UDP datagram, or a connection refused with a reset.
+int SendTo(const char* protocol, const char* address, uint16_t port) {
+    sockaddr_in sa = SockAddr(Addr(address), port);
+    if (std::strcmp(protocol, "udp") == 0) {
+        const int udp = socket(AF_INET, SOCK_DGRAM, 0);
+        return sendto(udp, "x", 1, 0, reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 1 ? 0 : 2;
+    }
+    const int tcp = socket(AF_INET, SOCK_STREAM, 0);
+    return connect(tcp, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0 && errno == ECONNREFUSED
+               ? 0
+               : 2;
+}
+
+struct Child {
+    pid_t pid = -1;
+    int in = -1;
+    int out = -1;
+
+    Child() = default;
+    Child(pid_t p, int i, int o) : pid(p), in(i), out(o) {}
+    Child(Child&& c) noexcept : pid(std::exchange(c.pid, -1)), in(c.in), out(c.out) {}
+    Child& operator=(Child&&) = delete;
+    // A test that failed half-way leaves no process behind.
+    ~Child() {
+        if (pid > 0) {
+            kill(pid, SIGKILL);
+            End();
+        }
+    }
+    std::string Line() const { return ReadLine(out); }
+    bool Tell(const std::string& line) const {
+        const std::string text = line + "\n";
+        return write(in, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+    }
+    // Closes its input (which ends every role) and reaps it.
+    int End() {
+        if (pid < 0)
+            return -1;
+        close(in);
+        close(out);
+        int status = 0;
+        waitpid(pid, &status, 0);
+        pid = -1;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    }
+    int Kill() {
+        if (pid > 0)
+            kill(pid, SIGTERM);
+        return End();
+    }
+};
+
+// The test binary in a role, here or (`peer`) in the peer namespace.
+Child Spawn(std::vector<std::string> args, bool peer = false) {
+    std::vector<std::string> all;
+    if (peer)
+        all = {"ip", "netns", "exec", g_peerNs};
+    all.push_back(g_self);
+    all.insert(all.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (auto& a : all)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+    int in[2], out[2];
+    if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0)
+        return {};
+    const pid_t pid = fork();
+    if (pid == 0) {
+        dup2(in[0], STDIN_FILENO);
+        dup2(out[1], STDOUT_FILENO);
+        execvp(argv[0], argv.data());
+        _exit(127);
+    }
+    close(in[0]);
+    close(out[1]);
+    return Child{pid, in[1], out[0]};
+}
+
+int SendFromPeer(const std::string& protocol, uint16_t port) {
+    Child c = Spawn({"--send", protocol, g_localAddress, std::to_string(port)}, true);
+    return c.End();
+}
+
+void SelectAddress(CMonitorDlg& dlg, const std::string& address) {
+    auto* box = qobject_cast<QListWidget*>(dlg.GetDlgItem(IDC_LOCAL_ADDRESSES));
+    for (int i = 0; i < box->count(); ++i) {
+        if (box->item(i)->text().toStdString() == address)
+            input::Click(box->viewport(), box->visualItemRect(box->item(i)).center());
+    }
+}
+
+CConversationsDlg* OpenConversations(CMonitorDlg& dlg) {
+    input::Activate(dlg.window());
+    input::ClickInNextMenu(QStringLiteral("连接..."), nullptr);
+    input::ClickInWindow(dlg.window(), QPoint(3, 3), Qt::RightButton);
+    CConversationsDlg* conv = dlg.ConversationsWindow();
+    return conv && conv->IsOpen() ? conv : nullptr;
+}
+
+// The line of the conversation with this protocol and local port, or -1.
+int LineOf(const ConversationModel& m, const char* protocol, uint16_t localPort) {
+    for (int r = 0; r < m.rowCount(); ++r) {
+        if (m.CellText(r, M::kProtocol) == protocol &&
+            m.CellText(r, M::kLocalPort) == std::to_string(localPort))
+            return r;
+    }
+    return -1;
+}
+
+std::string Cell(const ConversationModel& m, const char* protocol, uint16_t port, int column) {
+    const int r = LineOf(m, protocol, port);
+    return r < 0 ? std::string() : m.CellText(r, column);
+}
+
+// The tooltip of the newest row of the event list with this port on either side.
+QString RowTip(CMonitorDlg& dlg, uint16_t port) {
+    const std::string text = std::to_string(port);
+    for (int r = 0; r < dlg.m_list.GetItemCount(); ++r) {
+        if (dlg.m_list.GetItemText(r, kColSrcPort) == text ||
+            dlg.m_list.GetItemText(r, kColDstPort) == text) {
+            ListRowStore& s = dlg.m_list.store();
+            return s.data(s.index(r, kColTime), Qt::ToolTipRole).toString();
+        }
+    }
+    return {};
+}
+
+// As the program runs: only CAP_NET_RAW left. Captures on the local address
+// until a datagram to the other user's port has come and its owner is
+// known, then says what the window shows for it.
+int UnprivilegedWindow(int argc, char** argv) {
+    DropPrivilegesAtStart();
+    QApplication app(argc, argv);
+    const std::string address = argv[2];
+    const uint16_t port = static_cast<uint16_t>(std::atoi(argv[3]));
+    CMonitorDlg dlg;
+    int rc = 1;
+    RunModalWith(dlg, [&] {
+        SelectAddress(dlg, address);
+        input::Click(dlg.GetDlgItem(IDC_START));
+        CConversationsDlg* conv = OpenConversations(dlg);
+        if (!conv || !dlg.Capture().CaptureThreadRunning()) {
+            Say("not capturing");
+            return;
+        }
+        Say("capturing");
+        ConversationModel& m = *conv->Model();
+        const bool known = QTest::qWaitFor(
+            [&] {
+                conv->Refresh();
+                const std::string program = Cell(m, "UDP", port, M::kProgram);
+                return !program.empty() && program != "查找中…";
+            },
+            60000);
+        Say(Cell(m, "UDP", port, M::kProgram));
+        Say(Cell(m, "UDP", port, M::kUser));
+        Say(RowTip(dlg, port).split('\n').value(2).toStdString());
+        rc = known ? 0 : 1;
+        input::Click(dlg.GetDlgItem(IDC_STOP));
+    });
+    return rc;
+}
+
+}  // namespace
+
+class ConversationsLiveTest : public QObject {
+    Q_OBJECT
+  private Q_SLOTS:
+    void initTestCase() {
+        ConversationTracker::DefaultOptions().names.deadline = std::chrono::milliseconds(1500);
+        CConversationsDlg::ExportFileDialog() = [this](QWidget*, const QString&) {
+            return std::optional<QString>(exportPath_);
+        };
+    }
+
+    // The probe's TCP connection and UDP exchange: their lines and the rows'
+    // tooltips name it and its PID; the counts are the datagrams sent; the
+    // export has them; its closed connection, and datagrams no local socket
+    // takes, say so.
+    void theProgramBehindEachRow() {
+        Child server = Spawn({"--serve", g_peerAddress}, true);
+        QCOMPARE(server.Line(), std::string("ready"));
+        CMonitorDlg dlg;
+        RunModalWith(dlg, [&] {
+            CConversationsDlg* conv = OpenConversations(dlg);
+            QVERIFY(conv);
+            ConversationModel& m = *conv->Model();
+            SelectAddress(dlg, g_localAddress);
+            input::Click(dlg.GetDlgItem(IDC_START));
+            QVERIFY(dlg.Capture().CaptureThreadRunning());
+
+            Child probe = Spawn({"--probe", g_peerAddress});
+            std::istringstream ports(probe.Line());
+            uint16_t tcpPort = 0, udpPort = 0;
+            ports >> tcpPort >> udpPort;
+            QVERIFY(tcpPort != 0 && udpPort != 0);
+            const std::string pid = std::to_string(probe.pid);
+
+            // Every datagram of the exchange, both ways, although the list was emptied.
+            const std::string sent = std::to_string(kUdpExchanges);
+            QTRY_COMPARE_WITH_TIMEOUT(Cell(m, "UDP", udpPort, M::kInDatagrams), sent, 30000);
+            QCOMPARE(Cell(m, "UDP", udpPort, M::kOutDatagrams), sent);
+            QCOMPARE(Cell(m, "UDP", udpPort, M::kRemoteAddr), g_peerAddress);
+            QVERIFY(dlg.Capture().Figures().emptied > 0);
+            QVERIFY(dlg.m_list.GetItemCount() < 2 * kUdpExchanges);
+
+            // Both named, with PID and user; the peer by the hosts file's name.
+            QTRY_COMPARE_WITH_TIMEOUT(Cell(m, "UDP", udpPort, M::kProgram),
+                                      std::string("qvconvprobe"), 30000);
+            QTRY_COMPARE_WITH_TIMEOUT(Cell(m, "TCP", tcpPort, M::kProgram),
+                                      std::string("qvconvprobe"), 30000);
+            for (const auto& [protocol, port] : {std::pair("UDP", udpPort), {"TCP", tcpPort}}) {
+                QCOMPARE(Cell(m, protocol, port, M::kPid), pid);
+                QCOMPARE(Cell(m, protocol, port, M::kUser), std::string("root"));
+            }
+            QTRY_COMPARE_WITH_TIMEOUT(Cell(m, "UDP", udpPort, M::kRemoteHost),
+                                      std::string(kPeerName), 30000);
+
+            // A row's tooltip: the program with its PID and user, each address's name.
+            const QStringList tip = RowTip(dlg, udpPort).split('\n');
+            QCOMPARE(tip.size(), 5);  // the time cell, a blank line, program, source, destination
+            QCOMPARE(tip[2],
+                     QString::fromStdString("程序: qvconvprobe (PID " + pid + ", 用户 root)"));
+            QVERIFY(tip.contains(QString::fromStdString(g_peerAddress + ": " + kPeerName)));
+
+            // The export names them.
+            QTemporaryDir dir;
+            exportPath_ = dir.filePath("talk.csv");
+            input::Click(conv->GetDlgItem(IDC_CONV_EXPORT));
+            std::ifstream csv(exportPath_.toStdString());
+            int named = 0;
+            for (std::string line; std::getline(csv, line);)
+                named += line.find(",qvconvprobe," + pid + ",root,") != std::string::npos;
+            QCOMPARE(named, 2);
+
+            // Datagrams no local socket takes: a UDP datagram to a port
+            // nothing holds, a connection refused with a reset.
+            QCOMPARE(SendFromPeer("udp", 9), 0);
+            QCOMPARE(SendFromPeer("tcp", 81), 0);
+            QTRY_COMPARE_WITH_TIMEOUT(Cell(m, "UDP", 9, M::kProgram), std::string("无本机套接字"),
+                                      30000);
+            QTRY_COMPARE_WITH_TIMEOUT(Cell(m, "TCP", 81, M::kProgram), std::string("无本机套接字"),
+                                      30000);
+
+            // The probe closes its connection: closed, and whose it was. Its
+            // last datagrams come within the owners' refresh time of the
+            // last lookup; the clock's tick asks once more after them.
+            QVERIFY(probe.Tell("close"));
+            QCOMPARE(probe.Line(), std::string("closed"));
+            const std::string closed = "套接字已关闭 (原属 qvconvprobe, PID " + pid + ")";
+            QTRY_COMPARE_WITH_TIMEOUT(Cell(m, "TCP", tcpPort, M::kProgram), closed, 30000);
+            QCOMPARE(RowTip(dlg, tcpPort).split('\n').value(2),
+                     QString::fromStdString("程序: " + closed));
+            QCOMPARE(probe.End(), 0);
+            input::Click(dlg.GetDlgItem(IDC_STOP));
+        });
+        server.Kill();
+    }
+
+    // The program as it runs for a person (only CAP_NET_RAW): another user's
+    // process is that user's, without its name.
+    void anotherUsersProgram() {
+        Child other = Spawn(
+            {"--hold", "qvconvother", std::to_string(kOtherUsersPort), std::to_string(kNobody)});
+        QCOMPARE(other.Line(), std::string("ready"));
+        Child window =
+            Spawn({"--unprivileged-window", g_localAddress, std::to_string(kOtherUsersPort)});
+        QCOMPARE(window.Line(), std::string("capturing"));
+        QCOMPARE(SendFromPeer("udp", kOtherUsersPort), 0);
+        QCOMPARE(window.Line(), std::string("用户 nobody 的进程 (另一用户)"));
+        QCOMPARE(window.Line(), std::string("nobody"));
+        QCOMPARE(window.Line(), std::string("程序: 用户 nobody 的进程 (另一用户)"));
+        QCOMPARE(window.End(), 0);
+        QCOMPARE(other.End(), 0);
+    }
+
+    // The only resolver takes every query and never answers: lookups wait
+    // in it, and the window goes on all the same; past their deadline the
+    // addresses stay as they are; the window goes at once.
+    void aSilentResolverHoldsNothing() {
+        Child server = Spawn({"--serve", g_peerAddress}, true);
+        QCOMPARE(server.Line(), std::string("ready"));
+        auto* dlg = new CMonitorDlg;
+        RunModalWith(*dlg, [&] {
+            CConversationsDlg* conv = OpenConversations(*dlg);
+            QVERIFY(conv);
+            SelectAddress(*dlg, g_localAddress);
+            input::Click(dlg->GetDlgItem(IDC_START));
+            QCOMPARE(SendFromPeer("udp", 9), 0);
+            // The local address is in no hosts file: its lookup is in the resolver.
+            QTRY_VERIFY_WITH_TIMEOUT(NameService::LookupsInFlight() > 0, 30000);
+            const QString local = QString::fromStdString(g_localAddress) + ": ";
+            QTRY_COMPARE_WITH_TIMEOUT(RowTip(*dlg, 9).split('\n').value(4), local + "(查找中…)",
+                                      30000);
+            // Meanwhile rows and lines come, the clock ticks, the window answers.
+            QCOMPARE(SendFromPeer("udp", 10), 0);
+            QTRY_VERIFY_WITH_TIMEOUT(LineOf(*conv->Model(), "UDP", 10) >= 0, 30000);
+            const QString clock = qobject_cast<QLabel*>(dlg->GetDlgItem(IDC_CLOCK))->text();
+            QTRY_VERIFY_WITH_TIMEOUT(
+                qobject_cast<QLabel*>(dlg->GetDlgItem(IDC_CLOCK))->text() != clock, 30000);
+            QVERIFY(NameService::LookupsInFlight() > 0);
+            // Past the deadline: the address as it is.
+            QTRY_COMPARE_WITH_TIMEOUT(RowTip(*dlg, 9).split('\n').value(4), local + "(查找超时)",
+                                      30000);
+            QVERIFY(NameService::LookupsInFlight() > 0);
+            input::Click(dlg->GetDlgItem(IDOK));  // Exit
+        });
+        delete dlg;
+        // Gone, while its lookup is still in the resolver.
+        QVERIFY(NameService::LookupsInFlight() > 0);
+        server.Kill();
+    }
+
+  private:
+    QString exportPath_;
+};
+
+int main(int argc, char** argv) {
+    if (argc == 3 && std::strcmp(argv[1], "--serve") == 0)
+        return Serve(argv[2]);
+    if (argc == 3 && std::strcmp(argv[1], "--probe") == 0)
+        return Probe(argv[2]);
+    if (argc == 5 && std::strcmp(argv[1], "--hold") == 0)
+        return Hold(argv[2], static_cast<uint16_t>(std::atoi(argv[3])),
+                    static_cast<uint32_t>(std::atoi(argv[4])));
+    if (argc == 5 && std::strcmp(argv[1], "--send") == 0)
+        return SendTo(argv[2], argv[3], static_cast<uint16_t>(std::atoi(argv[4])));
+    if (argc == 4 && std::strcmp(argv[1], "--unprivileged-window") == 0)
+        return UnprivilegedWindow(argc, argv);
+
+    if (argc >= 5 && std::strcmp(argv[1], "--run-tests") == 0) {
+        g_peerNs = argv[2];
+        g_localAddress = argv[3];
+        g_peerAddress = argv[4];
+        char self[4096] = {};
+        const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
+        g_self = n > 0 ? std::string(self, static_cast<size_t>(n)) : argv[0];
+        std::vector<char*> rest = {argv[0]};
+        rest.insert(rest.end(), argv + 5, argv + argc);
+        int restCount = static_cast<int>(rest.size());
+        QApplication app(restCount, rest.data());
+        ConversationsLiveTest test;
+        return QTest::qExec(&test, restCount, rest.data());
+    }
+
+    char self[4096] = {};
+    const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
+    g_self = n > 0 ? std::string(self, static_cast<size_t>(n)) : argv[0];
+    std::string why;
+    auto net = TestNetwork::Create(&why);
+    if (!net)
+        return SkipOrFail(why);
+    // The tests run where `ip netns exec` gives the local namespace files
+    // of its own: a hosts file that names the peer, and as the only
+    // resolver an address of that namespace's loopback where a socket takes
+    // the queries and never answers them.
+    const std::string local = "qvl" + std::to_string(getpid());
+    const std::string id = net->localAddress.substr(7, net->localAddress.rfind('.') - 7);
+    const std::string resolver = "10.214." + id + ".53";
+    const std::string etc = "/etc/netns/" + local;
+    const bool made = std::system(("mkdir -p " + etc + " && ip -n " + local + " addr add " +
+                                   resolver + "/32 dev lo")
+                                      .c_str()) == 0;
+    std::ofstream(etc + "/resolv.conf")
+        << "nameserver " << resolver << "\noptions timeout:30 attempts:2\n";
+    std::ofstream(etc + "/hosts") << "127.0.0.1 localhost\n"
+                                  << net->peerAddress << " " << kPeerName << "\n";
+    std::ofstream(etc + "/nsswitch.conf") << "hosts: files dns\n";
+    // This thread is in the local namespace already.
+    const int silent = socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in sa = SockAddr(Addr(resolver), 53);
+    int rc = 1;
+    if (!made || bind(silent, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0) {
+        rc = SkipOrFail("could not give the test a resolver of its own");
+    } else {
+        std::vector<std::string> args = {"ip",
+                                         "netns",
+                                         "exec",
+                                         local,
+                                         g_self,
+                                         "--run-tests",
+                                         net->PeerName(),
+                                         net->localAddress,
+                                         net->peerAddress};
+        for (int i = 1; i < argc; ++i)
+            args.push_back(argv[i]);
+        std::vector<char*> cargs;
+        for (auto& a : args)
+            cargs.push_back(a.data());
+        cargs.push_back(nullptr);
+        const pid_t pid = fork();
+        if (pid == 0) {
+            execvp(cargs[0], cargs.data());
+            _exit(127);
+        }
+        int status = 0;
+        waitpid(pid, &status, 0);
+        rc = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    }
+    close(silent);
+    std::system(("rm -rf " + etc + "; rmdir /etc/netns 2>/dev/null").c_str());
+    return rc;
+}
+
+#include "test_conversations_live.moc"

@@ -1,0 +1,280 @@
+#include "ui/conversationsdlg.h"
+
+#include <QFile>
+#include <QFileDialog>
+#include <QHeaderView>
+#include <QItemSelectionModel>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QScrollBar>
+#include <QShortcut>
+#include <QTableView>
+#include <QVBoxLayout>
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+#include <map>
+
+#include "capture/privileges.h"
+#include "framework/gbk.h"
+#include "res/dialogs.h"
+#include "res/resource.h"
+#include "res/strings.h"
+
+namespace {
+
+constexpr int kRefreshTimer = 1;
+constexpr int kRefreshMs = 500;
+
+QString Text(int id) {
+    return FromGbk(LoadStringGbk(id));
+}
+
+std::string LocalTimeText(const char* pattern) {
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    char text[128] = {};
+    if (localtime_r(&now, &local) != nullptr)
+        std::strftime(text, sizeof text, pattern, &local);
+    return text;
+}
+
+// Column widths in characters of the window's font.
+constexpr int kColumnChars[ConversationModel::kColumns] = {5, 12, 7, 12, 7, 18, 14, 7,
+                                                           8, 8,  9, 8,  9, 22, 22};
+
+}  // namespace
+
+CConversationsDlg::CConversationsDlg(ConversationTracker& tracker, const CaptureSession& session,
+                                     CWnd* parent)
+    : CDialog(DialogTemplateById(IDD_CONVERSATIONS), parent),
+      tracker_(tracker),
+      session_(session) {}
+
+CConversationsDlg::~CConversationsDlg() = default;
+
+CConversationsDlg::SaveDialog& CConversationsDlg::ExportFileDialog() {
+    static SaveDialog dialog = [](QWidget* owner, const QString& name) -> std::optional<QString> {
+        QFileDialog fd(owner, Text(IDS_EXPORT_CONVERSATIONS_TITLE));
+        // Qt's own dialog asks before replacing the file it will really
+        // write, the name with its suffix; a native one asks about the name as typed.
+        fd.setOption(QFileDialog::DontUseNativeDialog);
+        fd.setAcceptMode(QFileDialog::AcceptSave);
+        fd.setFileMode(QFileDialog::AnyFile);
+        fd.setDefaultSuffix(QStringLiteral("csv"));
+        fd.setNameFilters({Text(IDS_CSV_FILE_TYPES), Text(IDS_ALL_FILE_TYPES)});
+        fd.selectFile(name);
+        if (fd.exec() != QDialog::Accepted || fd.selectedFiles().isEmpty())
+            return std::nullopt;
+        return fd.selectedFiles().first();
+    };
+    return dialog;
+}
+
+QTableView* CConversationsDlg::Lines() const {
+    return qobject_cast<QTableView*>(GetDlgItem(IDC_CONV_LIST));
+}
+
+bool CConversationsDlg::OnInitDialog() {
+    CDialog::OnInitDialog();
+    QDialog* w = window();
+    templateSize_ = w->size();
+    // Each control with its template entry, found by the place the template gave it.
+    const DialogTemplate& t = Template();
+    const DialogUnits du = UnitsForFont(TemplateFont(t.fontFace, t.fontPoints));
+    placed_.clear();
+    for (QWidget* child : w->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+        for (const ControlTemplate& c : t.controls) {
+            if (child->geometry() == du.Map(c.x, c.y, c.cx, c.cy))
+                placed_.emplace_back(child, &c);
+        }
+    }
+    // The lines want room: the window may grow beyond its template.
+    w->setMinimumSize(templateSize_);
+    w->setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+    w->setWindowFlag(Qt::WindowMaximizeButtonHint, true);
+    w->installEventFilter(this);
+
+    if (QWidget* frame = GetDlgItem(IDC_CONV_CHART)) {
+        auto* layout = new QVBoxLayout(frame);
+        layout->setContentsMargins(1, 1, 1, 1);
+        chart_ = new RateChart(frame);
+        layout->addWidget(chart_);
+    }
+
+    model_ = std::make_unique<ConversationModel>(tracker_);
+    if (QTableView* view = Lines()) {
+        view->setModel(model_.get());
+        view->setSelectionBehavior(QAbstractItemView::SelectRows);
+        view->setSelectionMode(QAbstractItemView::ExtendedSelection);
+        view->setWordWrap(false);
+        view->setTextElideMode(Qt::ElideRight);
+        view->verticalHeader()->hide();
+        view->verticalHeader()->setDefaultSectionSize(view->fontMetrics().height() + 4);
+        view->horizontalHeader()->setHighlightSections(false);
+        const int ch = view->fontMetrics().horizontalAdvance(QLatin1Char('0'));
+        for (int c = 0; c < ConversationModel::kColumns; ++c)
+            view->setColumnWidth(c, kColumnChars[c] * ch + 10);
+        // No order until a heading is clicked: the order in which conversations came.
+        view->horizontalHeader()->setSortIndicator(-1, Qt::AscendingOrder);
+        view->setSortingEnabled(true);
+
+        // Many lines changed at once reach the view as a reset: the selection,
+        // the current line and the scrolled place stay with their conversations.
+        auto saved = std::make_shared<std::pair<std::vector<uint64_t>, uint64_t>>();
+        auto scrolled = std::make_shared<int>(0);
+        connect(model_.get(), &QAbstractItemModel::modelAboutToBeReset, this,
+                [this, view, saved, scrolled] {
+                    saved->first.clear();
+                    for (const QModelIndex& i : view->selectionModel()->selectedRows())
+                        saved->first.push_back(model_->IdAt(i.row()));
+                    saved->second = model_->IdAt(view->currentIndex().row());
+                    *scrolled = view->verticalScrollBar()->value();
+                });
+        connect(model_.get(), &QAbstractItemModel::modelReset, this, [this, view, saved, scrolled] {
+            QItemSelection selection;
+            for (const uint64_t id : saved->first) {
+                const int row = model_->RowOfId(id);
+                if (row >= 0)
+                    selection.select(model_->index(row, 0),
+                                     model_->index(row, ConversationModel::kColumns - 1));
+            }
+            const int current = model_->RowOfId(saved->second);
+            if (current >= 0)
+                view->selectionModel()->setCurrentIndex(model_->index(current, 0),
+                                                        QItemSelectionModel::NoUpdate);
+            view->selectionModel()->select(selection, QItemSelectionModel::Select);
+            view->verticalScrollBar()->setValue(*scrolled);
+        });
+    }
+    if (auto* filter = qobject_cast<QLineEdit*>(GetDlgItem(IDC_CONV_FILTER))) {
+        filter->installEventFilter(this);
+        connect(filter, &QLineEdit::textChanged, this, [this](const QString& text) {
+            model_->SetFilterText(text);
+            Refresh();
+        });
+    }
+    auto* save = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_S), w);
+    connect(save, &QShortcut::activated, this, [this] { OnExport(); });
+
+    Refresh();
+    SetTimer(kRefreshTimer, kRefreshMs);
+    return true;
+}
+
+void CConversationsDlg::OnDestroy() {
+    // The view goes with the window; the model must not outlive it unseen.
+    if (QTableView* view = Lines())
+        view->setModel(nullptr);
+    model_.reset();
+    chart_ = nullptr;
+}
+
+void CConversationsDlg::OnTimer(int) {
+    Refresh();
+}
+
+void CConversationsDlg::OnCommand(int id) {
+    if (id == IDC_CONV_EXPORT)
+        OnExport();
+}
+
+void CConversationsDlg::Refresh() {
+    if (!IsOpen() || !model_)
+        return;
+    model_->Refresh();
+
+    const bool running = session_.CaptureThreadRunning() && !session_.CaptureThreadEnded();
+    const RateHistory& rates = tracker_.Rates();
+    const bool live =
+        rates.NewestSecond() == RateHistory::kNone || (!tracker_.FromFile() && running);
+    // Live traffic moves on while nothing arrives: the chart ends at the
+    // last whole second (so does an empty chart). A capture file, or a
+    // capture that ended, ends at its last datagram.
+    const int64_t end = live ? static_cast<int64_t>(std::time(nullptr)) - 1 : rates.NewestSecond();
+    if (chart_)
+        chart_->SetSeries(rates.Series(end), live);
+
+    const ConversationTable& table = tracker_.Table();
+    QString summary = FormatString(IDS_CONV_SUMMARY, QString::number(table.Size()),
+                                   QString::number(model_->rowCount()));
+    if (table.Dropped() > 0)
+        summary += FormatString(IDS_CONV_DROPPED, QString::number(table.Capacity()),
+                                QString::number(table.Dropped()));
+    if (table.LostDatagrams() > 0)
+        summary += FormatString(IDS_CONV_LOST, QString::number(table.LostDatagrams()));
+    if (auto* label = qobject_cast<QLabel*>(GetDlgItem(IDC_CONV_SUMMARY)))
+        label->setText(summary);
+}
+
+void CConversationsDlg::OnExport() {
+    if (!IsOpen() || !model_)
+        return;
+    const QString name = QString::fromStdString(LocalTimeText("quorvelan-connections-%d-%H-%M-%S"));
+    const std::optional<QString> path = ExportFileDialog()(window(), name);
+    if (!path || !model_)
+        return;
+    // The lines as they stand when writing starts, narrowed and ordered as shown.
+    model_->Refresh();
+    // Started through sudo, a file this export made is the user's.
+    const int error = WriteConversationsCsv(QFile::encodeName(*path).toStdString(), model_->Lines(),
+                                            [](int fd) { GiveFileToInvokingUser(fd); });
+    if (error != 0)
+        AfxMessageBoxUtf8(
+            FormatString(IDP_CSV_WRITE_FAILED, *path, QString::fromLocal8Bit(std::strerror(error))),
+            MB_ICONSTOP);
+}
+
+bool CConversationsDlg::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == window() && event->type() == QEvent::Resize) {
+        Arrange();
+    } else if (event->type() == QEvent::KeyPress && watched == GetDlgItem(IDC_CONV_FILTER)) {
+        // Enter in the box only narrows the lines; it does not press a button.
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if (key == Qt::Key_Return || key == Qt::Key_Enter)
+            return true;
+    }
+    return CDialog::eventFilter(watched, event);
+}
+
+void CConversationsDlg::Arrange() {
+    QDialog* w = window();
+    if (!w || !templateSize_.isValid())
+        return;
+    // The room beyond the template size: the chart takes a third of the
+    // added height, the lines the rest.
+    const DialogTemplate& t = Template();
+    const DialogUnits du = UnitsForFont(TemplateFont(t.fontFace, t.fontPoints));
+    const int dw = std::max(0, w->width() - templateSize_.width());
+    const int dh = std::max(0, w->height() - templateSize_.height());
+    const int chartGrows = dh / 3;
+    for (const auto& [control, c] : placed_) {
+        if (!control)
+            continue;
+        QRect r = du.Map(c->x, c->y, c->cx, c->cy);
+        switch (c->id) {
+            case IDC_CONV_CHART:
+                r.setSize(r.size() + QSize(dw, chartGrows));
+                break;
+            case IDC_CONV_SUMMARY:
+                r.translate(0, chartGrows);
+                r.setWidth(r.width() + dw);
+                break;
+            case IDC_CONV_LIST:
+                r.translate(0, chartGrows);
+                r.setSize(r.size() + QSize(dw, dh - chartGrows));
+                break;
+            case IDC_CONV_EXPORT:
+                r.translate(0, dh);
+                break;
+            case IDOK:
+                r.translate(dw, dh);
+                break;
+            default:  // the filter box and its caption
+                r.translate(0, chartGrows);
+                break;
+        }
+        control->setGeometry(r);
+    }
+}

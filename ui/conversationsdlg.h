@@ -1,0 +1,62 @@
+#pragma once
+// The conversations window (连接): a modeless window owned by the main
+// window, like the statistics window. A chart of the rates over the last
+// minutes above, one line per conversation below (sortable by every column,
+// narrowed by the text in its box), refreshed twice a second from the
+// tracker; 导出... (or Ctrl+S) writes the lines shown as a CSV file.
+#include <QPointer>
+#include <QString>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <utility>
+#include <vector>
+
+#include "capture/session.h"
+#include "framework/controls.h"
+#include "framework/dialog.h"
+#include "ui/conversationmodel.h"
+#include "ui/conversationtracker.h"
+#include "ui/ratechart.h"
+
+class QTableView;
+
+class CConversationsDlg : public CDialog {
+    Q_OBJECT
+  public:
+    CConversationsDlg(ConversationTracker& tracker, const CaptureSession& session, CWnd* parent);
+    ~CConversationsDlg() override;
+
+    // Seam: the export's save dialog (returns the chosen path).
+    using SaveDialog = std::function<std::optional<QString>(QWidget* owner, const QString& name)>;
+    static SaveDialog& ExportFileDialog();
+
+    bool OnInitDialog() override;
+    // Modeless: Close, Escape and the close box destroy the window.
+    void OnOK() override { DestroyWindow(); }
+    void OnCancel() override { DestroyWindow(); }
+    void OnDestroy() override;
+    void OnTimer(int id) override;
+    void OnCommand(int id) override;
+
+    // Shows the conversations and rates as they stand now.
+    void Refresh();
+    void OnExport();
+    bool IsOpen() const { return window() != nullptr; }
+
+    // While open.
+    ConversationModel* Model() const { return model_.get(); }
+    RateChart* Chart() const { return chart_; }
+    QTableView* Lines() const;
+
+  private:
+    void Arrange();
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+    ConversationTracker& tracker_;
+    const CaptureSession& session_;
+    std::unique_ptr<ConversationModel> model_;
+    RateChart* chart_ = nullptr;  // a child of the window
+    QSize templateSize_;
+    std::vector<std::pair<QPointer<QWidget>, const ControlTemplate*>> placed_;
+};
