@@ -2,6 +2,7 @@
 
 #include <QFile>
 #include <QFileDialog>
+#include <QShortcut>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -121,6 +122,13 @@ bool CMonitorDlg::OnInitDialog() {
     }
     AppendSystemMenuEntry(IDM_CAPTURE_STATS, LoadStringGbk(IDS_CAPTURE_STATS));
     AppendSystemMenuEntry(IDM_OPEN_CAPTURE_FILE, LoadStringGbk(IDS_OPEN_CAPTURE_FILE));
+    AppendSystemMenuEntry(IDM_FIND, LoadStringGbk(IDS_FIND));
+    auto shortcut = [this](QKeySequence keys, std::function<void()> act) {
+        connect(new QShortcut(keys, window()), &QShortcut::activated, this, std::move(act));
+    };
+    shortcut(QKeySequence(Qt::CTRL | Qt::Key_F), [this] { OnFind(); });
+    shortcut(QKeySequence(Qt::Key_F3), [this] { OnFindAgain(true); });
+    shortcut(QKeySequence(Qt::SHIFT | Qt::Key_F3), [this] { OnFindAgain(false); });
     SetIcon(m_hIcon, true);
     SetIcon(m_hIcon, false);
     SetTimer(kClockTimer, 1000);
@@ -260,6 +268,26 @@ void CMonitorDlg::OnCaptureStats() {
     m_statsDlg->Create();
 }
 
+CFindDlg& CMonitorDlg::FindWindow() {
+    if (!m_findDlg) {
+        m_findDlg = std::make_unique<CFindDlg>(
+            m_list, DataPane, [this] { OnListClick(); }, this);
+    }
+    return *m_findDlg;
+}
+
+void CMonitorDlg::OnFind() {
+    FindWindow().Open();
+}
+
+void CMonitorDlg::OnFindAgain(bool forward) {
+    if (FindWindow().Finder().Query().status() == QueryStatus::kEmpty) {
+        OnFind();
+        return;
+    }
+    m_findDlg->FindNext(forward);
+}
+
 void CMonitorDlg::OnOpenCaptureFile() {
     // The menu entry is greyed out meanwhile; the handler refuses all the same.
     if (m_capture.CaptureThreadRunning()) {
@@ -323,6 +351,9 @@ void CMonitorDlg::OnDestroy() {
     if (m_statsDlg) {
         m_statsDlg->DestroyWindow();
     }
+    if (m_findDlg) {
+        m_findDlg->DestroyWindow();
+    }
     const bool ended = m_capture.CaptureThreadRunning();
     m_capture.Destroy();
     if (ended) {
@@ -344,6 +375,9 @@ void CMonitorDlg::OnSysCommand(unsigned command) {
             break;
         case IDM_OPEN_CAPTURE_FILE:
             OnOpenCaptureFile();
+            break;
+        case IDM_FIND:
+            OnFind();
             break;
         default:
             break;

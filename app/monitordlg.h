@@ -11,6 +11,7 @@
 #include "framework/dialog.h"
 #include "ui/aboutdlg.h"
 #include "ui/capturestatsdlg.h"
+#include "ui/finddlg.h"
 #include "ui/sortlistctrl.h"
 
 class CMonitorDlg : public CDialog {
@@ -66,6 +67,11 @@ class CMonitorDlg : public CDialog {
     // The context menu's capture entries.
     void OnCaptureStats();
     void OnOpenCaptureFile();
+    // 查找: Ctrl+F and the context menu open the find window; F3 and
+    // Shift+F3 find again with the text last typed.
+    void OnFind();
+    void OnFindAgain(bool forward);
+    CFindDlg& FindWindow();
     // A played file came to its end (or to a fault) by itself.
     void OnCaptureFinished(uint64_t capture);
 
@@ -91,4 +97,5 @@ class CMonitorDlg : public CDialog {
     CaptureSession m_capture;
     QString m_filePath;  // the capture file played last
     std::unique_ptr<CCaptureStatsDlg> m_statsDlg;
+    std::unique_ptr<CFindDlg> m_findDlg;
 };

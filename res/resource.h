@@ -31,6 +31,14 @@ inline constexpr int IDS_STATS_STOPPED = 162;
 inline constexpr int IDS_STATS_NEVER = 163;
 inline constexpr int IDS_STATS_SECONDS = 164;
 inline constexpr int IDS_STATS_FILE_PROGRESS = 165;
+// The find window, its menu entry and its messages.
+inline constexpr int IDD_FIND = 280;
+inline constexpr int IDS_FIND = 281;
+inline constexpr int IDS_FIND_COUNT = 282;
+inline constexpr int IDS_FIND_NOT_FOUND = 283;
+inline constexpr int IDS_FIND_PAST_NUL = 284;
+inline constexpr int IDS_FIND_IN_DATAGRAM = 285;
+inline constexpr int IDS_FIND_CONTEXT = 286;
 
 inline constexpr int IDC_EVENT_LIST = 1000;
 inline constexpr int IDC_CLEAR = 1001;
@@ -64,8 +72,15 @@ inline constexpr int IDC_STATS_FILTERED = 1036;
 inline constexpr int IDC_STATS_ROWS = 1037;
 inline constexpr int IDC_STATS_EMPTIED = 1038;
 inline constexpr int IDC_STATS_PROGRESS = 1039;
+inline constexpr int IDC_FIND_TEXT = 1140;
+inline constexpr int IDC_FIND_NEXT = 1141;
+inline constexpr int IDC_FIND_PREVIOUS = 1142;
+inline constexpr int IDC_FIND_CASE = 1143;
+inline constexpr int IDC_FIND_HEX = 1144;
+inline constexpr int IDC_FIND_STATUS = 1145;
 
 // System-menu commands (the low four bits are the system's).
 inline constexpr unsigned IDM_ABOUTBOX = 0x0010;
 inline constexpr unsigned IDM_CAPTURE_STATS = 0x0020;
 inline constexpr unsigned IDM_OPEN_CAPTURE_FILE = 0x0030;
+inline constexpr unsigned IDM_FIND = 0x0070;
