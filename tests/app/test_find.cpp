@@ -2,6 +2,7 @@
 // capture thread and hand-off from an endpoint the test feeds, so each row
 // keeps the datagram its cells were built from.
 #include <QCheckBox>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -136,8 +137,8 @@ class FindTest : public QObject {
             QVERIFY(f.Feed(rows));
             QTableView* view = dlg.m_list.view();
             QVERIFY(input::Activate(dlg.window()));
-            view->setFocus();
             view->scrollToTop();
+            QVERIFY(QApplication::focusWidget() != view);  // the address list, clicked
 
             QVERIFY(OpenByKeys(dlg));
             QDialog* find = dlg.FindWindow().window();
@@ -235,25 +236,38 @@ class FindTest : public QObject {
             input::Click(dlg.FindWindow().GetDlgItem(IDC_FIND_PREVIOUS));
             QCOMPARE(SelectedPort(dlg), std::string("1004"));
 
+            // A sort moves the rows under the search: the next match is the
+            // next one in the order shown now (ports descending).
+            QHeaderView* header = dlg.m_list.view()->horizontalHeader();
+            input::ClickHeader(header, kColSrcPort);
+            input::ClickHeader(header, kColSrcPort);
+            QCOMPARE(dlg.m_list.GetItemText(0, kColSrcPort), std::string("1006"));
+            QTRY_COMPARE(Status(dlg), QString("1 / 3"));  // 1004, still selected
+            input::Key(find, Qt::Key_F3);
+            QCOMPARE(SelectedPort(dlg), std::string("1003"));
+            input::Key(find, Qt::Key_F3);
+            QCOMPARE(SelectedPort(dlg), std::string("1001"));
+            QCOMPARE(Status(dlg), QString("3 / 3"));
+
             // 区分大小写: KEY no longer matches. Ticked with Space on the box.
             auto* caseBox = qobject_cast<QCheckBox*>(dlg.FindWindow().GetDlgItem(IDC_FIND_CASE));
             caseBox->setFocus();
             input::Key(find, Qt::Key_Space);
             QVERIFY(caseBox->isChecked());
-            QCOMPARE(Status(dlg), QString("2 / 2"));
+            QCOMPARE(Status(dlg), QString("- / 2"));
             input::Key(find, Qt::Key_Return);  // Return on the box finds too
-            QCOMPARE(SelectedPort(dlg), std::string("1003"));
+            QCOMPARE(SelectedPort(dlg), std::string("1004"));
             input::Click(caseBox);
-            QCOMPARE(Status(dlg), QString("2 / 3，数据偏移 4 处（NUL 之后）"));
+            QCOMPARE(Status(dlg), QString("1 / 3"));
 
             // Chinese text is looked for as GBK and as UTF-8.
             FindText(dlg)->setFocus();
             Retype(dlg, "钥匙");
             QCOMPARE(Status(dlg), QString("- / 2"));
             input::Key(find, Qt::Key_Return);
-            QCOMPARE(SelectedPort(dlg), std::string("1005"));
-            input::Key(find, Qt::Key_Return);
             QCOMPARE(SelectedPort(dlg), std::string("1006"));
+            input::Key(find, Qt::Key_Return);
+            QCOMPARE(SelectedPort(dlg), std::string("1005"));
             QCOMPARE(Status(dlg), QString("2 / 2"));
 
             // Hex: bytes anywhere in the datagram, spaced or not.
@@ -266,7 +280,7 @@ class FindTest : public QObject {
             Retype(dlg, "DEADBEEF");
             QCOMPARE(Status(dlg), QString("1 / 1，数据报偏移 36 处"));
             Retype(dlg, "0035");  // the destination port: in every row's header
-            QCOMPARE(Status(dlg), QString("3 / 7，数据报偏移 22 处"));
+            QCOMPARE(Status(dlg), QString("5 / 7，数据报偏移 22 处"));
             // Invalid hex is said in the window, and finds nothing.
             Retype(dlg, "de ad zz");
             QCOMPARE(Status(dlg), QString("十六进制无效：含非十六进制字符"));
