@@ -2,7 +2,9 @@
 
 #include <QKeyEvent>
 #include <QLineEdit>
+#include <QScreen>
 #include <QTableView>
+#include <QToolTip>
 
 #include "capture/row_batch.h"
 #include "framework/gbk.h"
@@ -66,10 +68,11 @@ bool CFindDlg::OnInitDialog() {
         connect(edit, &QLineEdit::textChanged, this, [this] { QueryChanged(); });
     }
     window()->installEventFilter(this);
-    // Over the lower band, just under the data pane: the list and the pane
-    // stay in sight, and the design's controls keep their places.
-    if (QWidget* pane = pane_.GetSafeHwnd()) {
-        window()->move(pane->mapToGlobal(QPoint(0, pane->height() + 4)));
+    Place();
+    // The pane's tooltip is wanted while this window has the keys; Qt shows
+    // tooltips only in the active window unless told otherwise.
+    if (QWidget* owner = window()->parentWidget()) {
+        owner->setAttribute(Qt::WA_AlwaysShowToolTips, true);
     }
     if (QTableView* v = list_.view()) {
         connect(v->selectionModel(), &QItemSelectionModel::selectionChanged, window(),
@@ -77,6 +80,32 @@ bool CFindDlg::OnInitDialog() {
     }
     RefreshStatus();
     return true;
+}
+
+void CFindDlg::OnDestroy() {
+    if (QWidget* owner = window()->parentWidget()) {
+        owner->setAttribute(Qt::WA_AlwaysShowToolTips, false);
+    }
+}
+
+void CFindDlg::Place() {
+    QWidget* owner = window()->parentWidget();
+    QWidget* pane = pane_.GetSafeHwnd();
+    if (!owner || !pane) {
+        return;
+    }
+    // Just under the main window, lined up with the list and the pane, where
+    // it covers nothing; on a screen without room there, over the lower band
+    // just under the pane, so that the list and the pane stay in sight. The
+    // design's controls keep their places either way.
+    const QRect frame = owner->frameGeometry();
+    const int frameExtra = frame.height() - owner->height();
+    const QPoint below(pane->mapToGlobal(QPoint(0, 0)).x() - (owner->geometry().x() - frame.x()),
+                       frame.bottom() + 1);
+    const QScreen* screen = owner->screen();
+    const bool fits = screen && below.y() + window()->height() + frameExtra <=
+                                    screen->availableGeometry().bottom() + 1;
+    window()->move(fits ? below : pane->mapToGlobal(QPoint(0, pane->height() + 4)));
 }
 
 void CFindDlg::Open() {
@@ -192,8 +221,14 @@ void CFindDlg::ShowRow(int row) {
 }
 
 void CFindDlg::SetPaneTip(const QString& tip) {
-    if (QWidget* pane = pane_.GetSafeHwnd()) {
-        pane->setToolTip(tip);
+    QWidget* pane = pane_.GetSafeHwnd();
+    if (!pane || pane->toolTip() == tip) {
+        return;
+    }
+    pane->setToolTip(tip);
+    // A tip on screen would go on showing the text of the row before.
+    if (QToolTip::isVisible()) {
+        QToolTip::hideText();
     }
 }
 

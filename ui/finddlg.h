@@ -1,6 +1,7 @@
 #pragma once
-// The find window: a small modeless window over the main window's lower band
-// (the design's controls keep their places), with a text box, 下一个 and
+// The find window: a small modeless window under the main window (over its
+// lower band when the screen has no room there; the design's controls keep
+// their places either way), with a text box, 下一个 and
 // 上一个, the options 区分大小写 and 十六进制, and a line that counts the
 // matching rows or says what is wrong with the text.
 //
@@ -29,6 +30,7 @@ class CFindDlg : public CDialog {
     // the focus back.
     void OnCancel() override;
     void OnCommand(int id) override;
+    void OnDestroy() override;
 
     // Opens the window, or brings it forward, with the focus in its text box.
     void Open();
@@ -48,6 +50,7 @@ class CFindDlg : public CDialog {
     bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
+    void Place();
     void QueryChanged();
     void ScheduleRefresh();
     void RefreshStatus();
