@@ -281,7 +281,9 @@ void CMonitorDlg::OnFind() {
 }
 
 void CMonitorDlg::OnFindAgain(bool forward) {
-    if (FindWindow().Finder().Query().status() == QueryStatus::kEmpty) {
+    // Nothing to find again (no text, or text that is not hex): the window
+    // says so and takes the text.
+    if (!FindWindow().Finder().Query().ready()) {
         OnFind();
         return;
     }
