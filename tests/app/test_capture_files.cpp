@@ -437,7 +437,8 @@ class CaptureFilesTest : public QObject {
             const auto idle = ChooseFromContextMenu(dlg, QString());
             QCOMPARE(idle, (std::vector<input::MenuEntry>{{"关于 quorvelan(&A)...", true},
                                                           {kStatsEntry, true},
-                                                          {kOpenEntry, true}}));
+                                                          {kOpenEntry, true},
+                                                          {"查找...", true}}));
             ClickAddress(dlg, 0);
             input::Click(dlg.GetDlgItem(IDC_START));
             QTRY_VERIFY(dlg.Capture().RowsInserted() > 10);
