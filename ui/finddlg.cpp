@@ -97,7 +97,7 @@ void CFindDlg::Place() {
     // Just under the main window, lined up with the list and the pane, where
     // it covers nothing; on a screen without room there, over the lower band
     // just under the pane, so that the list and the pane stay in sight. The
-    // design's controls keep their places either way.
+    // main window's controls keep their places either way.
     const QRect frame = owner->frameGeometry();
     const int frameExtra = frame.height() - owner->height();
     const QPoint below(pane->mapToGlobal(QPoint(0, 0)).x() - (owner->geometry().x() - frame.x()),

@@ -1,7 +1,7 @@
 #pragma once
 // The find window: a small modeless window under the main window (over its
-// lower band when the screen has no room there; the design's controls keep
-// their places either way), with a text box, 下一个 and
+// lower band when the screen has no room there; the main window's controls
+// keep their places either way), with a text box, 下一个 and
 // 上一个, the options 区分大小写 and 十六进制, and a line that counts the
 // matching rows or says what is wrong with the text.
 //

@@ -146,7 +146,7 @@ class FindTest : public QObject {
             QVERIFY(!find->isModal());
             QCOMPARE(find->parentWidget(), dlg.window());
             QCOMPARE(MisplacedControls(dlg.FindWindow()), QStringList());
-            QCOMPARE(MisplacedControls(dlg), QStringList());  // the design's window as it was
+            QCOMPARE(MisplacedControls(dlg), QStringList());  // the main window as it was
 
             Type(FindText(dlg), "密码");
             QCOMPARE(Status(dlg), QString("- / 1"));
@@ -313,9 +313,9 @@ class FindTest : public QObject {
         Fixture f(dlg);
         RunModalWith(dlg, [&] {
             QVERIFY(f.Start());
-            auto rows = [](std::initializer_list<std::pair<uint16_t, bool>> spec) {
+            auto rows = [](std::initializer_list<std::pair<uint16_t, bool>> plan) {
                 std::vector<std::vector<uint8_t>> d;
-                for (const auto& [port, hit] : spec)
+                for (const auto& [port, hit] : plan)
                     d.push_back(Udp(port, hit ? "a hit" : "a row"));
                 return d;
             };
