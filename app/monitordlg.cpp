@@ -2,6 +2,7 @@
 
 #include <QFile>
 #include <QFileDialog>
+#include <QShortcut>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -137,6 +138,13 @@ bool CMonitorDlg::OnInitDialog() {
     AppendSystemMenuEntry(IDM_SAVE_CAPTURE_FILE, LoadStringGbk(IDS_SAVE_CAPTURE_FILE));
     AppendSystemMenuEntry(IDM_RECORD_TO_FILE, LoadStringGbk(IDS_RECORD_TO_FILE));
     AppendSystemMenuEntry(IDM_CONVERSATIONS, LoadStringGbk(IDS_CONVERSATIONS));
+    AppendSystemMenuEntry(IDM_FIND, LoadStringGbk(IDS_FIND));
+    auto shortcut = [this](QKeySequence keys, std::function<void()> act) {
+        connect(new QShortcut(keys, window()), &QShortcut::activated, this, std::move(act));
+    };
+    shortcut(QKeySequence(Qt::CTRL | Qt::Key_F), [this] { OnFind(); });
+    shortcut(QKeySequence(Qt::Key_F3), [this] { OnFindAgain(true); });
+    shortcut(QKeySequence(Qt::SHIFT | Qt::Key_F3), [this] { OnFindAgain(false); });
     SetIcon(m_hIcon, true);
     SetIcon(m_hIcon, false);
     SetTimer(kClockTimer, 1000);
@@ -309,6 +317,28 @@ void CMonitorDlg::OnConversations() {
     m_convDlg->Create();
 }
 
+CFindDlg& CMonitorDlg::FindWindow() {
+    if (!m_findDlg) {
+        m_findDlg = std::make_unique<CFindDlg>(
+            m_list, DataPane, [this] { OnListClick(); }, this);
+    }
+    return *m_findDlg;
+}
+
+void CMonitorDlg::OnFind() {
+    FindWindow().Open();
+}
+
+void CMonitorDlg::OnFindAgain(bool forward) {
+    // Nothing to find again (no text, or text that is not hex): the window
+    // says so and takes the text.
+    if (!FindWindow().Finder().Query().ready()) {
+        OnFind();
+        return;
+    }
+    m_findDlg->FindNext(forward);
+}
+
 void CMonitorDlg::OnOpenCaptureFile() {
     // The menu entry is greyed out meanwhile; the handler refuses all the same.
     if (m_capture.CaptureThreadRunning()) {
@@ -376,6 +406,9 @@ void CMonitorDlg::OnDestroy() {
     if (m_convDlg) {
         m_convDlg->DestroyWindow();
     }
+    if (m_findDlg) {
+        m_findDlg->DestroyWindow();
+    }
     const bool ended = m_capture.CaptureThreadRunning();
     m_capture.Destroy();
     m_recording.Close();
@@ -409,6 +442,9 @@ void CMonitorDlg::OnSysCommand(unsigned command) {
             break;
         case IDM_CONVERSATIONS:
             OnConversations();
+            break;
+        case IDM_FIND:
+            OnFind();
             break;
         default:
             break;

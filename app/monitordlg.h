@@ -14,6 +14,7 @@
 #include "ui/capturestatsdlg.h"
 #include "ui/conversationsdlg.h"
 #include "ui/conversationtracker.h"
+#include "ui/finddlg.h"
 #include "ui/sortlistctrl.h"
 
 class CMonitorDlg : public CDialog {
@@ -74,6 +75,11 @@ class CMonitorDlg : public CDialog {
     void OnCaptureStats();
     void OnOpenCaptureFile();
     void OnConversations();
+    // 查找: Ctrl+F and the context menu open the find window; F3 and
+    // Shift+F3 find again with the text last typed.
+    void OnFind();
+    void OnFindAgain(bool forward);
+    CFindDlg& FindWindow();
     // A played file came to its end (or to a fault) by itself.
     void OnCaptureFinished(uint64_t capture);
     // The context menu's capture-file entries: the list's datagrams saved,
@@ -115,4 +121,5 @@ class CMonitorDlg : public CDialog {
     QString m_filePath;  // the capture file played last
     std::unique_ptr<CCaptureStatsDlg> m_statsDlg;
     std::unique_ptr<CConversationsDlg> m_convDlg;
+    std::unique_ptr<CFindDlg> m_findDlg;
 };

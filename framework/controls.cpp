@@ -1,5 +1,7 @@
 #include "framework/controls.h"
 
+#include <QAbstractButton>
+
 #include "framework/gbk.h"
 
 namespace {
@@ -59,4 +61,14 @@ std::string CListBox::GetText(int index) const {
     if (!b || index < 0 || index >= b->count())
         return {};
     return b->item(index)->data(kGbkRole).toByteArray().toStdString();
+}
+
+int CButton::GetCheck() const {
+    auto* b = qobject_cast<QAbstractButton*>(GetSafeHwnd());
+    return b && b->isCheckable() && b->isChecked() ? 1 : 0;
+}
+
+void CButton::SetCheck(int check) {
+    if (auto* b = qobject_cast<QAbstractButton*>(GetSafeHwnd()); b && b->isCheckable())
+        b->setChecked(check != 0);
 }

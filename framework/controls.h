@@ -12,6 +12,10 @@ class CStatic : public CWnd {
 
 class CButton : public CWnd {
     Q_OBJECT
+  public:
+    // A check box: 1 ticked, 0 not (0 for a control that cannot be ticked).
+    int GetCheck() const;
+    void SetCheck(int check);
 };
 
 class CEdit : public CWnd {

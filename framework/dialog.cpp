@@ -1,5 +1,6 @@
 #include "framework/dialog.h"
 
+#include <QCheckBox>
 #include <QContextMenuEvent>
 #include <QFileInfo>
 #include <QFontMetrics>
@@ -271,6 +272,13 @@ void CDialog::Build() {
                     else
                         OnCommand(id);
                 });
+                w = b;
+                break;
+            }
+            case ControlKind::CheckBox: {
+                auto* b = new QCheckBox(text, dlg);
+                const int id = c.id;
+                connect(b, &QCheckBox::clicked, this, [this, id] { OnCommand(id); });
                 w = b;
                 break;
             }

@@ -8,6 +8,7 @@
 enum class ControlKind {
     PushButton,
     DefPushButton,  // the dialog's default button
+    CheckBox,       // a box the person ticks; each click is a command like a button's
     GroupBox,
     Static,         // static text; style bits say alignment
     StaticPicture,  // static control showing a bitmap resource (text = resource id as decimal)

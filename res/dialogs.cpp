@@ -117,6 +117,17 @@ constexpr ControlTemplate kConversations[] = {
     {IDOK, K::PushButton, "关闭", 463, 310, 50, 14, TS},
 };
 
+// The text box first, so that it takes the focus when the window opens.
+constexpr ControlTemplate kFind[] = {
+    {IDC_FIND_TEXT, K::Edit, "", 46, 7, 144, 14, s::Border | TS | s::EsAutoHScroll},
+    {IDC_FIND_NEXT, K::DefPushButton, "下一个", 197, 7, 50, 14, TS},
+    {IDC_FIND_PREVIOUS, K::PushButton, "上一个", 197, 25, 50, 14, TS},
+    {IDC_FIND_CASE, K::CheckBox, "区分大小写", 46, 26, 66, 12, TS},
+    {IDC_FIND_HEX, K::CheckBox, "十六进制", 118, 26, 60, 12, TS},
+    {-1, K::Static, "查找内容:", 7, 10, 38, 8, s::SsLeft},
+    {IDC_FIND_STATUS, K::Static, "", 7, 44, 240, 8, s::SsLeft},
+};
+
 constexpr DialogTemplate kTemplates[] = {
     {IDD_MONITOR_DIALOG, "quorvelanv1.05", 456, 333, "宋体", 9, true, kMonitor},
     {IDD_FILTER_DIALOG, "IDS过滤器", 239, 154, "宋体", 10, false, kFilter},
@@ -124,6 +135,7 @@ constexpr DialogTemplate kTemplates[] = {
     {IDD_ABOUTBOX, "关于 quorvelan", 315, 112, "宋体", 9, false, kAbout},
     {IDD_CAPTURE_STATS, "捕获统计", 264, 213, "宋体", 9, false, kCaptureStats},
     {IDD_CONVERSATIONS, "连接", 520, 331, "宋体", 9, true, kConversations},
+    {IDD_FIND, "查找", 254, 58, "宋体", 9, false, kFind},
 };
 
 }  // namespace

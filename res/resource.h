@@ -31,6 +31,14 @@ inline constexpr int IDS_STATS_STOPPED = 162;
 inline constexpr int IDS_STATS_NEVER = 163;
 inline constexpr int IDS_STATS_SECONDS = 164;
 inline constexpr int IDS_STATS_FILE_PROGRESS = 165;
+// The find window, its menu entry and its messages.
+inline constexpr int IDD_FIND = 280;
+inline constexpr int IDS_FIND = 281;
+inline constexpr int IDS_FIND_COUNT = 282;
+inline constexpr int IDS_FIND_NOT_FOUND = 283;
+inline constexpr int IDS_FIND_PAST_NUL = 284;
+inline constexpr int IDS_FIND_IN_DATAGRAM = 285;
+inline constexpr int IDS_FIND_CONTEXT = 286;
 
 // Capture files written: the whole list, and a recording of every datagram.
 inline constexpr int IDS_SAVE_CAPTURE_FILE = 200;
@@ -120,6 +128,12 @@ inline constexpr int IDC_CONV_FILTER = 1121;
 inline constexpr int IDC_CONV_LIST = 1122;
 inline constexpr int IDC_CONV_EXPORT = 1123;
 inline constexpr int IDC_CONV_SUMMARY = 1124;
+inline constexpr int IDC_FIND_TEXT = 1140;
+inline constexpr int IDC_FIND_NEXT = 1141;
+inline constexpr int IDC_FIND_PREVIOUS = 1142;
+inline constexpr int IDC_FIND_CASE = 1143;
+inline constexpr int IDC_FIND_HEX = 1144;
+inline constexpr int IDC_FIND_STATUS = 1145;
 
 // System-menu commands (the low four bits are the system's).
 inline constexpr unsigned IDM_ABOUTBOX = 0x0010;
@@ -128,3 +142,4 @@ inline constexpr unsigned IDM_OPEN_CAPTURE_FILE = 0x0030;
 inline constexpr unsigned IDM_SAVE_CAPTURE_FILE = 0x0040;
 inline constexpr unsigned IDM_RECORD_TO_FILE = 0x0050;  // and, while recording, its stop
 inline constexpr unsigned IDM_CONVERSATIONS = 0x0060;
+inline constexpr unsigned IDM_FIND = 0x0070;

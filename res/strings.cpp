@@ -204,6 +204,19 @@ std::string_view LoadStringGbk(int id) {
             return "\xCA\xD7\xB4\xCE";
         case IDS_CONV_HEADING_FIRST + 14:  // 最近
             return "\xD7\xEE\xBD\xFC";
+        case IDS_FIND:  // 查找...
+            return "\xB2\xE9\xD5\xD2...";
+        case IDS_FIND_COUNT:  // %1 / %2
+            return "%1 / %2";
+        case IDS_FIND_NOT_FOUND:  // 未找到
+            return "\xCE\xB4\xD5\xD2\xB5\xBD";
+        case IDS_FIND_PAST_NUL:  // %1，数据偏移 %2 处（NUL 之后）
+            return "%1\xA3\xAC\xCA\xFD\xBE\xDD\xC6\xAB\xD2\xC6 %2 \xB4\xA6\xA3\xA8NUL "
+                   "\xD6\xAE\xBA\xF3\xA3\xA9";
+        case IDS_FIND_IN_DATAGRAM:  // %1，数据报偏移 %2 处
+            return "%1\xA3\xAC\xCA\xFD\xBE\xDD\xB1\xA8\xC6\xAB\xD2\xC6 %2 \xB4\xA6";
+        case IDS_FIND_CONTEXT:  // 数据偏移 %1 处：
+            return "\xCA\xFD\xBE\xDD\xC6\xAB\xD2\xC6 %1 \xB4\xA6\xA3\xBA";
         default:
             return {};
     }
