@@ -29,6 +29,7 @@
 #include <utility>
 
 #include "../capture/test_network.h"
+#include "../talk/socket_roles.h"
 #include "app/monitordlg.h"
 #include "capture/privileges.h"
 #include "dialog_driver.h"
@@ -36,6 +37,8 @@
 #include "user_input.h"
 
 namespace {
+
+using namespace roles;
 
 constexpr uint16_t kServerTcp = 7001;
 constexpr uint16_t kServerUdp = 7002;
@@ -52,86 +55,7 @@ std::string g_peerNs;
 std::string g_localAddress;
 std::string g_peerAddress;
 
-uint32_t Addr(const std::string& text) {
-    uint32_t a = 0;
-    ParseIpv4(text, &a);
-    return a;
-}
-
-sockaddr_in SockAddr(uint32_t addr, uint16_t port) {
-    sockaddr_in sa{};
-    sa.sin_family = AF_INET;
-    sa.sin_addr.s_addr = htonl(addr);
-    sa.sin_port = htons(port);
-    return sa;
-}
-
-uint16_t LocalPort(int fd) {
-    sockaddr_in sa{};
-    socklen_t n = sizeof sa;
-    getsockname(fd, reinterpret_cast<sockaddr*>(&sa), &n);
-    return ntohs(sa.sin_port);
-}
-
-std::string ReadLine(int fd) {
-    std::string line;
-    char c;
-    while (read(fd, &c, 1) == 1 && c != '\n')
-        line += c;
-    return line;
-}
-
-void Say(const std::string& line) {
-    const std::string text = line + "\n";
-    if (write(STDOUT_FILENO, text.data(), text.size()) < 0)
-        _exit(3);
-}
-
 // ---- roles of the test binary's children
-
-// Peer namespace: echoes UDP, takes TCP connections and reads them to their end.
-int Serve(const char* address) {
-    const uint32_t a = Addr(address);
-    const int listener = socket(AF_INET, SOCK_STREAM, 0);
-    const int one = 1;
-    setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-    sockaddr_in sa = SockAddr(a, kServerTcp);
-    if (bind(listener, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0 ||
-        listen(listener, 8) != 0)
-        return 2;
-    const int udp = socket(AF_INET, SOCK_DGRAM, 0);
-    sa = SockAddr(a, kServerUdp);
-    if (bind(udp, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0)
-        return 2;
-    Say("ready");
-    std::vector<pollfd> fds = {{listener, POLLIN, 0}, {udp, POLLIN, 0}};
-    for (;;) {
-        if (poll(fds.data(), fds.size(), -1) < 0)
-            continue;
-        for (size_t i = 0; i < fds.size(); ++i) {
-            if (!(fds[i].revents & (POLLIN | POLLHUP | POLLERR)))
-                continue;
-            char buffer[2048];
-            if (fds[i].fd == listener) {
-                const int c = accept(listener, nullptr, nullptr);
-                if (c >= 0)
-                    fds.push_back({c, POLLIN, 0});
-            } else if (fds[i].fd == udp) {
-                sockaddr_in from{};
-                socklen_t n = sizeof from;
-                const ssize_t got =
-                    recvfrom(udp, buffer, sizeof buffer, 0, reinterpret_cast<sockaddr*>(&from), &n);
-                if (got >= 0)
-                    sendto(udp, buffer, static_cast<size_t>(got), 0,
-                           reinterpret_cast<sockaddr*>(&from), n);
-            } else if (read(fds[i].fd, buffer, sizeof buffer) <= 0) {
-                close(fds[i].fd);
-                fds.erase(fds.begin() + static_cast<long>(i));
-                break;
-            }
-        }
-    }
-}
 
 // Local namespace, named qvconvprobe: a TCP connection and a UDP exchange
 // from an unconnected socket; then waits for orders.
@@ -160,97 +84,9 @@ int Probe(const char* server) {
     }
 }
 
-// Holds a UDP port on every address, as `uid`, until its input ends.
-int Hold(const char* name, uint16_t port, uint32_t uid) {
-    prctl(PR_SET_NAME, name);
-    if (setgroups(0, nullptr) != 0 || setresgid(uid, uid, uid) != 0 ||
-        setresuid(uid, uid, uid) != 0)
-        return 2;
-    const int udp = socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in sa = SockAddr(0, port);
-    if (bind(udp, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0)
-        return 2;
-    Say("ready");
-    ReadLine(STDIN_FILENO);
-    return 0;
-}
-
-// From the peer namespace: one UDP datagram, or a connection refused with a reset.
-int SendTo(const char* protocol, const char* address, uint16_t port) {
-    sockaddr_in sa = SockAddr(Addr(address), port);
-    if (std::strcmp(protocol, "udp") == 0) {
-        const int udp = socket(AF_INET, SOCK_DGRAM, 0);
-        return sendto(udp, "x", 1, 0, reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 1 ? 0 : 2;
-    }
-    const int tcp = socket(AF_INET, SOCK_STREAM, 0);
-    return connect(tcp, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0 && errno == ECONNREFUSED
-               ? 0
-               : 2;
-}
-
-struct Child {
-    pid_t pid = -1;
-    int in = -1;
-    int out = -1;
-
-    Child() = default;
-    Child(pid_t p, int i, int o) : pid(p), in(i), out(o) {}
-    Child(Child&& c) noexcept : pid(std::exchange(c.pid, -1)), in(c.in), out(c.out) {}
-    Child& operator=(Child&&) = delete;
-    // A test that failed half-way leaves no process behind.
-    ~Child() {
-        if (pid > 0) {
-            kill(pid, SIGKILL);
-            End();
-        }
-    }
-    std::string Line() const { return ReadLine(out); }
-    bool Tell(const std::string& line) const {
-        const std::string text = line + "\n";
-        return write(in, text.data(), text.size()) == static_cast<ssize_t>(text.size());
-    }
-    // Closes its input (which ends every role) and reaps it.
-    int End() {
-        if (pid < 0)
-            return -1;
-        close(in);
-        close(out);
-        int status = 0;
-        waitpid(pid, &status, 0);
-        pid = -1;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    }
-    int Kill() {
-        if (pid > 0)
-            kill(pid, SIGTERM);
-        return End();
-    }
-};
-
 // The test binary in a role, here or (`peer`) in the peer namespace.
 Child Spawn(std::vector<std::string> args, bool peer = false) {
-    std::vector<std::string> all;
-    if (peer)
-        all = {"ip", "netns", "exec", g_peerNs};
-    all.push_back(g_self);
-    all.insert(all.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (auto& a : all)
-        argv.push_back(a.data());
-    argv.push_back(nullptr);
-    int in[2], out[2];
-    if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0)
-        return {};
-    const pid_t pid = fork();
-    if (pid == 0) {
-        dup2(in[0], STDIN_FILENO);
-        dup2(out[1], STDOUT_FILENO);
-        execvp(argv[0], argv.data());
-        _exit(127);
-    }
-    close(in[0]);
-    close(out[1]);
-    return Child{pid, in[1], out[0]};
+    return roles::Spawn(g_self, std::move(args), peer ? g_peerNs : std::string());
 }
 
 int SendFromPeer(const std::string& protocol, uint16_t port) {
@@ -494,7 +330,7 @@ class ConversationsLiveTest : public QObject {
 
 int main(int argc, char** argv) {
     if (argc == 3 && std::strcmp(argv[1], "--serve") == 0)
-        return Serve(argv[2]);
+        return Serve(argv[2], kServerTcp, kServerUdp);
     if (argc == 3 && std::strcmp(argv[1], "--probe") == 0)
         return Probe(argv[2]);
     if (argc == 5 && std::strcmp(argv[1], "--hold") == 0)
@@ -509,9 +345,7 @@ int main(int argc, char** argv) {
         g_peerNs = argv[2];
         g_localAddress = argv[3];
         g_peerAddress = argv[4];
-        char self[4096] = {};
-        const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
-        g_self = n > 0 ? std::string(self, static_cast<size_t>(n)) : argv[0];
+        g_self = SelfPath(argv[0]);
         std::vector<char*> rest = {argv[0]};
         rest.insert(rest.end(), argv + 5, argv + argc);
         int restCount = static_cast<int>(rest.size());
@@ -520,9 +354,7 @@ int main(int argc, char** argv) {
         return QTest::qExec(&test, restCount, rest.data());
     }
 
-    char self[4096] = {};
-    const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
-    g_self = n > 0 ? std::string(self, static_cast<size_t>(n)) : argv[0];
+    g_self = SelfPath(argv[0]);
     std::string why;
     auto net = TestNetwork::Create(&why);
     if (!net)

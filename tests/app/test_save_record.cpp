@@ -24,7 +24,7 @@
 #include "app/socketlib.h"
 #include "dialog_driver.h"
 #include "framework/qttranslation.h"
-#include "pcap_readback.h"
+#include "../export/pcap_readback.h"
 #include "res/resource.h"
 #include "tests/capture/capture_file_writer.h"
 #include "tests/capture/packet_builder.h"

@@ -26,28 +26,21 @@
 #include "capture/endpoint.h"
 #include "export/pcapng.h"
 #include "export/pcapng_recorder.h"
+#include "pcap_readback.h"
 
 namespace fs = std::filesystem;
 
-namespace {
-
-struct Packet {
-    int64_t timeNs = 0;
-    std::vector<uint8_t> bytes;
-    bool operator==(const Packet&) const = default;
-};
-
+namespace readback {
+// Found by the test framework next to the type it prints.
 void PrintTo(const Packet& p, std::ostream* os) {
     *os << "{" << p.timeNs << " ns, " << p.bytes.size() << " bytes}";
 }
+}  // namespace readback
 
-// What a reader made of a file: its packets, and whether it read to the end
-// without an error.
-struct ReadBack {
-    std::vector<Packet> packets;
-    bool clean = false;
-    std::string error;
-};
+namespace {
+
+using readback::Packet;
+using ReadBack = readback::File;
 
 // Looks like an IPv4 datagram (version, total length) so that the file
 // endpoint takes it whole; the rest is noise.
@@ -73,66 +66,14 @@ std::vector<Packet> Packets(const std::vector<size_t>& lengths, int64_t firstNs,
 }
 
 ReadBack ReadWithLibpcap(const std::string& path) {
-    ReadBack r;
-    char errbuf[PCAP_ERRBUF_SIZE] = {};
-    pcap_t* p =
-        pcap_open_offline_with_tstamp_precision(path.c_str(), PCAP_TSTAMP_PRECISION_NANO, errbuf);
-    if (p == nullptr) {
-        r.error = errbuf;
-        return r;
-    }
-    EXPECT_EQ(pcap_datalink(p), DLT_IPV4);
-    pcap_pkthdr* h = nullptr;
-    const u_char* data = nullptr;
-    int rc = 0;
-    while ((rc = pcap_next_ex(p, &h, &data)) == 1) {
-        EXPECT_EQ(h->caplen, h->len);
-        r.packets.push_back({int64_t{h->ts.tv_sec} * 1000000000 + h->ts.tv_usec,
-                             std::vector<uint8_t>(data, data + h->caplen)});
-    }
-    r.clean = rc == PCAP_ERROR_BREAK;
-    if (!r.clean)
-        r.error = pcap_geterr(p);
-    pcap_close(p);
+    ReadBack r = readback::WithLibpcap(path);
+    EXPECT_EQ(r.linkType, DLT_IPV4);
+    EXPECT_TRUE(r.whole);
     return r;
 }
 
-// tcpdump's own reading: a line per packet with its time in nanoseconds,
-// then the datagram in hex.
 ReadBack ReadWithTcpdump(const std::string& path) {
-    ReadBack r;
-    const std::string err = path + ".tcpdump-err";
-    FILE* out = popen(("tcpdump -r '" + path + "' -nn -tt --nano -x 2>'" + err + "'").c_str(), "r");
-    if (out == nullptr) {
-        r.error = "cannot run tcpdump";
-        return r;
-    }
-    char line[512];
-    while (std::fgets(line, sizeof line, out) != nullptr) {
-        if (line[0] >= '0' && line[0] <= '9') {
-            long long s = 0, ns = 0;
-            if (std::sscanf(line, "%lld.%9lld", &s, &ns) == 2)
-                r.packets.push_back({s * 1000000000 + ns, {}});
-        } else if (std::strncmp(line, "\t0x", 3) == 0 && !r.packets.empty()) {
-            const char* at = std::strchr(line, ':');
-            for (at = at ? at + 1 : line; *at != '\0';) {
-                unsigned byte = 0;
-                int used = 0;
-                while (*at == ' ')
-                    ++at;
-                if (std::sscanf(at, "%2x%n", &byte, &used) != 1)
-                    break;
-                r.packets.back().bytes.push_back(static_cast<uint8_t>(byte));
-                at += used;
-            }
-        }
-    }
-    const int status = pclose(out);
-    std::ifstream e(err);
-    r.error.assign(std::istreambuf_iterator<char>(e), {});
-    fs::remove(err);
-    r.clean = status == 0 && r.error.find("tcpdump:") == std::string::npos;
-    return r;
+    return readback::WithTcpdump(path);
 }
 
 ReadBack ReadWithFileEndpoint(const std::string& path) {

@@ -21,6 +21,7 @@ struct Packet {
 struct File {
     std::vector<Packet> packets;
     int linkType = -1;
+    bool whole = true;   // every datagram as long in the file as it was on the wire
     bool clean = false;  // read to its end without an error
     std::string error;
 };
@@ -39,6 +40,7 @@ inline File WithLibpcap(const std::string& path) {
     const u_char* data = nullptr;
     int rc = 0;
     while ((rc = pcap_next_ex(p, &h, &data)) == 1) {
+        f.whole = f.whole && h->caplen == h->len;
         f.packets.push_back({int64_t{h->ts.tv_sec} * 1000000000 + h->ts.tv_usec,
                              std::vector<uint8_t>(data, data + h->caplen)});
     }
