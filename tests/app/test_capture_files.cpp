@@ -21,6 +21,7 @@
 #include "app/socketlib.h"
 #include "dialog_driver.h"
 #include "res/resource.h"
+#include "stderr_capture.h"
 #include "tests/capture/capture_file_writer.h"
 #include "tests/capture/packet_builder.h"
 #include "user_input.h"
@@ -36,43 +37,6 @@ struct Box {
     QString caption, text;
 };
 std::vector<Box> g_boxes;
-
-// Standard error while it lives, written to a file of its own.
-class StderrCapture {
-  public:
-    StderrCapture() {
-        std::fflush(stderr);
-        saved_ = dup(2);
-        file_ = std::tmpfile();
-        dup2(fileno(file_), 2);
-    }
-    ~StderrCapture() {
-        std::fflush(stderr);
-        dup2(saved_, 2);
-        close(saved_);
-        std::fclose(file_);
-    }
-    // The lines that begin with "quorvelan: ".
-    QStringList Lines() const {
-        std::fflush(stderr);
-        std::string text;
-        std::rewind(file_);
-        char chunk[4096];
-        for (size_t n; (n = std::fread(chunk, 1, sizeof chunk, file_)) > 0;)
-            text.append(chunk, n);
-        std::fseek(file_, 0, SEEK_END);
-        QStringList ours;
-        for (const QString& line : QString::fromStdString(text).split('\n')) {
-            if (line.startsWith("quorvelan: "))
-                ours << line;
-        }
-        return ours;
-    }
-
-  private:
-    int saved_ = -1;
-    FILE* file_ = nullptr;
-};
 
 // The figures line with the counts given and any duration.
 QRegularExpression FiguresPattern(uint64_t received, uint64_t filtered, uint64_t rows,

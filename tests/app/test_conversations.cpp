@@ -143,6 +143,18 @@ std::vector<std::string> CsvLines(const std::string& text) {
     return lines;
 }
 
+// Writes the mixed capture file in `dir` and has 打开捕获文件... choose it.
+bool OfferMixFile(const QTemporaryDir& dir) {
+    const std::string path = dir.filePath("mix.pcap").toStdString();
+    std::vector<std::vector<uint8_t>> frames;
+    for (const auto& d : testfile::Mix())
+        frames.push_back(testfile::Frame(DLT_EN10MB, d));
+    CMonitorDlg::OpenCaptureFileDialog() = [path](QWidget*) -> std::optional<QString> {
+        return QString::fromStdString(path);
+    };
+    return testfile::WritePcap(path, DLT_EN10MB, frames);
+}
+
 }  // namespace
 
 class ConversationsTest : public QObject {
@@ -363,14 +375,7 @@ class ConversationsTest : public QObject {
     // capture's, while the file's rows above them stay the file's.
     void aCaptureFileSaysFromFile() {
         QTemporaryDir dir;
-        const std::string path = dir.filePath("mix.pcap").toStdString();
-        std::vector<std::vector<uint8_t>> frames;
-        for (const auto& d : testfile::Mix())
-            frames.push_back(testfile::Frame(DLT_EN10MB, d));
-        QVERIFY(testfile::WritePcap(path, DLT_EN10MB, frames));
-        CMonitorDlg::OpenCaptureFileDialog() = [&](QWidget*) -> std::optional<QString> {
-            return QString::fromStdString(path);
-        };
+        QVERIFY(OfferMixFile(dir));
         CMonitorDlg dlg;
         ScriptedTraffic live;
         live.datagrams = {Between(kHere, kThere, 17, Udp(6000, 6001, Bytes("live")))};
@@ -433,14 +438,7 @@ class ConversationsTest : public QObject {
     void theLimitDropsTheLeastActive() {
         ConversationTracker::DefaultOptions().capacity = 4;
         QTemporaryDir dir;
-        const std::string path = dir.filePath("mix.pcap").toStdString();
-        std::vector<std::vector<uint8_t>> frames;
-        for (const auto& d : testfile::Mix())
-            frames.push_back(testfile::Frame(DLT_EN10MB, d));
-        QVERIFY(testfile::WritePcap(path, DLT_EN10MB, frames));
-        CMonitorDlg::OpenCaptureFileDialog() = [&](QWidget*) -> std::optional<QString> {
-            return QString::fromStdString(path);
-        };
+        QVERIFY(OfferMixFile(dir));
         CMonitorDlg dlg;
         ConversationTracker::DefaultOptions().capacity = 10000;
         RunModalWith(dlg, [&] {

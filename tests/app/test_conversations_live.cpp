@@ -57,33 +57,6 @@ std::string g_peerAddress;
 
 // ---- roles of the test binary's children
 
-// Local namespace, named qvconvprobe: a TCP connection and a UDP exchange
-// from an unconnected socket; then waits for orders.
-int Probe(const char* server) {
-    prctl(PR_SET_NAME, "qvconvprobe");
-    const uint32_t a = Addr(server);
-    const int tcp = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in sa = SockAddr(a, kServerTcp);
-    if (connect(tcp, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0 || write(tcp, "hi", 2) != 2)
-        return 2;
-    const int udp = socket(AF_INET, SOCK_DGRAM, 0);
-    sa = SockAddr(a, kServerUdp);
-    for (int i = 0; i < kUdpExchanges; ++i) {
-        char b[64];
-        if (sendto(udp, "ping", 4, 0, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 4 ||
-            recv(udp, b, sizeof b, 0) != 4)
-            return 2;
-    }
-    Say(std::to_string(LocalPort(tcp)) + " " + std::to_string(LocalPort(udp)));
-    for (;;) {
-        const std::string order = ReadLine(STDIN_FILENO);
-        if (order != "close")
-            return 0;
-        close(tcp);
-        Say("closed");
-    }
-}
-
 // The test binary in a role, here or (`peer`) in the peer namespace.
 Child Spawn(std::vector<std::string> args, bool peer = false) {
     return roles::Spawn(g_self, std::move(args), peer ? g_peerNs : std::string());
@@ -332,7 +305,7 @@ int main(int argc, char** argv) {
     if (argc == 3 && std::strcmp(argv[1], "--serve") == 0)
         return Serve(argv[2], kServerTcp, kServerUdp);
     if (argc == 3 && std::strcmp(argv[1], "--probe") == 0)
-        return Probe(argv[2]);
+        return Probe("qvconvprobe", argv[2], kServerTcp, kServerUdp, kUdpExchanges);
     if (argc == 5 && std::strcmp(argv[1], "--hold") == 0)
         return Hold(argv[2], static_cast<uint16_t>(std::atoi(argv[3])),
                     static_cast<uint32_t>(std::atoi(argv[4])));

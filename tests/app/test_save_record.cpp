@@ -20,12 +20,13 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "../export/pcap_readback.h"
 #include "app/monitordlg.h"
 #include "app/socketlib.h"
 #include "dialog_driver.h"
 #include "framework/qttranslation.h"
-#include "../export/pcap_readback.h"
 #include "res/resource.h"
+#include "stderr_capture.h"
 #include "tests/capture/capture_file_writer.h"
 #include "tests/capture/packet_builder.h"
 #include "user_input.h"
@@ -45,46 +46,6 @@ struct Box {
     unsigned type;
 };
 std::vector<Box> g_boxes;
-
-// Standard error while it lives, into a file of its own; the lines that
-// begin with "quorvelan: ".
-class StderrCapture {
-  public:
-    StderrCapture() {
-        std::fflush(stderr);
-        saved_ = dup(2);
-        file_ = std::tmpfile();
-        dup2(fileno(file_), 2);
-    }
-    ~StderrCapture() {
-        std::fflush(stderr);
-        dup2(saved_, 2);
-        close(saved_);
-        std::fclose(file_);
-    }
-    QStringList Lines() const {
-        std::fflush(stderr);
-        std::string text;
-        std::rewind(file_);
-        char chunk[4096];
-        for (size_t n; (n = std::fread(chunk, 1, sizeof chunk, file_)) > 0;)
-            text.append(chunk, n);
-        std::fseek(file_, 0, SEEK_END);
-        QStringList ours;
-        for (const QString& line : QString::fromStdString(text).split('\n'))
-            if (line.startsWith("quorvelan: "))
-                ours << line;
-        return ours;
-    }
-    // The figures lines only.
-    QStringList Figures() const {
-        return Lines().filter(QRegularExpression("^quorvelan: \\d+ received"));
-    }
-
-  private:
-    int saved_ = -1;
-    FILE* file_ = nullptr;
-};
 
 FilterSettings Filter(uint16_t monitored, uint16_t ignored) {
     FilterSettings f;

@@ -114,6 +114,35 @@ inline int Serve(const char* address, uint16_t tcpPort, uint16_t udpPort) {
     }
 }
 
+// Local namespace, under `name`: a TCP connection and `exchanges` UDP
+// exchanges from an unconnected socket; says its two local ports, then on
+// "close" closes the connection and says "closed"; ends with its input.
+inline int Probe(const char* name, const char* server, uint16_t tcpPort, uint16_t udpPort,
+                 int exchanges) {
+    prctl(PR_SET_NAME, name);
+    const uint32_t a = Addr(server);
+    const int tcp = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in sa = SockAddr(a, tcpPort);
+    if (connect(tcp, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0 || write(tcp, "hi", 2) != 2)
+        return 2;
+    const int udp = socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in any = SockAddr(0, 0);
+    bind(udp, reinterpret_cast<sockaddr*>(&any), sizeof any);
+    sa = SockAddr(a, udpPort);
+    for (int i = 0; i < exchanges; ++i) {
+        char b[64];
+        if (sendto(udp, "ping", 4, 0, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 4 ||
+            recv(udp, b, sizeof b, 0) != 4)
+            return 2;
+    }
+    Say(std::to_string(LocalPort(tcp)) + " " + std::to_string(LocalPort(udp)));
+    while (ReadLine(STDIN_FILENO) == "close") {
+        close(tcp);
+        Say("closed");
+    }
+    return 0;
+}
+
 // Holds a UDP port (on every address) until its input ends, as `uid` if given.
 inline int Hold(const char* name, uint16_t port, uint32_t uid) {
     prctl(PR_SET_NAME, name);

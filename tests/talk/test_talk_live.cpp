@@ -47,37 +47,6 @@ constexpr uint32_t kStranger = 65533;  // another uid without rights to nobody's
 
 // ---- roles of the test binary's children
 
-// Local namespace, named qvtalkprobe: one TCP connection and a UDP exchange
-// from an unconnected socket on every address; then waits for orders.
-int Probe(const char* server) {
-    prctl(PR_SET_NAME, "qvtalkprobe");
-    const uint32_t a = Addr(server);
-    const int tcp = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in sa = SockAddr(a, kServerTcp);
-    if (connect(tcp, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0 || write(tcp, "hi", 2) != 2)
-        return 2;
-    const int udp = socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in any = SockAddr(0, 0);
-    bind(udp, reinterpret_cast<sockaddr*>(&any), sizeof any);
-    sa = SockAddr(a, kServerUdp);
-    for (int i = 0; i < kUdpExchanges; ++i) {
-        char b[64];
-        if (sendto(udp, "ping", 4, 0, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 4 ||
-            recv(udp, b, sizeof b, 0) != 4)
-            return 2;
-    }
-    Say(std::to_string(LocalPort(tcp)) + " " + std::to_string(LocalPort(udp)));
-    for (;;) {
-        const std::string order = ReadLine(STDIN_FILENO);
-        if (order == "close") {
-            close(tcp);
-            Say("closed");
-        } else {
-            return 0;
-        }
-    }
-}
-
 // One owner lookup as another uid: prints the state and the user.
 int LookupAs(uint32_t uid, char** args) {
     if (!BecomeUid(uid))
@@ -440,7 +409,7 @@ int main(int argc, char** argv) {
     if (argc == 3 && std::strcmp(argv[1], "--serve") == 0)
         return Serve(argv[2], kServerTcp, kServerUdp);
     if (argc == 3 && std::strcmp(argv[1], "--probe") == 0)
-        return Probe(argv[2]);
+        return Probe("qvtalkprobe", argv[2], kServerTcp, kServerUdp, kUdpExchanges);
     if (argc == 5 && std::strcmp(argv[1], "--hold") == 0)
         return Hold(argv[2], static_cast<uint16_t>(std::atoi(argv[3])),
                     static_cast<uint32_t>(std::atoi(argv[4])));
