@@ -58,6 +58,11 @@ class SortTest : public QObject {
         // A lead byte right before the end counts as the end.
         QVERIFY(CompareGbk("ab\xB0", "ab") == 0);
         QVERIFY(CompareGbk("ab\xB0", "ab!") < 0);
+        // Long texts that differ only at their very end, or not at all.
+        const std::string payload(600, 'q');
+        QVERIFY(CompareGbk(payload, payload) == 0);
+        QVERIFY(CompareGbk(payload + "\xB0\xA1", payload + "z") > 0);
+        QVERIFY(CompareGbk(payload + "a", payload + "b") < 0);
     }
 
     void portsAndAddressesSortAsText() {
