@@ -98,13 +98,8 @@ struct TestFile {
     ChosenFile chosen;
 };
 
-// Right-clicks the window's background and clicks `entry` in its menu.
 std::vector<input::MenuEntry> ChooseFromContextMenu(CMonitorDlg& dlg, const QString& entry) {
-    std::vector<input::MenuEntry> seen;
-    input::Activate(dlg.window());
-    input::ClickInNextMenu(entry, &seen);
-    input::ClickInWindow(dlg.window(), QPoint(3, 3), Qt::RightButton);
-    return seen;
+    return input::ChooseFromContextMenu(dlg.window(), entry);
 }
 
 bool OpenEntryEnabled(CMonitorDlg& dlg) {

@@ -78,9 +78,7 @@ FilterSettings IgnorePort(uint16_t port) {
 }
 
 void ChooseFromContextMenu(CMonitorDlg& dlg, const QString& entry) {
-    input::Activate(dlg.window());
-    input::ClickInNextMenu(entry, nullptr);
-    input::ClickInWindow(dlg.window(), QPoint(3, 3), Qt::RightButton);
+    input::ChooseFromContextMenu(dlg.window(), entry);
 }
 
 CConversationsDlg* OpenConversations(CMonitorDlg& dlg) {

@@ -76,9 +76,7 @@ void SelectAddress(CMonitorDlg& dlg, const std::string& address) {
 }
 
 CConversationsDlg* OpenConversations(CMonitorDlg& dlg) {
-    input::Activate(dlg.window());
-    input::ClickInNextMenu(QStringLiteral("连接..."), nullptr);
-    input::ClickInWindow(dlg.window(), QPoint(3, 3), Qt::RightButton);
+    input::ChooseFromContextMenu(dlg.window(), QStringLiteral("连接..."));
     CConversationsDlg* conv = dlg.ConversationsWindow();
     return conv && conv->IsOpen() ? conv : nullptr;
 }

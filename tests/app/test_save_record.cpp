@@ -56,11 +56,7 @@ FilterSettings Filter(uint16_t monitored, uint16_t ignored) {
 }
 
 std::vector<input::MenuEntry> ChooseFromContextMenu(CMonitorDlg& dlg, const QString& entry) {
-    std::vector<input::MenuEntry> seen;
-    input::Activate(dlg.window());
-    input::ClickInNextMenu(entry, &seen);
-    input::ClickInWindow(dlg.window(), QPoint(3, 3), Qt::RightButton);
-    return seen;
+    return input::ChooseFromContextMenu(dlg.window(), entry);
 }
 
 // The recording entry's text as the menu shows it now.

@@ -189,4 +189,14 @@ inline void ClickInNextMenu(const QString& entry, std::vector<MenuEntry>* seen) 
     });
 }
 
+// Right-clicks the background of the window `top` and clicks `entry` in the
+// context menu that opens; returns every entry it offered.
+inline std::vector<MenuEntry> ChooseFromContextMenu(QWidget* top, const QString& entry) {
+    std::vector<MenuEntry> seen;
+    Activate(top);
+    ClickInNextMenu(entry, &seen);
+    ClickInWindow(top, QPoint(3, 3), Qt::RightButton);
+    return seen;
+}
+
 }  // namespace input
