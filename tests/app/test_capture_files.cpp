@@ -25,6 +25,7 @@
 #include "tests/capture/capture_file_writer.h"
 #include "tests/capture/packet_builder.h"
 #include "user_input.h"
+#include "window_state.h"
 
 using namespace testpkt;
 
@@ -112,26 +113,6 @@ bool OpenEntryEnabled(CMonitorDlg& dlg) {
 void ClickAddress(CMonitorDlg& dlg, int entry) {
     auto* box = qobject_cast<QListWidget*>(dlg.GetDlgItem(IDC_LOCAL_ADDRESSES));
     input::Click(box->viewport(), box->visualItemRect(box->item(entry)).center());
-}
-
-bool Capturing(CMonitorDlg& dlg) {
-    return !dlg.GetDlgItem(IDC_START)->isEnabled() && dlg.GetDlgItem(IDC_STOP)->isEnabled();
-}
-
-bool Stopped(CMonitorDlg& dlg) {
-    return dlg.GetDlgItem(IDC_START)->isEnabled() && !dlg.GetDlgItem(IDC_STOP)->isEnabled();
-}
-
-using Rows = std::vector<std::vector<std::string>>;
-
-Rows ListRows(CMonitorDlg& dlg) {
-    Rows rows;
-    for (int r = 0; r < dlg.m_list.GetItemCount(); ++r) {
-        rows.emplace_back();
-        for (int c = 0; c < kEventColumns; ++c)
-            rows.back().push_back(dlg.m_list.GetItemText(r, c));
-    }
-    return rows;
 }
 
 std::vector<std::vector<uint8_t>> Udp(int n, uint16_t port = 9) {
