@@ -790,8 +790,8 @@ def median(values):
     return statistics.median(values) if values else None
 
 
-def fmt(value, spec):
-    return "-" if value is None else format(value, spec)
+def fmt(value, form):
+    return "-" if value is None else format(value, form)
 
 
 def ratio(a, b):

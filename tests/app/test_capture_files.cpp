@@ -51,19 +51,6 @@ QRegularExpression FiguresPattern(uint64_t received, uint64_t filtered, uint64_t
             .arg(emptied));
 }
 
-int FiguresLines(const StderrCapture& err) {
-    return static_cast<int>(
-        err.Lines().filter(QRegularExpression("^quorvelan: \\d+ received")).size());
-}
-
-FilterSettings Filter(uint16_t monitored, uint16_t ignored) {
-    FilterSettings f;
-    f.monitoredPort = monitored;
-    f.ignoredPort = ignored;
-    f.RebuildTexts();
-    return f;
-}
-
 // The capture-file dialog as the tests answer it; counts how often it was asked.
 struct ChosenFile {
     std::string path;
@@ -152,13 +139,7 @@ class CaptureFilesTest : public QObject {
             g_boxes.push_back({c, t});
             return IDOK;
         });
-        SocketLibrary::Instance().localAddresses = [] {
-            return std::vector<std::string>{"192.168.1.2", "10.0.0.5", "9.1.1.1"};
-        };
-        SocketLibrary::Instance().startup = [](uint16_t r, uint16_t* a) {
-            *a = r;
-            return 0;
-        };
+        FakeHost({"192.168.1.2", "10.0.0.5", "9.1.1.1"});
     }
 
     void cleanup() { CMonitorDlg::OpenCaptureFileDialog() = realDialog_; }
@@ -191,7 +172,7 @@ class CaptureFilesTest : public QObject {
             QTRY_COMPARE(dlg.m_list.GetItemCount(), 7);
             QTRY_VERIFY(Stopped(dlg));  // the file's end ended the capture
             QCOMPARE(dlg.m_list.GetItemText(0, kColData), std::string("tls"));
-            QCOMPARE(FiguresLines(err), 1);
+            QCOMPARE(err.Figures().size(), qsizetype(1));
             QVERIFY(g_boxes.empty());
         });
         QDir::setCurrent(home);
@@ -319,7 +300,7 @@ class CaptureFilesTest : public QObject {
             QCOMPARE(g_boxes[2].text,
                      "无法打开捕获文件“" + QString::fromStdString(missing) + "”：文件不存在。");
             QCOMPARE(dlg.m_list.GetItemCount(), 0);
-            QCOMPARE(FiguresLines(err), 0);  // no capture ran
+            QCOMPARE(err.Figures().size(), qsizetype(0));  // no capture ran
             QVERIFY(OpenEntryEnabled(dlg));
         });
     }
@@ -359,7 +340,7 @@ class CaptureFilesTest : public QObject {
             QCOMPARE(dlg.m_list.GetItemCount(), rows);
             QCOMPARE(dlg.Capture().Figures().received, f.received);
             QCOMPARE(LabelText(*stats, IDC_STATS_STATE), QString("已停止"));
-            QCOMPARE(FiguresLines(err), 1);
+            QCOMPARE(err.Figures().size(), qsizetype(1));
             QVERIFY(g_boxes.empty());
             QVERIFY(OpenEntryEnabled(dlg));
         });
@@ -428,7 +409,7 @@ class CaptureFilesTest : public QObject {
             dlg.OnCaptureFinished(current - 1);
             QVERIFY(Capturing(dlg));
             QTRY_VERIFY(Stopped(dlg));  // its own end
-            QCOMPARE(FiguresLines(err), 3);
+            QCOMPARE(err.Figures().size(), qsizetype(3));
             QVERIFY(g_boxes.empty());
         });
     }
@@ -440,10 +421,10 @@ class CaptureFilesTest : public QObject {
             StderrCapture err;
             ChooseFromContextMenu(dlg, kOpenEntry);
             QTRY_VERIFY(Stopped(dlg));
-            QCOMPARE(FiguresLines(err), 1);
+            QCOMPARE(err.Figures().size(), qsizetype(1));
             input::Click(dlg.GetDlgItem(IDC_STOP));  // disabled: no click
             dlg.OnStop();                            // and the handler has nothing to end
-            QCOMPARE(FiguresLines(err), 1);
+            QCOMPARE(err.Figures().size(), qsizetype(1));
             QCOMPARE(dlg.m_list.GetItemCount(), 3);
         });
     }
@@ -464,7 +445,7 @@ class CaptureFilesTest : public QObject {
         QVERIFY(!dlg->Capture().CaptureThreadRunning());
         delete dlg;
         QCoreApplication::processEvents();
-        QCOMPARE(FiguresLines(err), 1);  // ended once, by the window's end
+        QCOMPARE(err.Figures().size(), qsizetype(1));  // ended once, by the window's end
     }
 
     // The window follows a running capture without holding it back, keeps

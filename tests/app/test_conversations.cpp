@@ -27,6 +27,7 @@
 #include "tests/capture/capture_file_writer.h"
 #include "tests/capture/packet_builder.h"
 #include "user_input.h"
+#include "window_state.h"
 
 using namespace testpkt;
 
@@ -69,13 +70,6 @@ struct Traffic {
         }
     }
 };
-
-FilterSettings IgnorePort(uint16_t port) {
-    FilterSettings f;
-    f.ignoredPort = port;
-    f.RebuildTexts();
-    return f;
-}
 
 void ChooseFromContextMenu(CMonitorDlg& dlg, const QString& entry) {
     input::ChooseFromContextMenu(dlg.window(), entry);
@@ -172,13 +166,7 @@ class ConversationsTest : public QObject {
             g_boxes.push_back({c, t, type});
             return IDOK;
         });
-        SocketLibrary::Instance().localAddresses = [] {
-            return std::vector<std::string>{"192.168.1.2", "10.0.0.5", "9.1.1.1"};
-        };
-        SocketLibrary::Instance().startup = [](uint16_t r, uint16_t* a) {
-            *a = r;
-            return 0;
-        };
+        FakeHost({"192.168.1.2", "10.0.0.5", "9.1.1.1"});
     }
 
     void cleanup() {
@@ -209,7 +197,7 @@ class ConversationsTest : public QObject {
             QCOMPARE(m.headerData(M::kProgram, Qt::Horizontal, Qt::DisplayRole).toString(),
                      QString("程序"));
 
-            dlg.Capture().SetFilterSettings(IgnorePort(7));
+            dlg.Capture().SetFilterSettings(Filter(0, 7));
             ClickAddress(dlg, 0);  // 10.0.0.5
             input::Click(dlg.GetDlgItem(IDC_START));
             QTRY_COMPARE(dlg.Capture().RowsInserted(), uint64_t{1200});
@@ -466,7 +454,7 @@ class ConversationsTest : public QObject {
         dlg.SetEndpointFactory([&] { return MakeScriptedEndpoint(traffic); });
         QTemporaryDir dir;
         RunModalWith(dlg, [&] {
-            dlg.Capture().SetFilterSettings(IgnorePort(7));
+            dlg.Capture().SetFilterSettings(Filter(0, 7));
             ClickAddress(dlg, 0);
             input::Click(dlg.GetDlgItem(IDC_START));
             QTRY_COMPARE(dlg.Capture().RowsInserted(), uint64_t{1200});

@@ -18,6 +18,7 @@
 #include "tests/capture/feed_endpoint.h"
 #include "tests/capture/packet_builder.h"
 #include "user_input.h"
+#include "window_state.h"
 
 namespace {
 
@@ -112,15 +113,7 @@ bool OpenByKeys(CMonitorDlg& dlg) {
 class FindTest : public QObject {
     Q_OBJECT
   private Q_SLOTS:
-    void init() {
-        SocketLibrary::Instance().localAddresses = [] {
-            return std::vector<std::string>{"10.0.0.5"};
-        };
-        SocketLibrary::Instance().startup = [](uint16_t r, uint16_t* a) {
-            *a = r;
-            return 0;
-        };
-    }
+    void init() { FakeHost({"10.0.0.5"}); }
 
     // Chinese text that only lies past a NUL: the data column cannot show
     // it, the find names where it is and the pane's tooltip shows it.

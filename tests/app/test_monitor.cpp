@@ -25,6 +25,7 @@
 #include "tests/capture/packet_builder.h"
 #include "ui/gbkcompare.h"
 #include "user_input.h"
+#include "window_state.h"
 
 namespace {
 
@@ -156,13 +157,7 @@ class MonitorTest : public QObject {
             g_boxes.push_back({c, t, type});
             return IDOK;
         });
-        SocketLibrary::Instance().localAddresses = [] {
-            return std::vector<std::string>{"192.168.1.2", "10.0.0.5", "9.1.1.1"};
-        };
-        SocketLibrary::Instance().startup = [](uint16_t r, uint16_t* a) {
-            *a = r;
-            return 0;
-        };
+        FakeHost({"192.168.1.2", "10.0.0.5", "9.1.1.1"});
     }
 
     void initialState() {

@@ -48,14 +48,6 @@ struct Box {
 };
 std::vector<Box> g_boxes;
 
-FilterSettings Filter(uint16_t monitored, uint16_t ignored) {
-    FilterSettings f;
-    f.monitoredPort = monitored;
-    f.ignoredPort = ignored;
-    f.RebuildTexts();
-    return f;
-}
-
 std::vector<input::MenuEntry> ChooseFromContextMenu(CMonitorDlg& dlg, const QString& entry) {
     return input::ChooseFromContextMenu(dlg.window(), entry);
 }
@@ -170,13 +162,7 @@ class SaveRecordTest : public QObject {
             g_boxes.push_back({t, type});
             return IDOK;
         });
-        SocketLibrary::Instance().localAddresses = [] {
-            return std::vector<std::string>{"127.0.0.1", "10.0.0.5"};
-        };
-        SocketLibrary::Instance().startup = [](uint16_t r, uint16_t* a) {
-            *a = r;
-            return 0;
-        };
+        FakeHost({"127.0.0.1", "10.0.0.5"});
     }
 
     void cleanup() {

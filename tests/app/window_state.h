@@ -1,9 +1,11 @@
 #pragma once
 // What the main window shows, read the way the tests compare it.
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/monitordlg.h"
+#include "app/socketlib.h"
 #include "res/resource.h"
 
 inline bool Capturing(CMonitorDlg& dlg) {
@@ -25,4 +27,25 @@ inline Rows ListRows(CMonitorDlg& dlg) {
             rows.back().push_back(dlg.m_list.GetItemText(r, c));
     }
     return rows;
+}
+
+// The host as the tests see it: these local addresses, and a socket library
+// that agrees to the version asked for.
+inline void FakeHost(std::vector<std::string> addresses) {
+    SocketLibrary::Instance().localAddresses = [addresses = std::move(addresses)] {
+        return addresses;
+    };
+    SocketLibrary::Instance().startup = [](uint16_t r, uint16_t* a) {
+        *a = r;
+        return 0;
+    };
+}
+
+// A filter that watches port `monitored` and passes over `ignored` (0: none).
+inline FilterSettings Filter(uint16_t monitored, uint16_t ignored) {
+    FilterSettings f;
+    f.monitoredPort = monitored;
+    f.ignoredPort = ignored;
+    f.RebuildTexts();
+    return f;
 }
