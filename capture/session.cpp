@@ -187,10 +187,10 @@ void CaptureSession::Stop() {
     // not hand over go in now, before Stop returns, the older batch first.
     if (posted_ >= 0) {
         InsertBatchTask& task = tasks_[posted_];
-        CountInserted(task.ran ? task.outcome : InsertBatch(posted_));
-        batches_[posted_].Clear();
-        deltas_[posted_].Clear();
-        posted_ = -1;
+        if (!task.ran) {
+            task.outcome = InsertBatch(posted_);
+        }
+        RetirePosted();
     }
     if (!Filling().Empty()) {
         CountInserted(InsertBatch(filling_));
@@ -323,10 +323,7 @@ bool CaptureSession::HandOverBatch() {
         if (!handoff_.WaitDone()) {
             return false;  // cancelled: Stop inserts both once the thread has gone
         }
-        CountInserted(tasks_[posted_].outcome);
-        batches_[posted_].Clear();
-        deltas_[posted_].Clear();
-        posted_ = -1;
+        RetirePosted();
     }
     if (Filling().Empty()) {
         return true;
@@ -347,12 +344,16 @@ bool CaptureSession::HandOverAll() {
         return false;
     }
     if (posted_ >= 0) {
-        CountInserted(tasks_[posted_].outcome);
-        batches_[posted_].Clear();
-        deltas_[posted_].Clear();
-        posted_ = -1;
+        RetirePosted();
     }
     return true;
+}
+
+void CaptureSession::RetirePosted() {
+    CountInserted(tasks_[posted_].outcome);
+    batches_[posted_].Clear();
+    deltas_[posted_].Clear();
+    posted_ = -1;
 }
 
 InsertOutcome CaptureSession::InsertBatch(int which) {

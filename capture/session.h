@@ -178,6 +178,8 @@ class CaptureSession {
     bool HandOverBatch();
     // Capture thread: the same, and waits for it to be in the list.
     bool HandOverAll();
+    // Counts the posted batch as inserted and frees it to be filled again.
+    void RetirePosted();
     // Capture thread: about to wait for traffic; how that wait goes.
     CaptureEndpoint::WaitPlan BeforeWaiting();
     // Counts what inserting a batch did.
