@@ -9,6 +9,7 @@
 #include <ctime>
 
 #include "app/socketlib.h"
+#include "capture/clock.h"
 #include "capture/privileges.h"
 #include "export/eventlog.h"
 #include "export/pcapng.h"
@@ -32,13 +33,7 @@ constexpr std::string_view kSelectAddress =
 constexpr std::string_view kCaptureFailed = "WinSock\xC6\xF4\xB6\xAF\xCA\xA7\xB0\xDC";
 
 std::string LocalTimeText(const char* pattern) {
-    const std::time_t now = std::time(nullptr);
-    std::tm local{};
-    char text[128] = {};
-    if (localtime_r(&now, &local) != nullptr) {
-        std::strftime(text, sizeof text, pattern, &local);
-    }
-    return text;
+    return ::LocalTimeText(std::time(nullptr), pattern);
 }
 
 class ListRows final : public EventLogSource {
@@ -549,10 +544,13 @@ void CMonitorDlg::OnSave() {
     }
 }
 
-void CMonitorDlg::OnSaveCaptureFile() {
+std::optional<QString> CMonitorDlg::AskCaptureFilePath(int caption) {
     const QString name = QString::fromStdString(LocalTimeText("quorvelan-%d-%H-%M-%S"));
-    const std::optional<QString> path =
-        SaveCaptureFileDialog()(window(), FromGbk(LoadStringGbk(IDS_SAVE_CAPTURE_TITLE)), name);
+    return SaveCaptureFileDialog()(window(), FromGbk(LoadStringGbk(caption)), name);
+}
+
+void CMonitorDlg::OnSaveCaptureFile() {
+    const std::optional<QString> path = AskCaptureFilePath(IDS_SAVE_CAPTURE_TITLE);
     if (!path) {
         return;
     }
@@ -575,9 +573,7 @@ void CMonitorDlg::OnRecordToFile() {
         RecordingChanged();
         return;
     }
-    const QString name = QString::fromStdString(LocalTimeText("quorvelan-%d-%H-%M-%S"));
-    const std::optional<QString> path =
-        SaveCaptureFileDialog()(window(), FromGbk(LoadStringGbk(IDS_RECORD_TITLE)), name);
+    const std::optional<QString> path = AskCaptureFilePath(IDS_RECORD_TITLE);
     if (!path) {
         return;
     }
@@ -595,15 +591,15 @@ void CMonitorDlg::OnRecordToFile() {
     }
     const std::string file = QFile::encodeName(*path).toStdString();
     const PcapngResult result = m_recording.TurnOn(file, CaptureInterface(address, false), running);
-    RecordingChanged();
-    if (!result.ok()) {
-        ShowRecordingProblem(IDP_RECORD_CANNOT_START, file, result.error);
+    if (result.ok()) {
+        RecordingChanged();
+    } else {
+        ShowRecordingProblem(IDP_RECORD_CANNOT_START, file, result.error);  // updates the menu too
     }
 }
 
 void CMonitorDlg::CheckRecordingFault() {
     if (m_recording.TakeFault()) {
-        RecordingChanged();
         ShowRecordingProblem(IDP_RECORD_FAILED, m_recording.Path(), m_recording.Figures().fault);
     }
 }

@@ -86,6 +86,8 @@ class CMonitorDlg : public CDialog {
     // and the recording of every datagram turned on or off.
     void OnSaveCaptureFile();
     void OnRecordToFile();
+    // The save dialog for a capture file, with this caption and a name of now.
+    std::optional<QString> AskCaptureFilePath(int caption);
     CaptureRecording& Recording() { return m_recording; }
 
     CCaptureStatsDlg* StatsWindow() const { return m_statsDlg.get(); }

@@ -8,6 +8,7 @@
 #include <ctime>
 #include <string>
 
+#include "capture/clock.h"
 #include "framework/gbk.h"
 #include "res/dialogs.h"
 #include "res/resource.h"
@@ -26,13 +27,7 @@ std::string Count(uint64_t n) {
 }
 
 std::string WallTimeText(int64_t ns) {
-    const std::time_t t = static_cast<std::time_t>(ns / 1000000000);
-    std::tm local{};
-    char text[64] = {};
-    if (localtime_r(&t, &local) != nullptr) {
-        std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local);
-    }
-    return text;
+    return LocalTimeText(static_cast<std::time_t>(ns / 1000000000), "%Y-%m-%d %H:%M:%S");
 }
 
 }  // namespace

@@ -16,6 +16,7 @@
 #include <ctime>
 #include <map>
 
+#include "capture/clock.h"
 #include "capture/privileges.h"
 #include "framework/gbk.h"
 #include "res/dialogs.h"
@@ -29,15 +30,6 @@ constexpr int kRefreshMs = 500;
 
 QString Text(int id) {
     return FromGbk(LoadStringGbk(id));
-}
-
-std::string LocalTimeText(const char* pattern) {
-    const std::time_t now = std::time(nullptr);
-    std::tm local{};
-    char text[128] = {};
-    if (localtime_r(&now, &local) != nullptr)
-        std::strftime(text, sizeof text, pattern, &local);
-    return text;
 }
 
 // Column widths in characters of the window's font.
@@ -211,7 +203,8 @@ void CConversationsDlg::Refresh() {
 void CConversationsDlg::OnExport() {
     if (!IsOpen() || !model_)
         return;
-    const QString name = QString::fromStdString(LocalTimeText("quorvelan-connections-%d-%H-%M-%S"));
+    const QString name = QString::fromStdString(
+        LocalTimeText(std::time(nullptr), "quorvelan-connections-%d-%H-%M-%S"));
     const std::optional<QString> path = ExportFileDialog()(window(), name);
     if (!path || !model_)
         return;

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <ctime>
 
+#include "capture/clock.h"
 #include "framework/gbk.h"
 #include "res/resource.h"
 #include "res/strings.h"
@@ -27,12 +28,7 @@ QString Amount(uint64_t value, bool bytes) {
 }
 
 QString SecondText(int64_t second) {
-    const std::time_t t = static_cast<std::time_t>(second);
-    std::tm local{};
-    char text[16] = {};
-    if (localtime_r(&t, &local) != nullptr)
-        std::strftime(text, sizeof text, "%H:%M:%S", &local);
-    return QString::fromLatin1(text);
+    return QString::fromStdString(LocalTimeText(static_cast<std::time_t>(second), "%H:%M:%S"));
 }
 
 }  // namespace
