@@ -28,10 +28,6 @@ namespace {
 constexpr int kRefreshTimer = 1;
 constexpr int kRefreshMs = 500;
 
-QString Text(int id) {
-    return FromGbk(LoadStringGbk(id));
-}
-
 // Column widths in characters of the window's font.
 constexpr int kColumnChars[ConversationModel::kColumns] = {5, 12, 7, 12, 7, 18, 14, 7,
                                                            8, 8,  9, 8,  9, 22, 22};
@@ -48,14 +44,14 @@ CConversationsDlg::~CConversationsDlg() = default;
 
 CConversationsDlg::SaveDialog& CConversationsDlg::ExportFileDialog() {
     static SaveDialog dialog = [](QWidget* owner, const QString& name) -> std::optional<QString> {
-        QFileDialog fd(owner, Text(IDS_EXPORT_CONVERSATIONS_TITLE));
+        QFileDialog fd(owner, LoadStringText(IDS_EXPORT_CONVERSATIONS_TITLE));
         // Qt's own dialog asks before replacing the file it will really
         // write, the name with its suffix; a native one asks about the name as typed.
         fd.setOption(QFileDialog::DontUseNativeDialog);
         fd.setAcceptMode(QFileDialog::AcceptSave);
         fd.setFileMode(QFileDialog::AnyFile);
         fd.setDefaultSuffix(QStringLiteral("csv"));
-        fd.setNameFilters({Text(IDS_CSV_FILE_TYPES), Text(IDS_ALL_FILE_TYPES)});
+        fd.setNameFilters({LoadStringText(IDS_CSV_FILE_TYPES), LoadStringText(IDS_ALL_FILE_TYPES)});
         fd.selectFile(name);
         if (fd.exec() != QDialog::Accepted || fd.selectedFiles().isEmpty())
             return std::nullopt;

@@ -19,10 +19,6 @@ const QColor kOutColor(230, 110, 20);
 const QColor kGridColor(225, 225, 225);
 const QColor kAxisColor(150, 150, 150);
 
-QString Text(int id) {
-    return FromGbk(LoadStringGbk(id));
-}
-
 QString Amount(uint64_t value, bool bytes) {
     return bytes ? QString::fromStdString(FormatBytes(value)) : QString::number(value);
 }
@@ -81,11 +77,12 @@ void RateChart::PaintPanel(QPainter& p, const QRect& area, bool bytes) const {
     // The title, and the newest second's rates as the legend.
     p.setPen(palette().color(QPalette::WindowText));
     p.drawText(area.left() + margin, area.top() + margin + fm.ascent(),
-               Text(bytes ? IDS_CHART_BYTES : IDS_CHART_DATAGRAMS));
+               LoadStringText(bytes ? IDS_CHART_BYTES : IDS_CHART_DATAGRAMS));
     const SecondCounts last = series_.empty() ? SecondCounts{} : series_.back();
     const QString legend[] = {
-        Text(IDS_CHART_IN) + ' ' + Amount(bytes ? last.inBytes : last.inDatagrams, bytes),
-        Text(IDS_CHART_OUT) + ' ' + Amount(bytes ? last.outBytes : last.outDatagrams, bytes)};
+        LoadStringText(IDS_CHART_IN) + ' ' + Amount(bytes ? last.inBytes : last.inDatagrams, bytes),
+        LoadStringText(IDS_CHART_OUT) + ' ' +
+            Amount(bytes ? last.outBytes : last.outDatagrams, bytes)};
     int x = area.right() - margin;
     for (int i = 1; i >= 0; --i) {
         x -= fm.horizontalAdvance(legend[i]);
@@ -117,7 +114,8 @@ void RateChart::PaintPanel(QPainter& p, const QRect& area, bool bytes) const {
     const int below = plot.bottom() + 2 + fm.ascent();
     if (seconds > 0) {
         p.drawText(plot.left(), below, FormatString(IDS_CHART_MINUTES_AGO, (seconds + 59) / 60));
-        const QString end = live_ ? Text(IDS_CHART_NOW) : SecondText(series_.back().second);
+        const QString end =
+            live_ ? LoadStringText(IDS_CHART_NOW) : SecondText(series_.back().second);
         p.drawText(plot.right() - fm.horizontalAdvance(end), below, end);
     }
     if (seconds < 2)
