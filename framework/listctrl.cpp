@@ -359,7 +359,8 @@ class CachedScrollBar final : public QScrollBar {
     QPixmap Draw(const QStyleOptionSlider& opt, qreal ratio) const {
         QPixmap drawn(size() * ratio);
         drawn.setDevicePixelRatio(ratio);
-        drawn.fill(Qt::transparent);
+        // Opaque: what lies beneath is then never painted first.
+        drawn.fill(palette().color(QPalette::Window));
         QPainter painter(&drawn);
         // In strips, as the list's background is painted.
         const int strip = std::max(1, static_cast<int>(kPaintStrip / ratio));
@@ -603,6 +604,13 @@ void CListCtrl::PreSubclassWindow() {
     v->setVerticalScrollBar(new CachedScrollBar(Qt::Vertical, v));
 
     v->setHorizontalScrollBar(new CachedScrollBar(Qt::Horizontal, v));
+    // Qt's scroll area raises both scroll bars' containers at each layout,
+    // which a batch's new row count brings about; opaque, their repaint
+    // stops at themselves instead of reaching the table and the dialog.
+    for (QScrollBar* bar : {v->verticalScrollBar(), v->horizontalScrollBar()}) {
+        bar->setAttribute(Qt::WA_OpaquePaintEvent);
+        bar->parentWidget()->setAttribute(Qt::WA_OpaquePaintEvent);
+    }
     v->setSelectionBehavior(QAbstractItemView::SelectRows);
     v->setSelectionMode(QAbstractItemView::ExtendedSelection);
     v->setEditTriggers(QAbstractItemView::NoEditTriggers);
@@ -623,6 +631,7 @@ void CListCtrl::PreSubclassWindow() {
     v->setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
     connect(v->horizontalHeader(), &QHeaderView::sectionClicked, this,
             [this](int section) { Q_EMIT columnClicked(section); });
+    TakeOverRowCounts(*v);
     v->installEventFilter(this);
     v->viewport()->installEventFilter(this);
     // The viewport's background is painted by us, in strips (see eventFilter);
@@ -722,6 +731,68 @@ void CListCtrl::PaintBackground(QTableView& v, const QRegion& region) const {
             }
         }
     }
+}
+
+// Each batch of rows changes the row count. QTableView answers that with a
+// layout of the whole area a moment later, and the range it then gives the
+// scroll bar makes Qt's scroll area lay out its children again, restacking
+// both scroll bars and so repainting both: at a low rate of traffic most of
+// what a batch costs. While the vertical bar is shown before and after and
+// every row has the one fixed height, nothing but the bar's range and the
+// rows' offset can change; those are set here as QTableView sets them
+// (scrolling by item), and everything else takes Qt's own way.
+void CListCtrl::TakeOverRowCounts(QTableView& v) {
+    QHeaderView* rows = v.verticalHeader();
+    if (QObject::disconnect(rows, SIGNAL(sectionCountChanged(int, int)), &v,
+                            SLOT(rowCountChanged(int, int)))) {
+        connect(rows, &QHeaderView::sectionCountChanged, this,
+                [this](int before, int now) { RowCountChanged(before, now); });
+    }
+    QScrollBar* bar = v.verticalScrollBar();
+    if (QObject::disconnect(bar, SIGNAL(rangeChanged(int, int)), &v,
+                            SLOT(_q_showOrHideScrollBars()))) {
+        connect(bar, &QScrollBar::rangeChanged, this, [this, &v] {
+            if (!rangeOnly_) {
+                // Queued, as Qt's scroll area connects it.
+                QMetaObject::invokeMethod(&v, "_q_showOrHideScrollBars", Qt::QueuedConnection);
+            }
+        });
+    }
+}
+
+void CListCtrl::RowCountChanged(int before, int now) {
+    QTableView* v = view();
+    if (!v) {
+        return;
+    }
+    QHeaderView* rows = v->verticalHeader();
+    QScrollBar* bar = v->verticalScrollBar();
+    const int height = rows->defaultSectionSize();
+    // Taller than the viewport could ever be, before and after: the bar
+    // stays shown (and the scroll area as it is laid out).
+    const int64_t room = v->maximumViewportSize().height();
+    const bool barStays = v->verticalScrollMode() == QAbstractItemView::ScrollPerItem &&
+                          rows->sectionResizeMode(0) == QHeaderView::Fixed && height > 0 &&
+                          rows->hiddenSectionCount() == 0 && bar->isVisible() &&
+                          int64_t{before} * height > room && int64_t{now} * height > room &&
+                          rows->sectionSize(0) == height && rows->sectionSize(now - 1) == height;
+    if (!barStays) {
+        QMetaObject::invokeMethod(v, "rowCountChanged", Qt::DirectConnection, Q_ARG(int, before),
+                                  Q_ARG(int, now));
+        return;
+    }
+    const int shown = std::max(1, v->viewport()->height() / height);
+    rangeOnly_ = true;
+    bar->setRange(0, now - shown);
+    rangeOnly_ = false;
+    bar->setPageStep(shown);
+    bar->setSingleStep(1);
+    if (bar->maximum() > 0 && bar->value() == bar->maximum()) {
+        rows->setOffsetToLastSection();
+    } else {
+        rows->setOffsetToSectionPosition(bar->value());
+    }
+    v->viewport()->update();
 }
 
 void CListCtrl::ViewportMouseEvent(QTableView& v, QEvent* event) {

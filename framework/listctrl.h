@@ -155,10 +155,14 @@ class CListCtrl : public CWnd {
     void ViewportMouseEvent(QTableView& v, QEvent* event);
     // The viewport's background and, with LVS_EX_GRIDLINES, the grid.
     void PaintBackground(QTableView& v, const QRegion& region) const;
+    // A new row count reaches the view's scroll bar; see TakeOverRowCounts.
+    void TakeOverRowCounts(QTableView& v);
+    void RowCountChanged(int before, int now);
     bool ValidRow(int item) const { return item >= 0 && item < GetItemCount(); }
 
     ListRowStore store_;
     unsigned style_ = LVS_LIST;
     unsigned exStyle_ = 0;
-    bool leftDown_ = false;  // a left press in the viewport awaits its release
+    bool leftDown_ = false;   // a left press in the viewport awaits its release
+    bool rangeOnly_ = false;  // the scroll bar's range moves, its visibility stays
 };

@@ -1,7 +1,11 @@
 // Sorting the event list by the text of a clicked column.
 #include <QAbstractItemModelTester>
+#include <QHeaderView>
+#include <QScrollBar>
 #include <QTableView>
 #include <QTest>
+#include <deque>
+#include <tuple>
 
 #include "capture/row_batch.h"
 #include "ui/gbkcompare.h"
@@ -32,6 +36,21 @@ struct Fixture {
             ++i;
         }
     }
+    // A batch of `rows` rows numbered on from the last, through the capture's insertion.
+    InsertOutcome Batch(int rows) {
+        RowBatch b;
+        for (int i = 0; i < rows; ++i, ++next) {
+            texts.push_back(std::to_string(next));
+            texts.push_back("data " + std::to_string(next));
+            EventRow row;
+            row.cells[kColTime] = texts[texts.size() - 2];
+            row.cells[kColData] = texts.back();
+            b.Add(row);
+        }
+        return InsertEventRows(list, b);
+    }
+    int next = 0;
+    std::deque<std::string> texts;  // kept alive (and in place) for the rows' views
     std::vector<std::string> Column(int c) const {
         std::vector<std::string> out;
         for (int r = 0; r < list.GetItemCount(); ++r)
@@ -165,20 +184,7 @@ class SortTest : public QObject {
         QVERIFY(QTest::qWaitForWindowExposed(&f.view));
         QAbstractItemModelTester tester(&f.list.store(),
                                         QAbstractItemModelTester::FailureReportingMode::QtTest);
-        int next = 0;
-        std::vector<std::string> texts;  // kept alive for the rows' views
-        auto batch = [&](int rows) {
-            RowBatch b;
-            for (int i = 0; i < rows; ++i, ++next) {
-                texts.push_back(std::to_string(next));
-                texts.push_back("data " + std::to_string(next));
-                EventRow row;
-                row.cells[kColTime] = texts[texts.size() - 2];
-                row.cells[kColData] = texts.back();
-                b.Add(row);
-            }
-            return InsertEventRows(f.list, b);
-        };
+        auto batch = [&](int rows) { return f.Batch(rows); };
         batch(3);
         QCOMPARE(f.list.store().rowCount(), 3);
         f.list.SetItemState(1, LVIS_SELECTED, LVIS_SELECTED);  // "1"
@@ -204,6 +210,65 @@ class SortTest : public QObject {
                                [](const auto& a, const auto& b) { return CompareGbk(a, b) < 0; }));
         f.list.DeleteAllItems();
         QCOMPARE(f.list.store().rowCount(), 0);
+    }
+
+    // A batch that leaves the vertical scroll bar shown changes only the bar's
+    // range and the rows' offset, without Qt's layout of the whole view; what
+    // is shown must be what that layout would show, wherever the list stands
+    // scrolled, as rows come, the bar appears and the list is emptied.
+    void batchesLeaveTheViewAsAFullLayoutWould() {
+        Fixture f;
+        f.view.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&f.view));
+        QScrollBar* bar = f.view.verticalScrollBar();
+        int restacks = 0;  // Qt's scroll area raises the bars' holders at each of its layouts
+        struct Restacks : QObject {
+            int* count;
+            explicit Restacks(int* c) : count(c) {}
+            bool eventFilter(QObject*, QEvent* e) override {
+                *count += e->type() == QEvent::ZOrderChange;
+                return false;
+            }
+        } counter(&restacks);
+        bar->parentWidget()->installEventFilter(&counter);
+        auto state = [&] {
+            // The view's delayed layout, then the layouts it queues in turn.
+            for (int i = 0; i < 3; ++i) {
+                QCoreApplication::processEvents();
+            }
+            return std::tuple{bar->isVisible(),
+                              bar->minimum(),
+                              bar->maximum(),
+                              bar->value(),
+                              bar->pageStep(),
+                              f.view.verticalHeader()->offset(),
+                              f.view.viewport()->geometry(),
+                              f.view.viewport()->grab().toImage()};
+        };
+        const int fit = f.view.viewport()->height() / f.view.verticalHeader()->defaultSectionSize();
+        QVERIFY(fit > 3);
+        int quiet = 0;  // batches with the bar shown before and after
+        // Counts around the bar's appearance, many small batches, and two
+        // emptyings at the list's cap.
+        for (int rows : {1, fit - 2, 1, 1, 2, 5, 1, 30, 7, 100, 3, 300, 60, 4, 500, 9, 2}) {
+            for (int key : {Qt::Key_Home, Qt::Key_End, Qt::Key_PageUp}) {
+                QTest::keyClick(&f.view, static_cast<Qt::Key>(key));
+                const bool shownBefore = bar->isVisible();
+                const int countBefore = f.list.GetItemCount(), before = restacks;
+                f.Batch(rows);
+                const auto shown = state();
+                // Rows beyond the viewport even without its scroll bars, before and after.
+                if (shownBefore && std::min(countBefore, f.list.GetItemCount()) > fit + 2) {
+                    ++quiet;
+                    QCOMPARE(restacks, before);
+                }
+                f.view.doItemsLayout();
+                QVERIFY2(state() == shown, qPrintable(QString("%1 rows after a batch of %2")
+                                                          .arg(f.list.GetItemCount())
+                                                          .arg(rows)));
+            }
+        }
+        QVERIFY(quiet > 20);
     }
 
     // The view draws each cell from text laid out when the row was first
