@@ -198,9 +198,9 @@ class LiveEndpoint final : public PcapEndpoint {
             return status;
         }
         linkType_ = pcap_datalink(handle_);
-        // With the kernel's block ring libpcap would wait for traffic without
-        // end; waiting here instead, with a time limit, keeps the drop figures
-        // fresh on a quiet network. libpcap still looks for errors first.
+        // The thread waits for traffic itself (WaitForFrames) rather than in
+        // libpcap: for the batches' plan, the drop figures after a burst and
+        // Interrupt. libpcap still looks for errors first.
         wakeFd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
         if (wakeFd_ < 0 || pcap_setnonblock(handle_, 1, errbuf) != 0 ||
             pcap_get_selectable_fd(handle_) < 0) {
@@ -252,18 +252,29 @@ class LiveEndpoint final : public PcapEndpoint {
   private:
     // Nothing is ready: sleeps until frames are (if the plan wants them),
     // Interrupt is called, the drop figures are due again, or the plan's
-    // limit has passed.
+    // limit has passed. The kernel counts drops only of frames that arrive,
+    // and arriving frames end the wait: once the figures are taken after the
+    // last datagram, a quiet network leaves the thread asleep.
     void WaitForFrames(const WaitPlan& plan) {
         const int64_t now = WallClockNs();
-        RefreshKernelStatsIfDue(now);
-        int64_t leftNs = statsAtNs_ + kStatsEveryNs - now;
+        if (StatsBehind()) {
+            RefreshKernelStatsIfDue(now);
+        }
+        int64_t leftNs = StatsBehind() ? statsAtNs_ + kStatsEveryNs - now : -1;
         if (plan.limitNs >= 0) {
             // Rounded up to whole milliseconds: waking early would only wait again.
-            leftNs = std::min(leftNs, plan.limitNs + 999999);
+            const int64_t limitNs = plan.limitNs + 999999;
+            leftNs = leftNs < 0 ? limitNs : std::min(leftNs, limitNs);
         }
-        const int timeoutMs = static_cast<int>(std::clamp<int64_t>(leftNs / 1000000, 1, 1000));
+        const int timeoutMs =
+            leftNs < 0 ? -1 : static_cast<int>(std::clamp<int64_t>(leftNs / 1000000, 1, 1000));
         pollfd fds[2] = {{wakeFd_, POLLIN, 0}, {pcap_get_selectable_fd(handle_), POLLIN, 0}};
         ::poll(fds, plan.wakeForTraffic ? 2 : 1, timeoutMs);
+    }
+
+    // Datagrams came since the drop figures were last taken (or none were yet).
+    bool StatsBehind() const {
+        return !statsValid_.load(std::memory_order_relaxed) || received_.Get() != receivedAtStats_;
     }
 
     void RefreshKernelStatsIfDue(int64_t nowNs) {
@@ -275,6 +286,7 @@ class LiveEndpoint final : public PcapEndpoint {
 
     void RefreshKernelStats(int64_t nowNs) {
         statsAtNs_ = nowNs;
+        receivedAtStats_ = received_.Get();
         pcap_stat ps{};
         if (pcap_stats(handle_, &ps) == 0) {
             kernelDrops_.Set(uint64_t{ps.ps_drop} + ps.ps_ifdrop);
@@ -298,7 +310,8 @@ class LiveEndpoint final : public PcapEndpoint {
     const int bufferBytes_;
     int wakeFd_ = -1;  // written by Interrupt
     bool failing_ = false;
-    int64_t statsAtNs_ = 0;  // capture thread only
+    int64_t statsAtNs_ = 0;         // capture thread only
+    uint64_t receivedAtStats_ = 0;  // capture thread only
 };
 
 class FileEndpoint final : public PcapEndpoint {

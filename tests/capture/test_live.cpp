@@ -9,6 +9,8 @@
 #include <QCoreApplication>
 #include <QTest>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 
 #include "capture/session.h"
 #include "fake_list.h"
@@ -85,6 +87,26 @@ const FakeEventList::Row* Find(const FakeEventList& list, const std::string& src
             return &r;
     }
     return nullptr;
+}
+
+// Context switches of this process's threads named `name`, from /proc.
+uint64_t SwitchesOf(const std::string& name) {
+    uint64_t total = 0;
+    for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
+        std::ifstream comm(task.path() / "comm");
+        std::string taskName;
+        std::getline(comm, taskName);
+        if (taskName != name) {
+            continue;
+        }
+        std::ifstream status(task.path() / "status");
+        for (std::string line; std::getline(status, line);) {
+            if (line.find("ctxt_switches:") != std::string::npos) {
+                total += std::stoull(line.substr(line.find(':') + 1));
+            }
+        }
+    }
+    return total;
 }
 
 }  // namespace
@@ -197,6 +219,17 @@ class LiveTest : public QObject {
         // The figures are refreshed on a quiet network too.
         QTRY_COMPARE_WITH_TIMEOUT(session.Figures().received + session.Figures().kernelDrops,
                                   uint64_t(kFlood + lastSent), 10000);
+        // And then the capture thread sleeps until traffic or Stop: a whole
+        // second comes in which it never runs (it used to look at the
+        // kernel's figures four times a second).
+        QVERIFY(SwitchesOf("capture") > 0);
+        QVERIFY(QTest::qWaitFor(
+            [] {
+                const uint64_t before = SwitchesOf("capture");
+                QTest::qWait(1000);
+                return SwitchesOf("capture") == before;
+            },
+            15000));
         session.Stop();
         close(sink);
         const CaptureFigures f = session.Figures();
