@@ -251,8 +251,8 @@ class LiveEndpoint final : public PcapEndpoint {
 
   private:
     // Nothing is ready: sleeps until frames are (if the plan wants them),
-    // Interrupt is called, the drop figures are due again, or the plan's
-    // limit has passed. The kernel counts drops only of frames that arrive,
+    // Interrupt is called, the plan's limit has passed or, without one, the
+    // drop figures are due again. The kernel counts drops only of frames that arrive,
     // and arriving frames end the wait: once the figures are taken after the
     // last datagram, a quiet network leaves the thread asleep.
     void WaitForFrames(const WaitPlan& plan) {
@@ -260,11 +260,14 @@ class LiveEndpoint final : public PcapEndpoint {
         if (StatsBehind()) {
             RefreshKernelStatsIfDue(now);
         }
-        int64_t leftNs = StatsBehind() ? statsAtNs_ + kStatsEveryNs - now : -1;
+        // A wait with a limit (rows are coming) ends soon enough for the
+        // figures to be taken then; only an open-ended one is cut short for them.
+        int64_t leftNs = -1;
         if (plan.limitNs >= 0) {
             // Rounded up to whole milliseconds: waking early would only wait again.
-            const int64_t limitNs = plan.limitNs + 999999;
-            leftNs = leftNs < 0 ? limitNs : std::min(leftNs, limitNs);
+            leftNs = plan.limitNs + 999999;
+        } else if (StatsBehind()) {
+            leftNs = statsAtNs_ + kStatsEveryNs - now;
         }
         const int timeoutMs =
             leftNs < 0 ? -1 : static_cast<int>(std::clamp<int64_t>(leftNs / 1000000, 1, 1000));
