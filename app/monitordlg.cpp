@@ -32,9 +32,8 @@ constexpr std::string_view kSelectAddress =
 // WinSock启动失败
 constexpr std::string_view kCaptureFailed = "WinSock\xC6\xF4\xB6\xAF\xCA\xA7\xB0\xDC";
 
-std::string LocalTimeText(const char* pattern) {
-    return ::LocalTimeText(std::time(nullptr), pattern);
-}
+// The name a saved file is offered under: the day and time it is saved.
+constexpr const char* kSavedFileName = "quorvelan-%d-%H-%M-%S";
 
 class ListRows final : public EventLogSource {
   public:
@@ -527,7 +526,7 @@ void CMonitorDlg::OnFilter() {
 }
 
 void CMonitorDlg::OnSave() {
-    const QString name = QString::fromStdString(LocalTimeText("quorvelan-%d-%H-%M-%S"));
+    const QString name = QString::fromStdString(LocalTimeText(kSavedFileName));
     const std::optional<QString> path = SaveFileDialog()(window(), name);
     if (!path) {
         return;
@@ -545,7 +544,7 @@ void CMonitorDlg::OnSave() {
 }
 
 std::optional<QString> CMonitorDlg::AskCaptureFilePath(int caption) {
-    const QString name = QString::fromStdString(LocalTimeText("quorvelan-%d-%H-%M-%S"));
+    const QString name = QString::fromStdString(LocalTimeText(kSavedFileName));
     return SaveCaptureFileDialog()(window(), FromGbk(LoadStringGbk(caption)), name);
 }
 

@@ -29,3 +29,8 @@ inline std::string LocalTimeText(std::time_t when, const char* pattern) {
     }
     return text;
 }
+
+// Now, the same way.
+inline std::string LocalTimeText(const char* pattern) {
+    return LocalTimeText(std::time(nullptr), pattern);
+}

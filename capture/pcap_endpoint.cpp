@@ -252,9 +252,9 @@ class LiveEndpoint final : public PcapEndpoint {
   private:
     // Nothing is ready: sleeps until frames are (if the plan wants them),
     // Interrupt is called, the plan's limit has passed or, without one, the
-    // drop figures are due again. The kernel counts drops only of frames that arrive,
-    // and arriving frames end the wait: once the figures are taken after the
-    // last datagram, a quiet network leaves the thread asleep.
+    // drop figures are due again. The kernel counts drops only of frames
+    // that arrive, and arriving frames end the wait: once the figures are
+    // taken after the last datagram, a quiet network leaves the thread asleep.
     void WaitForFrames(const WaitPlan& plan) {
         const int64_t now = WallClockNs();
         if (StatsBehind()) {

@@ -199,8 +199,7 @@ void CConversationsDlg::Refresh() {
 void CConversationsDlg::OnExport() {
     if (!IsOpen() || !model_)
         return;
-    const QString name = QString::fromStdString(
-        LocalTimeText(std::time(nullptr), "quorvelan-connections-%d-%H-%M-%S"));
+    const QString name = QString::fromStdString(LocalTimeText("quorvelan-connections-%d-%H-%M-%S"));
     const std::optional<QString> path = ExportFileDialog()(window(), name);
     if (!path || !model_)
         return;

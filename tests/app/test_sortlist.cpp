@@ -185,17 +185,16 @@ class SortTest : public QObject {
         QVERIFY(QTest::qWaitForWindowExposed(&f.view));
         QAbstractItemModelTester tester(&f.list.store(),
                                         QAbstractItemModelTester::FailureReportingMode::QtTest);
-        auto batch = [&](int rows) { return f.Batch(rows); };
-        batch(3);
+        f.Batch(3);
         QCOMPARE(f.list.store().rowCount(), 3);
         f.list.SetItemState(1, LVIS_SELECTED, LVIS_SELECTED);  // "1"
-        batch(5);
+        f.Batch(5);
         QCOMPARE(f.list.store().rowCount(), 8);
         QCOMPARE(f.list.GetFirstSelectedItem(), 6);  // moved down with its row
         QCOMPARE(f.list.GetItemText(6, 0), std::string("1"));
         QTest::qWait(20);  // painted between batches
 
-        const InsertOutcome crossing = batch(1192);  // two emptyings inside the batch
+        const InsertOutcome crossing = f.Batch(1192);  // two emptyings inside the batch
         QCOMPARE(crossing.emptied, uint64_t{1000});
         QCOMPARE(f.list.GetItemCount(), 200);
         QCOMPARE(f.list.store().rowCount(), 200);
@@ -203,7 +202,7 @@ class SortTest : public QObject {
         QCOMPARE(f.list.store().index(199, 6).data().toString(), QString("data 1000"));
         QCOMPARE(f.list.GetFirstSelectedItem(), -1);  // the emptying took the selection
         QTest::qWait(20);
-        batch(4);
+        f.Batch(4);
         QVERIFY(f.list.SortByColumnText(0, 1));
         const auto sorted = f.Column(0);
         QCOMPARE(static_cast<int>(sorted.size()), 204);

@@ -9,12 +9,11 @@
 #include <QCoreApplication>
 #include <QTest>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
 
 #include "capture/session.h"
 #include "fake_list.h"
 #include "test_network.h"
+#include "thread_stats.h"
 
 namespace {
 
@@ -87,26 +86,6 @@ const FakeEventList::Row* Find(const FakeEventList& list, const std::string& src
             return &r;
     }
     return nullptr;
-}
-
-// Context switches of this process's threads named `name`, from /proc.
-uint64_t SwitchesOf(const std::string& name) {
-    uint64_t total = 0;
-    for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
-        std::ifstream comm(task.path() / "comm");
-        std::string taskName;
-        std::getline(comm, taskName);
-        if (taskName != name) {
-            continue;
-        }
-        std::ifstream status(task.path() / "status");
-        for (std::string line; std::getline(status, line);) {
-            if (line.find("ctxt_switches:") != std::string::npos) {
-                total += std::stoull(line.substr(line.find(':') + 1));
-            }
-        }
-    }
-    return total;
 }
 
 }  // namespace
@@ -222,12 +201,13 @@ class LiveTest : public QObject {
         // And then the capture thread sleeps until traffic or Stop: a whole
         // second comes in which it never runs (it used to look at the
         // kernel's figures four times a second).
-        QVERIFY(SwitchesOf("capture") > 0);
+        const int capture = ThreadNamed("capture");
+        QVERIFY(capture > 0);
         QVERIFY(QTest::qWaitFor(
-            [] {
-                const uint64_t before = SwitchesOf("capture");
+            [capture] {
+                const long before = ContextSwitches(capture);
                 QTest::qWait(1000);
-                return SwitchesOf("capture") == before;
+                return ContextSwitches(capture) == before;
             },
             15000));
         session.Stop();

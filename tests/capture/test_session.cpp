@@ -15,6 +15,7 @@
 #include "fake_list.h"
 #include "feed_endpoint.h"
 #include "packet_builder.h"
+#include "thread_stats.h"
 
 using namespace testpkt;
 
@@ -45,18 +46,6 @@ class RecordingList final : public FakeEventList {
     }
     std::vector<std::string> data;
 };
-
-// How often a thread has been switched in and out, voluntarily or not.
-long ContextSwitches(int tid) {
-    std::ifstream status("/proc/self/task/" + std::to_string(tid) + "/status");
-    long total = 0;
-    for (std::string line; std::getline(status, line);) {
-        if (line.rfind("voluntary_ctxt_switches:", 0) == 0 ||
-            line.rfind("nonvoluntary_ctxt_switches:", 0) == 0)
-            total += std::stol(line.substr(line.find(':') + 1));
-    }
-    return total;
-}
 
 // An endpoint factory that hands the test the endpoint it makes.
 CaptureSession::EndpointFactory FeedFactory(FeedEndpoint*& feed) {
