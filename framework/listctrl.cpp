@@ -23,6 +23,7 @@
 #include <functional>
 #include <list>
 #include <memory>
+#include <optional>
 #include <unordered_map>
 
 #include "framework/gbk.h"
@@ -299,28 +300,19 @@ class CachedScrollBar final : public QScrollBar {
         }
         return QScrollBar::event(e);
     }
-    void paintEvent(QPaintEvent*) override {
-        // As QScrollBar paints itself, with the part under the pointer lit
-        // and the part held down sunken.
+    // Once the list holds a few hundred rows its handle has its least length
+    // and, at the top, stays where it is while rows come: a new range then
+    // changes nothing on screen and is not repainted.
+    void sliderChange(SliderChange change) override {
         QStyleOptionSlider opt;
-        initStyleOption(&opt);
-        opt.subControls = QStyle::SC_All;
-        opt.activeSubControls = pressed_ != QStyle::SC_None ? pressed_ : hovered_;
-        if (pressed_ != QStyle::SC_None && (isSliderDown() || underMouse())) {
-            opt.state |= QStyle::State_Sunken;
+        if (change == SliderValueChange || !shown_ || *shown_ != LookOf(opt)) {
+            QScrollBar::sliderChange(change);
         }
-        // What the style draws follows from where the handle lies in pixels
-        // and whether it rests at an end, not from the range itself: as rows
-        // come, most batches leave the handle where it was, and as the list
-        // fills and is emptied at its cap the same places come back.
-        const Key key{
-            opt.rect,
-            opt.state,
-            opt.activeSubControls,
-            style()->subControlRect(QStyle::CC_ScrollBar, &opt, QStyle::SC_ScrollBarSlider, this),
-            opt.sliderPosition == opt.minimum,
-            opt.sliderPosition == opt.maximum,
-            devicePixelRatioF()};
+    }
+    void paintEvent(QPaintEvent*) override {
+        QStyleOptionSlider opt;
+        const Key key = LookOf(opt);
+        shown_ = key;
         auto found = std::find_if(cache_.begin(), cache_.end(),
                                   [&](const auto& entry) { return entry.first == key; });
         if (found == cache_.end()) {
@@ -350,6 +342,28 @@ class CachedScrollBar final : public QScrollBar {
     // A few dozen of a few kilobytes each.
     static constexpr size_t kKept = 48;
 
+    // As QScrollBar paints itself, with the part under the pointer lit and
+    // the part held down sunken. What the style draws follows from where the
+    // handle lies in pixels and whether it rests at an end, not from the range
+    // itself: as rows come, most batches leave the handle where it was, and as
+    // the list fills and is emptied at its cap the same places come back.
+    Key LookOf(QStyleOptionSlider& opt) const {
+        initStyleOption(&opt);
+        opt.subControls = QStyle::SC_All;
+        opt.activeSubControls = pressed_ != QStyle::SC_None ? pressed_ : hovered_;
+        if (pressed_ != QStyle::SC_None && (isSliderDown() || underMouse())) {
+            opt.state |= QStyle::State_Sunken;
+        }
+        return Key{
+            opt.rect,
+            opt.state,
+            opt.activeSubControls,
+            style()->subControlRect(QStyle::CC_ScrollBar, &opt, QStyle::SC_ScrollBarSlider, this),
+            opt.sliderPosition == opt.minimum,
+            opt.sliderPosition == opt.maximum,
+            devicePixelRatioF()};
+    }
+
     QStyle::SubControl HitTest(QPoint at) const {
         QStyleOptionSlider opt;
         initStyleOption(&opt);
@@ -374,6 +388,7 @@ class CachedScrollBar final : public QScrollBar {
     }
 
     std::list<std::pair<Key, QPixmap>> cache_;
+    std::optional<Key> shown_;  // what the last paint put on screen
     QStyle::SubControl hovered_ = QStyle::SC_None;
     QStyle::SubControl pressed_ = QStyle::SC_None;
 };
@@ -768,9 +783,10 @@ void CListCtrl::RowCountChanged(int before, int now) {
     QHeaderView* rows = v->verticalHeader();
     QScrollBar* bar = v->verticalScrollBar();
     const int height = rows->defaultSectionSize();
-    // Taller than the viewport could ever be, before and after: the bar
-    // stays shown (and the scroll area as it is laid out).
-    const int64_t room = v->maximumViewportSize().height();
+    // Taller than the whole table, before and after: the bar stays shown
+    // (and the scroll area as it is laid out). The table's height bounds
+    // what the viewport could ever have without asking the style.
+    const int64_t room = v->height();
     const bool barStays = v->verticalScrollMode() == QAbstractItemView::ScrollPerItem &&
                           rows->sectionResizeMode(0) == QHeaderView::Fixed && height > 0 &&
                           rows->hiddenSectionCount() == 0 && bar->isVisible() &&
