@@ -5,3 +5,6 @@
 
 QWidget* CreateIpAddressWidget(QWidget* parent);
 QWidget* CreateUpDownWidget(QWidget* parent, uint32_t style);
+// A table whose Home and End go to the first and the last row, as a list
+// control's do (a plain table's move along the row).
+QWidget* CreateListViewWidget(QWidget* parent);

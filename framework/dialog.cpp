@@ -15,7 +15,6 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScreen>
-#include <QTableView>
 #include <QTimerEvent>
 #include <QValidator>
 
@@ -334,7 +333,7 @@ void CDialog::Build() {
                 break;
             }
             case ControlKind::ListView:
-                w = new QTableView(dlg);
+                w = CreateListViewWidget(dlg);
                 break;
             case ControlKind::IpAddress:
                 w = CreateIpAddressWidget(dlg);

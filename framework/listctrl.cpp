@@ -26,6 +26,7 @@
 #include <optional>
 #include <unordered_map>
 
+#include "framework/controlfactory.h"
 #include "framework/gbk.h"
 
 namespace {
@@ -73,7 +74,25 @@ class ColumnHeader : public QHeaderView {
     mutable QSize hint_;
 };
 
+class ReportView final : public QTableView {
+  public:
+    using QTableView::QTableView;
+
+  protected:
+    QModelIndex moveCursor(CursorAction action, Qt::KeyboardModifiers modifiers) override {
+        // The key's own modifiers still decide the selection: Shift extends it.
+        if (action == MoveHome || action == MoveEnd) {
+            modifiers |= Qt::ControlModifier;
+        }
+        return QTableView::moveCursor(action, modifiers);
+    }
+};
+
 }  // namespace
+
+QWidget* CreateListViewWidget(QWidget* parent) {
+    return new ReportView(parent);
+}
 
 // A cell's text laid out for a width, shared by every cell that shows the
 // same text at that width.

@@ -15,6 +15,7 @@
 #include <QTest>
 #include <atomic>
 #include <memory>
+#include <vector>
 
 #include "app/monitorapp.h"
 #include "app/monitordlg.h"
@@ -535,12 +536,28 @@ class MonitorTest : public QObject {
             clickRow(0);
             input::Key(view, Qt::Key_Up);  // at the first row
             QCOMPARE(pane(), std::string("data0"));
+            auto selected = [&] {
+                std::vector<int> rows;
+                for (int row = dlg.m_list.GetNextItem(-1, LVNI_SELECTED); row >= 0;
+                     row = dlg.m_list.GetNextItem(row, LVNI_SELECTED)) {
+                    rows.push_back(row);
+                }
+                return rows;
+            };
+            // Home and End select the first and the last row, as in a list
+            // control; the pane keeps the row selected before the key.
             for (Qt::Key key : {Qt::Key_PageUp, Qt::Key_PageDown, Qt::Key_Home, Qt::Key_End,
                                 Qt::Key_Left, Qt::Key_Right, Qt::Key_ScrollLock}) {
                 clickRow(2);
                 input::Key(view, key);
                 QVERIFY2(pane() == "data2", QByteArray::number(key, 16));
+                if (key == Qt::Key_Home || key == Qt::Key_End) {
+                    QCOMPARE(selected(), std::vector<int>{key == Qt::Key_Home ? 0 : 4});
+                }
             }
+            clickRow(1);
+            input::Key(view, Qt::Key_End, Qt::ShiftModifier);  // extends the selection
+            QCOMPARE(selected(), (std::vector<int>{1, 2, 3, 4}));
             // Characters whose key codes share their low byte with the arrow keys.
             for (char c : {'(', '&'}) {
                 clickRow(2);
