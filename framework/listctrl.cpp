@@ -79,12 +79,18 @@ class ReportView final : public QTableView {
     using QTableView::QTableView;
 
   protected:
+    // In the current cell's column, so that the list does not scroll sideways;
+    // the key's own modifiers still decide the selection: Shift extends it.
     QModelIndex moveCursor(CursorAction action, Qt::KeyboardModifiers modifiers) override {
-        // The key's own modifiers still decide the selection: Shift extends it.
-        if (action == MoveHome || action == MoveEnd) {
-            modifiers |= Qt::ControlModifier;
+        if ((action != MoveHome && action != MoveEnd) || !model()) {
+            return QTableView::moveCursor(action, modifiers);
         }
-        return QTableView::moveCursor(action, modifiers);
+        const int rows = model()->rowCount(rootIndex());
+        if (rows == 0) {
+            return {};
+        }
+        return model()->index(action == MoveHome ? 0 : rows - 1,
+                              std::max(currentIndex().column(), 0), rootIndex());
     }
 };
 

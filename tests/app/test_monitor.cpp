@@ -10,6 +10,7 @@
 #include <QListWidget>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
@@ -545,14 +546,18 @@ class MonitorTest : public QObject {
                 return rows;
             };
             // Home and End select the first and the last row, as in a list
-            // control; the pane keeps the row selected before the key.
+            // control; the pane keeps the row selected before the key,
+            // and the list stays where it is sideways.
+            QScrollBar* sideways = view->horizontalScrollBar();
             for (Qt::Key key : {Qt::Key_PageUp, Qt::Key_PageDown, Qt::Key_Home, Qt::Key_End,
                                 Qt::Key_Left, Qt::Key_Right, Qt::Key_ScrollLock}) {
                 clickRow(2);
+                const int across = sideways->value();
                 input::Key(view, key);
                 QVERIFY2(pane() == "data2", QByteArray::number(key, 16));
                 if (key == Qt::Key_Home || key == Qt::Key_End) {
                     QCOMPARE(selected(), std::vector<int>{key == Qt::Key_Home ? 0 : 4});
+                    QCOMPARE(sideways->value(), across);
                 }
             }
             clickRow(1);
