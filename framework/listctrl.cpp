@@ -325,9 +325,9 @@ class CachedScrollBar final : public QScrollBar {
         }
         return QScrollBar::event(e);
     }
-    // Once the list holds a few hundred rows its handle has its least length
-    // and, at the top, stays where it is while rows come: a new range then
-    // changes nothing on screen and is not repainted.
+    // Once the list holds several times the rows it shows, the handle has its
+    // least length and, at the top, stays where it is while rows come: a new
+    // range then changes nothing on screen and is not repainted.
     void sliderChange(SliderChange change) override {
         QStyleOptionSlider opt;
         if (change == SliderValueChange || !shown_ || *shown_ != LookOf(opt)) {
