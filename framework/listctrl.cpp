@@ -401,13 +401,20 @@ class CachedScrollBar final : public QScrollBar {
         // Opaque: what lies beneath is then never painted first.
         drawn.fill(palette().color(QPalette::Window));
         QPainter painter(&drawn);
-        // In strips, as the list's background is painted.
+        // In strips, as the list's background is painted: each drawn whole
+        // on an image only a strip high, which bounds it as the screen does.
+        // (Bounded by a clip instead, the style shades the groove otherwise
+        // than a stock scroll bar.)
         const int strip = std::max(1, static_cast<int>(kPaintStrip / ratio));
+        QImage part(QSize(width(), strip) * ratio, QImage::Format_RGB32);
+        part.setDevicePixelRatio(ratio);
         for (int y = 0; y < height(); y += strip) {
-            painter.save();
-            painter.setClipRect(QRect(0, y, width(), strip));
-            style()->drawComplexControl(QStyle::CC_ScrollBar, &opt, &painter, this);
-            painter.restore();
+            part.fill(palette().color(QPalette::Window));
+            QPainter onPart(&part);
+            onPart.translate(0, -y);
+            style()->drawComplexControl(QStyle::CC_ScrollBar, &opt, &onPart, this);
+            onPart.end();
+            painter.drawImage(QPoint(0, y), part);
         }
         return drawn;
     }

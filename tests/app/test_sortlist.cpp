@@ -1,6 +1,7 @@
 // Sorting the event list by the text of a clicked column.
 #include <QAbstractItemModelTester>
 #include <QHeaderView>
+#include <QHoverEvent>
 #include <QScreen>
 #include <QScrollBar>
 #include <QTableView>
@@ -324,6 +325,76 @@ class SortTest : public QObject {
         fresh.list.SetColumnWidth(7, fresh.list.GetColumnWidth(7) + narrower);
         fresh.list.SetColumnWidth(6, 30);
         QCOMPARE(shot(moved), shot(fresh));
+    }
+
+    // The list's scroll bars keep images of what they drew; as rows come in
+    // batches, the list is emptied at its cap and scrolled, they must look
+    // exactly as stock scroll bars do with the same steps.
+    void scrollBarsLookAsStockOnes() {
+        Fixture f;
+        f.view.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&f.view));
+        QWidget holder(&f.view);  // in the same window: both drawn as active, or inactive
+        holder.show();
+        int checked = 0;
+        auto same = [&](QScrollBar* bar) {
+            QScrollBar stock(bar->orientation(), &holder);
+            stock.setStyle(bar->style());
+            stock.setGeometry(QRect(QPoint(), bar->size()));
+            stock.setRange(bar->minimum(), bar->maximum());
+            stock.setPageStep(bar->pageStep());
+            stock.setValue(bar->value());
+            stock.show();
+            // Wherever the test's pointer lies, it lights neither bar.
+            stock.setAttribute(Qt::WA_UnderMouse, false);
+            QHoverEvent away(QEvent::HoverLeave, QPointF(-1, -1), QPointF(-1, -1), QPointF(-1, -1));
+            QCoreApplication::sendEvent(&stock, &away);
+            // Drawn on an opaque image as the bar's own are: gradients are
+            // rounded otherwise on a surface with an alpha channel.
+            QImage drawn(bar->size(), QImage::Format_RGB32);
+            drawn.fill(stock.palette().color(QPalette::Window));
+            stock.render(&drawn, QPoint(), QRegion(), QWidget::DrawChildren);
+            ++checked;
+            return bar->grab().toImage().convertToFormat(QImage::Format_RGB32) == drawn;
+        };
+        auto settle = [] {
+            for (int i = 0; i < 3; ++i) {
+                QCoreApplication::processEvents();  // the view's layouts
+            }
+        };
+        unsigned seed = 7;
+        // Three fillings of the list up to its cap and past it.
+        while (f.next < 1600) {
+            seed = seed * 1103515245 + 12345;
+            f.Batch(1 + static_cast<int>(seed >> 16) % 40);
+            switch ((seed >> 20) % 4) {
+                case 0:
+                    QTest::keyClick(&f.view, Qt::Key_Home, Qt::ControlModifier);
+                    break;
+                case 1:
+                    QTest::keyClick(&f.view, Qt::Key_End, Qt::ControlModifier);
+                    break;
+                case 2:
+                    QTest::keyClick(&f.view, Qt::Key_PageUp);
+                    break;
+                default:
+                    break;
+            }
+            settle();
+            if (f.view.verticalScrollBar()->isVisible()) {
+                QVERIFY2(same(f.view.verticalScrollBar()),
+                         qPrintable(QString("%1 rows").arg(f.list.GetItemCount())));
+            }
+        }
+        QVERIFY(checked > 60);
+        f.list.SetColumnWidth(7, 2000);
+        settle();
+        QScrollBar* sideways = f.view.horizontalScrollBar();
+        QVERIFY(sideways->isVisible());
+        for (int at : {0, 1, sideways->maximum() / 2, sideways->maximum()}) {
+            sideways->setValue(at);
+            QVERIFY2(same(sideways), qPrintable(QString("sideways at %1").arg(at)));
+        }
     }
 
     void largeRandomListSortsCompletely() {
