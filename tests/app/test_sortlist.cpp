@@ -51,6 +51,12 @@ struct Fixture {
         }
         return InsertEventRows(list, b);
     }
+    // The view's delayed layout, then the layouts it queues in turn.
+    static void Settle() {
+        for (int i = 0; i < 3; ++i) {
+            QCoreApplication::processEvents();
+        }
+    }
     int next = 0;
     std::deque<std::string> texts;  // kept alive (and in place) for the rows' views
     std::vector<std::string> Column(int c) const {
@@ -233,14 +239,8 @@ class SortTest : public QObject {
             }
         } counter(&restacks);
         bar->parentWidget()->installEventFilter(&counter);
-        auto settle = [] {
-            // The view's delayed layout, then the layouts it queues in turn.
-            for (int i = 0; i < 3; ++i) {
-                QCoreApplication::processEvents();
-            }
-        };
         auto state = [&] {
-            settle();
+            Fixture::Settle();
             return std::tuple{bar->isVisible(), bar->minimum(), bar->maximum(), bar->value(),
                               bar->pageStep(), f.view.verticalHeader()->offset(),
                               f.view.viewport()->geometry(),
@@ -262,7 +262,7 @@ class SortTest : public QObject {
                 // The screen as a full repaint leaves it before the rows come:
                 // what the batch paints, and what it keeps, is then its own.
                 f.view.viewport()->update();
-                settle();
+                Fixture::Settle();
                 const bool shownBefore = bar->isVisible();
                 const int countBefore = f.list.GetItemCount(), before = restacks;
                 f.Batch(rows);
@@ -357,11 +357,6 @@ class SortTest : public QObject {
             ++checked;
             return bar->grab().toImage().convertToFormat(QImage::Format_RGB32) == drawn;
         };
-        auto settle = [] {
-            for (int i = 0; i < 3; ++i) {
-                QCoreApplication::processEvents();  // the view's layouts
-            }
-        };
         unsigned seed = 7;
         // Three fillings of the list up to its cap and past it.
         while (f.next < 1600) {
@@ -380,7 +375,7 @@ class SortTest : public QObject {
                 default:
                     break;
             }
-            settle();
+            Fixture::Settle();
             if (f.view.verticalScrollBar()->isVisible()) {
                 QVERIFY2(same(f.view.verticalScrollBar()),
                          qPrintable(QString("%1 rows").arg(f.list.GetItemCount())));
@@ -388,7 +383,7 @@ class SortTest : public QObject {
         }
         QVERIFY(checked > 60);
         f.list.SetColumnWidth(7, 2000);
-        settle();
+        Fixture::Settle();
         QScrollBar* sideways = f.view.horizontalScrollBar();
         QVERIFY(sideways->isVisible());
         for (int at : {0, 1, sideways->maximum() / 2, sideways->maximum()}) {
