@@ -12,7 +12,9 @@ programs first. For each rate, run and tool in turn:
      Wireshark started with -k -i <veth>; capturing is confirmed by the
      tool's packet socket;
   3. a quiet period (capture running, no traffic), then the flood from the
-     peer namespace for as long, then until the tool has fallen quiet again;
+     peer namespace for as long, then until the tool has fallen quiet again,
+     then quiet with the tool's windows unmapped, as a window manager unmaps
+     a minimised window;
   4. CPU time of the tool's processes and of the X server over each phase,
      the quiet rate subtracted from the flood's, per 1,000 datagrams sent;
      the peak RSS of the tool's processes; what it received and dropped
@@ -46,6 +48,7 @@ CGROUP_V1 = "/sys/fs/cgroup/cpuacct"
 CGROUP_V2 = ("/sys/fs/cgroup", "/sys/fs/cgroup/unified")
 SAMPLE = 0.5  # seconds per CPU sample while waiting for a tool to fall quiet
 QUIET_MARGIN = 0.02  # of one core above the quiet rate that still counts as quiet
+HIDDEN_SECONDS = 10  # of quiet with the tool's windows unmapped (minimised)
 
 
 class BenchError(Exception):
@@ -710,6 +713,22 @@ class Session:
                 return None
         return time.monotonic() - start
 
+    def quiet_hidden(self, seconds):
+        """The tool's CPU rate, capture running and no traffic, with its
+        windows unmapped as a window manager unmaps a minimised one: what
+        leaving it minimised costs. Mapped again afterwards for finish()."""
+        step = f"hiding {self.tool.name}'s windows"
+        wins = [wid for wid, _, _ in self.display.windows(self.proc.pid)]
+        for wid in wins:
+            self.display.xdotool("windowunmap", "--sync", wid, step=step)
+        time.sleep(1)  # whatever the unmapping itself set off
+        h0 = self.snapshot()
+        time.sleep(seconds)
+        h1 = self.snapshot()
+        for wid in wins:
+            self.display.xdotool("windowmap", "--sync", wid, step=f"showing {self.tool.name}'s windows again")
+        return (h1[1] - h0[1]) / (h1[0] - h0[0])
+
     def measure(self, rate, seconds):
         t_start = time.monotonic()
         self.main_window()
@@ -754,6 +773,7 @@ class Session:
         tool_cost = (f1[1] - f0[1]) - quiet_tool * span
         x_cost = (f1[2] - f0[2]) - quiet_x * span
         rss = peak_rss_mib(self.group.pids())
+        hidden_tool = self.quiet_hidden(HIDDEN_SECONDS)
         received, dropped, details = self.tool.finish(self)
         if offered and not received:
             raise BenchError(f"{self.tool.name} received none of the {offered} datagrams sent: "
@@ -764,6 +784,7 @@ class Session:
             "received": received, "dropped": dropped, "details": details,
             "tool_ms_per_1k": tool_cost * per_k, "x_ms_per_1k": x_cost * per_k,
             "quiet_cpu_pct": 100 * quiet_tool, "quiet_x_cpu_pct": 100 * quiet_x,
+            "hidden_cpu_pct": 100 * hidden_tool,
             "peak_rss_mib": rss,
             "flood_cpu_pct": 100 * (flood_end[1] - f0[1]) / (flood_end[0] - f0[0]),
             "flood_x_cpu_pct": 100 * (flood_end[2] - f0[2]) / (flood_end[0] - f0[0]),
@@ -803,10 +824,11 @@ def table(results, rates, tools, runs, source):
         f"{DATAGRAM_BYTES}-byte UDP datagrams, each tool alone on its own Xvfb; each figure the median "
         f"of its runs ({runs} a rate and tool); CPU from {source};",
         "CPU per 1,000 datagrams offered, over the flood and until the tool fell quiet, less the quiet "
-        "period's rate (same length, capture running, no traffic)",
+        "period's rate (same length, capture running, no traffic); hidden: the quiet rate with the tool's "
+        f"windows unmapped, as minimised ({HIDDEN_SECONDS} s)",
         "",
         f"{'rate/s':>7} {'tool':<21} {'offered':>8} {'received':>8} {'dropped':>7} {'tool ms/1k':>10} "
-        f"{'X ms/1k':>8} {'quiet CPU%':>10} {'peak RSS MiB':>12}",
+        f"{'X ms/1k':>8} {'quiet CPU%':>10} {'hidden CPU%':>11} {'peak RSS MiB':>12}",
     ]
     for rate in rates:
         rows = {}
@@ -816,13 +838,13 @@ def table(results, rates, tools, runs, source):
                 continue
             row = {k: median([r[k] for r in mine]) for k in
                    ("offered", "received", "dropped", "tool_ms_per_1k", "x_ms_per_1k",
-                    "quiet_cpu_pct", "peak_rss_mib")}
+                    "quiet_cpu_pct", "hidden_cpu_pct", "peak_rss_mib")}
             rows[tool] = row
             lines.append(
                 f"{rate:>7} {tool:<21} {fmt(row['offered'], '.0f'):>8} {fmt(row['received'], '.0f'):>8} "
                 f"{fmt(row['dropped'], '.0f'):>7} {fmt(row['tool_ms_per_1k'], '.2f'):>10} "
                 f"{fmt(row['x_ms_per_1k'], '.2f'):>8} {fmt(row['quiet_cpu_pct'], '.2f'):>10} "
-                f"{fmt(row['peak_rss_mib'], '.1f'):>12}")
+                f"{fmt(row['hidden_cpu_pct'], '.3f'):>11} {fmt(row['peak_rss_mib'], '.1f'):>12}")
         if "quorvelan" in rows and "Wireshark" in rows:
             q, w = rows["quorvelan"], rows["Wireshark"]
             lines.append(
@@ -830,6 +852,7 @@ def table(results, rates, tools, runs, source):
                 f"{fmt(ratio(q['tool_ms_per_1k'], w['tool_ms_per_1k']), '.2f'):>10} "
                 f"{fmt(ratio(q['x_ms_per_1k'], w['x_ms_per_1k']), '.2f'):>8} "
                 f"{fmt(ratio(q['quiet_cpu_pct'], w['quiet_cpu_pct']), '.2f'):>10} "
+                f"{fmt(ratio(q['hidden_cpu_pct'], w['hidden_cpu_pct']), '.2f'):>11} "
                 f"{fmt(ratio(q['peak_rss_mib'], w['peak_rss_mib']), '.2f'):>12}")
     return "\n".join(lines)
 
@@ -962,7 +985,7 @@ def main(argv):
                     logfile.write(json.dumps(r) + "\n")
                     logfile.flush()
                     log(f"gui-peers:   {r['tool_ms_per_1k']:.2f} ms/1k, X {r['x_ms_per_1k']:.2f} ms/1k, "
-                        f"quiet {r['quiet_cpu_pct']:.2f} %, received {r['received']} of {r['offered']}, "
+                        f"quiet {r['quiet_cpu_pct']:.2f} %, hidden {r['hidden_cpu_pct']:.3f} %, received {r['received']} of {r['offered']}, "
                         f"dropped {r['dropped']}, {r['peak_rss_mib']:.0f} MiB")
         text = table(results, args.rates, args.tools, args.runs, accounting.describe())
         print(text)
