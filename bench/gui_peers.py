@@ -714,9 +714,10 @@ class Session:
         return time.monotonic() - start
 
     def quiet_hidden(self, seconds):
-        """The tool's CPU rate, capture running and no traffic, with its
-        windows unmapped as a window manager unmaps a minimised one: what
-        leaving it minimised costs. Mapped again afterwards for finish()."""
+        """The CPU rates of the tool and of the X server, capture running and
+        no traffic, with the tool's windows unmapped as a window manager
+        unmaps a minimised one: what leaving it minimised costs. Mapped
+        again afterwards for finish()."""
         step = f"hiding {self.tool.name}'s windows"
         wins = [wid for wid, _, _ in self.display.windows(self.proc.pid)]
         for wid in wins:
@@ -727,7 +728,7 @@ class Session:
         h1 = self.snapshot()
         for wid in wins:
             self.display.xdotool("windowmap", "--sync", wid, step=f"showing {self.tool.name}'s windows again")
-        return (h1[1] - h0[1]) / (h1[0] - h0[0])
+        return (h1[1] - h0[1]) / (h1[0] - h0[0]), (h1[2] - h0[2]) / (h1[0] - h0[0])
 
     def measure(self, rate, seconds):
         t_start = time.monotonic()
@@ -773,7 +774,7 @@ class Session:
         tool_cost = (f1[1] - f0[1]) - quiet_tool * span
         x_cost = (f1[2] - f0[2]) - quiet_x * span
         rss = peak_rss_mib(self.group.pids())
-        hidden_tool = self.quiet_hidden(HIDDEN_SECONDS)
+        hidden_tool, hidden_x = self.quiet_hidden(HIDDEN_SECONDS)
         received, dropped, details = self.tool.finish(self)
         if offered and not received:
             raise BenchError(f"{self.tool.name} received none of the {offered} datagrams sent: "
@@ -784,7 +785,7 @@ class Session:
             "received": received, "dropped": dropped, "details": details,
             "tool_ms_per_1k": tool_cost * per_k, "x_ms_per_1k": x_cost * per_k,
             "quiet_cpu_pct": 100 * quiet_tool, "quiet_x_cpu_pct": 100 * quiet_x,
-            "hidden_cpu_pct": 100 * hidden_tool,
+            "hidden_cpu_pct": 100 * hidden_tool, "hidden_x_cpu_pct": 100 * hidden_x,
             "peak_rss_mib": rss,
             "flood_cpu_pct": 100 * (flood_end[1] - f0[1]) / (flood_end[0] - f0[0]),
             "flood_x_cpu_pct": 100 * (flood_end[2] - f0[2]) / (flood_end[0] - f0[0]),
@@ -985,7 +986,8 @@ def main(argv):
                     logfile.write(json.dumps(r) + "\n")
                     logfile.flush()
                     log(f"gui-peers:   {r['tool_ms_per_1k']:.2f} ms/1k, X {r['x_ms_per_1k']:.2f} ms/1k, "
-                        f"quiet {r['quiet_cpu_pct']:.2f} %, hidden {r['hidden_cpu_pct']:.3f} %, received {r['received']} of {r['offered']}, "
+                        f"quiet {r['quiet_cpu_pct']:.2f} %, hidden {r['hidden_cpu_pct']:.3f} % "
+                        f"(X {r['hidden_x_cpu_pct']:.3f} %), received {r['received']} of {r['offered']}, "
                         f"dropped {r['dropped']}, {r['peak_rss_mib']:.0f} MiB")
         text = table(results, args.rates, args.tools, args.runs, accounting.describe())
         print(text)
