@@ -17,7 +17,8 @@ class SingleWriterCount {
     std::atomic<uint64_t> value_{0};
 };
 
-// What the capture thread counts during one capture. Reset by the interface
+// What one capture counts: the capture thread what it receives and filters,
+// the interface thread the rows it inserts and empties. Reset by the interface
 // thread only while no capture thread runs.
 struct CaptureCounters {
     SingleWriterCount received;  // datagrams the endpoint delivered

@@ -19,6 +19,7 @@
 #include "capture/counters.h"
 #include "capture/endpoint.h"
 #include "capture/packet.h"
+#include "capture/privileges.h"
 #include "capture/wire.h"
 
 namespace {
@@ -189,7 +190,14 @@ class LiveEndpoint final : public PcapEndpoint {
         // selects the slower ring on Linux.
         pcap_set_timeout(handle_, 10);
         pcap_set_buffer_size(handle_, bufferBytes_);
-        const int status = pcap_activate(handle_);
+        // The one step that needs the capture right: opening the packet
+        // socket. Nothing else (device lists, filters, capture files, whose
+        // bytes are untrusted) runs with it effective.
+        int status = 0;
+        {
+            CaptureCapabilityScope capability;
+            status = pcap_activate(handle_);
+        }
         if (status < 0) {
             lastError_ = std::string(pcap_statustostr(status)) + ": " + pcap_geterr(handle_);
             if (status == PCAP_ERROR_PERM_DENIED) {

@@ -1,7 +1,6 @@
 #include "capture/session.h"
 
 #include "capture/clock.h"
-#include "capture/privileges.h"
 
 #include <pthread.h>
 #include <sys/eventfd.h>
@@ -128,8 +127,6 @@ int CaptureSession::OpenEndpoint(std::unique_ptr<CaptureEndpoint> endpoint,
     if (!endpoint_) {
         return ENODEV;
     }
-    // The capture capability is effective only for the open itself.
-    CaptureCapabilityScope capability;
     return endpoint_->Open(address);
 }
 
@@ -189,12 +186,12 @@ void CaptureSession::Stop() {
     if (posted_ >= 0) {
         InsertBatchTask& task = tasks_[posted_];
         if (!task.ran) {
-            task.outcome = InsertBatch(posted_);
+            InsertBatch(posted_);
         }
         RetirePosted();
     }
     if (!Filling().Empty()) {
-        CountInserted(InsertBatch(filling_));
+        InsertBatch(filling_);
         Filling().Clear();
         deltas_[filling_].Clear();
     }
@@ -353,18 +350,21 @@ bool CaptureSession::HandOverAll() {
 }
 
 void CaptureSession::RetirePosted() {
-    CountInserted(tasks_[posted_].outcome);
     batches_[posted_].Clear();
     deltas_[posted_].Clear();
     posted_ = -1;
 }
 
-InsertOutcome CaptureSession::InsertBatch(int which) {
+void CaptureSession::InsertBatch(int which) {
     const InsertOutcome outcome = InsertEventRows(list_, batches_[which]);
+    // Counted as the rows reach the list, so that the figures never lag what
+    // the list and the conversation counts show. Only the interface thread
+    // inserts, so these counts still have one writer.
+    counters_.rows.Add(outcome.inserted);
+    counters_.emptied.Add(outcome.emptied);
     if (conversations_ && !deltas_[which].Empty()) {
         conversations_(deltas_[which]);
     }
-    return outcome;
 }
 
 CaptureEndpoint::WaitPlan CaptureSession::BeforeWaiting() {
@@ -389,11 +389,6 @@ CaptureEndpoint::WaitPlan CaptureSession::BeforeWaiting() {
     // may be long.
     HandOverAll();
     return {};
-}
-
-void CaptureSession::CountInserted(const InsertOutcome& outcome) {
-    counters_.rows.Add(outcome.inserted);
-    counters_.emptied.Add(outcome.emptied);
 }
 
 void CaptureSession::TellCaptureEnded() {

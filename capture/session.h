@@ -183,7 +183,6 @@ class CaptureSession {
     // Capture thread: about to wait for traffic; how that wait goes.
     CaptureEndpoint::WaitPlan BeforeWaiting();
     // Counts what inserting a batch did.
-    void CountInserted(const InsertOutcome& outcome);
     void TellCaptureEnded();
 
     int OpenEndpoint(std::unique_ptr<CaptureEndpoint> endpoint, std::string_view address);
@@ -223,7 +222,8 @@ class CaptureSession {
     SourceFault fault_;
     std::string lastErrorText_;
 
-    // Counted by the capture thread, read by any.
+    // received and filtered counted by the capture thread, rows and emptied
+    // by the interface thread as it inserts; read by any.
     CaptureCounters counters_;
     std::atomic<int64_t> endedAtNs_{0};  // steady clock; 0 while the thread runs
 
@@ -234,10 +234,9 @@ class CaptureSession {
       public:
         InsertBatchTask(CaptureSession& session, int which) : session_(session), which_(which) {}
         void Run() override {
-            outcome = session_.InsertBatch(which_);
+            session_.InsertBatch(which_);
             ran = true;
         }
-        InsertOutcome outcome;
         bool ran = false;
 
       private:
@@ -245,7 +244,7 @@ class CaptureSession {
         int which_;
     };
     // Interface thread: batch `which` goes into the list, its conversations to their handler.
-    InsertOutcome InsertBatch(int which);
+    void InsertBatch(int which);
     RowBatch& Filling() { return batches_[filling_]; }
     RowBatch batches_[2];
     ConversationDeltas deltas_[2];  // the conversations of each batch's rows

@@ -9,6 +9,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <deque>
+#include <list>
 #include <mutex>
 #include <system_error>
 #include <thread>
@@ -36,7 +37,8 @@ struct NameService::Shared {
         Clock::time_point deadline;  // while being looked up
         Clock::time_point expires;   // once answered
         bool started = false;
-        uint64_t lastUsed = 0;
+        bool inLru = false;
+        std::list<uint32_t>::iterator lru;
     };
 
     Options options;
@@ -44,45 +46,83 @@ struct NameService::Shared {
     std::condition_variable wake;
     bool stopping = false;
     std::unordered_map<uint32_t, Entry> cache;
+    // Answered entries, the least recently used first. Pending ones are not
+    // in it: they are bounded by the queue and the threads, and never dropped.
+    std::list<uint32_t> lru;
     std::deque<uint32_t> queue;
+    // Lookups started and not answered, with their deadlines: at most one a
+    // thread, so counting the live ones never walks the cache.
+    std::vector<std::pair<uint32_t, Clock::time_point>> started;
     int threads = 0;
     int idle = 0;
-    uint64_t uses = 0;
     uint64_t changes = 0;
 
-    // Lookups started and not answered yet, whose deadline is still ahead.
     int LiveLookups(Clock::time_point now) const {
         int live = 0;
-        for (const auto& [address, e] : cache)
-            live += e.state == State::kPending && e.started && e.deadline > now;
+        for (const auto& [address, deadline] : started)
+            live += deadline > now;
         return live;
     }
 
-    void Expire(Entry& e, Clock::time_point now) {
+    void Unstart(uint32_t address) {
+        const auto it = std::find_if(started.begin(), started.end(),
+                                     [address](const auto& s) { return s.first == address; });
+        if (it != started.end())
+            started.erase(it);
+    }
+
+    void Touch(Entry& e) {
+        if (e.inLru)
+            lru.splice(lru.end(), lru, e.lru);
+    }
+
+    // The entry has an answer (or gave up): it may be dropped from now on.
+    void Settle(uint32_t address, Entry& e) {
+        if (!e.inLru) {
+            e.lru = lru.insert(lru.end(), address);
+            e.inLru = true;
+        }
+    }
+
+    void Unsettle(Entry& e) {
+        if (e.inLru) {
+            lru.erase(e.lru);
+            e.inLru = false;
+        }
+    }
+
+    void Expire(uint32_t address, Entry& e, Clock::time_point now) {
         if (e.state == State::kPending && e.started && now >= e.deadline) {
             e.state = State::kTimedOut;
             e.expires = now + options.keepFailed;
+            Settle(address, e);
             ++changes;
         }
     }
 
+    // The least recently used answers go first, one for each that came.
     void Trim() {
-        if (cache.size() <= options.maxCached)
-            return;
-        // The least recently used of those not being looked up go first.
-        std::vector<std::pair<uint64_t, uint32_t>> order;
-        for (const auto& [address, e] : cache) {
-            if (e.state != State::kPending)
-                order.emplace_back(e.lastUsed, address);
+        while (cache.size() > options.maxCached && !lru.empty()) {
+            const uint32_t address = lru.front();
+            lru.pop_front();
+            cache.erase(address);
         }
-        const size_t drop = std::min(order.size(), cache.size() - options.maxCached * 9 / 10);
-        std::partial_sort(order.begin(), order.begin() + static_cast<long>(drop), order.end());
-        for (size_t i = 0; i < drop; ++i)
-            cache.erase(order[i].second);
     }
 };
 
 namespace {
+
+bool ReverseLookup(uint32_t address, std::string* name) {
+    sockaddr_in sa{};
+    sa.sin_family = AF_INET;
+    sa.sin_addr.s_addr = htonl(address);
+    char host[NI_MAXHOST] = {};
+    if (getnameinfo(reinterpret_cast<const sockaddr*>(&sa), sizeof sa, host, sizeof host, nullptr,
+                    0, NI_NAMEREQD) != 0)
+        return false;
+    *name = host;
+    return true;
+}
 
 void LookupThread(std::shared_ptr<NameService::Shared> s) {
     std::unique_lock lock(s->mutex);
@@ -101,27 +141,26 @@ void LookupThread(std::shared_ptr<NameService::Shared> s) {
             continue;
         it->second.started = true;
         it->second.deadline = Clock::now() + s->options.deadline;
+        s->started.emplace_back(address, it->second.deadline);
         lock.unlock();
 
-        sockaddr_in sa{};
-        sa.sin_family = AF_INET;
-        sa.sin_addr.s_addr = htonl(address);
-        char host[NI_MAXHOST] = {};
+        std::string host;
         g_inFlight.fetch_add(1);
-        const int rc = getnameinfo(reinterpret_cast<const sockaddr*>(&sa), sizeof sa, host,
-                                   sizeof host, nullptr, 0, NI_NAMEREQD);
+        const bool found =
+            s->options.resolve ? s->options.resolve(address, &host) : ReverseLookup(address, &host);
         g_inFlight.fetch_sub(1);
 
         lock.lock();
         if (s->stopping)
             break;
+        s->Unstart(address);
         it = s->cache.find(address);
         if (it == s->cache.end())
             continue;
         // A late answer is still the answer, also after the deadline passed.
         auto& e = it->second;
         const auto now = Clock::now();
-        if (rc == 0 && host[0] != '\0') {
+        if (found && !host.empty()) {
             e.state = NameService::State::kFound;
             e.name = DisplayableUtf8(host);
             e.expires = now + s->options.keepFound;
@@ -129,6 +168,7 @@ void LookupThread(std::shared_ptr<NameService::Shared> s) {
             e.state = NameService::State::kNoName;
             e.expires = now + s->options.keepFailed;
         }
+        s->Settle(address, e);
         ++s->changes;
     }
     --s->threads;
@@ -181,9 +221,9 @@ void NameService::Request(uint32_t address) {
     std::lock_guard lock(s.mutex);
     auto [it, inserted] = s.cache.try_emplace(address);
     auto& e = it->second;
-    e.lastUsed = ++s.uses;
     if (!inserted) {
-        s.Expire(e, now);
+        s.Touch(e);
+        s.Expire(address, e, now);
         if (e.state == State::kPending || now < e.expires)
             return;
     }
@@ -194,8 +234,8 @@ void NameService::Request(uint32_t address) {
         return;
     }
     if (!inserted) {
+        s.Unsettle(e);
         e = Shared::Entry{};
-        e.lastUsed = s.uses;
         ++s.changes;
     }
     s.queue.push_back(address);
@@ -212,13 +252,18 @@ NameService::Result NameService::Lookup(uint32_t address) const {
     StartLookups(shared_, now);
     if (it == s.cache.end())
         return {};
-    s.Expire(it->second, now);
+    s.Expire(address, it->second, now);
     return Result{it->second.state, it->second.name};
 }
 
 std::string NameService::HostText(uint32_t address) const {
     const Result r = Lookup(address);
     return r.state == State::kFound ? r.name : FormatIpv4(address);
+}
+
+size_t NameService::Held() const {
+    std::lock_guard lock(shared_->mutex);
+    return shared_->cache.size();
 }
 
 uint64_t NameService::Changes() const {

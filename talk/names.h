@@ -14,6 +14,7 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -25,8 +26,13 @@ class NameService {
         std::chrono::milliseconds deadline{8000};
         std::chrono::seconds keepFound{3600};
         std::chrono::seconds keepFailed{300};
+        // Answers kept, the least recently asked for dropped first; pending
+        // addresses come on top: at most maxQueued waiting, maxThreads asked.
         size_t maxCached = 4096;
         size_t maxQueued = 1024;
+        // The resolver; the system's (getnameinfo) when empty. Called on a
+        // lookup thread; true with the name, false when there is none.
+        std::function<bool(uint32_t address, std::string* name)> resolve;
     };
     enum class State : uint8_t {
         kNotAsked,
@@ -55,6 +61,8 @@ class NameService {
     std::string HostText(uint32_t address) const;
     // Moves whenever a result changed.
     uint64_t Changes() const;
+    // Addresses held, answered or pending (tests and benchmarks).
+    size_t Held() const;
 
     // Threads inside getnameinfo now, of every service, also destroyed ones.
     static int LookupsInFlight();

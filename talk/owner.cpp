@@ -309,7 +309,15 @@ void OwnerService::Request(const ConversationKey& key, bool localSelected, bool 
     std::lock_guard lock(mutex_);
     const auto [it, inserted] = slots_.try_emplace(key);
     Slot& s = it->second;
-    s.lastAsked = ++asks_;
+    if (inserted) {
+        s.lru = lru_.insert(lru_.end(), key);
+        // Every kind of slot counts against the limit, also those settled at
+        // once: a flood of new sources must not grow the table.
+        while (slots_.size() > options_.maxResults)
+            DropLeastRecent();
+    } else {
+        lru_.splice(lru_.end(), lru_, s.lru);
+    }
     s.localSent |= localSent;
     OwnerState fixed = OwnerState::kPending;
     if (!localSelected)
@@ -332,27 +340,20 @@ void OwnerService::Request(const ConversationKey& key, bool localSelected, bool 
         s.info = OwnerInfo{};
         ++changes_;
     }
+    // A full queue leaves the request for a later one (every batch and the
+    // clock ask again for what is active).
+    if (queue_.size() >= options_.maxQueued)
+        return;
     s.queued = true;
     queue_.push_back(key);
-    if (inserted && slots_.size() > options_.maxResults)
-        Trim();
     wake_.notify_one();
 }
 
-void OwnerService::Trim() {
-    // Down to nine tenths, so that trimming is rare.
-    const size_t keep = options_.maxResults - options_.maxResults / 10;
-    if (slots_.size() <= keep)
-        return;
-    std::vector<uint64_t> asked;
-    asked.reserve(slots_.size());
-    for (const auto& [key, slot] : slots_)
-        asked.push_back(slot.lastAsked);
-    const size_t drop = slots_.size() - keep;
-    std::nth_element(asked.begin(), asked.begin() + static_cast<long>(drop) - 1, asked.end());
-    const uint64_t limit = asked[drop - 1];
-    std::erase_if(slots_, [limit](const auto& entry) { return entry.second.lastAsked <= limit; });
-    std::erase_if(queue_, [this](const ConversationKey& k) { return !slots_.contains(k); });
+void OwnerService::DropLeastRecent() {
+    // A queued key stays in the queue; the worker passes over keys without a
+    // queued slot.
+    slots_.erase(lru_.front());
+    lru_.pop_front();
     ++changes_;
 }
 
@@ -360,6 +361,16 @@ OwnerInfo OwnerService::Result(const ConversationKey& key) const {
     std::lock_guard lock(mutex_);
     const auto it = slots_.find(key);
     return it == slots_.end() ? OwnerInfo{} : it->second.info;
+}
+
+size_t OwnerService::Held() const {
+    std::lock_guard lock(mutex_);
+    return slots_.size();
+}
+
+size_t OwnerService::Queued() const {
+    std::lock_guard lock(mutex_);
+    return queue_.size();
 }
 
 uint64_t OwnerService::Changes() const {
@@ -370,6 +381,7 @@ uint64_t OwnerService::Changes() const {
 void OwnerService::Clear() {
     std::lock_guard lock(mutex_);
     slots_.clear();
+    lru_.clear();
     queue_.clear();
     ++epoch_;
     ++changes_;
@@ -396,8 +408,8 @@ void OwnerService::Run() {
             const ConversationKey key = queue_.front();
             queue_.pop_front();
             const auto it = slots_.find(key);
-            if (it == slots_.end())
-                continue;
+            if (it == slots_.end() || !it->second.queued)
+                continue;  // dropped since, or asked twice after a drop
             keys.push_back(key);
             previous.push_back(it->second.looked ? it->second.info : OwnerInfo{});
             queries.push_back(OwnerQuery{key, it->second.localSent, nullptr});

@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <list>
 #include <memory>
 #include <mutex>
 #include <span>
@@ -121,9 +122,10 @@ class OwnerLookup {
 // result is older than `refreshAfter`: a port that was reused then shows its
 // new holder (and generation). Requests are deduplicated; a round takes at
 // most `maxPerRound` of them and rounds start at most every `roundInterval`,
-// so the cost is bounded however many conversations come. Results are kept
-// for at most `maxResults` conversations, the least recently asked for
-// forgotten first.
+// so the cost is bounded however many conversations come. At most
+// `maxQueued` requests wait; more are left for a later Request. Results are
+// kept for at most `maxResults` conversations of any kind, the least recently
+// asked for forgotten first, one for each that comes (no pass over the table).
 class OwnerService {
   public:
     struct Options {
@@ -131,6 +133,7 @@ class OwnerService {
         std::chrono::milliseconds refreshAfter{5000};
         size_t maxPerRound = 256;
         size_t maxResults = 20000;
+        size_t maxQueued = 4096;
         std::function<void()> changed;
     };
 
@@ -149,6 +152,9 @@ class OwnerService {
     // kPending until the first lookup ended.
     OwnerInfo Result(const ConversationKey& key) const;
     uint64_t Changes() const;
+    // Conversations held and requests waiting (tests and benchmarks).
+    size_t Held() const;
+    size_t Queued() const;
     // Forgets every result and pending request (a new capture).
     void Clear();
 
@@ -159,18 +165,18 @@ class OwnerService {
         bool queued = false;
         bool localSent = false;
         std::chrono::steady_clock::time_point lookedAt;
-        uint64_t lastAsked = 0;
+        std::list<ConversationKey>::iterator lru;
     };
     void Run();
-    void Trim();
+    void DropLeastRecent();
 
     Options options_;
     mutable std::mutex mutex_;
     std::condition_variable wake_;
     bool stopping_ = false;
     std::unordered_map<ConversationKey, Slot, ConversationKeyHash> slots_;
+    std::list<ConversationKey> lru_;  // every slot's key, the least recently asked first
     std::deque<ConversationKey> queue_;
-    uint64_t asks_ = 0;
     uint64_t changes_ = 0;
     uint64_t epoch_ = 0;  // moves on Clear, so a round's results for forgotten keys are dropped
     std::thread worker_;

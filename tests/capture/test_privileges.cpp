@@ -9,14 +9,18 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <functional>
 #include <sstream>
 #include <string>
+#include <thread>
 
 #include "capture/privileges.h"
+#include "capture/session.h"
+#include "tests/capture/fake_list.h"
 
 namespace {
 
@@ -128,6 +132,48 @@ TEST(Privileges, RootKeepsOnlyNetRawPermittedAndRaisesItPerScope) {
                       f.Mask("CapPrm", kNetRaw, when + " ended");
                   }
                   f.Expect(getuid() == 0, "root without sudo changed identity");
+              }),
+              "");
+}
+
+// A capture file is untrusted input: reading it, libpcap's parsing of its
+// header included, runs without the capture right. A FIFO holds the opening
+// thread inside the open while the right is read from its status.
+TEST(Privileges, OpeningACaptureFileRaisesNothing) {
+    REQUIRE_ROOT();
+    EXPECT_EQ(InChild([](Findings& f) {
+                  ForgetSudo();
+                  DropPrivilegesAtStart();
+                  char dir[] = "/tmp/qvcapXXXXXX";
+                  f.Expect(mkdtemp(dir) != nullptr, "mkdtemp failed");
+                  const std::string fifo = std::string(dir) + "/capture.pcap";
+                  f.Expect(mkfifo(fifo.c_str(), 0600) == 0, "mkfifo failed");
+                  struct NoHandoff final : RowHandoff {
+                      bool Post(UiTask&) override { return false; }
+                      bool WaitDone() override { return false; }
+                  } handoff;
+                  FakeEventList list;
+                  CaptureSession session(handoff, list);
+                  std::atomic<pid_t> opener{0};
+                  int rc = 0;
+                  std::thread t([&] {
+                      opener = gettid();
+                      rc = session.OpenCaptureFile(fifo);
+                  });
+                  // Returns once the session's thread has the FIFO open, and it
+                  // then waits inside the open for the file's first bytes.
+                  const int writer = open(fifo.c_str(), O_WRONLY | O_CLOEXEC);
+                  f.Expect(writer >= 0, "FIFO not opened for writing");
+                  std::ifstream in("/proc/self/task/" + std::to_string(opener.load()) + "/status");
+                  std::stringstream status;
+                  status << in.rdbuf();
+                  f.Expect(Mask(status.str(), "CapEff") == 0,
+                           "capture file opened with a capability effective:\n" + status.str());
+                  close(writer);  // no header: not a capture file
+                  t.join();
+                  f.Expect(rc != 0, "an empty file opened as a capture");
+                  unlink(fifo.c_str());
+                  rmdir(dir);
               }),
               "");
 }

@@ -214,6 +214,9 @@ class SessionTest : public QObject {
         CaptureSession session(handoff, list, [&] { return MakeScriptedEndpoint(traffic); });
         session.SetConversationsHandler([&](const ConversationDeltas& deltas) {
             QVERIFY(QThread::currentThread() == QCoreApplication::instance()->thread());
+            // The figures already hold the rows that came with these counts.
+            const CaptureFigures now = session.Figures();
+            QCOMPARE(now.rows - now.emptied, uint64_t(list.GetItemCount()));
             for (const auto& e : deltas.Entries())
                 handed += e.counts.inDatagrams + e.counts.outDatagrams;
             table.Merge(deltas);

@@ -9,6 +9,8 @@
 
 #include <atomic>
 #include <functional>
+#include <memory>
+#include <string>
 
 #include "talk/names.h"
 #include "talk/owner.h"
@@ -122,6 +124,108 @@ TEST(OwnerService, ManyRequestsAllAnswered) {
                   k.protocol == kProtocolUdp ? OwnerState::kFound : OwnerState::kNoSocket);
     for (const int fd : fds)
         close(fd);
+}
+
+// A flood from ever new sources, every kind in turn (not TCP or UDP, not of
+// the selected address, of it on a port nobody uses): the table never holds
+// more than its limit nor the queue more than its own, the newest answers
+// are there, the oldest are forgotten, and a socket asked about afterwards
+// is still found.
+TEST(OwnerService, FloodOfNewSourcesStaysBounded) {
+    OwnerService::Options options;
+    options.maxResults = 300;
+    options.maxQueued = 50;
+    options.roundInterval = std::chrono::milliseconds(1);
+    OwnerService owners(options);
+    const auto key = [](uint32_t i) {
+        const uint8_t protocol = i % 3 == 0 ? 1 : kProtocolUdp;
+        const uint16_t port = protocol == kProtocolUdp ? 9 : 0;
+        return ConversationKey{protocol, kLoopback, port, 0x64400000u + i, port};
+    };
+    constexpr uint32_t kFlood = 100000;
+    for (uint32_t i = 0; i < kFlood; ++i) {
+        owners.Request(key(i), i % 3 != 1, false);
+        if (i % 997 == 0) {
+            ASSERT_LE(owners.Held(), options.maxResults) << i;
+            ASSERT_LE(owners.Queued(), options.maxQueued) << i;
+        }
+    }
+    static_assert(kFlood % 3 == 1);
+    EXPECT_EQ(owners.Result(key(kFlood - 1)).state, OwnerState::kNotApplicable);
+    EXPECT_EQ(owners.Result(key(kFlood - 3)).state, OwnerState::kNotLocal);
+    EXPECT_EQ(owners.Result(key(0)).state, OwnerState::kPending);  // forgotten
+
+    int fd = -1;
+    const uint16_t port = BoundUdp(&fd);
+    ASSERT_NE(port, 0);
+    const ConversationKey mine{kProtocolUdp, kLoopback, port, 0x7F000002, 9};
+    ASSERT_TRUE(Eventually([&] {
+        owners.Request(mine, true, false);  // again while the queue is full
+        return owners.Result(mine).state == OwnerState::kFound;
+    }));
+    EXPECT_EQ(owners.Result(mine).pid, getpid());
+    close(fd);
+}
+
+// Names of a flood of new addresses, with a resolver that answers at once,
+// one that names none, and one that never answers in time: the service holds
+// at most its answers, its queue and its threads, keeps the most recently
+// asked answers and drops the least recently asked first.
+TEST(NameService, FloodOfNewAddressesStaysBounded) {
+    for (const int kind : {0, 1, 2}) {
+        SCOPED_TRACE(kind);
+        NameService::Options o;
+        o.maxCached = 200;
+        o.maxQueued = 40;
+        o.maxThreads = 4;
+        o.maxConcurrent = 2;
+        o.deadline = std::chrono::milliseconds(kind == 2 ? 1 : 60000);
+        // Shared: a stuck lookup may outlive the service.
+        const auto release = std::make_shared<std::atomic<bool>>(false);
+        o.resolve = [kind, release](uint32_t address, std::string* name) {
+            if (kind == 2) {
+                while (!release->load())
+                    usleep(1000);
+            }
+            if (kind == 1)
+                return false;
+            *name = "h" + std::to_string(address & 0xFFFF) + ".test";
+            return true;
+        };
+        NameService names(o);
+        const size_t bound = o.maxCached + o.maxQueued + static_cast<size_t>(o.maxThreads);
+        for (uint32_t i = 1; i <= 20000; ++i) {
+            names.Request(0x64400000u + i);
+            names.Lookup(0x64400000u + i / 2);  // reads move nothing out of order
+            if (i % 101 == 0) {
+                ASSERT_LE(names.Held(), bound) << i;
+            }
+        }
+        // Once the resolver answers again, the last address asked is answered
+        // (or given up on).
+        *release = true;
+        const uint32_t last = 0x64400000u + 20001;
+        ASSERT_TRUE(Eventually([&] {
+            names.Request(last);
+            return names.Lookup(last).state != NameService::State::kPending &&
+                   names.Lookup(last).state != NameService::State::kNotAsked;
+        }));
+        EXPECT_LE(names.Held(), bound);
+        if (kind == 0) {
+            EXPECT_EQ(names.HostText(last), "h" + std::to_string(last & 0xFFFF) + ".test");
+            // A name asked again stays while newer ones come; one not asked goes.
+            const uint32_t kept = last;
+            for (uint32_t i = 1; i <= 1000; ++i) {
+                names.Request(kept);
+                names.Request(0x65000000u + i);
+                Eventually([&] {
+                    return names.Lookup(0x65000000u + i).state == NameService::State::kFound;
+                });
+            }
+            EXPECT_EQ(names.Lookup(kept).state, NameService::State::kFound);
+            EXPECT_EQ(names.Lookup(0x65000000u + 1).state, NameService::State::kNotAsked);
+        }
+    }
 }
 
 // /etc/hosts answers without any network.
