@@ -57,6 +57,28 @@ struct NameService::Shared {
     int idle = 0;
     uint64_t changes = 0;
 
+    // A token bucket of maxPerSecond, as deep as one second's worth: the
+    // zero time point when a lookup may start now (the token is taken),
+    // otherwise when the next token comes.
+    double tokens = -1;  // full at the first lookup
+    Clock::time_point refilled;
+    Clock::time_point TakeToken(Clock::time_point now) {
+        const double rate = std::max(1.0, options.maxPerSecond);
+        if (tokens < 0) {
+            tokens = rate;
+        } else {
+            tokens = std::min(
+                rate, tokens + std::chrono::duration<double>(now - refilled).count() * rate);
+        }
+        refilled = now;
+        if (tokens >= 1) {
+            tokens -= 1;
+            return {};
+        }
+        return now + std::chrono::duration_cast<Clock::duration>(
+                         std::chrono::duration<double>((1 - tokens) / rate));
+    }
+
     int LiveLookups(Clock::time_point now) const {
         int live = 0;
         for (const auto& [address, deadline] : started)
@@ -133,6 +155,13 @@ void LookupThread(std::shared_ptr<NameService::Shared> s) {
         --s->idle;
         if (s->stopping || !work)
             break;
+        // Paced: a flood of new addresses must not become a flood of
+        // queries, nor keep the threads and this lock busy.
+        const Clock::time_point next = s->TakeToken(Clock::now());
+        if (next != Clock::time_point{}) {
+            s->wake.wait_until(lock, next, [&] { return s->stopping; });
+            continue;
+        }
         const uint32_t address = s->queue.front();
         s->queue.pop_front();
         auto it = s->cache.find(address);
@@ -182,11 +211,15 @@ void StartLookups(const std::shared_ptr<NameService::Shared>& shared, Clock::tim
     NameService::Shared& s = *shared;
     if (s.queue.empty() || s.stopping)
         return;
-    if (s.idle > 0)
-        s.wake.notify_all();
-    if (s.queue.size() <= static_cast<size_t>(s.idle))
+    if (s.idle > 0) {
+        s.wake.notify_one();
         return;
-    if (s.threads >= s.options.maxThreads || s.LiveLookups(now) >= s.options.maxConcurrent)
+    }
+    // Threads whose lookup passed its deadline are stuck in the resolver and
+    // do not count against maxConcurrent; the others do, busy or not.
+    const int live = s.LiveLookups(now);
+    const int stuck = static_cast<int>(s.started.size()) - live;
+    if (s.threads >= s.options.maxThreads || s.threads - stuck >= s.options.maxConcurrent)
         return;  // a thread that finishes takes it
     try {
         std::thread(LookupThread, shared).detach();

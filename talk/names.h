@@ -10,7 +10,7 @@
 // answer is thrown away. A lookup that passes `deadline` is reported as timed
 // out (the address stays as it is) and no longer counts against
 // `maxConcurrent`; at most `maxThreads` threads exist at once, counting those
-// still stuck.
+// still stuck. At most `maxPerSecond` lookups start a second.
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -22,6 +22,9 @@ class NameService {
   public:
     struct Options {
         int maxConcurrent = 4;
+        // Lookups started a second at most, on average: every new address
+        // of a flood from spoofed sources would otherwise be a query.
+        double maxPerSecond = 50;
         int maxThreads = 16;
         std::chrono::milliseconds deadline{8000};
         std::chrono::seconds keepFound{3600};
