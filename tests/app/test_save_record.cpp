@@ -631,6 +631,15 @@ class SaveRecordTest : public QObject {
                  QCOMPARE(st.st_uid, uid_t(65534));
                  QCOMPARE(st.st_mode & 07777, mode_t(0666));
                  QCOMPARE(ReadWhole(path), someone);
+                 // Nor does a recording start in it.
+                 const std::string typed = at("theirs");
+                 TypeIntoNextFileDialog("记录到文件", typed.c_str());
+                 ChooseFromContextMenu(dlg, kRecordEntry);
+                 QCOMPARE(g_boxes.size(), size_t{2});
+                 QCOMPARE(g_boxes[1].text, g_boxes[0].text);
+                 QCOMPARE(RecordEntryText(dlg), kRecordEntry);
+                 QCOMPARE(ReadWhole(path), someone);
+                 QCOMPARE(LstatOf(path).st_uid, uid_t(65534));
              },
              RLIM_INFINITY, true},
             {"link", "%1 是符号链接，没有写入。",
