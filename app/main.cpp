@@ -4,10 +4,12 @@
 
 #include "app/monitorapp.h"
 #include "capture/privileges.h"
+#include "export/save_open.h"
 
 int main(int argc, char** argv) {
     // Before Qt or any thread exists: threads inherit what this one holds.
     DropPrivilegesAtStart();
+    KeepRunningPastFileSizeLimit();
     if (argc == 2 && std::strcmp(argv[1], "--capability-self-test") == 0) {
         return RunCapabilitySelfTest(std::cout);
     }

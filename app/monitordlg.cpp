@@ -10,7 +10,6 @@
 
 #include "app/socketlib.h"
 #include "capture/clock.h"
-#include "capture/privileges.h"
 #include "export/eventlog.h"
 #include "export/pcapng.h"
 #include "framework/gbk.h"
@@ -219,7 +218,7 @@ void CMonitorDlg::OnStart() {
         ShowRecordingProblem(recording.kind == PcapngResult::kNotTheRecordedFile
                                  ? IDP_RECORD_NOT_RESUMED
                                  : IDP_RECORD_CANNOT_START,
-                             m_recording.Path(), recording.error);
+                             m_recording.Path(), recording.error, recording.refusal);
     }
 }
 
@@ -534,12 +533,9 @@ void CMonitorDlg::OnSave() {
     const std::string file = path->toLocal8Bit().toStdString();
     // Rows are counted now, not before the dialog: the file holds exactly
     // what the list holds when writing starts.
-    // Started through sudo, a file this save made is the user's; one it
-    // replaced keeps its owner.
-    const EventLogResult result = WriteEventLogFile(file, ListRows(m_list), GiveFileToInvokingUser);
+    const EventLogResult result = WriteEventLogFile(file, ListRows(m_list), m_recording.File());
     if (!result.ok()) {
-        AfxMessageBoxUtf8(QString::fromStdString(EventLogErrorMessage(result, path->toStdString())),
-                          MB_ICONSTOP);
+        AfxMessageBoxUtf8(SaveErrorText(result, *path), MB_ICONSTOP);
     }
 }
 
@@ -557,12 +553,12 @@ void CMonitorDlg::OnSaveCaptureFile() {
     // while the file is written, as both happen on this thread.
     const CaptureFigures f = m_capture.Figures();
     const std::string address = f.fromFile ? m_capture.SelectedLocalAddress() : f.source;
-    const PcapngResult result = WritePcapngFile(
-        QFile::encodeName(*path).toStdString(), CaptureInterface(address, f.fromFile),
-        ListDatagrams(m_list), [](int fd) { GiveFileToInvokingUser(fd); });
+    // Never onto the recording's file: that would cut the recording short.
+    const PcapngResult result = WritePcapngFile(QFile::encodeName(*path).toStdString(),
+                                                CaptureInterface(address, f.fromFile),
+                                                ListDatagrams(m_list), m_recording.File());
     if (!result.ok()) {
-        AfxMessageBoxUtf8(QString::fromStdString(PcapngErrorMessage(result, path->toStdString())),
-                          MB_ICONSTOP);
+        AfxMessageBoxUtf8(SaveErrorText(result, *path), MB_ICONSTOP);
     }
 }
 
@@ -570,6 +566,8 @@ void CMonitorDlg::OnRecordToFile() {
     if (m_recording.On()) {
         m_recording.TurnOff();
         RecordingChanged();
+        // The flush at the end may be what fails.
+        CheckRecordingFault();
         return;
     }
     const std::optional<QString> path = AskCaptureFilePath(IDS_RECORD_TITLE);
@@ -593,7 +591,8 @@ void CMonitorDlg::OnRecordToFile() {
     if (result.ok()) {
         RecordingChanged();
     } else {
-        ShowRecordingProblem(IDP_RECORD_CANNOT_START, file, result.error);  // updates the menu too
+        // Updates the menu too.
+        ShowRecordingProblem(IDP_RECORD_CANNOT_START, file, result.error, result.refusal);
     }
 }
 
@@ -612,16 +611,20 @@ void CMonitorDlg::RecordingChanged() {
     }
 }
 
-void CMonitorDlg::ShowRecordingProblem(int message, const std::string& path, int error) {
+void CMonitorDlg::ShowRecordingProblem(int message, const std::string& path, int error,
+                                       SaveRefusal refusal) {
     RecordingChanged();
     std::fprintf(stderr, "quorvelan: %s %s: %s\n",
                  message == IDP_RECORD_FAILED ? "recording stopped, writing" : "cannot record to",
                  path.c_str(),
-                 message == IDP_RECORD_NOT_RESUMED ? "the file was replaced or changed"
-                                                   : std::strerror(error));
+                 refusal != SaveRefusal::kNone       ? "the file was left alone"
+                 : message == IDP_RECORD_NOT_RESUMED ? "the file was replaced or changed"
+                                                     : std::strerror(error));
     const QString name = QFile::decodeName(QByteArray::fromStdString(path));
     QString text;
-    if (message == IDP_RECORD_FAILED) {
+    if (refusal != SaveRefusal::kNone) {
+        text = SaveRefusalText(refusal, name);
+    } else if (message == IDP_RECORD_FAILED) {
         text = FormatString(message, name, WriteFaultReason(error),
                             QString::number(m_recording.DatagramsWritten()));
     } else if (message == IDP_RECORD_NOT_RESUMED) {

@@ -109,8 +109,10 @@ class CMonitorDlg : public CDialog {
     void ReportFigures();
     void ShowFileFault(const QString& path, const SourceFault& fault);
     // A recording that could not start, go on, or write: a message naming
-    // the file and the reason, once; the menu entry turns it on again.
-    void ShowRecordingProblem(int message, const std::string& path, int error);
+    // the file and the reason, once; the menu entry turns it on again. A
+    // file the recording refused to write into gives the refusal instead.
+    void ShowRecordingProblem(int message, const std::string& path, int error,
+                              SaveRefusal refusal = SaveRefusal::kNone);
     void CheckRecordingFault();
     void RecordingChanged();
 

@@ -208,18 +208,6 @@ CaptureCapabilityScope::~CaptureCapabilityScope() {
         SetNetRawEffective(false);
 }
 
-bool GiveFileToInvokingUser(int fd) {
-    uid_t uid = 0;
-    gid_t gid = 0;
-    if (geteuid() != 0 || !InvokingUser(uid, gid))
-        return true;
-    // A second name someone linked to the new file would hand that name over too.
-    struct stat st {};
-    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_nlink != 1)
-        return false;
-    return fchown(fd, uid, gid) == 0;
-}
-
 namespace {
 
 std::string UserName(uid_t uid) {

@@ -45,13 +45,6 @@ class CaptureCapabilityScope {
 // or absent (the X server may admit root without it).
 std::string RootDisplayProblem();
 
-// While running as root under sudo, hands a file this process has just created
-// to the invoking user (SUDO_UID/SUDO_GID). Otherwise does nothing. Takes the
-// new file's descriptor, not a path, so that only the file the save made can be
-// given: one it replaced keeps its owner, and nothing put at the path since is
-// touched. Returns false only if a chown was due and failed.
-bool GiveFileToInvokingUser(int fd);
-
 // One line for diagnostics: ids and the calling thread's capability sets.
 std::string CapabilityStatusText();
 

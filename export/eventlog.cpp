@@ -2,7 +2,6 @@
 
 #include "export/save_open.h"
 
-#include <sys/file.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -66,19 +65,20 @@ std::string Replace(std::string_view pattern, std::string_view path) {
 }  // namespace
 
 EventLogResult WriteEventLogFile(const std::string& path, const EventLogSource& source,
-                                 const std::function<void(int fd)>& created) {
+                                 const std::optional<FileIdentity>& busy) {
     EventLogResult result;
-    bool made = false;
-    const int fd = OpenForSave(path, made);
-    if (fd < 0) {
-        result.kind = EventLogResult::kOpenFailed;
-        result.error = errno;
+    const SaveFile file = OpenForSave(path, busy);
+    if (file.refusal != SaveRefusal::kNone) {
+        result.kind = EventLogResult::kRefused;
+        result.refusal = file.refusal;
         return result;
     }
-    if (made && created)
-        created(fd);
-    // Keep other cooperating writers out while the file is being written.
-    (void)::flock(fd, LOCK_EX | LOCK_NB);
+    if (file.fd < 0) {
+        result.kind = EventLogResult::kOpenFailed;
+        result.error = file.error;
+        return result;
+    }
+    const int fd = file.fd;
 
     std::string line;
     for (int row = source.RowCount() - 1; row >= 0 && result.ok(); --row) {
@@ -92,6 +92,11 @@ EventLogResult WriteEventLogFile(const std::string& path, const EventLogSource& 
                 break;
             }
         }
+    }
+    // Saved means on the disk: the rows and the file's new size.
+    if (result.ok() && ::fsync(fd) != 0) {
+        result.kind = KindOf(errno);
+        result.error = errno;
     }
     // A delayed write error (full disk on a network file system) shows at close.
     if (::close(fd) != 0 && result.ok() && errno != EINTR) {
@@ -123,6 +128,7 @@ std::string EventLogErrorMessage(const EventLogResult& result, std::string_view 
             }
             [[fallthrough]];
         case EventLogResult::kOtherWriteError:
+        case EventLogResult::kRefused:
             break;
     }
     return Replace("在对 %1 进行访问时发生了一个不明错误。", path);

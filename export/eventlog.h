@@ -1,9 +1,11 @@
 #pragma once
 // The event log file: one record of eight labelled lines per list row,
 // written from the bottom row to the top as the GBK bytes the list holds.
-#include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
+
+#include "export/save_open.h"
 
 class EventLogSource {
   public:
@@ -20,18 +22,21 @@ struct EventLogResult {
         kDiskFull,    // the file keeps the lines written before the failure
         kIoError,
         kOtherWriteError,
+        kRefused,  // the file was left as it was, for `refusal`
     };
     Kind kind = kOk;
     int error = 0;  // errno of the failing call
+    SaveRefusal refusal = SaveRefusal::kNone;
     bool ok() const { return kind == kOk; }
 };
 
-// Creates or truncates `path` and writes every row of `source`, counted when
-// writing begins. The file is closed before this returns, whatever happened.
-// `created` is called with the open file before anything is written if this
-// call made it, and not for a file it replaced (that keeps its owner and mode).
+// Creates or replaces `path` as OpenForSave does (never the file `busy`
+// names) and writes every row of `source`, counted when writing begins. Ok
+// only once the file reached the disk. The file is closed before this
+// returns, whatever happened.
 EventLogResult WriteEventLogFile(const std::string& path, const EventLogSource& source,
-                                 const std::function<void(int fd)>& created = {});
+                                 const std::optional<FileIdentity>& busy = {});
 
-// The message for a failed save, naming the file's full path (UTF-8).
+// The message for a failed save, naming the file's full path (UTF-8). A
+// refusal is worded by the window, from its string table.
 std::string EventLogErrorMessage(const EventLogResult& result, std::string_view path);

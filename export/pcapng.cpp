@@ -4,14 +4,12 @@
 #include <ifaddrs.h>
 #include <net/if.h>
 #include <netinet/in.h>
-#include <sys/file.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 
 #include "export/eventlog.h"
-#include "export/save_open.h"
 
 #ifndef QV_VERSION
 #define QV_VERSION "1.05"
@@ -191,20 +189,20 @@ PcapngInterface LocalInterface(std::string_view address) {
 
 PcapngResult WritePcapngFile(const std::string& path, const PcapngInterface& interface,
                              std::span<const PcapngDatagram> datagrams,
-                             const std::function<void(int fd)>& created) {
+                             const std::optional<FileIdentity>& busy) {
     PcapngResult result;
-    bool made = false;
-    const int fd = OpenForSave(path, made);
-    if (fd < 0) {
-        result.kind = PcapngResult::kOpenFailed;
-        result.error = errno;
+    const SaveFile file = OpenForSave(path, busy);
+    if (file.refusal != SaveRefusal::kNone) {
+        result.kind = PcapngResult::kRefused;
+        result.refusal = file.refusal;
         return result;
     }
-    if (made && created) {
-        created(fd);
+    if (file.fd < 0) {
+        result.kind = PcapngResult::kOpenFailed;
+        result.error = file.error;
+        return result;
     }
-    // Keep other cooperating writers out while the file is being written.
-    (void)::flock(fd, LOCK_EX | LOCK_NB);
+    const int fd = file.fd;
 
     // Written a megabyte at a time: a full list is up to 500 datagrams of 64 KiB.
     constexpr size_t kChunk = size_t{1} << 20;
@@ -230,6 +228,10 @@ PcapngResult WritePcapngFile(const std::string& path, const PcapngInterface& int
     }
     if (error == 0 && !chunk.empty()) {
         error = pcapng::WriteBlocks(fd, chunk.data(), chunk.size(), &fileEnd, &result.datagrams);
+    }
+    // Saved means on the disk: the blocks and the file's new size.
+    if (error == 0 && ::fsync(fd) != 0) {
+        error = errno;
     }
     // A delayed write error (full disk on a network file system) shows at close.
     if (::close(fd) != 0 && error == 0 && errno != EINTR) {

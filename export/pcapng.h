@@ -9,11 +9,13 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
-#include <functional>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "export/save_open.h"
 
 // The interface a capture ran on, as the file's interface block tells it.
 struct PcapngInterface {
@@ -47,9 +49,11 @@ struct PcapngResult {
         // Reopening a recording: the path now leads to another file, or the
         // file changed since the recording left it. Nothing was written.
         kNotTheRecordedFile,
+        kRefused,  // the file was left as it was, for `refusal`
     };
     Kind kind = kOk;
-    int error = 0;           // errno of the failing call
+    int error = 0;  // errno of the failing call
+    SaveRefusal refusal = SaveRefusal::kNone;
     uint64_t datagrams = 0;  // datagrams the file holds whole
     bool ok() const { return kind == kOk; }
 };
@@ -57,16 +61,16 @@ struct PcapngResult {
 // What a failed write's errno counts as.
 PcapngResult::Kind PcapngWriteFaultKind(int error);
 
-// Writes `datagrams`, in the order given, as a whole pcapng file at `path`:
-// a file that does not exist is created exclusively and `created` is called
-// with it before anything is written (the caller hands it to the invoking
-// user under sudo); an existing one is replaced in place, keeping its owner
-// and mode. The file is closed before this returns, whatever happened.
+// Writes `datagrams`, in the order given, as a whole pcapng file at `path`,
+// opened as OpenForSave does (never the file `busy` names: the recording's).
+// Ok only once the file reached the disk. The file is closed before this
+// returns, whatever happened.
 PcapngResult WritePcapngFile(const std::string& path, const PcapngInterface& interface,
                              std::span<const PcapngDatagram> datagrams,
-                             const std::function<void(int fd)>& created = {});
+                             const std::optional<FileIdentity>& busy = {});
 
-// The message for a failed save or recording, naming the file's full path (UTF-8).
+// The message for a failed save or recording, naming the file's full path
+// (UTF-8). A refusal is worded by the window, from its string table.
 std::string PcapngErrorMessage(const PcapngResult& result, std::string_view path);
 
 // The blocks themselves, shared by the save and the recorder.

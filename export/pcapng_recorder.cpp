@@ -53,8 +53,7 @@ PcapngRecorder::~PcapngRecorder() {
     Close();
 }
 
-PcapngResult PcapngRecorder::Start(const std::string& path, const PcapngInterface& interface,
-                                   const std::function<void(int fd)>& created) {
+PcapngResult PcapngRecorder::Start(const std::string& path, const PcapngInterface& interface) {
     Close();
     path_.clear();
     interfaces_ = 0;
@@ -66,25 +65,23 @@ PcapngResult PcapngRecorder::Start(const std::string& path, const PcapngInterfac
     fault_.store(0, std::memory_order_relaxed);
     faultNotice_.store(false, std::memory_order_relaxed);
 
-    bool made = false;
-    const int fd = OpenForSave(path, made);
-    if (fd < 0) {
-        return Failed(PcapngResult::kOpenFailed, errno);
+    // Locked from here until Close: a save onto it, ours or another
+    // program's, is refused rather than cut it short.
+    const SaveFile file = OpenForSave(path);
+    if (file.refusal != SaveRefusal::kNone) {
+        PcapngResult r;
+        r.kind = PcapngResult::kRefused;
+        r.refusal = file.refusal;
+        return r;
     }
-    if (made && created) {
-        created(fd);
+    if (file.fd < 0) {
+        return Failed(PcapngResult::kOpenFailed, file.error);
     }
-    struct stat st {};
-    if (fstat(fd, &st) != 0) {
-        const int error = errno;
-        ::close(fd);
-        return Failed(PcapngResult::kOpenFailed, error);
-    }
-    PcapngResult result = Begin(fd, true, interface);
+    PcapngResult result = Begin(file.fd, true, interface);
     if (result.ok()) {
         path_ = path;
-        device_ = st.st_dev;
-        inode_ = st.st_ino;
+        device_ = file.identity.device;
+        inode_ = file.identity.inode;
     }
     return result;
 }
@@ -97,10 +94,18 @@ PcapngResult PcapngRecorder::Resume(const PcapngInterface& interface) {
     if (const int error = Fault()) {
         return FaultResult();
     }
-    // Never created here: a file that has gone stays gone.
-    const int fd = ::open(path_.c_str(), O_WRONLY | O_CLOEXEC);
+    // Looked at before it is opened: opening a device put there may act on it.
+    struct stat seen {};
+    if (::lstat(path_.c_str(), &seen) == 0 && (seen.st_dev != device_ || seen.st_ino != inode_)) {
+        return Failed(PcapngResult::kNotTheRecordedFile, 0);
+    }
+    // Never created here: a file that has gone stays gone. Nor followed
+    // through a link, nor waited on as a pipe: whatever is at the path then
+    // is not the recording.
+    const int fd = ::open(path_.c_str(), O_WRONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
     if (fd < 0) {
-        return Failed(PcapngResult::kOpenFailed, errno);
+        return errno == ELOOP || errno == ENXIO ? Failed(PcapngResult::kNotTheRecordedFile, 0)
+                                                : Failed(PcapngResult::kOpenFailed, errno);
     }
     struct stat st {};
     if (fstat(fd, &st) != 0) {
@@ -115,11 +120,18 @@ PcapngResult PcapngRecorder::Resume(const PcapngInterface& interface) {
         ::close(fd);
         return Failed(PcapngResult::kNotTheRecordedFile, 0);
     }
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
+        ::close(fd);
+        PcapngResult r;
+        r.kind = PcapngResult::kRefused;
+        r.refusal = SaveRefusal::kLockedByAnother;
+        return r;
+    }
+    (void)::fcntl(fd, F_SETFL, 0);
     return Begin(fd, false, interface);
 }
 
 PcapngResult PcapngRecorder::Begin(int fd, bool header, const PcapngInterface& interface) {
-    (void)::flock(fd, LOCK_EX | LOCK_NB);
     std::vector<uint8_t> head;
     if (header) {
         pcapng::AppendSectionHeader(head);
@@ -177,9 +189,14 @@ void PcapngRecorder::Close() {
         writer_.join();
     }
     if (fd_ >= 0) {
-        // A delayed write error (full disk on a network file system) shows at close.
-        if (::close(fd_) != 0 && errno != EINTR && Fault() == 0) {
-            fault_.store(errno, std::memory_order_relaxed);
+        // Complete means on the disk, blocks and size. A delayed write error
+        // (full disk on a network file system) shows here or at close.
+        int error = ::fsync(fd_) != 0 ? errno : 0;
+        if (::close(fd_) != 0 && error == 0 && errno != EINTR) {
+            error = errno;
+        }
+        if (error != 0 && Fault() == 0) {
+            fault_.store(error, std::memory_order_relaxed);
             faultNotice_.store(true, std::memory_order_relaxed);
         }
         fd_ = -1;

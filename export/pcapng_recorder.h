@@ -23,7 +23,6 @@
 // never disturbed.
 #include <atomic>
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <string>
 #include <thread>
@@ -46,27 +45,28 @@ class PcapngRecorder final : public DatagramSink {
     PcapngRecorder(const PcapngRecorder&) = delete;
     PcapngRecorder& operator=(const PcapngRecorder&) = delete;
 
-    // Interface thread, while not recording. Makes `path` and starts
-    // recording the capture on `interface`. A file that does not exist is
-    // created exclusively and given to `created` before anything is written;
-    // an existing one is replaced in place (the save dialog has asked).
-    // Counters start again from 0.
-    PcapngResult Start(const std::string& path, const PcapngInterface& interface,
-                       const std::function<void(int fd)>& created = {});
+    // Interface thread, while not recording. Makes `path` as OpenForSave
+    // does and starts recording the capture on `interface`; the file stays
+    // locked while it is open. Counters start again from 0.
+    PcapngResult Start(const std::string& path, const PcapngInterface& interface);
     // Interface thread, while not recording: records a later capture into the
     // file Start made, after what is in it. Refused, with nothing written,
     // when the path no longer leads to that file (same device and inode) or
-    // its size is not what this recorder left (kNotTheRecordedFile), and
-    // after a recording ended in a fault (that fault again).
+    // its size is not what this recorder left (kNotTheRecordedFile), when
+    // another writer holds it locked (kRefused), and after a recording ended
+    // in a fault (that fault again).
     PcapngResult Resume(const PcapngInterface& interface);
     // Any thread but the capture thread: stops recording, writes what is left
-    // and closes the file, complete. Waits for an Append under way to finish.
-    // A delayed write error found at close counts as a fault.
+    // and closes the file, complete and flushed to the disk. Waits for an
+    // Append under way to finish. A write error found by the flush or at
+    // close counts as a fault.
     void Close();
     bool Recording() const { return recording_.load(std::memory_order_relaxed); }
     // A file was made and may be resumed.
     bool HasFile() const { return !path_.empty(); }
     const std::string& Path() const { return path_; }
+    // The file Start made, while HasFile.
+    FileIdentity File() const { return {device_, inode_}; }
 
     // Capture thread: one datagram, IPv4 header first, captured at `timeNs`
     // (nanoseconds since the epoch). Does nothing while not recording.

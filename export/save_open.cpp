@@ -1,26 +1,116 @@
 #include "export/save_open.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 
-int OpenForSave(const std::string& path, bool& made) {
-    made = false;
-    for (int attempt = 0; attempt < 3; ++attempt) {
-        int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd >= 0) {
-            made = true;
-            return fd;
-        }
+namespace {
+
+// O_NONBLOCK: a pipe without a reader fails at once (ENXIO) instead of
+// holding the interface thread until someone reads.
+constexpr int kOpenFlags = O_WRONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK;
+
+SaveFile Failed(int error) {
+    SaveFile f;
+    f.error = error;
+    return f;
+}
+
+SaveFile Refused(SaveRefusal why) {
+    SaveFile f;
+    f.refusal = why;
+    return f;
+}
+
+SaveRefusal RefusalFor(const struct stat& st) {
+    if (S_ISLNK(st.st_mode))
+        return SaveRefusal::kSymbolicLink;
+    if (!S_ISREG(st.st_mode))
+        return SaveRefusal::kNotRegularFile;
+    if (st.st_uid != geteuid())
+        return SaveRefusal::kOtherUsersFile;
+    return SaveRefusal::kNone;
+}
+
+// Why opening an existing name failed, when the name itself is the reason.
+SaveFile WhyNotOpened(const std::string& path, int error) {
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) == 0) {
+        const SaveRefusal why = RefusalFor(st);
+        if (why != SaveRefusal::kNone)
+            return Refused(why);
+    }
+    // A pipe or socket gone from the name between the two calls still is one.
+    if (error == ENXIO)
+        return Refused(SaveRefusal::kNotRegularFile);
+    return Failed(error);
+}
+
+void NothingToDo(int) {}
+
+}  // namespace
+
+SaveFile OpenForSave(const std::string& path, const std::optional<FileIdentity>& busy) {
+    int fd = -1;
+    for (int attempt = 0; attempt < 3 && fd < 0; ++attempt) {
+        fd = ::open(path.c_str(), kOpenFlags | O_CREAT | O_EXCL, 0600);
+        if (fd >= 0)
+            break;
         if (errno != EEXIST)
-            return -1;
-        fd = ::open(path.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
-        if (fd >= 0 || errno != ENOENT)
-            return fd;
+            return Failed(errno);
+        // Looked at before it is opened: opening a device may act on it.
+        struct stat st {};
+        if (::lstat(path.c_str(), &st) == 0) {
+            if (const SaveRefusal why = RefusalFor(st); why != SaveRefusal::kNone)
+                return Refused(why);
+        }
+        // Without O_CREAT: fs.protected_regular judges only creating opens,
+        // and the owner is checked below before anything changes.
+        fd = ::open(path.c_str(), kOpenFlags);
+        if (fd < 0 && errno != ENOENT)
+            return WhyNotOpened(path, errno);
         // Removed between the two opens: look again.
     }
-    // A symbolic link to a missing file: made through the link, as a plain
-    // open would, but not counted as made here.
-    return ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (fd < 0)
+        return Failed(ENOENT);
+
+    SaveFile file;
+    // Checked on what was opened, whatever the name leads to by now.
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) {
+        file = Failed(errno);
+    } else if (const SaveRefusal why = RefusalFor(st); why != SaveRefusal::kNone) {
+        file = Refused(why);
+    } else {
+        file.identity = {static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
+        if (busy && *busy == file.identity) {
+            file = Refused(SaveRefusal::kBeingRecorded);
+        } else if (::flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
+            // Another cooperating writer is at it; a file system without
+            // locks has no one to keep out.
+            file = Refused(SaveRefusal::kLockedByAnother);
+        } else if (st.st_size != 0 && ::ftruncate(fd, 0) != 0) {
+            file = Failed(errno);
+        } else {
+            (void)::fcntl(fd, F_SETFL, 0);  // regular files never wait; nothing to keep
+            file.fd = fd;
+            return file;
+        }
+    }
+    ::close(fd);
+    return file;
+}
+
+void KeepRunningPastFileSizeLimit() {
+    // A handler rather than SIG_IGN: programs started later (xdg-open) get
+    // the default back at exec.
+    struct sigaction action {};
+    action.sa_handler = NothingToDo;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    sigaction(SIGXFSZ, &action, nullptr);
 }

@@ -143,3 +143,10 @@ inline constexpr unsigned IDM_SAVE_CAPTURE_FILE = 0x0040;
 inline constexpr unsigned IDM_RECORD_TO_FILE = 0x0050;  // and, while recording, its stop
 inline constexpr unsigned IDM_CONVERSATIONS = 0x0060;
 inline constexpr unsigned IDM_FIND = 0x0070;
+
+// Saves that leave a file alone: the reason, naming the file.
+inline constexpr int IDP_SAVE_SYMLINK = 300;
+inline constexpr int IDP_SAVE_NOT_REGULAR = 301;
+inline constexpr int IDP_SAVE_OTHER_OWNER = 302;
+inline constexpr int IDP_SAVE_LOCKED = 303;
+inline constexpr int IDP_SAVE_BEING_RECORDED = 304;

@@ -114,8 +114,7 @@ std::string ConversationsCsv(std::span<const CsvLine> lines) {
     return out;
 }
 
-int WriteConversationsCsv(const std::string& path, std::span<const CsvLine> lines,
-                          const std::function<void(int fd)>& created) {
+int WriteConversationsCsv(const std::string& path, std::span<const CsvLine> lines) {
     const std::string text = ConversationsCsv(lines);
     std::string target = path;
     struct stat old {};
@@ -123,9 +122,13 @@ int WriteConversationsCsv(const std::string& path, std::span<const CsvLine> line
     if (exists && !S_ISREG(old.st_mode)) {
         // A device or a pipe is written as it is: a rename would put a plain
         // file in its place.
-        const int fd = open(path.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+        // Opened without waiting for a reader; written with waiting, once one reads.
+        const int fd = open(path.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC | O_NONBLOCK);
         if (fd < 0)
             return errno;
+        const int flags = fcntl(fd, F_GETFL);
+        if (flags != -1)
+            (void)fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
         int error = WriteAll(fd, text);
         if (close(fd) != 0 && error == 0 && errno != EINTR)
             error = errno;
@@ -139,11 +142,10 @@ int WriteConversationsCsv(const std::string& path, std::span<const CsvLine> line
         }
     }
     const std::string temporary = target + ".tmp" + std::to_string(getpid());
-    const int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    // The conversations name this user's programs and peers: theirs alone.
+    const int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     if (fd < 0)
         return errno;
-    if (created)
-        created(fd);
     if (exists)
         fchmod(fd, old.st_mode & 07777);
     int error = WriteAll(fd, text);

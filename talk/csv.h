@@ -8,7 +8,6 @@
 // that a spreadsheet cannot take them for a formula: one that begins with
 // '=', '+', '-', '@', a tab or a carriage return gets a leading apostrophe.
 // Numbers, addresses and times are ours and written as they are.
-#include <functional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -39,9 +38,8 @@ std::string CsvField(std::string_view text, bool foreign);
 // Writes the file: 0, or the errno of the step that failed. It is written to
 // a temporary file beside `path` (beside the file a symbolic link names) and
 // renamed over it only once complete and flushed to the disk, so a failure
-// leaves neither a partial file nor a damaged earlier one. `created` is
-// called with the new file before anything is written (to hand it to the
-// invoking user when run through sudo); a file it replaces lends it its
-// permission bits. A path that names a device or a pipe is written directly.
-int WriteConversationsCsv(const std::string& path, std::span<const CsvLine> lines,
-                          const std::function<void(int fd)>& created = {});
+// leaves neither a partial file nor a damaged earlier one. A new file is
+// the user's alone (0600); a file it replaces lends it its permission bits.
+// A path that names a device or a pipe is written directly; a pipe nobody
+// reads fails (ENXIO) instead of waiting.
+int WriteConversationsCsv(const std::string& path, std::span<const CsvLine> lines);

@@ -5,7 +5,6 @@
 #include <cerrno>
 #include <cstring>
 
-#include "capture/privileges.h"
 #include "capture/row_batch.h"
 #include "framework/gbk.h"
 #include "res/resource.h"
@@ -80,6 +79,44 @@ QString WriteFaultReason(int error) {
     return FromGbk(LoadStringGbk(id));
 }
 
+QString SaveRefusalText(SaveRefusal refusal, const QString& path) {
+    int id = 0;
+    switch (refusal) {
+        case SaveRefusal::kNone:
+            return {};
+        case SaveRefusal::kSymbolicLink:
+            id = IDP_SAVE_SYMLINK;
+            break;
+        case SaveRefusal::kNotRegularFile:
+            id = IDP_SAVE_NOT_REGULAR;
+            break;
+        case SaveRefusal::kOtherUsersFile:
+            id = IDP_SAVE_OTHER_OWNER;
+            break;
+        case SaveRefusal::kLockedByAnother:
+            id = IDP_SAVE_LOCKED;
+            break;
+        case SaveRefusal::kBeingRecorded:
+            id = IDP_SAVE_BEING_RECORDED;
+            break;
+    }
+    return FormatString(id, path);
+}
+
+QString SaveErrorText(const EventLogResult& result, const QString& path) {
+    if (result.kind == EventLogResult::kRefused) {
+        return SaveRefusalText(result.refusal, path);
+    }
+    return QString::fromStdString(EventLogErrorMessage(result, path.toStdString()));
+}
+
+QString SaveErrorText(const PcapngResult& result, const QString& path) {
+    if (result.kind == PcapngResult::kRefused) {
+        return SaveRefusalText(result.refusal, path);
+    }
+    return QString::fromStdString(PcapngErrorMessage(result, path.toStdString()));
+}
+
 std::optional<QString> AskForCaptureFile(QWidget* owner, const QString& caption,
                                          const QString& name) {
     QFileDialog fd(owner, caption);
@@ -102,10 +139,7 @@ PcapngResult CaptureRecording::TurnOn(const std::string& path, const PcapngInter
                                       Running running) {
     recorder_.Close();
     on_ = false;
-    // Started through sudo, a file this recording made is the user's; one
-    // it replaced keeps its owner.
-    const PcapngResult result =
-        recorder_.Start(path, interface, [](int fd) { GiveFileToInvokingUser(fd); });
+    const PcapngResult result = recorder_.Start(path, interface);
     if (!result.ok()) {
         return result;
     }

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "capture/session.h"
+#include "export/eventlog.h"
 #include "export/pcapng.h"
 #include "export/pcapng_recorder.h"
 #include "framework/listctrl.h"
@@ -29,6 +30,12 @@ PcapngInterface CaptureInterface(const std::string& localAddress, bool fromFile)
 
 // Why a write failed, in the window's words.
 QString WriteFaultReason(int error);
+
+// The message of a save that left `path` alone, naming it.
+QString SaveRefusalText(SaveRefusal refusal, const QString& path);
+// The message of any failed save of the event log or a capture file.
+QString SaveErrorText(const EventLogResult& result, const QString& path);
+QString SaveErrorText(const PcapngResult& result, const QString& path);
 
 // The save dialog of both entries: Qt's own, with `caption`, the pcapng
 // suffix added to a name typed without one, asking before it replaces a
@@ -58,7 +65,6 @@ class CaptureRecording final : public DatagramSink {
     // recording on. A live capture running now (on `interface`) is recorded
     // from here on; otherwise the next live capture is, and adds a block of
     // its own if it runs on another interface than the one the file names.
-    // A file made here is handed to the user who ran sudo.
     PcapngResult TurnOn(const std::string& path, const PcapngInterface& interface, Running running);
     // Leaves the file complete and turns recording off.
     void TurnOff();
@@ -78,6 +84,11 @@ class CaptureRecording final : public DatagramSink {
     // Once after a write failure ended the recording (turned off by now).
     bool TakeFault();
     const std::string& Path() const { return recorder_.Path(); }
+    // The file recording writes to while it is on, between captures too:
+    // no save may write into it.
+    std::optional<FileIdentity> File() const {
+        return on_ && recorder_.HasFile() ? std::optional(recorder_.File()) : std::nullopt;
+    }
     uint64_t DatagramsWritten() const { return recorder_.DatagramsWritten(); }
 
     RecordingFigures Figures() const;

@@ -17,7 +17,6 @@
 #include <map>
 
 #include "capture/clock.h"
-#include "capture/privileges.h"
 #include "framework/gbk.h"
 #include "res/dialogs.h"
 #include "res/resource.h"
@@ -205,9 +204,8 @@ void CConversationsDlg::OnExport() {
         return;
     // The lines as they stand when writing starts, narrowed and ordered as shown.
     model_->Refresh();
-    // Started through sudo, a file this export made is the user's.
-    const int error = WriteConversationsCsv(QFile::encodeName(*path).toStdString(), model_->Lines(),
-                                            [](int fd) { GiveFileToInvokingUser(fd); });
+    const int error =
+        WriteConversationsCsv(QFile::encodeName(*path).toStdString(), model_->Lines());
     if (error != 0)
         AfxMessageBoxUtf8(
             FormatString(IDP_CSV_WRITE_FAILED, *path, QString::fromLocal8Bit(std::strerror(error))),

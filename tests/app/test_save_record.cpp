@@ -2,8 +2,11 @@
 // and 记录到文件... from the context menu, Qt's own save and open dialogs,
 // Start, Stop and Exit; the files read back by libpcap, tcpdump and the
 // program itself.
+#include <fcntl.h>
 #include <sched.h>
 #include <sys/mount.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <QDialogButtonBox>
@@ -12,18 +15,26 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QListWidget>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
+#include <mutex>
+#include <thread>
 
 #include "../export/pcap_readback.h"
 #include "app/monitordlg.h"
 #include "app/socketlib.h"
 #include "dialog_driver.h"
+#include "export/save_open.h"
 #include "framework/qttranslation.h"
 #include "res/resource.h"
 #include "stderr_capture.h"
@@ -97,6 +108,76 @@ void AnswerSaveDialogWith(const std::string& path, QString* caption = nullptr) {
     };
 }
 
+// Says yes whenever Qt's save dialog asks before it replaces a file, as long
+// as it lives, and counts the questions.
+class ReplaceAnswerer {
+  public:
+    ReplaceAnswerer() {
+        QObject::connect(&timer_, &QTimer::timeout, [this] {
+            for (QWidget* w : QApplication::topLevelWidgets()) {
+                auto* box = qobject_cast<QMessageBox*>(w);
+                if (box && box->isVisible() && box->button(QMessageBox::Yes)) {
+                    ++asked;
+                    input::Click(box->button(QMessageBox::Yes));
+                }
+            }
+        });
+        timer_.start(5);
+    }
+    int asked = 0;
+
+  private:
+    QTimer timer_;
+};
+
+// Should the window wait on a pipe nobody reads, its other end is opened and
+// read after a long while: the test then fails instead of hanging.
+class PipeGuard {
+  public:
+    explicit PipeGuard(const std::string& path)
+        : thread_([this, path] {
+              std::unique_lock<std::mutex> lock(mutex_);
+              if (done_cv_.wait_for(lock, std::chrono::seconds(60), [this] { return done_; }))
+                  return;
+              lock.unlock();
+              opened_ = true;
+              const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+              char sink[4096];
+              while (fd >= 0 && ::read(fd, sink, sizeof sink) > 0) {
+              }
+              if (fd >= 0)
+                  ::close(fd);
+          }) {}
+    ~PipeGuard() {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            done_ = true;
+        }
+        done_cv_.notify_all();
+        thread_.join();
+    }
+    bool Opened() const { return opened_; }
+
+  private:
+    std::mutex mutex_;
+    std::condition_variable done_cv_;
+    bool done_ = false;
+    std::atomic<bool> opened_{false};
+    std::thread thread_;
+};
+
+std::string ReadWhole(const std::string& path) {
+    QFile f(QString::fromStdString(path));
+    return f.open(QIODevice::ReadOnly) ? f.readAll().toStdString() : std::string();
+}
+
+struct stat LstatOf(const std::string& path) {
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0)
+        st.st_ino = 0;
+    return st;
+}
+
 std::vector<std::vector<uint8_t>> Udp(int n, uint16_t port = 9, size_t size = 0) {
     std::vector<std::vector<uint8_t>> d;
     const Ip ip = testfile::Between({10, 0, 0, 9}, {10, 0, 0, 5}, 17);
@@ -152,6 +233,7 @@ class SaveRecordTest : public QObject {
         testfile::UseTestTimeZone();
         // What the program's application object does at start.
         QVERIFY(InstallQtTranslation(*QCoreApplication::instance()));
+        KeepRunningPastFileSizeLimit();
         realSaveDialog_ = CMonitorDlg::SaveCaptureFileDialog();
         realOpenDialog_ = CMonitorDlg::OpenCaptureFileDialog();
     }
@@ -498,6 +580,183 @@ class SaveRecordTest : public QObject {
             }
         });
         umount2(qPrintable(dir.path()), MNT_DETACH);
+    }
+
+    // 保存捕获文件... in a folder everyone may write to (sticky, as /tmp),
+    // through Qt's own dialog, onto names others can set there. A new file is
+    // the user's alone; every other case ends with a message naming the file
+    // and nothing lost or given away: another user's file, links and pipes
+    // stay as they were, a file-size limit leaves a file readable to its last
+    // block, and the file being recorded keeps its recording, which goes on.
+    void savesLeaveWhatIsNotTheUsersAlone() {
+        QTemporaryDir top;
+        const QString shared = top.filePath("shared");
+        QVERIFY(QDir().mkdir(shared));
+        QVERIFY(::chmod(qPrintable(shared), 01777) == 0);
+        const auto at = [&](const char* name) {
+            return QDir(shared).absoluteFilePath(QString::fromLatin1(name)).toStdString();
+        };
+        CMonitorDlg dlg;
+        ScriptedTraffic big;  // 500 rows of 4 KB: 2 MB of list
+        big.datagrams = Udp(500, 9, 4000);
+        ScriptedTraffic flood;
+        flood.repeat = true;
+        flood.datagrams = Udp(3);
+        ScriptedTraffic* next = &big;
+        dlg.SetEndpointFactory([&] { return MakeScriptedEndpoint(*next); });
+        const std::string rec = at("rec.pcapng");
+        // Typed whole: the dialog opens in the folder it showed last.
+        const std::string recTyped = at("rec");
+        std::string recorded;  // the recording's bytes when the capture stopped
+
+        struct Case {
+            const char* typed;  // into the dialog; the suffix is added
+            const char* why;    // the message, %1 the file
+            std::function<void(const std::string& path)> setUp;
+            std::function<void(const std::string& path)> check;
+            rlim_t sizeLimit = RLIM_INFINITY;
+            bool needsRoot = false;  // to give a file to another user
+        };
+        const std::string someone = "someone else's capture\n";
+        std::string whole;  // the whole list saved, for the size-limited case
+        const std::vector<Case> cases = {
+            {"theirs", "%1 属于另一用户，没有写入。",
+             [&](const std::string& path) {
+                 std::ofstream(path) << someone;
+                 QVERIFY(::chown(path.c_str(), 65534, 65534) == 0);
+                 QVERIFY(::chmod(path.c_str(), 0666) == 0);
+             },
+             [&](const std::string& path) {
+                 const struct stat st = LstatOf(path);
+                 QCOMPARE(st.st_uid, uid_t(65534));
+                 QCOMPARE(st.st_mode & 07777, mode_t(0666));
+                 QCOMPARE(ReadWhole(path), someone);
+                 // Nor does a recording start in it.
+                 const std::string typed = at("theirs");
+                 TypeIntoNextFileDialog("记录到文件", typed.c_str());
+                 ChooseFromContextMenu(dlg, kRecordEntry);
+                 QCOMPARE(g_boxes.size(), size_t{2});
+                 QCOMPARE(g_boxes[1].text, g_boxes[0].text);
+                 QCOMPARE(RecordEntryText(dlg), kRecordEntry);
+                 QCOMPARE(ReadWhole(path), someone);
+                 QCOMPARE(LstatOf(path).st_uid, uid_t(65534));
+             },
+             RLIM_INFINITY, true},
+            {"link", "%1 是符号链接，没有写入。",
+             [&](const std::string& path) {
+                 QVERIFY(::symlink(at("elsewhere.pcapng").c_str(), path.c_str()) == 0);
+             },
+             [&](const std::string& path) {
+                 QVERIFY(S_ISLNK(LstatOf(path).st_mode));
+                 QVERIFY(!QFileInfo::exists(QString::fromStdString(at("elsewhere.pcapng"))));
+             }},
+            {"pipe", "%1 不是普通文件，没有写入。",
+             [&](const std::string& path) { QVERIFY(::mkfifo(path.c_str(), 0666) == 0); },
+             [&](const std::string& path) { QVERIFY(S_ISFIFO(LstatOf(path).st_mode)); }},
+            {"limited", "在存取 %1 时磁盘已满。", [&](const std::string&) {},
+             [&](const std::string& path) {
+                 // Cut back to its last whole block: read to its end, each
+                 // datagram the one the whole save holds there.
+                 QVERIFY(QFileInfo(QString::fromStdString(path)).size() <= (1 << 20));
+                 const readback::File cut = readback::WithLibpcap(path);
+                 QVERIFY2(cut.clean, cut.error.c_str());
+                 const readback::File all = readback::WithLibpcap(whole);
+                 QVERIFY(cut.packets.size() > 200 && cut.packets.size() < all.packets.size());
+                 QVERIFY(std::equal(cut.packets.begin(), cut.packets.end(), all.packets.begin()));
+                 QCOMPARE(LstatOf(path).st_mode & 07777, mode_t(0600));
+             },
+             rlim_t{1} << 20},
+            {"rec", "%1 是正在记录的文件，没有写入；记录照常继续。",
+             [&](const std::string&) {
+                 // On, between captures: the recorder has its file closed.
+                 next = &flood;
+                 TypeIntoNextFileDialog("记录到文件", recTyped.c_str());
+                 ChooseFromContextMenu(dlg, kRecordEntry);
+                 input::Click(dlg.GetDlgItem(IDC_START));
+                 QTRY_VERIFY(dlg.Recording().DatagramsWritten() > 100);
+                 input::Click(dlg.GetDlgItem(IDC_STOP));
+                 recorded = ReadWhole(rec);
+                 QVERIFY(!recorded.empty());
+             },
+             [&](const std::string& path) {
+                 QCOMPARE(ReadWhole(path), recorded);
+                 QCOMPARE(RecordEntryText(dlg), kStopRecordingEntry);
+                 // The next capture goes on with it; a save meanwhile is refused too.
+                 input::Click(dlg.GetDlgItem(IDC_START));
+                 const uint64_t before = dlg.Recording().DatagramsWritten();
+                 QTRY_VERIFY(dlg.Recording().DatagramsWritten() > before + 100);
+                 TypeIntoNextFileDialog("保存捕获文件", recTyped.c_str());
+                 ChooseFromContextMenu(dlg, kSaveEntry);
+                 QCOMPARE(g_boxes.size(), size_t{2});
+                 QCOMPARE(g_boxes[1].text, g_boxes[0].text);
+                 const uint64_t after = dlg.Recording().DatagramsWritten();
+                 QTRY_VERIFY(dlg.Recording().DatagramsWritten() > after + 100);
+                 input::Click(dlg.GetDlgItem(IDC_STOP));
+                 const readback::File file = readback::WithLibpcap(path);
+                 QVERIFY2(file.clean, file.error.c_str());
+                 QCOMPARE(file.packets.size(), dlg.Recording().DatagramsWritten());
+                 QCOMPARE(ReadWhole(path).compare(0, recorded.size(), recorded), 0);
+             }},
+        };
+
+        bool skipped = false;
+        RunModalWith(dlg, [&] {
+            ClickAddress(dlg, 1);
+            input::Click(dlg.GetDlgItem(IDC_START));
+            QTRY_COMPARE(dlg.Capture().RowsInserted(), uint64_t{500});
+            input::Click(dlg.GetDlgItem(IDC_STOP));
+            QCOMPARE(dlg.m_list.GetItemCount(), 500);
+
+            // A new file: the user's alone.
+            whole = at("mine.pcapng");
+            const std::string mine = at("mine");
+            TypeIntoNextFileDialog("保存捕获文件", mine.c_str());
+            ChooseFromContextMenu(dlg, kSaveEntry);
+            QVERIFY(g_boxes.empty());
+            QCOMPARE(LstatOf(whole).st_mode & 07777, mode_t(0600));
+            QVERIFY(QFileInfo(QString::fromStdString(whole)).size() > 2 * (1 << 20) - 100000);
+
+            for (const Case& c : cases) {
+                const std::string path = at((std::string(c.typed) + ".pcapng").c_str());
+                if (c.needsRoot && geteuid() != 0) {
+                    skipped = true;
+                    continue;
+                }
+                c.setUp(path);
+                if (QTest::currentTestFailed())
+                    return;
+                QStringList names = QDir(shared).entryList(QDir::AllEntries | QDir::System);
+                if (!names.contains(QString::fromStdString(path).section('/', -1)))
+                    names << QString::fromStdString(path).section('/', -1);
+                g_boxes.clear();
+                ReplaceAnswerer yes;
+                PipeGuard guard(path);
+                rlimit saved{};
+                QVERIFY(::getrlimit(RLIMIT_FSIZE, &saved) == 0);
+                rlimit limit = saved;
+                limit.rlim_cur = std::min(c.sizeLimit, saved.rlim_max);
+                QVERIFY(::setrlimit(RLIMIT_FSIZE, &limit) == 0);
+                const std::string typed = at(c.typed);
+                TypeIntoNextFileDialog("保存捕获文件", typed.c_str());
+                ChooseFromContextMenu(dlg, kSaveEntry);
+                QVERIFY(::setrlimit(RLIMIT_FSIZE, &saved) == 0);
+                QVERIFY2(!guard.Opened(), c.typed);
+                QCOMPARE(g_boxes.size(), size_t{1});
+                QCOMPARE(g_boxes[0].text,
+                         QString::fromUtf8(c.why).arg(QString::fromStdString(path)));
+                QCOMPARE(g_boxes[0].type, MB_ICONSTOP);
+                c.check(path);
+                if (QTest::currentTestFailed())
+                    return;
+                // Nothing made beside it.
+                QStringList now = QDir(shared).entryList(QDir::AllEntries | QDir::System);
+                names.sort();
+                now.sort();
+                QCOMPARE(now, names);
+            }
+        });
+        if (skipped)
+            QSKIP("another user's file needs root to make; the other cases passed");
     }
 
   private:

@@ -127,12 +127,15 @@ TEST(EventLog, EmptyCellsAndRawBytesAreWrittenUnchanged) {
     std::filesystem::remove(path);
 }
 
+// A device is refused, not written into: /dev/full would have said "disk full".
 TEST(EventLog, FullDiskIsReportedWithThePathAndTheFileIsClosed) {
     const int fds = OpenFds();
-    const auto r = WriteEventLogFile("/dev/full", Rows({kSample}));
-    EXPECT_EQ(r.kind, EventLogResult::kDiskFull);
+    const auto dev = WriteEventLogFile("/dev/full", Rows({kSample}));
+    EXPECT_EQ(dev.kind, EventLogResult::kRefused);
+    EXPECT_EQ(dev.refusal, SaveRefusal::kNotRegularFile);
     EXPECT_EQ(OpenFds(), fds);
-    EXPECT_EQ(EventLogErrorMessage(r, "/dev/full"), "在存取 /dev/full 时磁盘已满。");
+    EventLogResult full{EventLogResult::kDiskFull, ENOSPC};
+    EXPECT_EQ(EventLogErrorMessage(full, "/dev/full"), "在存取 /dev/full 时磁盘已满。");
 }
 
 TEST(EventLog, PartialFileKeepsTheLinesWrittenBeforeTheFailure) {
@@ -167,7 +170,8 @@ TEST(EventLog, UnopenableFileIsAnErrorAndCreatesNothing) {
 
     const auto dir = std::filesystem::temp_directory_path().string();
     const auto isDir = WriteEventLogFile(dir, Rows({kSample}));
-    EXPECT_EQ(isDir.kind, EventLogResult::kOpenFailed);
+    EXPECT_EQ(isDir.kind, EventLogResult::kRefused);
+    EXPECT_EQ(isDir.refusal, SaveRefusal::kNotRegularFile);
     EXPECT_EQ(EventLogErrorMessage(isDir, dir), "在对 " + dir + " 进行访问时发生了一个不明错误。");
 
     EventLogResult denied{EventLogResult::kOpenFailed, EACCES};
@@ -176,43 +180,37 @@ TEST(EventLog, UnopenableFileIsAnErrorAndCreatesNothing) {
     EXPECT_EQ(EventLogErrorMessage(io, "/a"), "在存取 /a 时一个硬件输入/输出错误被报告。");
 }
 
-// The hook is how a save started through sudo gives its file to the user: it
-// must see only a file the save made, and that file, before any row.
-TEST(EventLog, CreatedHookSeesOnlyAFileThisSaveMade) {
-    const auto path = TempPath("hook.doc");
+// A new file is the user's alone; a file of the user's is replaced in place
+// and keeps its mode; a name that is a symbolic link, even to the user's own
+// file or to nothing yet, is left as it is and nothing is made through it.
+TEST(EventLog, NewFilesArePrivateAndLinksAreNotFollowed) {
+    const auto path = TempPath("private.doc");
+    const auto link = TempPath("private-link.doc");
     std::filesystem::remove(path);
-    std::vector<std::pair<ino_t, off_t>> seen;
-    auto hook = [&](int fd) {
-        struct stat st {};
-        ASSERT_EQ(fstat(fd, &st), 0);
-        seen.emplace_back(st.st_ino, st.st_size);
-    };
-    ASSERT_TRUE(WriteEventLogFile(path, Rows({kSample}), hook).ok());
-    ASSERT_EQ(seen.size(), 1u);
+    std::filesystem::remove(link);
+    const mode_t mask = umask(0);  // the mode asked for is what the file gets
+    ASSERT_TRUE(WriteEventLogFile(path, Rows({kSample})).ok());
+    umask(mask);
     struct stat made {};
     ASSERT_EQ(stat(path.c_str(), &made), 0);
-    EXPECT_EQ(seen[0].first, made.st_ino);
-    EXPECT_EQ(seen[0].second, 0);
+    EXPECT_EQ(made.st_mode & 07777, 0600u);
 
-    // Saving over it again, or over someone's file: replaced, not made.
-    ASSERT_TRUE(WriteEventLogFile(path, Rows({kSample, kSample}), hook).ok());
-    EXPECT_EQ(seen.size(), 1u);
+    ASSERT_EQ(chmod(path.c_str(), 0640), 0);
+    ASSERT_TRUE(WriteEventLogFile(path, Rows({kSample, kSample})).ok());
+    struct stat replaced {};
+    ASSERT_EQ(stat(path.c_str(), &replaced), 0);
+    EXPECT_EQ(replaced.st_ino, made.st_ino);
+    EXPECT_EQ(replaced.st_mode & 07777, 0640u);
     EXPECT_EQ(ReadAll(path), kSampleRecord + kSampleRecord);
 
-    // Through a link to a missing file the file is still made, as a plain
-    // open would, but not counted as made here.
-    const auto link = TempPath("hook-link.doc");
-    std::filesystem::remove(path);
-    std::filesystem::remove(link);
     std::filesystem::create_symlink(path, link);
-    EXPECT_TRUE(WriteEventLogFile(link, Rows({kSample}), hook).ok());
-    EXPECT_EQ(seen.size(), 1u);
-    EXPECT_EQ(ReadAll(path), kSampleRecord);
-
-    // Nothing opened, nothing seen.
-    EXPECT_EQ(WriteEventLogFile("/nonexistent-qv-dir/x.doc", Rows({}), hook).kind,
-              EventLogResult::kOpenFailed);
-    EXPECT_EQ(seen.size(), 1u);
-    std::filesystem::remove(link);
+    auto r = WriteEventLogFile(link, Rows({}));
+    EXPECT_EQ(r.kind, EventLogResult::kRefused);
+    EXPECT_EQ(r.refusal, SaveRefusal::kSymbolicLink);
+    EXPECT_EQ(ReadAll(path), kSampleRecord + kSampleRecord);
     std::filesystem::remove(path);
+    r = WriteEventLogFile(link, Rows({kSample}));
+    EXPECT_EQ(r.refusal, SaveRefusal::kSymbolicLink);
+    EXPECT_FALSE(std::filesystem::exists(path));
+    std::filesystem::remove(link);
 }

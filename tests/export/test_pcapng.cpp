@@ -1,9 +1,11 @@
 // pcapng files as libpcap, tcpdump and the program's own file endpoint read
 // them: a whole-list save, a recording over two captures, a recording that
 // fills its disk, and how files are made or replaced.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <pcap/pcap.h>
 #include <sched.h>
+#include <sys/file.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -16,7 +18,9 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
+#include <optional>
 #include <ostream>
 #include <random>
 #include <string>
@@ -306,6 +310,13 @@ TEST(PcapngRecorder, TwoCapturesReadBackWholeAndAnotherFileIsNeverAppendedTo) {
     fs::remove(path);
     EXPECT_EQ(rec.Resume({}).kind, PcapngResult::kOpenFailed);
     EXPECT_FALSE(fs::exists(path));
+    // Nor followed through a link put there, nor waited on as a pipe.
+    ASSERT_EQ(symlink(other.c_str(), path.c_str()), 0);
+    EXPECT_EQ(rec.Resume({}).kind, PcapngResult::kNotTheRecordedFile);
+    fs::remove(path);
+    ASSERT_EQ(mkfifo(path.c_str(), 0600), 0);
+    EXPECT_EQ(rec.Resume({}).kind, PcapngResult::kNotTheRecordedFile);
+    fs::remove(path);
 }
 
 // Turning recording off while the capture thread appends: what reached the
@@ -416,62 +427,131 @@ TEST(PcapngRecorder, FullDiskLeavesAReadableFileAndStopsRecording) {
     umount2(dir.Path().c_str(), MNT_DETACH);
 }
 
-// A file that does not exist is made exclusively and given to the hook before
-// anything is written; an existing one is replaced in place, keeping its
-// owner and mode, and is not given away. The save and the recorder alike.
-TEST(Pcapng, MakesNewFilesExclusivelyAndReplacesExistingOnesInPlace) {
+// What a save or a recording finds at its path. A new file is the user's
+// alone; a file of the user's is replaced in place, keeping its mode; anything
+// else is refused with nothing written, and whatever was there stays as it was.
+TEST(Pcapng, WritesOnlyIntoTheUsersOwnRegularFiles) {
     TempDir dir;
-    std::vector<std::pair<ino_t, off_t>> seen;
-    auto hook = [&](int fd) {
-        struct stat st {};
-        ASSERT_EQ(fstat(fd, &st), 0);
-        seen.emplace_back(st.st_ino, st.st_size);
-    };
     std::mt19937 random(11);
     const auto d = Datagram(64, random);
     const std::vector<PcapngDatagram> one = {{1700000000'000000000, d}};
     PcapngRecorder rec;
+    std::optional<FileIdentity> busy;
 
     using Write = std::function<PcapngResult(const std::string&)>;
-    const Write save = [&](const std::string& p) { return WritePcapngFile(p, {}, one, hook); };
+    const Write save = [&](const std::string& p) { return WritePcapngFile(p, {}, one, busy); };
     const Write record = [&](const std::string& p) {
-        auto r = rec.Start(p, {}, hook);
+        auto r = rec.Start(p, {});
         rec.Append(one[0].timeNs, d.data(), static_cast<uint32_t>(d.size()));
         rec.Close();
         return r;
     };
+    const auto content = [](const std::string& p) {
+        std::ifstream in(p, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    };
+    const auto lstatOf = [](const std::string& p) {
+        struct stat st {};
+        EXPECT_EQ(lstat(p.c_str(), &st), 0) << p;
+        return st;
+    };
     int n = 0;
     for (const Write& write : {save, record}) {
-        SCOPED_TRACE(n == 0 ? "save" : "recorder");
-        const auto path = dir.File(n++ == 0 ? "a.pcapng" : "b.pcapng");
-        seen.clear();
+        const bool isSave = n++ == 0;
+        SCOPED_TRACE(isSave ? "save" : "recorder");
+        const auto path = dir.File(isSave ? "a.pcapng" : "b.pcapng");
+        const auto other = dir.File(isSave ? "a.other" : "b.other");
+        const mode_t mask = umask(0);  // the mode asked for is what the file gets
         ASSERT_TRUE(write(path).ok());
-        struct stat made {};
-        ASSERT_EQ(stat(path.c_str(), &made), 0);
-        ASSERT_EQ(seen.size(), 1u);
-        EXPECT_EQ(seen[0].first, made.st_ino);
-        EXPECT_EQ(seen[0].second, 0);
+        umask(mask);
+        const struct stat made = lstatOf(path);
+        EXPECT_EQ(made.st_mode & 07777, 0600u);
 
-        // Someone's file, readable by its owner alone: replaced, not made.
+        // The user's file, open to the group: replaced in place, mode kept.
         std::ofstream(path, std::ios::trunc) << std::string(100000, 'z');
-        chmod(path.c_str(), 0600);
+        chmod(path.c_str(), 0640);
         ASSERT_TRUE(write(path).ok());
-        struct stat replaced {};
-        ASSERT_EQ(stat(path.c_str(), &replaced), 0);
-        EXPECT_EQ(seen.size(), 1u);
+        const struct stat replaced = lstatOf(path);
         EXPECT_EQ(replaced.st_ino, made.st_ino);
-        EXPECT_EQ(replaced.st_mode & 07777, 0600u);
+        EXPECT_EQ(replaced.st_mode & 07777, 0640u);
         const auto read = ReadWithLibpcap(path);
         EXPECT_TRUE(read.clean) << read.error;
         EXPECT_EQ(read.packets.size(), 1u);
+        const std::string saved = content(path);
 
-        // Nothing opened, nothing made, nothing seen.
+        // Each hostile path: what is put there, and what the save must say.
+        struct Case {
+            const char* what;
+            std::function<bool()> make;  // false: cannot be set up here
+            SaveRefusal refusal;
+        };
+        std::ofstream(other) << "someone else's";
+        const std::vector<Case> cases = {
+            {"a link to a file of the user's",
+             [&] { return fs::remove(path), symlink(other.c_str(), path.c_str()) == 0; },
+             SaveRefusal::kSymbolicLink},
+            {"a link to nothing yet",
+             [&] { return fs::remove(path), symlink((other + ".new").c_str(), path.c_str()) == 0; },
+             SaveRefusal::kSymbolicLink},
+            {"a pipe nobody reads",
+             [&] { return fs::remove(path), mkfifo(path.c_str(), 0600) == 0; },
+             SaveRefusal::kNotRegularFile},
+            {"a folder", [&] { return fs::remove(path), mkdir(path.c_str(), 0700) == 0; },
+             SaveRefusal::kNotRegularFile},
+            {"another user's file, writable by all",
+             [&] {
+                 fs::remove(path);
+                 std::ofstream(path) << "someone else's";
+                 return geteuid() == 0 && chown(path.c_str(), 65534, 65534) == 0 &&
+                        chmod(path.c_str(), 0666) == 0;
+             },
+             SaveRefusal::kOtherUsersFile},
+        };
+        for (const Case& c : cases) {
+            SCOPED_TRACE(c.what);
+            if (!c.make()) {
+                continue;  // another user's file needs root
+            }
+            const struct stat before = lstatOf(path);
+            const auto r = write(path);
+            EXPECT_EQ(r.kind, PcapngResult::kRefused);
+            EXPECT_EQ(r.refusal, c.refusal);
+            const struct stat after = lstatOf(path);
+            EXPECT_EQ(after.st_ino, before.st_ino);
+            EXPECT_EQ(after.st_mode, before.st_mode);
+            EXPECT_EQ(after.st_uid, before.st_uid);
+            EXPECT_EQ(after.st_size, before.st_size);
+            EXPECT_EQ(content(other), "someone else's");
+            EXPECT_FALSE(fs::exists(other + ".new"));
+            EXPECT_FALSE(rec.Recording());
+            fs::remove(path);
+        }
+
+        // Held locked by another writer, or the file being recorded: not
+        // even emptied.
+        std::ofstream(path) << saved;
+        const int holder = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        ASSERT_EQ(flock(holder, LOCK_EX), 0);
+        auto r = write(path);
+        EXPECT_EQ(r.refusal, SaveRefusal::kLockedByAnother);
+        close(holder);
+        EXPECT_EQ(content(path), saved);
+        const struct stat st = lstatOf(path);
+        busy = FileIdentity{static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
+        if (isSave) {
+            r = write(path);
+            EXPECT_EQ(r.kind, PcapngResult::kRefused);
+            EXPECT_EQ(r.refusal, SaveRefusal::kBeingRecorded);
+            EXPECT_EQ(content(path), saved);
+        }
+        busy.reset();
+
+        // Nothing opened, nothing made.
         const auto missing = dir.File("no-such-dir/x.pcapng");
-        const auto r = write(missing);
+        r = write(missing);
         EXPECT_EQ(r.kind, PcapngResult::kOpenFailed);
         EXPECT_EQ(r.error, ENOENT);
         EXPECT_FALSE(fs::exists(missing));
-        EXPECT_EQ(seen.size(), 1u);
         EXPECT_EQ(PcapngErrorMessage(r, missing), missing + " 包含一个无效路径。");
     }
 }

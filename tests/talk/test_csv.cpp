@@ -138,27 +138,27 @@ TEST_F(CsvFile, ReadsBackFieldForField) {
 }
 
 // A failure gives its errno and leaves no file behind, nor a damaged earlier
-// one; replacing a file keeps its permission bits.
+// one; a new file is the user's alone, replacing a file keeps its permission
+// bits; a pipe nobody reads fails instead of waiting for a reader.
 TEST_F(CsvFile, FailuresAreReportedAndLeaveNothing) {
     const std::vector<CsvLine> lines = {Line(1, "curl", "alice", "")};
     EXPECT_EQ(WriteConversationsCsv(dir_ + "/missing/x.csv", lines), ENOENT);
     EXPECT_EQ(WriteConversationsCsv(dir_, lines), EISDIR);  // the rename over a folder
     const std::string path = dir_ + "/x.csv";
-    {
-        std::ofstream old(path);
-        old << "earlier";
-    }
+    const mode_t mask = umask(0);  // the mode asked for is what the file gets
+    ASSERT_EQ(WriteConversationsCsv(path, lines), 0);
+    umask(mask);
+    struct stat st {};
+    ASSERT_EQ(stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
     chmod(path.c_str(), 0640);
     ASSERT_EQ(WriteConversationsCsv(path, lines), 0);
-    struct stat st {};
     ASSERT_EQ(stat(path.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0640u);
     EXPECT_NE(ReadFile(path).find("curl"), std::string::npos);
     // A device is written as it is, not replaced: /dev/full fails the write.
     if (access("/dev/full", W_OK) == 0) {
-        bool made = false;
-        EXPECT_EQ(WriteConversationsCsv("/dev/full", lines, [&](int) { made = true; }), ENOSPC);
-        EXPECT_FALSE(made);
+        EXPECT_EQ(WriteConversationsCsv("/dev/full", lines), ENOSPC);
         struct stat dev {};
         ASSERT_EQ(stat("/dev/full", &dev), 0);
         EXPECT_TRUE(S_ISCHR(dev.st_mode));
@@ -173,6 +173,10 @@ TEST_F(CsvFile, FailuresAreReportedAndLeaveNothing) {
     EXPECT_TRUE(S_ISLNK(ls.st_mode));
     EXPECT_NE(ReadFile(path).find("wget"), std::string::npos);
     unlink(link.c_str());
+    const std::string fifo = dir_ + "/fifo.csv";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    EXPECT_EQ(WriteConversationsCsv(fifo, lines), ENXIO);
+    unlink(fifo.c_str());
     // Only the one file: no temporary left behind.
     EXPECT_EQ(std::system(("test $(ls -A " + dir_ + " | wc -l) -eq 1").c_str()), 0);
 }
