@@ -256,7 +256,8 @@ TEST(Search, ChineseAfterNulInPayload) {
     EXPECT_EQ(m.offset, 12u);
     EXPECT_TRUE(m.pastNul);
     const MatchContext c = PayloadContext(PayloadBytes(d), m.offset, m.length, m.encoding);
-    EXPECT_EQ(c.text, u"id=7·\uFFFD  查找中文"_s);
+    // The NUL, the control and the line break as escapes: they were received.
+    EXPECT_EQ(c.text, u"id=7\\u0000\\u0001\\u000D\\u000A查找中文"_s);
     EXPECT_EQ(c.text.mid(c.matchStart, c.matchLength), u"中文"_s);
     // A service label matches as a cell (oicq), ahead of the payload.
     EXPECT_EQ(MatchRow(SearchQuery::Compile(u"OICQ"_s), row.cells, d).cell, kColService);
