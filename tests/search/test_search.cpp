@@ -362,8 +362,9 @@ TEST(Search, ContextCutsOnCharacters) {
         EXPECT_TRUE(c.text.startsWith(u"…汉"_s) && c.text.endsWith(u"汉…"_s)) << radius;
         EXPECT_EQ(c.text.mid(c.matchStart, c.matchLength), u"key"_s);
     }
-    // A UTF-8 match reads as UTF-8.
-    const std::string utf8 = "x\xE4\xB8\xAD\xE6\x96\x87y";
+    // A UTF-8 match reads as UTF-8; a bidi override after it cannot turn the
+    // text around, and markup stays text for the tooltip to escape.
+    const std::string utf8 = "x\xE4\xB8\xAD\xE6\x96\x87y\xE2\x80\xAE<b>";
     const MatchContext u = PayloadContext(Span(utf8), 1, 6, NeedleEncoding::kUtf8);
-    EXPECT_EQ(u.text, u"x中文y"_s);
+    EXPECT_EQ(u.text, u"x中文y\\u202E<b>"_s);
 }
