@@ -5,6 +5,8 @@
 #include <cstring>
 #include <string>
 
+#include "talk/texts.h"
+
 namespace {
 
 constexpr uint8_t kProtoTcp = 6;
@@ -38,32 +40,11 @@ QString Decode(std::span<const uint8_t> bytes, NeedleEncoding encoding) {
     return text;
 }
 
-// One readable line of plain text: see PayloadContext.
+// One line of plain text: see PayloadContext.
 QString Readable(const QString& text) {
-    QString out;
-    out.reserve(text.size());
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        char32_t c = text[i].unicode();
-        const bool pair =
-            text[i].isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate();
-        if (pair)
-            c = QChar::surrogateToUcs4(text[i], text[i + 1]);
-        if (c == 0) {
-            out += QChar(0x00B7);
-        } else if ((c >= 0x09 && c <= 0x0D) || c == 0x2028 || c == 0x2029) {
-            out += QLatin1Char(' ');
-        } else if (c < 0x20 || (c >= 0x7F && c <= 0x9F) ||
-                   QChar::category(c) == QChar::Other_Format) {
-            out += QChar(QChar::ReplacementCharacter);
-        } else {
-            out += text[i];
-            if (pair)
-                out += text[i + 1];
-        }
-        if (pair)
-            ++i;
-    }
-    return out;
+    const QStringView view(text);
+    return QString::fromStdU16String(
+        DisplayableUtf16(std::u16string_view(view.utf16(), static_cast<size_t>(view.size()))));
 }
 
 }  // namespace

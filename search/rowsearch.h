@@ -56,12 +56,12 @@ RowMatch MatchRow(const SearchQuery& query, const RowCells& cells,
 
 // A few dozen payload bytes either side of a match, for a tooltip: cut on
 // character starts and decoded as GBK (as UTF-8 for a UTF-8 match, so that
-// the match reads as typed). NUL shows as U+00B7 "·"; line breaks, tabs and
-// the other white-space controls as a space, and every other control
-// character (with the Unicode format characters, which could reorder or hide
-// the text around them) as U+FFFD, so the tooltip stays one block of plain
-// text. A cut end is marked "…". The text may hold '<' and '&': escape it
-// before it goes anywhere that reads rich text, as a tooltip does.
+// the match reads as typed), with the escapes DisplayableUtf16 gives
+// controls, line breaks and the format characters that could reorder or hide
+// the text around them ("\u0000" for a NUL), so the tooltip stays one block
+// of plain text that says what was received. A cut end is marked "…". The
+// text may hold '<' and '&': escape it before it goes anywhere that reads
+// rich text, as a tooltip does.
 struct MatchContext {
     QString text;
     qsizetype matchStart = 0;  // the match within `text`

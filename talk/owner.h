@@ -43,10 +43,10 @@ inline constexpr uint32_t kUnknownUid = static_cast<uint32_t>(-1);
 struct OwnerInfo {
     OwnerState state = OwnerState::kPending;
     // For kFound; for kClosed the last holder seen, if any.
-    std::string program;  // UTF-8; bytes that are not become U+FFFD
+    std::string program;  // as DisplayableUtf8 shows it
     pid_t pid = 0;
     uint32_t uid = kUnknownUid;  // the process's, else the socket's
-    std::string user;            // the name of uid, or its number when it has none
+    std::string user;            // the name of uid (shown as DisplayableUtf8 does), or its number
     uint64_t inode = 0;
     // Moves when the holder changed: another socket took the pair (a port reused).
     uint64_t generation = 0;

@@ -7,6 +7,54 @@
 
 #include "talk/owner.h"
 
+namespace {
+
+struct Range {
+    char32_t first, last;
+};
+
+// Unicode's format characters (category Cf) as of Unicode 15, in order.
+constexpr Range kFormat[] = {
+    {0x00AD, 0x00AD},   {0x0600, 0x0605},   {0x061C, 0x061C},   {0x06DD, 0x06DD},
+    {0x070F, 0x070F},   {0x0890, 0x0891},   {0x08E2, 0x08E2},   {0x180E, 0x180E},
+    {0x200B, 0x200F},   {0x202A, 0x202E},   {0x2060, 0x2064},   {0x2066, 0x206F},
+    {0xFEFF, 0xFEFF},   {0xFFF9, 0xFFFB},   {0x110BD, 0x110BD}, {0x110CD, 0x110CD},
+    {0x13430, 0x1343F}, {0x1BCA0, 0x1BCA3}, {0x1D173, 0x1D17A}, {0xE0001, 0xE0001},
+    {0xE0020, 0xE007F},
+};
+
+// The escape of a character ShownEscaped() names, in ASCII.
+template <typename Text>
+void AppendEscape(Text& out, char32_t c) {
+    if (c == U'\\') {
+        out.push_back('\\');
+        out.push_back('\\');
+        return;
+    }
+    static const char kHex[] = "0123456789ABCDEF";
+    const int digits = c > 0xFFFF ? 8 : 4;
+    out.push_back('\\');
+    out.push_back(c > 0xFFFF ? 'U' : 'u');
+    for (int shift = (digits - 1) * 4; shift >= 0; shift -= 4)
+        out.push_back(static_cast<typename Text::value_type>(kHex[(c >> shift) & 0xF]));
+}
+
+}  // namespace
+
+bool ShownEscaped(char32_t c) {
+    if (c < 0x20 || (c >= 0x7F && c <= 0x9F) || c == U'\\' || c == 0x2028 || c == 0x2029)
+        return true;
+    if (c < kFormat[0].first)
+        return false;
+    for (const Range& r : kFormat) {
+        if (c < r.first)
+            return false;
+        if (c <= r.last)
+            return true;
+    }
+    return false;
+}
+
 std::string DisplayableUtf8(std::string_view text) {
     std::string out;
     out.reserve(text.size());
@@ -14,7 +62,10 @@ std::string DisplayableUtf8(std::string_view text) {
     while (i < text.size()) {
         const auto c = static_cast<unsigned char>(text[i]);
         if (c < 0x80) {
-            out += (c < 0x20 || c == 0x7F) ? '?' : static_cast<char>(c);
+            if (ShownEscaped(c))
+                AppendEscape(out, c);
+            else
+                out += static_cast<char>(c);
             ++i;
             continue;
         }
@@ -39,13 +90,40 @@ std::string DisplayableUtf8(std::string_view text) {
         // Overlong forms, surrogates and values past U+10FFFF are not UTF-8.
         ok = ok && !(n == 3 && cp < 0x800) && !(n == 4 && (cp < 0x10000 || cp > 0x10FFFF)) &&
              !(cp >= 0xD800 && cp <= 0xDFFF);
-        if (ok) {
-            out.append(text.substr(i, n));
-            i += n;
-        } else {
+        if (!ok) {
             out += "\xEF\xBF\xBD";
             ++i;
+        } else {
+            if (ShownEscaped(cp))
+                AppendEscape(out, cp);
+            else
+                out.append(text.substr(i, n));
+            i += n;
         }
+    }
+    return out;
+}
+
+std::u16string DisplayableUtf16(std::u16string_view text) {
+    std::u16string out;
+    out.reserve(text.size());
+    for (size_t i = 0; i < text.size(); ++i) {
+        const char16_t u = text[i];
+        char32_t c = u;
+        size_t n = 1;
+        if (u >= 0xD800 && u <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
+            text[i + 1] <= 0xDFFF) {
+            c = 0x10000 + ((char32_t{u} - 0xD800) << 10) + (char32_t{text[i + 1]} - 0xDC00);
+            n = 2;
+        } else if (u >= 0xD800 && u <= 0xDFFF) {
+            out += u'\uFFFD';
+            continue;
+        }
+        if (ShownEscaped(c))
+            AppendEscape(out, c);
+        else
+            out.append(text.substr(i, n));
+        i += n - 1;
     }
     return out;
 }

@@ -14,6 +14,7 @@
 #include "res/resource.h"
 #include "res/strings.h"
 #include "ui/capturefiles.h"
+#include "ui/plaintext.h"
 
 namespace {
 
@@ -80,7 +81,7 @@ void CCaptureStatsDlg::Refresh() {
     if (auto* source = qobject_cast<QLabel*>(m_source.GetSafeHwnd())) {
         const QString text = QFile::decodeName(QByteArray::fromStdString(f.source));
         source->setText(f.fromFile ? QFileInfo(text).fileName() : text);
-        source->setToolTip(text);
+        source->setToolTip(PlainTextTip(text));
     }
     m_started.SetWindowText(WallTimeText(f.startedAtNs));
     m_duration.SetWindowText(ToGbk(FormatString(
@@ -132,7 +133,7 @@ void CCaptureStatsDlg::RefreshRecording() {
     if (file) {
         const QString path = QFile::decodeName(QByteArray::fromStdString(r.path));
         file->setText(QFileInfo(path).fileName());
-        file->setToolTip(path);
+        file->setToolTip(PlainTextTip(path));
     }
     m_recDatagrams.SetWindowText(
         r.missed == 0 ? Count(r.datagrams)

@@ -8,6 +8,7 @@
 #include "res/resource.h"
 #include "res/strings.h"
 #include "talk/texts.h"
+#include "ui/plaintext.h"
 
 namespace {
 
@@ -121,14 +122,15 @@ QVariant ConversationModel::data(const QModelIndex& index, int role) const {
         case Qt::DisplayRole:
             return QString::fromStdString(Text(line, index.column()));
         case Qt::ToolTipRole:
-            // What a narrow cell cannot say in full.
+            // What a narrow cell cannot say in full; names as plain text,
+            // whatever markup they hold.
             if (index.column() == kProgram)
-                return QString::fromStdString(OwnerPhrase(line.owner));
+                return PlainTextTip(QString::fromStdString(OwnerPhrase(line.owner)));
             if (index.column() == kInBytes)
                 return QString::number(line.conversation.counts.inBytes) + QStringLiteral(" B");
             if (index.column() == kOutBytes)
                 return QString::number(line.conversation.counts.outBytes) + QStringLiteral(" B");
-            return QString::fromStdString(Text(line, index.column()));
+            return PlainTextTip(QString::fromStdString(Text(line, index.column())));
         case Qt::TextAlignmentRole:
             return QVariant::fromValue(
                 (RightAligned(index.column()) ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignVCenter);

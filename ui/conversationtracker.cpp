@@ -10,6 +10,7 @@
 #include "res/resource.h"
 #include "res/strings.h"
 #include "talk/texts.h"
+#include "ui/plaintext.h"
 
 namespace {
 
@@ -237,8 +238,12 @@ QString EventRowToolTip(const ConversationTracker& tracker, const CellBlock& row
     const std::string lines =
         !a.datagram.empty() ? tracker.DatagramToolTip(a.datagram, a.captureTimeNs)
                             : tracker.AddressToolTip(row.Cell(kColSrcAddr), row.Cell(kColDstAddr));
+    // The cell's text came from outside: a line break in it is shown as an
+    // escape, so that the breaks before our lines are the only real ones and
+    // no payload can pass for a program or host line.
+    const QString cell = DisplayableText(cellText);
     if (lines.empty())
-        return cellText;
+        return PlainTextTip(cell);
     const QString talk = QString::fromStdString(lines);
-    return cellText.isEmpty() ? talk : cellText + QStringLiteral("\n\n") + talk;
+    return PlainTextTip(cell.isEmpty() ? talk : cell + QStringLiteral("\n\n") + talk);
 }

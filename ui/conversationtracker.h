@@ -110,7 +110,8 @@ class ConversationTracker {
     uint64_t captures_ = 0;
 };
 
-// The tooltip of an event row's cell: its text as before, then the lines of
-// the tracker about the row (program and host names).
+// The tooltip of an event row's cell: its text, then the lines of the
+// tracker about the row (program and host names); plain text, however much
+// the payload looks like markup (see PlainTextTip).
 QString EventRowToolTip(const ConversationTracker& tracker, const CellBlock& row,
                         const QString& cellText);

@@ -3,7 +3,13 @@
 // their counts against what was sent (past the 500-row emptying too), the
 // chart, sorting, the filter box, a file's lines, the export and its
 // failures, and lines that keep their place while rows stream in.
+#include <arpa/inet.h>
+#include <netinet/in.h>
 #include <pcap/pcap.h>
+#include <pwd.h>
+#include <sys/prctl.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <QAbstractItemModelTester>
 #include <QDir>
@@ -23,6 +29,7 @@
 #include "app/monitordlg.h"
 #include "app/socketlib.h"
 #include "dialog_driver.h"
+#include "framework/gbk.h"
 #include "res/resource.h"
 #include "tests/capture/capture_file_writer.h"
 #include "tests/capture/packet_builder.h"
@@ -146,6 +153,22 @@ bool OfferMixFile(const QTemporaryDir& dir) {
     };
     return testfile::WritePcap(path, DLT_EN10MB, frames);
 }
+
+// Renames this process (its main thread, which /proc/PID/comm names) for a
+// while: the program that the owner lookup finds.
+class ProcessName {
+  public:
+    explicit ProcessName(const char* name) {
+        prctl(PR_GET_NAME, before_);
+        prctl(PR_SET_NAME, name);
+    }
+    ~ProcessName() { prctl(PR_SET_NAME, before_); }
+    ProcessName(const ProcessName&) = delete;
+    ProcessName& operator=(const ProcessName&) = delete;
+
+  private:
+    char before_[16] = {};
+};
 
 }  // namespace
 
@@ -383,10 +406,10 @@ class ConversationsTest : public QObject {
             const auto& series = conv->Chart()->Series();
             QCOMPARE(series.back().second, testfile::kFirstSecond + 6);
 
-            // A row's tooltip: its cell's text, then the program and the hosts.
+            // A row's tooltip as shown: its cell's text, then the program and the hosts.
             const auto tip = [&](int row, int column) {
                 ListRowStore& s = dlg.m_list.store();
-                return s.data(s.index(row, column), Qt::ToolTipRole).toString();
+                return TipAsShown(s.data(s.index(row, column), Qt::ToolTipRole).toString()).text;
             };
             const int fileRow = dlg.m_list.GetItemCount() - 1;  // the file's first datagram
             const QStringList lines = tip(fileRow, kColData).split('\n');
@@ -415,8 +438,131 @@ class ConversationsTest : public QObject {
             QTest::mouseMove(list->viewport(), at);
             QTest::mouseMove(list->viewport(), at + QPoint(1, 0));
             QTRY_VERIFY(QToolTip::isVisible());
-            QVERIFY2(QToolTip::text().contains("程序: 来自文件"), qPrintable(QToolTip::text()));
+            QVERIFY2(ToolTipOnScreen().text.contains("程序: 来自文件"),
+                     qPrintable(QToolTip::text()));
         });
+    }
+
+    // Text from outside shows as what was received. Payloads that look like
+    // markup, or like the tooltip's own lines, show as themselves in a row's
+    // tooltip, above the real program and host lines, and load nothing; a
+    // break in a payload is an escape, not a line. A program whose name holds
+    // markup, a bidi override and controls shows it escaped in the 连接
+    // window's cell and tooltip, and in its CSV.
+    void textFromOutsideShowsAsReceived() {
+        // This process holds the local end, under that name.
+        const ProcessName renamed("<b>\xE2\x80\xAE\x1B\xC2\x85\\</b>");
+        const QString program = "<b>\\u202E\\u001B\\u0085\\\\</b>";
+        const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+        sockaddr_in sa{};
+        sa.sin_family = AF_INET;
+        sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t size = sizeof sa;
+        QCOMPARE(bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa), 0);
+        QCOMPARE(getsockname(fd, reinterpret_cast<sockaddr*>(&sa), &size), 0);
+        const uint16_t port = ntohs(sa.sin_port);
+        const passwd* user = getpwuid(geteuid());
+        QVERIFY(user);
+        const QString programLine = QString("程序: %1 (PID %2, 用户 %3)")
+                                        .arg(program)
+                                        .arg(getpid())
+                                        .arg(QString::fromUtf8(user->pw_name));
+
+        struct Case {
+            std::string payload;
+            QString shown;
+        };
+        const QString lie = "<b>程序: sshd (PID 1, 用户 root)</b><!--";
+        // Oldest first: the list shows them bottom up, the lie on top.
+        const std::vector<Case> cases = {
+            {"two\nlines\\", "two\\u000Alines\\\\"},
+            // The list reads payloads as GBK: the UTF-8 of U+2028, and of
+            // U+202E, is a hanzi and a lead byte without its trail.
+            {"\xE2\x80\xA8", "鈥\uFFFD"},
+            {"\xE2\x80\xAE", "鈥\uFFFD"},
+            {"<!--", "<!--"},
+            {"<img src=/etc/hostname>", "<img src=/etc/hostname>"},
+            {ToGbk(lie), lie},
+        };
+        ScriptedTraffic traffic;
+        for (const Case& c : cases)
+            traffic.datagrams.push_back(
+                Between({127, 0, 0, 2}, {127, 0, 0, 1}, 17, Udp(9, port, Bytes(c.payload))));
+        FakeHost({"127.0.0.1"});
+        CMonitorDlg dlg;
+        dlg.SetEndpointFactory([&] { return MakeScriptedEndpoint(traffic); });
+        QTemporaryDir dir;
+        RunModalWith(dlg, [&] {
+            ClickAddress(dlg, 0);
+            input::Click(dlg.GetDlgItem(IDC_START));
+            const int rows = static_cast<int>(cases.size());
+            QTRY_COMPARE(dlg.m_list.GetItemCount(), rows);
+            input::Click(dlg.GetDlgItem(IDC_STOP));
+
+            // The 连接 window: its line names the program once the lookup ends.
+            CConversationsDlg* conv = OpenConversations(dlg);
+            QVERIFY(conv);
+            ConversationModel& m = *conv->Model();
+            QTRY_COMPARE(m.rowCount(), 1);
+            QTRY_COMPARE_WITH_TIMEOUT(QString::fromStdString(m.CellText(0, M::kProgram)), program,
+                                      20000);
+            QTableView* lines = conv->Lines();
+            QCOMPARE(lines->model()->data(lines->model()->index(0, M::kProgram)).toString(),
+                     program);
+            // The offscreen platform gives the pointer to the first window
+            // under it, whichever lies on top: the main window steps aside
+            // while the pointer rests in the 连接 window.
+            const QPoint home = dlg.window()->pos();
+            dlg.window()->move(home.x(), QGuiApplication::primaryScreen()->geometry().bottom());
+            QVERIFY(input::Activate(conv->window()));
+            lines->scrollTo(m.index(0, M::kProgram));
+            const QPoint cell = lines->visualRect(m.index(0, M::kProgram)).center();
+            QVERIFY(lines->viewport()->rect().contains(cell));
+            QTest::mouseMove(lines->viewport(), cell);
+            QTest::mouseMove(lines->viewport(), cell + QPoint(1, 0));
+            QTRY_COMPARE(ToolTipOnScreen().text, programLine.mid(4));
+            QCOMPARE(ToolTipOnScreen().images, 0);
+            const QString csv = dir.filePath("names.csv");
+            CConversationsDlg::ExportFileDialog() = [&](QWidget*, const QString&) {
+                return std::optional<QString>(csv);
+            };
+            input::Click(conv->GetDlgItem(IDC_CONV_EXPORT));
+            const std::vector<std::string> written = CsvLines(ReadFile(csv));
+            QCOMPARE(written.size(), size_t{2});
+            const std::string head = "UDP,127.0.0.1," + std::to_string(port) + ",127.0.0.2,9,";
+            QVERIFY2(written[1].rfind(head, 0) == 0, written[1].c_str());
+            const std::string fields = "," + program.toStdString() + "," +
+                                       std::to_string(getpid()) + "," + user->pw_name + ",";
+            QVERIFY2(written[1].find(fields) != std::string::npos, written[1].c_str());
+            input::Click(conv->GetDlgItem(IDOK));
+            QToolTip::hideText();
+            dlg.window()->move(home);
+
+            // Each row's data cell, hovered: what was received, then our lines.
+            QTableView* list = dlg.m_list.view();
+            QVERIFY(input::Activate(dlg.window()));
+            for (int row = 0; row < rows; ++row) {
+                const Case& c = cases[static_cast<size_t>(rows - 1 - row)];  // newest on top
+                QTRY_VERIFY(!QToolTip::isVisible());  // no tip of the row before
+                const QPoint at =
+                    list->visualRect(dlg.m_list.store().index(row, kColData)).center();
+                QVERIFY(list->viewport()->rect().contains(at));
+                QTest::mouseMove(list->viewport(), at);
+                QTest::mouseMove(list->viewport(), at + QPoint(1, 0));
+                QTRY_VERIFY(QToolTip::isVisible());
+                const ShownTip tip = ToolTipOnScreen();
+                const QStringList said = tip.text.split('\n');
+                QCOMPARE(said.size(), 5);
+                QCOMPARE(said[0], c.shown);
+                QCOMPARE(said[1], QString());
+                QCOMPARE(said[2], programLine);
+                QVERIFY2(said[3].startsWith("127.0.0.2: "), qPrintable(said[3]));
+                QVERIFY2(said[4].startsWith("127.0.0.1: "), qPrintable(said[4]));
+                QCOMPARE(tip.images, 0);
+                QToolTip::hideText();
+            }
+        });
+        close(fd);
     }
 
     // The table keeps at most its limit of conversations: the least recently

@@ -35,6 +35,7 @@
 #include "dialog_driver.h"
 #include "res/resource.h"
 #include "user_input.h"
+#include "window_state.h"
 
 namespace {
 
@@ -96,14 +97,14 @@ std::string Cell(const ConversationModel& m, const char* protocol, uint16_t port
     return r < 0 ? std::string() : m.CellText(r, column);
 }
 
-// The tooltip of the newest row of the event list with this port on either side.
+// The tooltip of the newest row of the event list with this port on either side, as shown.
 QString RowTip(CMonitorDlg& dlg, uint16_t port) {
     const std::string text = std::to_string(port);
     for (int r = 0; r < dlg.m_list.GetItemCount(); ++r) {
         if (dlg.m_list.GetItemText(r, kColSrcPort) == text ||
             dlg.m_list.GetItemText(r, kColDstPort) == text) {
             ListRowStore& s = dlg.m_list.store();
-            return s.data(s.index(r, kColTime), Qt::ToolTipRole).toString();
+            return TipAsShown(s.data(s.index(r, kColTime), Qt::ToolTipRole).toString()).text;
         }
     }
     return {};

@@ -154,7 +154,7 @@ class FindTest : public QObject {
             QCOMPARE(Status(dlg), QString("1 / 1，数据偏移 10 处（NUL 之后）"));
             QCOMPARE(dlg.DataPane.GetSafeHwnd()->toolTip(),
                      QString("<p style='white-space:pre-wrap'>数据偏移 10 处：<br>"
-                             "用户登录··<b>密码</b>是 hunter2</p>"));
+                             "用户登录\\u0000\\u0000<b>密码</b>是 hunter2</p>"));
             // The focus stays in the box, for the next Return; the pane's tip
             // shows although the main window does not have the keys.
             QCOMPARE(QApplication::focusWidget(), FindText(dlg));

@@ -1,5 +1,10 @@
 #pragma once
 // What the main window shows, read the way the tests compare it.
+#include <QApplication>
+#include <QLabel>
+#include <QTextBlock>
+#include <QTextDocument>
+#include <QToolTip>
 #include <string>
 #include <utility>
 #include <vector>
@@ -48,4 +53,37 @@ inline FilterSettings Filter(uint16_t monitored, uint16_t ignored) {
     f.ignoredPort = ignored;
     f.RebuildTexts();
     return f;
+}
+
+// A tooltip's text as a person reads it: rich text rendered, plain text as it is.
+// `images` counts the image elements the rendering made.
+struct ShownTip {
+    QString text;
+    int images = 0;
+};
+
+inline ShownTip TipAsShown(const QString& tip) {
+    if (!Qt::mightBeRichText(tip))
+        return {tip, 0};
+    QTextDocument doc;
+    doc.setHtml(tip);
+    ShownTip shown{doc.toPlainText(), 0};
+    for (QTextBlock b = doc.begin(); b.isValid(); b = b.next()) {
+        for (auto it = b.begin(); !it.atEnd(); ++it)
+            shown.images += it.fragment().charFormat().isImageFormat();
+    }
+    return shown;
+}
+
+// The tooltip on screen, read from its label; empty while none shows.
+inline ShownTip ToolTipOnScreen() {
+    if (!QToolTip::isVisible())
+        return {};
+    for (QWidget* w : QApplication::topLevelWidgets()) {
+        auto* label = qobject_cast<QLabel*>(w);
+        if (label && label->objectName() == QLatin1String("qtooltip_label") && label->isVisible())
+            return label->textFormat() == Qt::PlainText ? ShownTip{label->text(), 0}
+                                                        : TipAsShown(label->text());
+    }
+    return {};
 }

@@ -256,7 +256,8 @@ TEST(Search, ChineseAfterNulInPayload) {
     EXPECT_EQ(m.offset, 12u);
     EXPECT_TRUE(m.pastNul);
     const MatchContext c = PayloadContext(PayloadBytes(d), m.offset, m.length, m.encoding);
-    EXPECT_EQ(c.text, u"id=7·\uFFFD  查找中文"_s);
+    // The NUL, the control and the line break as escapes: they were received.
+    EXPECT_EQ(c.text, u"id=7\\u0000\\u0001\\u000D\\u000A查找中文"_s);
     EXPECT_EQ(c.text.mid(c.matchStart, c.matchLength), u"中文"_s);
     // A service label matches as a cell (oicq), ahead of the payload.
     EXPECT_EQ(MatchRow(SearchQuery::Compile(u"OICQ"_s), row.cells, d).cell, kColService);
@@ -361,8 +362,9 @@ TEST(Search, ContextCutsOnCharacters) {
         EXPECT_TRUE(c.text.startsWith(u"…汉"_s) && c.text.endsWith(u"汉…"_s)) << radius;
         EXPECT_EQ(c.text.mid(c.matchStart, c.matchLength), u"key"_s);
     }
-    // A UTF-8 match reads as UTF-8.
-    const std::string utf8 = "x\xE4\xB8\xAD\xE6\x96\x87y";
+    // A UTF-8 match reads as UTF-8; a bidi override after it cannot turn the
+    // text around, and markup stays text for the tooltip to escape.
+    const std::string utf8 = "x\xE4\xB8\xAD\xE6\x96\x87y\xE2\x80\xAE<b>";
     const MatchContext u = PayloadContext(Span(utf8), 1, 6, NeedleEncoding::kUtf8);
-    EXPECT_EQ(u.text, u"x中文y"_s);
+    EXPECT_EQ(u.text, u"x中文y\\u202E<b>"_s);
 }

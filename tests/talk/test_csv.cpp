@@ -14,6 +14,9 @@
 #include "talk/owner.h"
 #include "talk/texts.h"
 
+#include <QChar>
+#include <QString>
+
 namespace {
 
 // RFC 4180 records; fails the test on anything malformed.
@@ -127,7 +130,7 @@ TEST_F(CsvFile, ReadsBackFieldForField) {
     EXPECT_EQ(records[3][6], "'=HYPERLINK(\"x\")");
     EXPECT_EQ(records[3][8], "'+1");
     EXPECT_EQ(records[3][5], "'-2.example");
-    EXPECT_EQ(records[4][6], "bad\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBDname?");
+    EXPECT_EQ(records[4][6], "bad\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBDname\\u0001");
     EXPECT_EQ(records[4][8], "'@who");
     EXPECT_EQ(records[4][5], "'\t");
     EXPECT_EQ(records[5][0], "ICMP");
@@ -181,9 +184,107 @@ TEST_F(CsvFile, FailuresAreReportedAndLeaveNothing) {
     EXPECT_EQ(std::system(("test $(ls -A " + dir_ + " | wc -l) -eq 1").c_str()), 0);
 }
 
-TEST(Texts, DisplayableUtf8) {
-    EXPECT_EQ(DisplayableUtf8("plain 中文 😀"), "plain 中文 😀");
-    EXPECT_EQ(DisplayableUtf8("a\nb\x7F"), "a?b?");
+std::string Utf8(char32_t c) {
+    std::string s;
+    if (c < 0x80) {
+        s += static_cast<char>(c);
+    } else if (c < 0x800) {
+        s += static_cast<char>(0xC0 | (c >> 6));
+        s += static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+        s += static_cast<char>(0xE0 | (c >> 12));
+        s += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        s += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+        s += static_cast<char>(0xF0 | (c >> 18));
+        s += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+        s += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        s += static_cast<char>(0x80 | (c & 0x3F));
+    }
+    return s;
+}
+
+// What a reader of the shown text takes it for: each escape read back as its
+// character. Fails the test on a backslash that opens no escape.
+std::string Unescape(const std::string& shown) {
+    std::string out;
+    for (size_t i = 0; i < shown.size(); ++i) {
+        if (shown[i] != '\\') {
+            out += shown[i];
+            continue;
+        }
+        const char kind = i + 1 < shown.size() ? shown[i + 1] : '\0';
+        if (kind == '\\') {
+            out += '\\';
+            ++i;
+            continue;
+        }
+        const size_t digits = kind == 'u' ? 4 : kind == 'U' ? 8 : 0;
+        const std::string hex = shown.substr(i + 2, digits);
+        EXPECT_TRUE(digits != 0 && hex.size() == digits &&
+                    hex.find_first_not_of("0123456789ABCDEF") == std::string::npos)
+            << "a bare backslash in " << shown;
+        if (digits == 0 || hex.size() != digits)
+            return out;
+        out += Utf8(static_cast<char32_t>(std::stoul(hex, nullptr, 16)));
+        i += 1 + digits;
+    }
+    return out;
+}
+
+std::u16string Utf16(const std::string& utf8) {
+    return QString::fromStdString(utf8).toStdU16String();
+}
+
+// Every code point, between two letters: controls, format characters (bidi
+// controls, zero-width ones, tags...) and the line and paragraph separators,
+// as Qt's Unicode tables class them, come out as escapes and the rest as it
+// went in; what is shown always reads back as what went in, the UTF-16 form
+// says the same, and nothing shown is such a character itself.
+TEST(Texts, EveryCodePointIsShownOrEscaped) {
+    size_t escaped = 0;
+    for (char32_t c = 0; c <= 0x10FFFF; ++c) {
+        if (c >= 0xD800 && c <= 0xDFFF)
+            continue;
+        const std::string in = "a" + Utf8(c) + "b";
+        const std::string shown = DisplayableUtf8(in);
+        const QChar::Category category = QChar::category(c);
+        const bool hiding = category == QChar::Other_Control || category == QChar::Other_Format ||
+                            category == QChar::Separator_Line ||
+                            category == QChar::Separator_Paragraph;
+        // Qt's tables may be older than ours: a character they do not know yet is ours to class.
+        const bool known = QChar::unicodeVersion(c) != QChar::Unicode_Unassigned;
+        const bool escapes = known ? hiding || c == U'\\' : ShownEscaped(c);
+        ASSERT_EQ(ShownEscaped(c), escapes) << std::hex << static_cast<uint32_t>(c);
+        ASSERT_EQ(shown != in, escapes) << std::hex << static_cast<uint32_t>(c);
+        ASSERT_EQ(Unescape(shown), in) << shown;
+        ASSERT_EQ(DisplayableUtf16(Utf16(in)), Utf16(shown)) << shown;
+        if (escapes) {
+            ++escaped;
+            ASSERT_EQ(shown.find_first_not_of("abuU\\0123456789ABCDEF"), std::string::npos)
+                << shown;
+        }
+    }
+    EXPECT_GT(escaped, 65 + 100u);  // C0, DEL and C1, the tags and the rest
+
+    // The escapes themselves, and text from outside that looks like one.
+    const std::pair<std::string, std::string> table[] = {
+        {"\xE2\x80\xAEgnp.exe", "\\u202Egnp.exe"},
+        {"\xE2\x81\xA6x\xE2\x81\xA9", "\\u2066x\\u2069"},
+        {"line\xE2\x80\xA8two\r\n", "line\\u2028two\\u000D\\u000A"},
+        {"\xC2\x85\xC2\x9F\x7F", "\\u0085\\u009F\\u007F"},
+        {"zero\xE2\x80\x8Bwidth\xEF\xBB\xBF", "zero\\u200Bwidth\\uFEFF"},
+        {"flag\xF3\xA0\x81\x81", "flag\\U000E0041"},
+        {"\\u202E is text", "\\\\u202E is text"},
+        {"C:\\Users\\", "C:\\\\Users\\\\"},
+        {"中文 😀 Ελλάδα <b>&amp;</b>", "中文 😀 Ελλάδα <b>&amp;</b>"},
+    };
+    for (const auto& [in, shown] : table) {
+        EXPECT_EQ(DisplayableUtf8(in), shown);
+        EXPECT_EQ(Unescape(shown), in);
+    }
+
+    // Bytes that are not UTF-8 each become U+FFFD and never take the next character along.
     const char* const invalid[] = {
         "\xC0\xAF",          // overlong '/'
         "\xE0\x80\xAF",      // overlong
@@ -191,12 +292,21 @@ TEST(Texts, DisplayableUtf8) {
         "\xF4\x90\x80\x80",  // past U+10FFFF
         "\xE4\xB8",          // cut short
         "\x80",              // stray continuation
+        "\xFF",
     };
     for (const char* s : invalid) {
-        const std::string out = DisplayableUtf8(s);
-        EXPECT_EQ(out.find_first_not_of("\xEF\xBF\xBD"), std::string::npos) << s;
-        EXPECT_FALSE(out.empty());
+        const std::string out = DisplayableUtf8(std::string(s) + "\n");
+        ASSERT_GE(out.size(), 6u);
+        EXPECT_EQ(out.substr(out.size() - 6), "\\u000A") << s;
+        const std::string replaced = out.substr(0, out.size() - 6);
+        EXPECT_EQ(replaced.find_first_not_of("\xEF\xBF\xBD"), std::string::npos) << s;
+        EXPECT_FALSE(replaced.empty());
     }
+    // An unpaired surrogate in UTF-16 likewise.
+    EXPECT_EQ(DisplayableUtf16(std::u16string{0xD800, u'a', 0xDC00}), u"\uFFFDa\uFFFD");
+}
+
+TEST(Texts, Phrases) {
     OwnerInfo o;
     o.state = OwnerState::kFound;
     o.program = "curl";
