@@ -12,11 +12,11 @@
 
 #include "capture/clock.h"
 #include "capture/session.h"
-#include "fake_list.h"
-#include "feed_endpoint.h"
-#include "packet_builder.h"
 #include "talk/conversation_tap.h"
-#include "thread_stats.h"
+#include "tests/capture/fake_list.h"
+#include "tests/capture/feed_endpoint.h"
+#include "tests/capture/packet_builder.h"
+#include "tests/capture/thread_stats.h"
 
 using namespace testpkt;
 

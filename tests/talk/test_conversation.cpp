@@ -9,10 +9,10 @@
 #include <random>
 #include <tuple>
 
-#include "../allocation_count.h"
-#include "../capture/packet_builder.h"
 #include "talk/conversation.h"
 #include "talk/rate_history.h"
+#include "tests/allocation_count.h"
+#include "tests/capture/packet_builder.h"
 
 namespace {
 
