@@ -11,12 +11,6 @@ namespace {
 constexpr std::string_view kOverLengthPrefix = "\xCA\xFD\xBE\xDD\xB3\xAC\xB3\xA4\xB6\xC8=";
 constexpr int kOverLengthThreshold = 1514;
 
-// The address in dotted order, for FormatDotted.
-void DottedBytes(uint32_t address, uint8_t out[4]) {
-    for (int i = 0; i < 4; ++i)
-        out[i] = static_cast<uint8_t>(address >> (24 - 8 * i));
-}
-
 int CopyText(char* out, std::string_view a, std::string_view b = {}) {
     // memcpy from an empty view's null data pointer is undefined.
     if (!a.empty())
@@ -43,14 +37,20 @@ int FormatDecimal(uint32_t value, char* out) {
     return n;
 }
 
-int FormatDotted(const uint8_t bytes[4], char* out) {
+int FormatDotted(uint32_t address, char* out) {
     int n = 0;
-    for (int i = 0; i < 4; ++i) {
-        if (i)
+    for (int shift = 24; shift >= 0; shift -= 8) {
+        if (shift != 24)
             out[n++] = '.';
-        n += FormatDecimal(bytes[i], out + n);
+        n += FormatDecimal((address >> shift) & 0xFF, out + n);
     }
     return n;
+}
+
+int FormatDotted(const uint8_t bytes[4], char* out) {
+    return FormatDotted((uint32_t{bytes[0]} << 24) | (uint32_t{bytes[1]} << 16) |
+                            (uint32_t{bytes[2]} << 8) | bytes[3],
+                        out);
 }
 
 bool TextEqualsNoCase(std::string_view a, std::string_view b) {
@@ -75,11 +75,8 @@ void DecodePacket(const uint8_t* buffer, int length, PacketText& text) {
     if (!ip.HasFixedHeader()) {
         return;
     }
-    uint8_t addr[4];
-    DottedBytes(ip.Source(), addr);
-    FormatDotted(addr, text.srcAddr);
-    DottedBytes(ip.Destination(), addr);
-    FormatDotted(addr, text.dstAddr);
+    FormatDotted(ip.Source(), text.srcAddr);
+    FormatDotted(ip.Destination(), text.dstAddr);
 
     const uint8_t proto = ip.Protocol();
     // Ports beyond the received bytes stay empty rather than inventing values.

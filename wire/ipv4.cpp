@@ -1,35 +1,5 @@
 #include "wire/ipv4.h"
 
-namespace {
-
-constexpr size_t kTcpPayloadAfter = 40;
-constexpr size_t kUdpPayloadAfter = 28;
-constexpr size_t kUdpHeader = 8;
-
-}  // namespace
-
-PayloadSpan Ipv4View::Payload() const {
-    const size_t length = p_.size();
-    if (!HasFixedHeader())
-        return {};
-    size_t start;
-    const uint8_t protocol = Protocol();
-    if (protocol == kProtocolTcp && length > kTcpPayloadAfter) {
-        bool ok = false;
-        const size_t t = TcpHeaderLength(&ok);
-        if (!ok)
-            return {};
-        start = HeaderLength() + t;
-    } else if (protocol == kProtocolUdp && length > kUdpPayloadAfter) {
-        start = HeaderLength() + kUdpHeader;
-    } else {
-        return {};
-    }
-    if (start > length)
-        return {};
-    return {start, length - start};
-}
-
 bool ParseIpv4(std::string_view text, uint32_t* address) {
     uint32_t value = 0;
     int fields = 0;

@@ -75,9 +75,32 @@ class Ipv4View {
     // more than 40 (TCP) or 28 (UDP) bytes, whatever the header lengths say.
     // Empty for other protocols and when the headers claim more than was
     // received.
-    PayloadSpan Payload() const;
+    PayloadSpan Payload() const {
+        const size_t length = p_.size();
+        if (!HasFixedHeader())
+            return {};
+        size_t start;
+        if (Protocol() == kProtocolTcp && length > kTcpPayloadAfter) {
+            bool ok = false;
+            const size_t t = TcpHeaderLength(&ok);
+            if (!ok)
+                return {};
+            start = headerLength_ + t;
+        } else if (Protocol() == kProtocolUdp && length > kUdpPayloadAfter) {
+            start = headerLength_ + kUdpHeader;
+        } else {
+            return {};
+        }
+        if (start > length)
+            return {};
+        return {start, length - start};
+    }
 
   private:
+    static constexpr size_t kTcpPayloadAfter = 40;
+    static constexpr size_t kUdpPayloadAfter = 28;
+    static constexpr size_t kUdpHeader = 8;
+
     PacketBytes p_;
     size_t headerLength_;  // read once: every transport field lies behind it
 };
