@@ -54,8 +54,7 @@ CMonitorDlg::CMonitorDlg(CWnd* parent)
       m_capture(m_handoff, m_list) {
     m_capture.SetFinishedHandler([this](uint64_t capture) { OnCaptureFinished(capture); });
     m_capture.SetDatagramSink(&m_recording);
-    m_capture.SetConversationsHandler(
-        [this](const ConversationDeltas& deltas) { m_talk.Merge(deltas); });
+    m_capture.SetBatchTap(&m_talk.Tap());
     // A row's tooltip also names the program behind it and the hosts.
     m_list.store().SetToolTipProvider([this](const CellBlock& row, int, const QString& text) {
         return EventRowToolTip(m_talk, row, text);

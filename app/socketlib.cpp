@@ -1,28 +1,15 @@
 #include "app/socketlib.h"
 
-#include <arpa/inet.h>
-#include <ifaddrs.h>
-#include <net/if.h>
-#include <netinet/in.h>
+#include "wire/interfaces.h"
+#include "wire/ipv4.h"
 
 std::vector<std::string> InterfaceAddresses() {
     std::vector<std::string> out;
-    ifaddrs* list = nullptr;
-    if (getifaddrs(&list) != 0) {
-        return out;
-    }
-    for (ifaddrs* a = list; a != nullptr; a = a->ifa_next) {
-        if (a->ifa_addr == nullptr || a->ifa_addr->sa_family != AF_INET ||
-            !(a->ifa_flags & IFF_UP)) {
-            continue;
-        }
-        char text[INET_ADDRSTRLEN] = {};
-        const auto* sin = reinterpret_cast<const sockaddr_in*>(a->ifa_addr);
-        if (inet_ntop(AF_INET, &sin->sin_addr, text, sizeof text) != nullptr) {
-            out.emplace_back(text);
+    for (const Ipv4InterfaceAddress& a : Ipv4InterfaceAddresses()) {
+        if (a.up) {
+            out.push_back(FormatIpv4(a.address));
         }
     }
-    freeifaddrs(list);
     return out;
 }
 

@@ -40,8 +40,7 @@ struct LiveCapture {
           session(handoff, timed, [] { return MakeLiveEndpoint(); }) {
         // As the main window wires them.
         if (tracker) {
-            session.SetConversationsHandler(
-                [this](const ConversationDeltas& deltas) { tracker->Merge(deltas); });
+            session.SetBatchTap(&tracker->Tap());
         }
         session.SetFilterSettings(filter);
         session.SetSelectedLocalAddress(b.net.localAddress);

@@ -3,12 +3,10 @@
 #include <cstdio>
 #include <cstring>
 
-#include "capture/wire.h"
+#include "wire/ipv4.h"
 
 namespace {
 
-constexpr uint8_t kProtoTcp = 6;
-constexpr uint8_t kProtoUdp = 17;
 // "数据超长度=" in GBK.
 constexpr std::string_view kOverLengthPrefix = "\xCA\xFD\xBE\xDD\xB3\xAC\xB3\xA4\xB6\xC8=";
 constexpr int kOverLengthThreshold = 1514;
@@ -39,14 +37,20 @@ int FormatDecimal(uint32_t value, char* out) {
     return n;
 }
 
-int FormatDotted(const uint8_t bytes[4], char* out) {
+int FormatDotted(uint32_t address, char* out) {
     int n = 0;
-    for (int i = 0; i < 4; ++i) {
-        if (i)
+    for (int shift = 24; shift >= 0; shift -= 8) {
+        if (shift != 24)
             out[n++] = '.';
-        n += FormatDecimal(bytes[i], out + n);
+        n += FormatDecimal((address >> shift) & 0xFF, out + n);
     }
     return n;
+}
+
+int FormatDotted(const uint8_t bytes[4], char* out) {
+    return FormatDotted((uint32_t{bytes[0]} << 24) | (uint32_t{bytes[1]} << 16) |
+                            (uint32_t{bytes[2]} << 8) | bytes[3],
+                        out);
 }
 
 bool TextEqualsNoCase(std::string_view a, std::string_view b) {
@@ -67,26 +71,18 @@ bool TextEqualsNoCase(std::string_view a, std::string_view b) {
 
 void DecodePacket(const uint8_t* buffer, int length, PacketText& text) {
     text = PacketText{};
-    const PacketBytes p(buffer, length);
-    if (!p.Has(0, kMinIpv4Header)) {
+    const Ipv4View ip(buffer, length);
+    if (!ip.HasFixedHeader()) {
         return;
     }
-    uint8_t addr[4];
-    for (int i = 0; i < 4; ++i)
-        addr[i] = p.U8(12 + i);
-    FormatDotted(addr, text.srcAddr);
-    for (int i = 0; i < 4; ++i)
-        addr[i] = p.U8(16 + i);
-    FormatDotted(addr, text.dstAddr);
+    FormatDotted(ip.Source(), text.srcAddr);
+    FormatDotted(ip.Destination(), text.dstAddr);
 
-    const uint8_t proto = p.U8(9);
-    if (proto == kProtoTcp || proto == kProtoUdp) {
-        const size_t h = (p.U8(0) & 0x0F) * 4u;
-        // Ports beyond the received bytes stay empty rather than inventing values.
-        if (p.Has(h, 4)) {
-            FormatDecimal(p.BeU16(h), text.srcPort);
-            FormatDecimal(p.BeU16(h + 2), text.dstPort);
-        }
+    const uint8_t proto = ip.Protocol();
+    // Ports beyond the received bytes stay empty rather than inventing values.
+    if ((proto == kProtocolTcp || proto == kProtocolUdp) && ip.HasPorts()) {
+        FormatDecimal(ip.SourcePort(), text.srcPort);
+        FormatDecimal(ip.DestinationPort(), text.dstPort);
     }
 }
 
@@ -138,7 +134,7 @@ bool BuildEventRow(uint8_t* buffer, int length, const PacketText& text,
     if (length < kMinIpv4Header) {
         return false;
     }
-    const PacketBytes p(buffer, length);
+    const Ipv4View ip(buffer, length);
     const std::string_view srcAddr(text.srcAddr);
     const std::string_view dstAddr(text.dstAddr);
     const std::string_view anyAddr("0.0.0.0");
@@ -153,9 +149,8 @@ bool BuildEventRow(uint8_t* buffer, int length, const PacketText& text,
     }
 
     // Port words are read whatever the protocol; absent bytes read as 0.
-    const size_t h = (p.U8(0) & 0x0F) * 4u;
-    const uint16_t srcPort = p.BeU16(h);
-    const uint16_t dstPort = p.BeU16(h + 2);
+    const uint16_t srcPort = ip.SourcePort();
+    const uint16_t dstPort = ip.DestinationPort();
     const uint16_t m = filter.monitoredPort;
     if (m != 0 && m != srcPort && m != dstPort) {
         return false;
@@ -181,34 +176,24 @@ bool BuildEventRow(uint8_t* buffer, int length, const PacketText& text,
         ws.timeTextSecond = now;
     }
 
-    const int flagLen = FormatTcpFlags(p.U8(h + 13), ws.flagText);
+    // Read whatever the protocol, as the ports are.
+    const int flagLen = FormatTcpFlags(ip.TcpFlags(), ws.flagText);
 
     std::string_view data;
-    const uint8_t proto = p.U8(9);
-    size_t payloadStart = 0;
-    bool hasData = false;
-    if (proto == kProtoTcp && length > 40) {
-        bool ok = false;
-        const size_t t = (p.U8(h + 12, &ok) >> 4) * 4u;
-        payloadStart = h + t;
-        hasData = ok;
-    } else if (proto == kProtoUdp && length > 28) {
-        payloadStart = h + 8;
-        hasData = true;
-    }
-    // A payload start past the end of the datagram leaves the data text empty.
-    if (hasData && payloadStart <= static_cast<size_t>(length)) {
-        const size_t payloadLen = static_cast<size_t>(length) - payloadStart;
+    const PayloadSpan payload = ip.Payload();
+    if (payload.size != 0) {
         buffer[length] = 0;  // the spare byte when the datagram fills the buffer
-        if (payloadLen >= static_cast<size_t>(kOverLengthThreshold)) {
+        if (payload.size >= static_cast<size_t>(kOverLengthThreshold)) {
             // In the workspace, not over the payload: the row keeps the
             // datagram as it was received.
             const int n = CopyText(ws.overLength, kOverLengthPrefix);
-            const int digits = FormatDecimal(static_cast<uint32_t>(payloadLen), ws.overLength + n);
+            const int digits =
+                FormatDecimal(static_cast<uint32_t>(payload.size), ws.overLength + n);
             data = std::string_view(ws.overLength, static_cast<size_t>(n + digits));
         } else {
-            const char* start = reinterpret_cast<const char*>(buffer + payloadStart);
-            const void* end = std::memchr(start, 0, payloadLen + 1);
+            // The data cell is the payload as text, up to its first NUL.
+            const char* start = reinterpret_cast<const char*>(buffer + payload.offset);
+            const void* end = std::memchr(start, 0, payload.size + 1);
             data =
                 std::string_view(start, static_cast<size_t>(static_cast<const char*>(end) - start));
         }

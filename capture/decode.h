@@ -21,7 +21,9 @@ int FormatTcpFlags(uint8_t flags, char* out);
 
 // Writes `value` in decimal without leading zeros; returns the length.
 int FormatDecimal(uint32_t value, char* out);
-// Writes a dotted-decimal address (at most 15 characters plus terminator).
+// Writes a dotted-decimal address (at most 15 characters plus terminator),
+// given in host order or as its bytes in dotted order.
+int FormatDotted(uint32_t address, char* out);
 int FormatDotted(const uint8_t bytes[4], char* out);
 
 // Whole-text comparison ignoring ASCII letter case.

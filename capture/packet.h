@@ -4,8 +4,9 @@
 #include <cstdint>
 #include <string_view>
 
+#include "wire/ipv4.h"
+
 inline constexpr int kMaxDatagram = 65535;
-inline constexpr int kMinIpv4Header = 20;
 // The receive area: one datagram plus the spare byte that takes the data
 // text's terminator when a datagram fills all 65,535 bytes.
 inline constexpr int kReceiveBufferSize = kMaxDatagram + 1;

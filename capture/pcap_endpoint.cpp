@@ -20,7 +20,9 @@
 #include "capture/endpoint.h"
 #include "capture/packet.h"
 #include "capture/privileges.h"
-#include "capture/wire.h"
+#include "wire/interfaces.h"
+#include "wire/ipv4.h"
+#include "wire/packet_bytes.h"
 
 namespace {
 
@@ -158,21 +160,19 @@ class LiveEndpoint final : public PcapEndpoint {
             return EINVAL;
         }
         std::string device;
-        pcap_if_t* devices = nullptr;
-        if (pcap_findalldevs(&devices, errbuf) != 0) {
-            lastError_ = errbuf;
-            return PCAP_ERROR;
-        }
-        for (pcap_if_t* d = devices; d != nullptr && device.empty(); d = d->next) {
-            for (pcap_addr_t* a = d->addresses; a != nullptr; a = a->next) {
-                if (a->addr != nullptr && a->addr->sa_family == AF_INET &&
-                    reinterpret_cast<sockaddr_in*>(a->addr)->sin_addr.s_addr == addr.s_addr) {
-                    device = d->name;
-                    break;
-                }
+        int listError = 0;
+        const uint32_t wantedAddress = ntohl(addr.s_addr);
+        for (const Ipv4InterfaceAddress& a : Ipv4InterfaceAddresses(&listError)) {
+            if (a.address == wantedAddress) {
+                device = DeviceName(a.name);
+                break;
             }
         }
-        pcap_freealldevs(devices);
+        if (listError != 0) {
+            lastError_ =
+                std::string("cannot list the interfaces: ").append(std::strerror(listError));
+            return PCAP_ERROR;
+        }
         if (device.empty()) {
             lastError_ = std::string("no interface holds the address ").append(wanted);
             return EADDRNOTAVAIL;
@@ -471,10 +471,10 @@ bool LocateDatagram(int linkType, const uint8_t* frame, uint32_t captured, uint3
         case DLT_NULL: {
             // The family in the byte order of the host that captured, which
             // need not be ours: a file may come from a big-endian machine.
-            uint32_t family = 0;
-            if (!p.Has(0, 4))
+            bool present = false;
+            const uint32_t family = p.NativeU32(0, &present);
+            if (!present)
                 return false;
-            std::memcpy(&family, frame, 4);
             if (family != AF_INET && __builtin_bswap32(family) != AF_INET)
                 return false;
             at = 4;
@@ -488,14 +488,15 @@ bool LocateDatagram(int linkType, const uint8_t* frame, uint32_t captured, uint3
         default:
             return false;
     }
-    if (!p.Has(at, 1) || (p.U8(at) >> 4) != 4) {
+    const Ipv4View ip(p.Tail(at));
+    if (ip.Size() == 0 || ip.Version() != 4) {
         return false;
     }
     uint32_t len = captured - static_cast<uint32_t>(at);
     // Ethernet pads short frames and may carry trailers: the datagram is only
     // as long as its own total length says. A total length of 0 (segmentation
     // offload) or one longer than what was captured keeps the captured length.
-    const uint16_t total = p.BeU16(at + 2);
+    const uint16_t total = ip.TotalLength();
     if (total >= kMinIpv4Header && total < len) {
         len = total;
     }

@@ -135,16 +135,15 @@ bool CaptureSession::StartCaptureThread() {
         return false;
     }
     handoff_.Reset();
-    for (int i = 0; i < 2; ++i) {
-        batches_[i].Clear();
-        deltas_[i].Clear();
+    batches_[0].Clear();
+    batches_[1].Clear();
+    if (tap_) {
+        tap_->Begin(localAddress_);
     }
     filling_ = 0;
     posted_ = -1;
     lastHandOverNs_ = 0;
     threadLocalAddress_ = localAddress_;
-    threadLocalIpv4_ = 0;
-    ParseIpv4(localAddress_, &threadLocalIpv4_);
     ++captureNumber_;
     startedFile_ = openedFile_;
     startedSource_ = openedFile_ ? openedPath_ : localAddress_;
@@ -192,8 +191,7 @@ void CaptureSession::Stop() {
     }
     if (!Filling().Empty()) {
         InsertBatch(filling_);
-        Filling().Clear();
-        deltas_[filling_].Clear();
+        ClearBatch(filling_);
     }
     if (endpoint_) {
         // The capture thread has left the endpoint: what it knows may be read now.
@@ -350,9 +348,15 @@ bool CaptureSession::HandOverAll() {
 }
 
 void CaptureSession::RetirePosted() {
-    batches_[posted_].Clear();
-    deltas_[posted_].Clear();
+    ClearBatch(posted_);
     posted_ = -1;
+}
+
+void CaptureSession::ClearBatch(int which) {
+    batches_[which].Clear();
+    if (tap_) {
+        tap_->Clear(which);
+    }
 }
 
 void CaptureSession::InsertBatch(int which) {
@@ -362,8 +366,8 @@ void CaptureSession::InsertBatch(int which) {
     // inserts, so these counts still have one writer.
     counters_.rows.Add(outcome.inserted);
     counters_.emptied.Add(outcome.emptied);
-    if (conversations_ && !deltas_[which].Empty()) {
-        conversations_(deltas_[which]);
+    if (tap_) {
+        tap_->Inserted(which);
     }
 }
 
@@ -440,10 +444,8 @@ void CaptureSession::ShowPacket(uint8_t* buffer, int length) {
     // Each row keeps its datagram and when it was captured.
     const int64_t captured = datagramTimeNs_;
     Filling().Add(row, captured, {buffer, static_cast<size_t>(length)});
-    ConversationDeltas& deltas = deltas_[filling_];
-    deltas.AddDatagram(buffer, length, threadLocalIpv4_, captured);
-    if (deltas.HandOverDue()) {
-        HandOverBatch();  // its room for conversations is running out
+    if (tap_ && tap_->Add(filling_, {buffer, static_cast<size_t>(length)}, captured)) {
+        HandOverBatch();  // the tap's room is running out
         return;
     }
     // A due batch goes once the endpoint has nothing more to read (the wait

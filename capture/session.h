@@ -12,6 +12,7 @@
 
 #include <QSocketNotifier>
 
+#include "capture/batch_tap.h"
 #include "capture/counters.h"
 #include "capture/decode.h"
 #include "capture/endpoint.h"
@@ -20,7 +21,6 @@
 #include "capture/packet.h"
 #include "capture/row_batch.h"
 #include "capture/sink.h"
-#include "talk/conversation.h"
 
 // The filter settings shared with the capture thread. Each datagram is tested
 // against one whole set, old or new, never a mix: a sequence lock over words
@@ -110,13 +110,11 @@ class CaptureSession {
     // Every datagram received, before the filter, goes to `sink` too (a
     // recording). Set while no capture thread runs; the sink outlives the session.
     void SetDatagramSink(DatagramSink* sink) { sink_ = sink; }
-    // Interface thread: the conversation counts of each batch of rows, every
-    // datagram that passed the filter (also those the 500-row limit emptied),
-    // handed over with the batch's insertion. Set while no capture thread runs.
-    using ConversationsHandler = std::function<void(const ConversationDeltas&)>;
-    void SetConversationsHandler(ConversationsHandler handler) {
-        conversations_ = std::move(handler);
-    }
+    // Every datagram that passed the filter (also those the 500-row limit
+    // emptied) goes to `tap` too, told with its batch's insertion (the
+    // conversation counts). Set while no capture thread runs; the tap
+    // outlives the session.
+    void SetBatchTap(BatchTap* tap) { tap_ = tap; }
     void SetSelectedLocalAddress(std::string address) { localAddress_ = std::move(address); }
     const std::string& SelectedLocalAddress() const { return localAddress_; }
     // Opens the endpoint on the selected local address: 0 or the failing code.
@@ -243,11 +241,12 @@ class CaptureSession {
         CaptureSession& session_;
         int which_;
     };
-    // Interface thread: batch `which` goes into the list, its conversations to their handler.
+    // Interface thread: batch `which` goes into the list, then the tap is told.
     void InsertBatch(int which);
     RowBatch& Filling() { return batches_[filling_]; }
     RowBatch batches_[2];
-    ConversationDeltas deltas_[2];  // the conversations of each batch's rows
+    // Empties batch `which` and the tap's store of it.
+    void ClearBatch(int which);
     InsertBatchTask tasks_[2]{{*this, 0}, {*this, 1}};
     int filling_ = 0;
     int posted_ = -1;             // the batch handed over and not yet seen inserted, or -1
@@ -259,7 +258,6 @@ class CaptureSession {
     int64_t datagramTimeNs_ = 0;
     RowWorkspace workspace_;
     std::string threadLocalAddress_;
-    uint32_t threadLocalIpv4_ = 0;  // the same, for conversation keys (0: none)
     DatagramSink* sink_ = nullptr;
-    ConversationsHandler conversations_;
+    BatchTap* tap_ = nullptr;
 };

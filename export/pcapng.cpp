@@ -1,8 +1,6 @@
 #include "export/pcapng.h"
 
 #include <arpa/inet.h>
-#include <ifaddrs.h>
-#include <net/if.h>
 #include <netinet/in.h>
 #include <unistd.h>
 
@@ -10,6 +8,7 @@
 #include <cerrno>
 
 #include "export/eventlog.h"
+#include "wire/interfaces.h"
 
 #ifndef QV_VERSION
 #define QV_VERSION "1.05"
@@ -160,30 +159,20 @@ PcapngInterface LocalInterface(std::string_view address) {
     }
     found.hasAddress = true;
     std::memcpy(found.address.data(), &wanted, 4);
-    ifaddrs* list = nullptr;
-    if (getifaddrs(&list) != 0) {
-        return found;
-    }
-    for (const ifaddrs* a = list; a != nullptr; a = a->ifa_next) {
-        if (a->ifa_addr == nullptr || a->ifa_addr->sa_family != AF_INET || a->ifa_name == nullptr) {
+    const uint32_t wantedAddress = ntohl(wanted.s_addr);
+    for (const Ipv4InterfaceAddress& a : Ipv4InterfaceAddresses()) {
+        if (a.address != wantedAddress) {
             continue;
         }
-        const auto* in = reinterpret_cast<const sockaddr_in*>(a->ifa_addr);
-        if (in->sin_addr.s_addr != wanted.s_addr) {
-            continue;
-        }
-        found.name.assign(a->ifa_name, strnlen(a->ifa_name, IF_NAMESIZE));
-        // "eth0:1" is a second address of eth0, which is what a capture opens.
-        if (const auto colon = found.name.find(':'); colon != std::string::npos) {
-            found.name.resize(colon);
-        }
-        if (a->ifa_netmask != nullptr && a->ifa_netmask->sa_family == AF_INET) {
-            const auto* mask = reinterpret_cast<const sockaddr_in*>(a->ifa_netmask);
-            std::memcpy(found.netmask.data(), &mask->sin_addr, 4);
+        found.name = DeviceName(a.name);
+        if (a.hasNetmask) {
+            for (int i = 0; i < 4; ++i) {
+                found.netmask[static_cast<size_t>(i)] =
+                    static_cast<uint8_t>(a.netmask >> (24 - 8 * i));
+            }
         }
         break;
     }
-    freeifaddrs(list);
     return found;
 }
 

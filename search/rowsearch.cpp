@@ -9,13 +9,6 @@
 
 namespace {
 
-constexpr uint8_t kProtoTcp = 6;
-constexpr uint8_t kProtoUdp = 17;
-// The row builder looks for a TCP payload only past 40 bytes and a UDP one
-// only past 28, whatever the header lengths say.
-constexpr size_t kTcpPayloadAfter = 40;
-constexpr size_t kUdpPayloadAfter = 28;
-
 const uint8_t* Bytes(std::string_view s) {
     return reinterpret_cast<const uint8_t*>(s.data());
 }
@@ -50,23 +43,7 @@ QString Readable(const QString& text) {
 }  // namespace
 
 PayloadSpan FindPayload(std::span<const uint8_t> datagram) {
-    const size_t length = datagram.size();
-    if (length < static_cast<size_t>(kMinIpv4Header))
-        return {};
-    const size_t ipHeader = (datagram[0] & 0x0F) * 4u;
-    size_t start;
-    if (datagram[9] == kProtoTcp && length > kTcpPayloadAfter) {
-        if (ipHeader + 12 >= length)
-            return {};  // no data offset field
-        start = ipHeader + (datagram[ipHeader + 12] >> 4) * 4u;
-    } else if (datagram[9] == kProtoUdp && length > kUdpPayloadAfter) {
-        start = ipHeader + 8;
-    } else {
-        return {};
-    }
-    if (start > length)
-        return {};
-    return {start, length - start};
+    return Ipv4View(datagram).Payload();
 }
 
 std::span<const uint8_t> PayloadBytes(std::span<const uint8_t> datagram) {

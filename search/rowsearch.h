@@ -10,16 +10,12 @@
 
 #include "capture/packet.h"
 #include "search/query.h"
+#include "wire/ipv4.h"
 
 using RowCells = std::array<std::string_view, kEventColumns>;
 
-// Where a datagram's payload lies, by the rules the data cell is built with:
-// TCP past both headers, UDP past its 8-byte header; empty for other
-// protocols and for datagrams too short for their headers.
-struct PayloadSpan {
-    size_t offset = 0;  // from the start of the datagram (its IPv4 header)
-    size_t size = 0;
-};
+// Where a datagram's payload lies, by the rule the data cell is built with
+// (Ipv4View::Payload).
 PayloadSpan FindPayload(std::span<const uint8_t> datagram);
 
 // The payload bytes, empty when there are none.

@@ -4,11 +4,9 @@
 #include <bit>
 #include <random>
 
-#include "capture/wire.h"
+#include "wire/ipv4.h"
 
 namespace {
-
-constexpr uint16_t kFragmentOffsetMask = 0x1FFF;
 
 uint64_t Mix(uint64_t h) {
     h ^= h >> 30;
@@ -38,62 +36,20 @@ uint64_t RandomHashSeed() {
     return generator();
 }
 
-bool ParseIpv4(std::string_view text, uint32_t* address) {
-    uint32_t value = 0;
-    int fields = 0;
-    size_t i = 0;
-    while (fields < 4) {
-        uint32_t field = 0;
-        size_t digits = 0;
-        while (i < text.size() && text[i] >= '0' && text[i] <= '9' && digits < 4) {
-            field = field * 10 + static_cast<uint32_t>(text[i] - '0');
-            ++i;
-            ++digits;
-        }
-        if (digits == 0 || digits > 3 || field > 255)
-            return false;
-        value = (value << 8) | field;
-        ++fields;
-        if (fields < 4) {
-            if (i >= text.size() || text[i] != '.')
-                return false;
-            ++i;
-        }
-    }
-    if (i != text.size())
-        return false;
-    *address = value;
-    return true;
-}
-
-std::string FormatIpv4(uint32_t address) {
-    std::string text;
-    for (int shift = 24; shift >= 0; shift -= 8) {
-        if (shift != 24)
-            text += '.';
-        text += std::to_string((address >> shift) & 0xFF);
-    }
-    return text;
-}
-
 bool KeyDatagram(const uint8_t* data, int length, uint32_t selectedLocal, KeyedDatagram* out) {
-    const PacketBytes p(data, length);
-    if (!p.Has(0, 20) || (p.U8(0) >> 4) != 4)
+    const Ipv4View ip(data, length);
+    if (!ip.HasFixedHeader() || ip.Version() != 4 || !ip.HeaderComplete())
         return false;
-    const size_t headerLength = (p.U8(0) & 0x0F) * 4u;
-    if (headerLength < 20 || !p.Has(0, headerLength))
-        return false;
-    const uint8_t protocol = p.U8(9);
-    const uint32_t src = p.BeU32(12);
-    const uint32_t dst = p.BeU32(16);
+    const uint8_t protocol = ip.Protocol();
+    const uint32_t src = ip.Source();
+    const uint32_t dst = ip.Destination();
     uint16_t srcPort = 0;
     uint16_t dstPort = 0;
-    const bool laterFragment = (p.BeU16(6) & kFragmentOffsetMask) != 0;
-    if ((protocol == kProtocolTcp || protocol == kProtocolUdp) && !laterFragment) {
-        if (!p.Has(headerLength, 4))
+    if ((protocol == kProtocolTcp || protocol == kProtocolUdp) && ip.FirstFragment()) {
+        if (!ip.HasPorts())
             return false;
-        srcPort = p.BeU16(headerLength);
-        dstPort = p.BeU16(headerLength + 2);
+        srcPort = ip.SourcePort();
+        dstPort = ip.DestinationPort();
     }
 
     bool srcIsLocal;
@@ -117,8 +73,8 @@ bool KeyDatagram(const uint8_t* data, int length, uint32_t selectedLocal, KeyedD
     d.localSelected = selected;
     // The header's total length, so that a capture cut at a snap length still
     // counts what was sent; a nonsensical one falls back to what was received.
-    const uint16_t total = p.BeU16(2);
-    d.bytes = total >= headerLength ? total : static_cast<uint32_t>(p.size());
+    const uint16_t total = ip.TotalLength();
+    d.bytes = total >= ip.HeaderLength() ? total : static_cast<uint32_t>(ip.Size());
     *out = d;
     return true;
 }

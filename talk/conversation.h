@@ -14,8 +14,7 @@
 #include <unordered_map>
 #include <vector>
 
-inline constexpr uint8_t kProtocolTcp = 6;
-inline constexpr uint8_t kProtocolUdp = 17;
+#include "wire/ipv4.h"
 
 struct ConversationKey {
     uint8_t protocol = 0;  // the IPv4 protocol number; ports are 0 unless TCP or UDP
@@ -51,10 +50,6 @@ struct KeyedDatagram {
     bool localSelected = false;
     uint32_t bytes = 0;  // the datagram's IPv4 total length
 };
-
-// Parses dotted-decimal text; false for anything else.
-bool ParseIpv4(std::string_view text, uint32_t* address);
-std::string FormatIpv4(uint32_t address);
 
 // The conversation of one received IPv4 datagram (header first). Reads only
 // the first `length` bytes. False, with `out` untouched, for a datagram that

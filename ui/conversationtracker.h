@@ -17,6 +17,7 @@
 #include <unordered_set>
 
 #include "talk/conversation.h"
+#include "talk/conversation_tap.h"
 #include "talk/names.h"
 #include "talk/owner.h"
 #include "talk/rate_history.h"
@@ -73,6 +74,8 @@ class ConversationTracker {
     // host names only. Cells are GBK, the local marker is skipped.
     std::string AddressToolTip(std::string_view sourceCell, std::string_view destinationCell) const;
 
+    // The capture session's tap: each batch's counts reach Merge with its rows.
+    BatchTap& Tap() { return tap_; }
     OwnerService& Owners() { return owners_; }
     const NameService& Names() const { return names_; }
 
@@ -108,6 +111,7 @@ class ConversationTracker {
     mutable std::deque<uint32_t> namesWaiting_;
     mutable std::unordered_set<uint32_t> waitingSet_;
     uint64_t captures_ = 0;
+    ConversationTap tap_{[this](const ConversationDeltas& deltas) { Merge(deltas); }};
 };
 
 // The tooltip of an event row's cell: its text, then the lines of the

@@ -28,13 +28,13 @@
 
 #include "app/monitordlg.h"
 #include "app/socketlib.h"
-#include "dialog_driver.h"
 #include "framework/gbk.h"
 #include "res/resource.h"
+#include "tests/app/dialog_driver.h"
+#include "tests/app/user_input.h"
+#include "tests/app/window_state.h"
 #include "tests/capture/capture_file_writer.h"
 #include "tests/capture/packet_builder.h"
-#include "user_input.h"
-#include "window_state.h"
 
 using namespace testpkt;
 

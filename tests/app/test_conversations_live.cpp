@@ -28,14 +28,14 @@
 #include <sstream>
 #include <utility>
 
-#include "../capture/test_network.h"
-#include "../talk/socket_roles.h"
 #include "app/monitordlg.h"
 #include "capture/privileges.h"
-#include "dialog_driver.h"
 #include "res/resource.h"
-#include "user_input.h"
-#include "window_state.h"
+#include "tests/app/dialog_driver.h"
+#include "tests/app/user_input.h"
+#include "tests/app/window_state.h"
+#include "tests/capture/test_network.h"
+#include "tests/talk/socket_roles.h"
 
 namespace {
 

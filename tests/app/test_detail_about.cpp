@@ -8,13 +8,13 @@
 
 #include "app/monitordlg.h"
 #include "app/socketlib.h"
-#include "dialog_driver.h"
 #include "framework/gbk.h"
 #include "res/dialogs.h"
 #include "res/resource.h"
+#include "tests/app/dialog_driver.h"
+#include "tests/app/user_input.h"
 #include "ui/aboutdlg.h"
 #include "ui/eventdetaildlg.h"
-#include "user_input.h"
 
 namespace {
 

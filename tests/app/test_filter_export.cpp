@@ -17,12 +17,12 @@
 
 #include "app/monitordlg.h"
 #include "app/socketlib.h"
-#include "dialog_driver.h"
 #include "framework/ipaddress.h"
 #include "res/resource.h"
+#include "tests/app/dialog_driver.h"
+#include "tests/app/user_input.h"
 #include "tests/capture/packet_builder.h"
 #include "ui/filterdlg.h"
-#include "user_input.h"
 
 namespace {
 

@@ -13,12 +13,12 @@
 
 #include "app/monitordlg.h"
 #include "app/socketlib.h"
-#include "dialog_driver.h"
 #include "res/resource.h"
+#include "tests/app/dialog_driver.h"
+#include "tests/app/user_input.h"
+#include "tests/app/window_state.h"
 #include "tests/capture/feed_endpoint.h"
 #include "tests/capture/packet_builder.h"
-#include "user_input.h"
-#include "window_state.h"
 
 namespace {
 

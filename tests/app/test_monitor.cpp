@@ -21,13 +21,13 @@
 #include "app/monitorapp.h"
 #include "app/monitordlg.h"
 #include "app/socketlib.h"
-#include "dialog_driver.h"
 #include "framework/gbk.h"
 #include "res/resource.h"
+#include "tests/app/dialog_driver.h"
+#include "tests/app/user_input.h"
+#include "tests/app/window_state.h"
 #include "tests/capture/packet_builder.h"
 #include "ui/gbkcompare.h"
-#include "user_input.h"
-#include "window_state.h"
 
 namespace {
 

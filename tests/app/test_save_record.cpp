@@ -30,18 +30,18 @@
 #include <mutex>
 #include <thread>
 
-#include "../export/pcap_readback.h"
 #include "app/monitordlg.h"
 #include "app/socketlib.h"
-#include "dialog_driver.h"
 #include "export/save_open.h"
 #include "framework/qttranslation.h"
 #include "res/resource.h"
-#include "stderr_capture.h"
+#include "tests/app/dialog_driver.h"
+#include "tests/app/stderr_capture.h"
+#include "tests/app/user_input.h"
+#include "tests/app/window_state.h"
 #include "tests/capture/capture_file_writer.h"
 #include "tests/capture/packet_builder.h"
-#include "user_input.h"
-#include "window_state.h"
+#include "tests/export/pcap_readback.h"
 
 using namespace testpkt;
 

@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "packet_builder.h"
+#include "tests/capture/packet_builder.h"
 
 namespace testfile {
 

@@ -17,9 +17,9 @@
 #include <random>
 
 #include "capture/session.h"
-#include "capture_file_writer.h"
-#include "fake_list.h"
-#include "packet_builder.h"
+#include "tests/capture/capture_file_writer.h"
+#include "tests/capture/fake_list.h"
+#include "tests/capture/packet_builder.h"
 
 using namespace testpkt;
 

@@ -8,8 +8,8 @@
 #include <string>
 
 #include "capture/decode.h"
-#include "fake_list.h"
-#include "packet_builder.h"
+#include "tests/capture/fake_list.h"
+#include "tests/capture/packet_builder.h"
 
 using namespace testpkt;
 

@@ -11,9 +11,9 @@
 #include <cstring>
 
 #include "capture/session.h"
-#include "fake_list.h"
-#include "test_network.h"
-#include "thread_stats.h"
+#include "tests/capture/fake_list.h"
+#include "tests/capture/test_network.h"
+#include "tests/capture/thread_stats.h"
 
 namespace {
 

@@ -12,10 +12,11 @@
 
 #include "capture/clock.h"
 #include "capture/session.h"
-#include "fake_list.h"
-#include "feed_endpoint.h"
-#include "packet_builder.h"
-#include "thread_stats.h"
+#include "talk/conversation_tap.h"
+#include "tests/capture/fake_list.h"
+#include "tests/capture/feed_endpoint.h"
+#include "tests/capture/packet_builder.h"
+#include "tests/capture/thread_stats.h"
 
 using namespace testpkt;
 
@@ -212,7 +213,7 @@ class SessionTest : public QObject {
         ConversationTable table;
         uint64_t handed = 0;
         CaptureSession session(handoff, list, [&] { return MakeScriptedEndpoint(traffic); });
-        session.SetConversationsHandler([&](const ConversationDeltas& deltas) {
+        ConversationTap tap([&](const ConversationDeltas& deltas) {
             QVERIFY(QThread::currentThread() == QCoreApplication::instance()->thread());
             // The figures already hold the rows that came with these counts.
             const CaptureFigures now = session.Figures();
@@ -221,6 +222,7 @@ class SessionTest : public QObject {
                 handed += e.counts.inDatagrams + e.counts.outDatagrams;
             table.Merge(deltas);
         });
+        session.SetBatchTap(&tap);
         FilterSettings f;
         f.ignoredPort = 9;
         f.RebuildTexts();

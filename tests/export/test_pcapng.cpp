@@ -30,7 +30,7 @@
 #include "capture/endpoint.h"
 #include "export/pcapng.h"
 #include "export/pcapng_recorder.h"
-#include "pcap_readback.h"
+#include "tests/export/pcap_readback.h"
 
 namespace fs = std::filesystem;
 

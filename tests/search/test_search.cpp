@@ -207,35 +207,6 @@ TEST(Search, RowsAgreeWithReference) {
     }
 }
 
-// Whatever the headers claim, the payload found is what the data cell starts
-// with, up to its first NUL; and nothing is read past the datagram.
-TEST(Search, PayloadAgreesWithDataCell) {
-    std::mt19937 rng(3);
-    for (int round = 0; round < 20000; ++round) {
-        std::vector<uint8_t> d(rng() % 100);
-        for (auto& b : d)
-            b = static_cast<uint8_t>(rng() % 4 ? rng() % 0x60 + 0x20 : 0);
-        if (d.size() > 9) {
-            d[0] = static_cast<uint8_t>(0x40 | (rng() % 16));
-            d[9] = static_cast<uint8_t>(rng() % 3 ? (rng() % 2 ? 6 : 17) : 1);
-        }
-        const std::vector<uint8_t> kept = d;
-        std::vector<uint8_t> buffer(kReceiveBufferSize);
-        std::copy(d.begin(), d.end(), buffer.begin());
-        PacketText text;
-        RowWorkspace ws;
-        EventRow row;
-        const int len = static_cast<int>(d.size());
-        DecodePacket(buffer.data(), len, text);
-        const bool built = BuildEventRow(buffer.data(), len, text, {}, "", 0, ws, row);
-        const auto payload = PayloadBytes(kept);
-        ASSERT_EQ(built, d.size() >= 20);
-        const std::string_view shown(reinterpret_cast<const char*>(payload.data()),
-                                     FirstNul(payload));
-        ASSERT_EQ(row.cells[kColData], built ? shown : "") << round;
-    }
-}
-
 // A Chinese text that only appears after a NUL: found through the real row
 // builder's cells and the datagram kept beside them, with its context.
 TEST(Search, ChineseAfterNulInPayload) {

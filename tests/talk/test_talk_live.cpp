@@ -24,14 +24,14 @@
 #include <thread>
 #include <utility>
 
-#include "../capture/test_network.h"
-#include "../talk/socket_roles.h"
 #include "capture/endpoint.h"
 #include "talk/conversation.h"
 #include "talk/csv.h"
 #include "talk/names.h"
 #include "talk/owner.h"
 #include "talk/texts.h"
+#include "tests/capture/test_network.h"
+#include "tests/talk/socket_roles.h"
 
 namespace {
 

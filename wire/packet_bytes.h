@@ -4,6 +4,7 @@
 // multi-byte fields are converted from network order inside the accessor.
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 class PacketBytes {
   public:
@@ -11,6 +12,11 @@ class PacketBytes {
         : data_(data), length_(length < 0 ? 0 : static_cast<size_t>(length)) {}
 
     size_t size() const { return length_; }
+    const uint8_t* data() const { return data_; }
+    // The bytes from `offset` on; empty when it lies past the end.
+    PacketBytes Tail(size_t offset) const {
+        return offset < length_ ? PacketBytes(data_ + offset, length_ - offset) : PacketBytes();
+    }
     bool Has(size_t offset, size_t count) const {
         return offset <= length_ && count <= length_ - offset;
     }
@@ -36,7 +42,22 @@ class PacketBytes {
                        : 0;
     }
 
+    // In the byte order of the host that wrote them (a capture file's link
+    // header may come from a machine of the other order).
+    uint32_t NativeU32(size_t offset, bool* ok = nullptr) const {
+        const bool present = Has(offset, 4);
+        if (ok)
+            *ok = present;
+        uint32_t value = 0;
+        if (present)
+            std::memcpy(&value, data_ + offset, 4);
+        return value;
+    }
+
   private:
-    const uint8_t* data_;
-    size_t length_;
+    PacketBytes() = default;
+    PacketBytes(const uint8_t* data, size_t length) : data_(data), length_(length) {}
+
+    const uint8_t* data_ = nullptr;
+    size_t length_ = 0;
 };

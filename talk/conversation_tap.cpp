@@ -1,0 +1,19 @@
+#include "talk/conversation_tap.h"
+
+void ConversationTap::Begin(std::string_view selectedLocal) {
+    selectedLocal_ = 0;
+    ParseIpv4(selectedLocal, &selectedLocal_);
+    deltas_[0].Clear();
+    deltas_[1].Clear();
+}
+
+bool ConversationTap::Add(int batch, std::span<const uint8_t> datagram, int64_t timeNs) {
+    ConversationDeltas& deltas = deltas_[batch];
+    deltas.AddDatagram(datagram.data(), static_cast<int>(datagram.size()), selectedLocal_, timeNs);
+    return deltas.HandOverDue();
+}
+
+void ConversationTap::Inserted(int batch) {
+    if (handler_ && !deltas_[batch].Empty())
+        handler_(deltas_[batch]);
+}
