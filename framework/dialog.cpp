@@ -5,22 +5,20 @@
 #include <QFileInfo>
 #include <QFontMetrics>
 #include <QGroupBox>
-#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
-#include <QLocale>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScreen>
 #include <QTimerEvent>
-#include <QValidator>
 
 #include "framework/controlfactory.h"
 #include "framework/gbk.h"
 #include "framework/qttranslation.h"
+#include "framework/templateedits.h"
 
 namespace {
 
@@ -46,79 +44,6 @@ class TemplateDialog : public QDialog {
   private:
     std::function<void()> onCancel_;
     std::function<void(QPoint)> onMenu_;
-};
-
-// A multi-line edit of a template. Without the want-return style Enter belongs
-// to the dialog and presses its default button; Ctrl+Enter still breaks the line.
-class TemplateTextEdit : public QPlainTextEdit {
-  public:
-    TemplateTextEdit(QWidget* parent, bool wantReturn)
-        : QPlainTextEdit(parent), wantReturn_(wantReturn) {}
-
-  protected:
-    void keyPressEvent(QKeyEvent* e) override {
-        const bool enter = e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter;
-        if (!enter || wantReturn_) {
-            QPlainTextEdit::keyPressEvent(e);
-            return;
-        }
-        if (!(e->modifiers() & Qt::ControlModifier)) {
-            e->ignore();
-            return;
-        }
-        if (!isReadOnly()) {
-            insertPlainText(QStringLiteral("\n"));
-        }
-        e->accept();
-    }
-
-  private:
-    bool wantReturn_;
-};
-
-bool OnlyDigits(const QString& text) {
-    for (const QChar c : text) {
-        if (c < QLatin1Char('0') || c > QLatin1Char('9')) {
-            return false;
-        }
-    }
-    return true;
-}
-
-// An edit with the number style takes typed digits only. Its text may also hold
-// the grouping that an up-down control writes into it ("1,000"), and the validator
-// must accept that text: Qt undoes an invalid edit only when the text before it
-// was valid, so a validator that refused the grouping would refuse nothing after it.
-class NumberValidator : public QValidator {
-  public:
-    using QValidator::QValidator;
-    State validate(QString& input, int&) const override {
-        QString digits = input;
-        const QString separator = QLocale::system().groupSeparator();  // the up-down's too
-        if (!separator.isEmpty()) {
-            digits.remove(separator);
-        }
-        return OnlyDigits(digits) ? Acceptable : Invalid;
-    }
-};
-
-class TemplateNumberEdit : public QLineEdit {
-  public:
-    explicit TemplateNumberEdit(QWidget* parent) : QLineEdit(parent) {
-        setValidator(new NumberValidator(this));
-    }
-
-  protected:
-    void keyPressEvent(QKeyEvent* e) override {
-        const QString text = e->text();
-        const bool typed = !text.isEmpty() && text.at(0).isPrint() &&
-                           !(e->modifiers() & (Qt::ControlModifier | Qt::AltModifier));
-        if (typed && !OnlyDigits(text)) {
-            e->accept();  // refused, separators included
-            return;
-        }
-        QLineEdit::keyPressEvent(e);
-    }
 };
 
 }  // namespace
@@ -310,7 +235,7 @@ void CDialog::Build() {
             }
             case ControlKind::Edit:
                 if (c.style & ctlstyle::EsMultiline) {
-                    auto* e = new TemplateTextEdit(dlg, c.style & ctlstyle::EsWantReturn);
+                    auto* e = new detail::TemplateTextEdit(dlg, c.style & ctlstyle::EsWantReturn);
                     e->setReadOnly(c.style & ctlstyle::EsReadOnly);
                     e->setVerticalScrollBarPolicy((c.style & ctlstyle::VScroll)
                                                       ? Qt::ScrollBarAlwaysOn
@@ -319,7 +244,7 @@ void CDialog::Build() {
                     e->setTabChangesFocus(true);
                     w = e;
                 } else {
-                    auto* e = (c.style & ctlstyle::EsNumber) ? new TemplateNumberEdit(dlg)
+                    auto* e = (c.style & ctlstyle::EsNumber) ? new detail::TemplateNumberEdit(dlg)
                                                              : new QLineEdit(dlg);
                     e->setReadOnly(c.style & ctlstyle::EsReadOnly);
                     w = e;

@@ -1,0 +1,29 @@
+#pragma once
+// What the list's cell painter keeps of a row between paints; the row store
+// holds it with the row. Used by framework sources only.
+#include <QImage>
+#include <QStaticText>
+#include <QString>
+#include <memory>
+#include <vector>
+
+// A cell's text laid out for a width, shared by every cell that shows the
+// same text at that width.
+struct LaidText {
+    QString text;       // the whole text, converted from GBK
+    QStaticText shown;  // as drawn: its first line, elided to the width
+    // `shown` drawn once in `ink` on `paper`, copied to the screen for cells
+    // that show it on that paper: cheaper than drawing its glyphs each time.
+    mutable QImage sprite;
+    mutable QRgb ink = 0, paper = 0;
+    mutable qreal spriteTop = 0;
+};
+
+struct RowPaint {
+    struct Cell {
+        std::shared_ptr<const LaidText> laid;
+        int width = -1;  // the width it was laid out for
+        int generation = -1;
+    };
+    std::vector<Cell> cells;
+};
