@@ -16,8 +16,8 @@
 #include "res/dialogs.h"
 #include "res/resource.h"
 #include "res/strings.h"
-#include "ui/eventdetaildlg.h"
-#include "ui/filterdlg.h"
+#include "ui/windows/eventdetaildlg.h"
+#include "ui/windows/filterdlg.h"
 
 namespace {
 

@@ -9,13 +9,14 @@
 #include "capture/session.h"
 #include "framework/controls.h"
 #include "framework/dialog.h"
-#include "ui/aboutdlg.h"
-#include "ui/capturefiles.h"
-#include "ui/capturestatsdlg.h"
-#include "ui/conversationsdlg.h"
-#include "ui/conversationtracker.h"
-#include "ui/finddlg.h"
-#include "ui/sortlistctrl.h"
+#include "ui/capturefiles/capturefiles.h"
+#include "ui/capturefiles/capturerecording.h"
+#include "ui/models/conversationtracker.h"
+#include "ui/widgets/sortlistctrl.h"
+#include "ui/windows/aboutdlg.h"
+#include "ui/windows/capturestatsdlg.h"
+#include "ui/windows/conversationsdlg.h"
+#include "ui/windows/finddlg.h"
 
 class CMonitorDlg : public CDialog {
     Q_OBJECT

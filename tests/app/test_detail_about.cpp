@@ -12,8 +12,8 @@
 #include "framework/gbk.h"
 #include "res/dialogs.h"
 #include "res/resource.h"
-#include "ui/aboutdlg.h"
-#include "ui/eventdetaildlg.h"
+#include "ui/windows/aboutdlg.h"
+#include "ui/windows/eventdetaildlg.h"
 #include "user_input.h"
 
 namespace {

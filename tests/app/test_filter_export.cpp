@@ -21,7 +21,7 @@
 #include "framework/ipaddress.h"
 #include "res/resource.h"
 #include "tests/capture/packet_builder.h"
-#include "ui/filterdlg.h"
+#include "ui/windows/filterdlg.h"
 #include "user_input.h"
 
 namespace {

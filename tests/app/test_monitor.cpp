@@ -25,7 +25,7 @@
 #include "framework/gbk.h"
 #include "res/resource.h"
 #include "tests/capture/packet_builder.h"
-#include "ui/gbkcompare.h"
+#include "ui/text/gbkcompare.h"
 #include "user_input.h"
 #include "window_state.h"
 

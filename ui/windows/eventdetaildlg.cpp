@@ -1,4 +1,4 @@
-#include "ui/eventdetaildlg.h"
+#include "ui/windows/eventdetaildlg.h"
 
 #include "framework/gbk.h"
 #include "res/dialogs.h"

@@ -1,4 +1,4 @@
-#include "ui/conversationsdlg.h"
+#include "ui/windows/conversationsdlg.h"
 
 #include <QFile>
 #include <QFileDialog>

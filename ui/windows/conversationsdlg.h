@@ -15,9 +15,9 @@
 #include "capture/session.h"
 #include "framework/controls.h"
 #include "framework/dialog.h"
-#include "ui/conversationmodel.h"
-#include "ui/conversationtracker.h"
-#include "ui/ratechart.h"
+#include "ui/models/conversationmodel.h"
+#include "ui/models/conversationtracker.h"
+#include "ui/widgets/ratechart.h"
 
 class QTableView;
 

@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "talk/csv.h"
-#include "ui/conversationtracker.h"
+#include "ui/models/conversationtracker.h"
 
 class ConversationModel : public QAbstractTableModel {
     Q_OBJECT

@@ -4,7 +4,7 @@
 #include <string>
 
 #include "framework/dialog.h"
-#include "ui/eventrichedit.h"
+#include "ui/widgets/eventrichedit.h"
 
 class CEventDetailDlg : public CDialog {
     Q_OBJECT

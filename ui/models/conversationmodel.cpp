@@ -1,4 +1,4 @@
-#include "ui/conversationmodel.h"
+#include "ui/models/conversationmodel.h"
 
 #include <algorithm>
 #include <unordered_map>
@@ -8,7 +8,7 @@
 #include "res/resource.h"
 #include "res/strings.h"
 #include "talk/texts.h"
-#include "ui/plaintext.h"
+#include "ui/text/plaintext.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "ui/conversationtracker.h"
+#include "ui/models/conversationtracker.h"
 
 #include <algorithm>
 #include <chrono>
@@ -10,7 +10,7 @@
 #include "res/resource.h"
 #include "res/strings.h"
 #include "talk/texts.h"
-#include "ui/plaintext.h"
+#include "ui/text/plaintext.h"
 
 namespace {
 
