@@ -142,13 +142,21 @@ std::vector<std::string> CsvLines(const std::string& text) {
     return lines;
 }
 
+// Lookups stay short: the resolver here may be slow or absent.
+ConversationTracker::Options ShortLookups(size_t capacity = 10000) {
+    ConversationTracker::Options options;
+    options.names.deadline = std::chrono::milliseconds(500);
+    options.capacity = capacity;
+    return options;
+}
+
 // Writes the mixed capture file in `dir` and has 打开捕获文件... choose it.
-bool OfferMixFile(const QTemporaryDir& dir) {
+bool OfferMixFile(CMonitorDlg& dlg, const QTemporaryDir& dir) {
     const std::string path = dir.filePath("mix.pcap").toStdString();
     std::vector<std::vector<uint8_t>> frames;
     for (const auto& d : testfile::Mix())
         frames.push_back(testfile::Frame(DLT_EN10MB, d));
-    CMonitorDlg::OpenCaptureFileDialog() = [path](QWidget*) -> std::optional<QString> {
+    dlg.Dialogs().openCaptureFile = [path](QWidget*) -> std::optional<QString> {
         return QString::fromStdString(path);
     };
     return testfile::WritePcap(path, DLT_EN10MB, frames);
@@ -175,13 +183,7 @@ class ProcessName {
 class ConversationsTest : public QObject {
     Q_OBJECT
   private Q_SLOTS:
-    void initTestCase() {
-        testfile::UseTestTimeZone();
-        // Lookups stay short: the resolver here may be slow or absent.
-        ConversationTracker::DefaultOptions().names.deadline = std::chrono::milliseconds(500);
-        realExport_ = CConversationsDlg::ExportFileDialog();
-        realOpen_ = CMonitorDlg::OpenCaptureFileDialog();
-    }
+    void initTestCase() { testfile::UseTestTimeZone(); }
 
     void init() {
         g_boxes.clear();
@@ -192,16 +194,11 @@ class ConversationsTest : public QObject {
         FakeHost({"192.168.1.2", "10.0.0.5", "9.1.1.1"});
     }
 
-    void cleanup() {
-        CConversationsDlg::ExportFileDialog() = realExport_;
-        CMonitorDlg::OpenCaptureFileDialog() = realOpen_;
-    }
-
     // Every datagram that passes the filter is counted in its conversation,
     // those the 500-row limit emptied from the list too; the chart's seconds
     // add up to the same. Sorting by a heading and the filter box.
     void countsPastTheEmptying() {
-        CMonitorDlg dlg;
+        CMonitorDlg dlg(ShortLookups());
         ScriptedTraffic traffic;
         traffic.datagrams = Traffic().datagrams;
         dlg.SetEndpointFactory([&] { return MakeScriptedEndpoint(traffic); });
@@ -304,7 +301,7 @@ class ConversationsTest : public QObject {
     // consistent (the tester watches every change), a selected line stays
     // with its conversation, and a new capture starts the lines afresh.
     void linesKeepTheirPlaceWhileRowsStream() {
-        CMonitorDlg dlg;
+        CMonitorDlg dlg(ShortLookups());
         ScriptedTraffic flood;
         flood.repeat = true;
         // 200 conversations, every other one with 10.0.1.9; conversation i
@@ -384,8 +381,8 @@ class ConversationsTest : public QObject {
     // capture's, while the file's rows above them stay the file's.
     void aCaptureFileSaysFromFile() {
         QTemporaryDir dir;
-        QVERIFY(OfferMixFile(dir));
-        CMonitorDlg dlg;
+        CMonitorDlg dlg(ShortLookups());
+        QVERIFY(OfferMixFile(dlg, dir));
         ScriptedTraffic live;
         live.datagrams = {Between(kHere, kThere, 17, Udp(6000, 6001, Bytes("live")))};
         dlg.SetEndpointFactory([&] { return MakeScriptedEndpoint(live); });
@@ -489,7 +486,7 @@ class ConversationsTest : public QObject {
             traffic.datagrams.push_back(
                 Between({127, 0, 0, 2}, {127, 0, 0, 1}, 17, Udp(9, port, Bytes(c.payload))));
         FakeHost({"127.0.0.1"});
-        CMonitorDlg dlg;
+        CMonitorDlg dlg(ShortLookups());
         dlg.SetEndpointFactory([&] { return MakeScriptedEndpoint(traffic); });
         QTemporaryDir dir;
         RunModalWith(dlg, [&] {
@@ -523,7 +520,7 @@ class ConversationsTest : public QObject {
             QTRY_COMPARE(ToolTipOnScreen().text, programLine.mid(4));
             QCOMPARE(ToolTipOnScreen().images, 0);
             const QString csv = dir.filePath("names.csv");
-            CConversationsDlg::ExportFileDialog() = [&](QWidget*, const QString&) {
+            dlg.Dialogs().exportConversations = [&](QWidget*, const QString&) {
                 return std::optional<QString>(csv);
             };
             input::Click(conv->GetDlgItem(IDC_CONV_EXPORT));
@@ -568,11 +565,9 @@ class ConversationsTest : public QObject {
     // The table keeps at most its limit of conversations: the least recently
     // active go first, and the window says how many went.
     void theLimitDropsTheLeastActive() {
-        ConversationTracker::DefaultOptions().capacity = 4;
         QTemporaryDir dir;
-        QVERIFY(OfferMixFile(dir));
-        CMonitorDlg dlg;
-        ConversationTracker::DefaultOptions().capacity = 10000;
+        CMonitorDlg dlg(ShortLookups(4));
+        QVERIFY(OfferMixFile(dlg, dir));
         RunModalWith(dlg, [&] {
             CConversationsDlg* conv = OpenConversations(dlg);
             QVERIFY(conv);
@@ -594,7 +589,7 @@ class ConversationsTest : public QObject {
     // 导出... writes the lines shown (the filter's and the order's) as CSV:
     // its save dialog, the file, Ctrl+S, and a file that cannot be written.
     void exportWritesTheLinesShown() {
-        CMonitorDlg dlg;
+        CMonitorDlg dlg(ShortLookups());
         ScriptedTraffic traffic;
         traffic.datagrams = Traffic().datagrams;
         dlg.SetEndpointFactory([&] { return MakeScriptedEndpoint(traffic); });
@@ -654,7 +649,7 @@ class ConversationsTest : public QObject {
             TypeFilter(*conv, "udp");
             int asked = 0;
             QString written = dir.filePath("udp.csv");
-            CConversationsDlg::ExportFileDialog() = [&](QWidget* owner, const QString& name) {
+            dlg.Dialogs().exportConversations = [&](QWidget* owner, const QString& name) {
                 ++asked;
                 [&] { QCOMPARE(owner, conv->window()); }();
                 [&] { QVERIFY(name.startsWith("quorvelan-connections-")); }();
@@ -678,8 +673,6 @@ class ConversationsTest : public QObject {
     }
 
   private:
-    CConversationsDlg::SaveDialog realExport_;
-    CMonitorDlg::OpenDialog realOpen_;
 };
 
 QTEST_MAIN(ConversationsTest)

@@ -1,6 +1,5 @@
 #include "ui/capturefiles/capturefiles.h"
 
-#include <QFileDialog>
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -106,22 +105,4 @@ QString SaveErrorText(const PcapngResult& result, const QString& path) {
         return SaveRefusalText(result.refusal, path);
     }
     return QString::fromStdString(PcapngErrorMessage(result, path.toStdString()));
-}
-
-std::optional<QString> AskForCaptureFile(QWidget* owner, const QString& caption,
-                                         const QString& name) {
-    QFileDialog fd(owner, caption);
-    // Qt's own dialog asks before replacing the file it will really write
-    // (the name with the suffix added); a native one asks about the name as typed.
-    fd.setOption(QFileDialog::DontUseNativeDialog);
-    fd.setAcceptMode(QFileDialog::AcceptSave);
-    fd.setFileMode(QFileDialog::AnyFile);
-    fd.setDefaultSuffix(QStringLiteral("pcapng"));
-    fd.setNameFilters({FromGbk(LoadStringGbk(IDS_PCAPNG_FILE_TYPES)),
-                       FromGbk(LoadStringGbk(IDS_ALL_FILE_TYPES))});
-    fd.selectFile(name);
-    if (fd.exec() != QDialog::Accepted || fd.selectedFiles().isEmpty()) {
-        return std::nullopt;
-    }
-    return fd.selectedFiles().first();
 }

@@ -3,7 +3,6 @@
 // (保存捕获文件...), and the messages of a failed save. The recording of every
 // datagram (记录到文件...) is CaptureRecording, beside this file.
 #include <QString>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -11,8 +10,6 @@
 #include "export/eventlog.h"
 #include "export/pcapng.h"
 #include "framework/listctrl.h"
-
-class QWidget;
 
 // The datagrams the rows of `list` keep, oldest capture first whatever the
 // rows' order (a sort by a column moves rows, not their capture times).
@@ -34,9 +31,3 @@ QString SaveRefusalText(SaveRefusal refusal, const QString& path);
 // The message of any failed save of the event log or a capture file.
 QString SaveErrorText(const EventLogResult& result, const QString& path);
 QString SaveErrorText(const PcapngResult& result, const QString& path);
-
-// The save dialog of both entries: Qt's own, with `caption`, the pcapng
-// suffix added to a name typed without one, asking before it replaces a
-// file. The chosen full path, or nothing when cancelled.
-std::optional<QString> AskForCaptureFile(QWidget* owner, const QString& caption,
-                                         const QString& name);

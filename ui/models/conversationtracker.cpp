@@ -31,12 +31,7 @@ bool CellAddress(std::string_view cell, uint32_t* address) {
 
 }  // namespace
 
-ConversationTracker::Options& ConversationTracker::DefaultOptions() {
-    static Options options;
-    return options;
-}
-
-ConversationTracker::ConversationTracker() : ConversationTracker(DefaultOptions()) {}
+ConversationTracker::ConversationTracker() : ConversationTracker(Options{}) {}
 
 ConversationTracker::ConversationTracker(Options options)
     : options_(options), table_(options.capacity), owners_(options.owners), names_(options.names) {}
