@@ -579,6 +579,59 @@ class ConversationsTest : public QObject {
         close(fd);
     }
 
+    // Many lines gone at once reach the view as one reset: the selection and
+    // the current line stay with their conversations all the same.
+    void manyLinesGoneAtOnceKeepTheSelection() {
+        CMonitorDlg dlg(ShortLookups(150));
+        RunModalWith(dlg, [&] {
+            CConversationsDlg* conv = OpenConversations(dlg);
+            QVERIFY(conv);
+            ConversationModel& m = *conv->Model();
+            QAbstractItemModelTester tester(&m,
+                                            QAbstractItemModelTester::FailureReportingMode::QtTest);
+            int resets = 0;
+            connect(&m, &QAbstractItemModel::modelReset, [&] { ++resets; });
+            // Batches as the capture thread hands them over, without one.
+            ConversationTracker& talk = dlg.Conversations();
+            talk.BeginCapture(false, "10.0.0.5");
+            uint32_t here = 0;
+            QVERIFY(ParseIpv4("10.0.0.5", &here));
+            int64_t now = int64_t{testfile::kFirstSecond} * 1'000'000'000;
+            const auto send = [&](int first, int end, int step) {
+                ConversationDeltas deltas;
+                for (int i = first; i < end; i += step) {
+                    const auto d = Between(kHere, kThere, 17,
+                                           Udp(static_cast<uint16_t>(20000 + i), 53, Bytes("q")));
+                    deltas.AddDatagram(d.data(), static_cast<int>(d.size()), here, now += 1000);
+                }
+                talk.Merge(deltas);
+                conv->Refresh();
+            };
+            send(0, 150, 1);
+            QCOMPARE(m.rowCount(), 150);
+            QTableView* view = conv->Lines();
+            input::ClickHeader(view->horizontalHeader(), M::kLocalPort);
+            input::ClickHeader(view->horizontalHeader(), M::kLocalPort);  // highest first
+            const int picked = 150 - 1 - 100;                             // port 20100
+            view->scrollTo(m.index(picked, 0));
+            input::Click(view->viewport(), input::RowPoint(view, picked));
+            QCOMPARE(m.CellText(picked, M::kLocalPort), std::string("20100"));
+            const uint64_t id = m.IdAt(picked);
+
+            // Every other conversation active again, then 75 new ones: the
+            // 75 least active, every other line, go.
+            send(0, 150, 2);
+            send(150, 225, 1);
+            QCOMPARE(resets, 1);
+            QCOMPARE(m.rowCount(), 150);
+            const QModelIndexList still = view->selectionModel()->selectedRows();
+            QCOMPARE(still.size(), 1);
+            QCOMPARE(m.IdAt(still[0].row()), id);
+            QCOMPARE(m.IdAt(view->currentIndex().row()), id);
+            QCOMPARE(m.CellText(0, M::kLocalPort), std::string("20224"));
+        });
+    }
+
     // The table keeps at most its limit of conversations: the least recently
     // active go first, and the window says how many went.
     void theLimitDropsTheLeastActive() {

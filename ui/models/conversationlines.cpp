@@ -42,6 +42,11 @@ bool RightAligned(int column) {
            column != ConversationLines::kLastSeen;
 }
 
+// Signed times in the order of unsigned numbers.
+uint64_t TimeKey(int64_t ns) {
+    return static_cast<uint64_t>(ns) ^ (uint64_t{1} << 63);
+}
+
 std::string LowerAscii(std::string text) {
     for (char& c : text) {
         if (c >= 'A' && c <= 'Z')
@@ -173,37 +178,32 @@ bool ConversationLines::Contains(int row, const std::string& text) const {
 int ConversationLines::Compare(int rowA, int rowB, int column) const {
     const Line& a = lines_[static_cast<size_t>(rowA)];
     const Line& b = lines_[static_cast<size_t>(rowB)];
-    const ConversationKey& p = a.conversation.key;
-    const ConversationKey& q = b.conversation.key;
-    const ConversationCounts& m = a.conversation.counts;
-    const ConversationCounts& n = b.conversation.counts;
-    switch (column) {
-        case kLocalAddr:
-            return Order(p.localAddr, q.localAddr);
-        case kLocalPort:
-            return Order(p.localPort, q.localPort);
-        case kRemoteAddr:
-            return Order(p.remoteAddr, q.remoteAddr);
-        case kRemotePort:
-            return Order(p.remotePort, q.remotePort);
-        case kPid:
-            return Order(HasPid(a.owner) ? static_cast<uint64_t>(a.owner.pid) : 0,
-                         HasPid(b.owner) ? static_cast<uint64_t>(b.owner.pid) : 0);
-        case kInDatagrams:
-            return Order(m.inDatagrams, n.inDatagrams);
-        case kInBytes:
-            return Order(m.inBytes, n.inBytes);
-        case kOutDatagrams:
-            return Order(m.outDatagrams, n.outDatagrams);
-        case kOutBytes:
-            return Order(m.outBytes, n.outBytes);
-        case kFirstSeen:
-            return Order(m.firstNs, n.firstNs);
-        case kLastSeen:
-            return Order(m.lastNs, n.lastNs);
-        default:
-            return Text(a, column).compare(Text(b, column));
-    }
+    if (Numeric(column))
+        return Order(NumberKey(a, column), NumberKey(b, column));
+    return Text(a, column).compare(Text(b, column));
+}
+
+uint64_t ConversationLines::NumberKey(const Line& line, int column) {
+    const ConversationKey& k = line.conversation.key;
+    const ConversationCounts& n = line.conversation.counts;
+    const uint64_t pid = HasPid(line.owner) ? static_cast<uint64_t>(line.owner.pid) : 0;
+    // By column; text columns have none.
+    const uint64_t keys[kColumns] = {0,
+                                     k.localAddr,
+                                     k.localPort,
+                                     k.remoteAddr,
+                                     k.remotePort,
+                                     0,
+                                     0,
+                                     pid,
+                                     0,
+                                     n.inDatagrams,
+                                     n.inBytes,
+                                     n.outDatagrams,
+                                     n.outBytes,
+                                     TimeKey(n.firstNs),
+                                     TimeKey(n.lastNs)};
+    return column >= 0 && column < kColumns ? keys[column] : 0;
 }
 
 uint64_t ConversationLines::IdAt(int row) const {

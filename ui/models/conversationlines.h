@@ -69,6 +69,8 @@ class ConversationLines : public QAbstractTableModel, public ConversationColumns
         bool hostPending = false;
     };
     std::string Text(const Line& line, int column) const;
+    // What a numeric column sorts by.
+    static uint64_t NumberKey(const Line& line, int column);
     // The lines of the table now; owners and names as known at the last
     // refresh unless they changed since.
     std::vector<Line> Collect();
