@@ -143,6 +143,15 @@ std::vector<std::string> CsvLines(const std::string& text) {
     return lines;
 }
 
+// The lines as shown and the lines behind them, checked while they live.
+struct ModelTesters {
+    explicit ModelTesters(ConversationModel& m)
+        : shown(&m, QAbstractItemModelTester::FailureReportingMode::QtTest),
+          lines(&m.Source(), QAbstractItemModelTester::FailureReportingMode::QtTest) {}
+    QAbstractItemModelTester shown;
+    QAbstractItemModelTester lines;
+};
+
 // Lookups stay short: the resolver here may be slow or absent.
 ConversationTracker::Options ShortLookups(size_t capacity = 10000) {
     ConversationTracker::Options options;
@@ -212,10 +221,7 @@ class ConversationsTest : public QObject {
             QVERIFY(!w->isModal());
             QCOMPARE(MisplacedControls(*conv), QStringList());
             ConversationModel& m = *conv->Model();
-            QAbstractItemModelTester tester(&m,
-                                            QAbstractItemModelTester::FailureReportingMode::QtTest);
-            QAbstractItemModelTester sourceTester(
-                &m.Source(), QAbstractItemModelTester::FailureReportingMode::QtTest);
+            const ModelTesters testers(m);
             QCOMPARE(m.rowCount(), 0);
             QCOMPARE(m.headerData(M::kProgram, Qt::Horizontal, Qt::DisplayRole).toString(),
                      QString("程序"));
@@ -321,10 +327,7 @@ class ConversationsTest : public QObject {
             CConversationsDlg* conv = OpenConversations(dlg);
             QVERIFY(conv);
             ConversationModel& m = *conv->Model();
-            QAbstractItemModelTester tester(&m,
-                                            QAbstractItemModelTester::FailureReportingMode::QtTest);
-            QAbstractItemModelTester sourceTester(
-                &m.Source(), QAbstractItemModelTester::FailureReportingMode::QtTest);
+            const ModelTesters testers(m);
             int removals = 0, moves = 0;
             connect(&m, &QAbstractItemModel::rowsRemoved, [&] { ++removals; });
             connect(&m, &QAbstractItemModel::layoutChanged, [&] { ++moves; });
@@ -587,8 +590,7 @@ class ConversationsTest : public QObject {
             CConversationsDlg* conv = OpenConversations(dlg);
             QVERIFY(conv);
             ConversationModel& m = *conv->Model();
-            QAbstractItemModelTester tester(&m,
-                                            QAbstractItemModelTester::FailureReportingMode::QtTest);
+            const ModelTesters testers(m);
             int resets = 0;
             connect(&m, &QAbstractItemModel::modelReset, [&] { ++resets; });
             // Batches as the capture thread hands them over, without one.
