@@ -1,23 +1,19 @@
 #include "app/monitordlg.h"
 
-#include <QFile>
-#include <QFileDialog>
 #include <QShortcut>
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
-#include <ctime>
 
 #include "app/socketlib.h"
 #include "capture/clock.h"
-#include "export/eventlog.h"
-#include "export/pcapng.h"
 #include "framework/gbk.h"
 #include "res/dialogs.h"
 #include "res/resource.h"
 #include "res/strings.h"
-#include "ui/eventdetaildlg.h"
-#include "ui/filterdlg.h"
+#include "ui/windows/eventdetaildlg.h"
+#include "ui/windows/filterdlg.h"
+
+// The window's wiring, its controls and commands. The capture's lifecycle is
+// in monitorcapture.cpp, the saves and the recording in monitorsave.cpp, the
+// child windows in monitorwindows.cpp.
 
 namespace {
 
@@ -25,32 +21,15 @@ constexpr int kClockTimer = 1;
 constexpr int kVkUp = 0x26;
 constexpr int kVkDown = 0x28;
 
-// 请选择侦听的网卡(地址)
-constexpr std::string_view kSelectAddress =
-    "\xC7\xEB\xD1\xA1\xD4\xF1\xD5\xEC\xCC\xFD\xB5\xC4\xCD\xF8\xBF\xA8(\xB5\xD8\xD6\xB7)";
-// WinSock启动失败
-constexpr std::string_view kCaptureFailed = "WinSock\xC6\xF4\xB6\xAF\xCA\xA7\xB0\xDC";
-
-// The name a saved file is offered under: the day and time it is saved.
-constexpr const char* kSavedFileName = "quorvelan-%d-%H-%M-%S";
-
-class ListRows final : public EventLogSource {
-  public:
-    explicit ListRows(const CListCtrl& list) : list_(list) {}
-    int RowCount() const override { return list_.GetItemCount(); }
-    std::string CellText(int row, int column) const override {
-        return list_.GetItemText(row, column);
-    }
-
-  private:
-    const CListCtrl& list_;
-};
-
 }  // namespace
 
-CMonitorDlg::CMonitorDlg(CWnd* parent)
+CMonitorDlg::CMonitorDlg(CWnd* parent) : CMonitorDlg(ConversationTracker::Options{}, {}, parent) {}
+
+CMonitorDlg::CMonitorDlg(ConversationTracker::Options talk, FileDialogs dialogs, CWnd* parent)
     : CDialog(DialogTemplateById(IDD_MONITOR_DIALOG), parent),
       m_hIcon(QStringLiteral(":/quorvelan/icon128.png")),
+      m_dialogs(std::move(dialogs)),
+      m_talk(std::move(talk)),
       m_capture(m_handoff, m_list) {
     m_capture.SetFinishedHandler([this](uint64_t capture) { OnCaptureFinished(capture); });
     m_capture.SetDatagramSink(&m_recording);
@@ -66,46 +45,6 @@ CMonitorDlg::CMonitorDlg(CWnd* parent)
 
 CMonitorDlg::~CMonitorDlg() {
     m_capture.Destroy();
-}
-
-CMonitorDlg::SaveDialog& CMonitorDlg::SaveFileDialog() {
-    static SaveDialog dialog = [](QWidget* owner, const QString& name) -> std::optional<QString> {
-        QFileDialog fd(owner);
-        // Qt's own dialog asks before replacing the file it will really write, the
-        // name with "doc" appended; a native one asks about the name as typed.
-        fd.setOption(QFileDialog::DontUseNativeDialog);
-        fd.setAcceptMode(QFileDialog::AcceptSave);
-        fd.setFileMode(QFileDialog::AnyFile);
-        fd.setDefaultSuffix(QStringLiteral("doc"));
-        fd.setNameFilters({QStringLiteral("doc (*.doc)"), QStringLiteral("* (*)")});
-        fd.selectFile(name);
-        if (fd.exec() != QDialog::Accepted || fd.selectedFiles().isEmpty()) {
-            return std::nullopt;
-        }
-        return fd.selectedFiles().first();
-    };
-    return dialog;
-}
-
-CMonitorDlg::OpenDialog& CMonitorDlg::OpenCaptureFileDialog() {
-    static OpenDialog dialog = [](QWidget* owner) -> std::optional<QString> {
-        QFileDialog fd(owner, FromGbk(LoadStringGbk(IDS_OPEN_CAPTURE_TITLE)));
-        fd.setOption(QFileDialog::DontUseNativeDialog);
-        fd.setAcceptMode(QFileDialog::AcceptOpen);
-        fd.setFileMode(QFileDialog::ExistingFile);
-        fd.setNameFilters({FromGbk(LoadStringGbk(IDS_CAPTURE_FILE_TYPES)),
-                           FromGbk(LoadStringGbk(IDS_ALL_FILE_TYPES))});
-        if (fd.exec() != QDialog::Accepted || fd.selectedFiles().isEmpty()) {
-            return std::nullopt;
-        }
-        return fd.selectedFiles().first();
-    };
-    return dialog;
-}
-
-CMonitorDlg::CaptureSaveDialog& CMonitorDlg::SaveCaptureFileDialog() {
-    static CaptureSaveDialog dialog = AskForCaptureFile;
-    return dialog;
 }
 
 void CMonitorDlg::DoDataExchange() {
@@ -187,204 +126,6 @@ void CMonitorDlg::OnCommand(int id) {
     }
 }
 
-void CMonitorDlg::OnStart() {
-    // One capture at a time. Refused before anything is touched: opening replaces
-    // the endpoint that the running capture thread is receiving from.
-    if (m_capture.CaptureThreadRunning()) {
-        return;
-    }
-    const int sel = LocalAddressList.GetCurSel();
-    if (sel < 0) {
-        AfxMessageBox(kSelectAddress);
-        return;
-    }
-    const std::string address = LocalAddressList.GetText(sel);
-    m_capture.SetSelectedLocalAddress(address);
-    if (m_capture.OpenCaptureSocket() != 0) {
-        // The box keeps its fixed text; a person at a terminal also gets the cause.
-        std::fprintf(stderr, "quorvelan: cannot capture on %s: %s\n", address.c_str(),
-                     m_capture.EndpointErrorText().c_str());
-        AfxMessageBox(kCaptureFailed);
-        EndDialog(IDCANCEL);
-        return;
-    }
-    // Recorded from the first datagram: the file takes this capture's
-    // interface before the capture thread starts.
-    const PcapngResult recording =
-        m_recording.LiveCaptureStarting(CaptureInterface(address, false));
-    BeginCapture();
-    if (!recording.ok()) {
-        ShowRecordingProblem(recording.kind == PcapngResult::kNotTheRecordedFile
-                                 ? IDP_RECORD_NOT_RESUMED
-                                 : IDP_RECORD_CANNOT_START,
-                             m_recording.Path(), recording.error, recording.refusal);
-    }
-}
-
-void CMonitorDlg::BeginCapture() {
-    SetCaptureButtons(true);
-    m_capture.StartCaptureThread();
-    // Before the first batch: batches are taken on this thread, from the event loop.
-    m_talk.BeginCapture(m_capture.Figures().fromFile, m_capture.SelectedLocalAddress());
-    if (m_statsDlg) {
-        m_statsDlg->Refresh();
-    }
-    if (m_convDlg) {
-        m_convDlg->Refresh();
-    }
-}
-
-void CMonitorDlg::SetCaptureButtons(bool capturing) {
-    if (QWidget* w = GetDlgItem(IDC_START))
-        w->setEnabled(!capturing);
-    if (QWidget* w = GetDlgItem(IDC_STOP))
-        w->setEnabled(capturing);
-    EnableSystemMenuEntry(IDM_OPEN_CAPTURE_FILE, !capturing);
-}
-
-void CMonitorDlg::OnStop() {
-    EndCapture();
-}
-
-void CMonitorDlg::EndCapture() {
-    const bool ended = m_capture.CaptureThreadRunning();
-    m_capture.Stop();
-    // The recording's file is complete before the figures say what it holds.
-    m_recording.CaptureEnded();
-    SetCaptureButtons(false);
-    if (m_statsDlg) {
-        m_statsDlg->Refresh();
-    }
-    if (!ended) {
-        return;
-    }
-    ReportFigures();
-    CheckRecordingFault();
-    // A file that failed before its end says so, whoever came first: the
-    // file's end or the person's Stop.
-    const SourceFault& fault = m_capture.LastFault();
-    if (m_capture.Figures().fromFile && fault.kind != SourceFault::kNone) {
-        std::fprintf(stderr, "quorvelan: %s: %s\n", QFile::encodeName(m_filePath).constData(),
-                     fault.detail.c_str());
-        ShowFileFault(m_filePath, fault);
-    }
-}
-
-void CMonitorDlg::ReportFigures() {
-    CaptureFigures figures = m_capture.Figures();
-    figures.recording = m_recording.FiguresOfCapture();
-    std::fprintf(stderr, "%s\n", FiguresLine(figures).c_str());
-}
-
-void CMonitorDlg::OnCaptureFinished(uint64_t capture) {
-    // Stop, Exit or a new capture may have come first: that capture is over then.
-    if (capture != m_capture.CaptureNumber() || !m_capture.CaptureThreadRunning() || !window()) {
-        return;
-    }
-    EndCapture();
-}
-
-void CMonitorDlg::OnCaptureStats() {
-    if (!m_statsDlg) {
-        m_statsDlg = std::make_unique<CCaptureStatsDlg>(m_capture, this);
-        m_statsDlg->SetRecordingSource([this] { return m_recording.Figures(); });
-    }
-    if (m_statsDlg->IsOpen()) {
-        m_statsDlg->window()->raise();
-        m_statsDlg->window()->activateWindow();
-        return;
-    }
-    m_statsDlg->Create();
-}
-
-void CMonitorDlg::OnConversations() {
-    if (!m_convDlg) {
-        m_convDlg = std::make_unique<CConversationsDlg>(m_talk, m_capture, this);
-    }
-    if (m_convDlg->IsOpen()) {
-        m_convDlg->window()->raise();
-        m_convDlg->window()->activateWindow();
-        return;
-    }
-    m_convDlg->Create();
-}
-
-CFindDlg& CMonitorDlg::FindWindow() {
-    if (!m_findDlg) {
-        m_findDlg = std::make_unique<CFindDlg>(
-            m_list, DataPane, [this] { OnListClick(); }, this);
-    }
-    return *m_findDlg;
-}
-
-void CMonitorDlg::OnFind() {
-    FindWindow().Open();
-}
-
-void CMonitorDlg::OnFindAgain(bool forward) {
-    // Nothing to find again (no text, or text that is not hex): the window
-    // says so and takes the text.
-    if (!FindWindow().Finder().Query().ready()) {
-        OnFind();
-        return;
-    }
-    m_findDlg->FindNext(forward);
-}
-
-void CMonitorDlg::OnOpenCaptureFile() {
-    // The menu entry is greyed out meanwhile; the handler refuses all the same.
-    if (m_capture.CaptureThreadRunning()) {
-        return;
-    }
-    const std::optional<QString> path = OpenCaptureFileDialog()(window());
-    if (!path) {
-        return;
-    }
-    // The marker follows the address selected now; none without a selection.
-    const int sel = LocalAddressList.GetCurSel();
-    m_capture.SetSelectedLocalAddress(sel >= 0 ? LocalAddressList.GetText(sel) : std::string());
-    m_filePath = *path;
-    if (m_capture.OpenCaptureFile(QFile::encodeName(*path).toStdString()) != 0) {
-        std::fprintf(stderr, "quorvelan: cannot read %s\n", m_capture.EndpointErrorText().c_str());
-        ShowFileFault(*path, m_capture.LastFault());
-        return;
-    }
-    m_recording.FileStarting();  // a file is not recorded again
-    BeginCapture();
-}
-
-void CMonitorDlg::ShowFileFault(const QString& path, const SourceFault& fault) {
-    QString text;
-    switch (fault.kind) {
-        case SourceFault::kNone:
-            return;
-        case SourceFault::kCannotOpen: {
-            const int reason = fault.code == ENOENT                          ? IDS_FILE_MISSING
-                               : fault.code == EACCES || fault.code == EPERM ? IDS_FILE_NO_RIGHT
-                               : fault.code == EISDIR                        ? IDS_FILE_IS_FOLDER
-                                                                             : 0;
-            text = FormatString(IDP_FILE_CANNOT_OPEN, path,
-                                reason ? FromGbk(LoadStringGbk(reason))
-                                       : QString::fromLocal8Bit(std::strerror(fault.code)));
-            break;
-        }
-        case SourceFault::kNotACaptureFile:
-            text = FormatString(IDP_FILE_NOT_CAPTURE, path);
-            break;
-        case SourceFault::kUnsupportedLinkType:
-            text = FormatString(IDP_FILE_LINK_TYPE, path, QString::fromStdString(fault.detail),
-                                QString::number(fault.code));
-            break;
-        case SourceFault::kTruncated:
-            text = FormatString(IDP_FILE_TRUNCATED, path, QString::number(fault.framesBefore));
-            break;
-        case SourceFault::kReadError:
-            text = FormatString(IDP_FILE_READ_ERROR, path, QString::fromStdString(fault.detail));
-            break;
-    }
-    AfxMessageBoxUtf8(text);
-}
-
 void CMonitorDlg::OnExit() {
     KillTimer(kClockTimer);
     m_capture.CloseSocket();
@@ -448,13 +189,16 @@ void CMonitorDlg::OnAbout() {
 }
 
 void CMonitorDlg::RunAboutBox(bool reuse) {
+    const auto openLink = [this](const QUrl& url) { return m_openLink(url); };
     if (reuse) {
         if (!m_aboutBox) {
             m_aboutBox = std::make_unique<CAboutDlg>();
+            m_aboutBox->m_page.SetExternalOpener(openLink);
         }
         m_aboutBox->DoModal();
     } else {
         CAboutDlg box;
+        box.m_page.SetExternalOpener(openLink);
         box.DoModal();
     }
 }
@@ -521,115 +265,4 @@ void CMonitorDlg::OnFilter() {
         m_ignoredPortLabel.SetWindowText(m_filter.ignoredPortText);
     }
     m_capture.DropPause();
-}
-
-void CMonitorDlg::OnSave() {
-    const QString name = QString::fromStdString(LocalTimeText(kSavedFileName));
-    const std::optional<QString> path = SaveFileDialog()(window(), name);
-    if (!path) {
-        return;
-    }
-    const std::string file = path->toLocal8Bit().toStdString();
-    // Rows are counted now, not before the dialog: the file holds exactly
-    // what the list holds when writing starts.
-    const EventLogResult result = WriteEventLogFile(file, ListRows(m_list), m_recording.File());
-    if (!result.ok()) {
-        AfxMessageBoxUtf8(SaveErrorText(result, *path), MB_ICONSTOP);
-    }
-}
-
-std::optional<QString> CMonitorDlg::AskCaptureFilePath(int caption) {
-    const QString name = QString::fromStdString(LocalTimeText(kSavedFileName));
-    return SaveCaptureFileDialog()(window(), FromGbk(LoadStringGbk(caption)), name);
-}
-
-void CMonitorDlg::OnSaveCaptureFile() {
-    const std::optional<QString> path = AskCaptureFilePath(IDS_SAVE_CAPTURE_TITLE);
-    if (!path) {
-        return;
-    }
-    // The rows as they are now, not before the dialog; no row is inserted
-    // while the file is written, as both happen on this thread.
-    const CaptureFigures f = m_capture.Figures();
-    const std::string address = f.fromFile ? m_capture.SelectedLocalAddress() : f.source;
-    // Never onto the recording's file: that would cut the recording short.
-    const PcapngResult result = WritePcapngFile(QFile::encodeName(*path).toStdString(),
-                                                CaptureInterface(address, f.fromFile),
-                                                ListDatagrams(m_list), m_recording.File());
-    if (!result.ok()) {
-        AfxMessageBoxUtf8(SaveErrorText(result, *path), MB_ICONSTOP);
-    }
-}
-
-void CMonitorDlg::OnRecordToFile() {
-    if (m_recording.On()) {
-        m_recording.TurnOff();
-        RecordingChanged();
-        // The flush at the end may be what fails.
-        CheckRecordingFault();
-        return;
-    }
-    const std::optional<QString> path = AskCaptureFilePath(IDS_RECORD_TITLE);
-    if (!path) {
-        return;
-    }
-    // The capture running now, or else the address chosen for the next one.
-    const CaptureFigures f = m_capture.Figures();
-    CaptureRecording::Running running = CaptureRecording::Running::kNothing;
-    std::string address;
-    if (m_capture.CaptureThreadRunning()) {
-        running = f.fromFile ? CaptureRecording::Running::kFile : CaptureRecording::Running::kLive;
-    }
-    if (running == CaptureRecording::Running::kLive) {
-        address = f.source;
-    } else if (const int sel = LocalAddressList.GetCurSel(); sel >= 0) {
-        address = LocalAddressList.GetText(sel);
-    }
-    const std::string file = QFile::encodeName(*path).toStdString();
-    const PcapngResult result = m_recording.TurnOn(file, CaptureInterface(address, false), running);
-    if (result.ok()) {
-        RecordingChanged();
-    } else {
-        // Updates the menu too.
-        ShowRecordingProblem(IDP_RECORD_CANNOT_START, file, result.error, result.refusal);
-    }
-}
-
-void CMonitorDlg::CheckRecordingFault() {
-    if (m_recording.TakeFault()) {
-        ShowRecordingProblem(IDP_RECORD_FAILED, m_recording.Path(), m_recording.Figures().fault);
-    }
-}
-
-void CMonitorDlg::RecordingChanged() {
-    SetSystemMenuEntryText(
-        IDM_RECORD_TO_FILE,
-        LoadStringGbk(m_recording.On() ? IDS_STOP_RECORDING : IDS_RECORD_TO_FILE));
-    if (m_statsDlg) {
-        m_statsDlg->Refresh();
-    }
-}
-
-void CMonitorDlg::ShowRecordingProblem(int message, const std::string& path, int error,
-                                       SaveRefusal refusal) {
-    RecordingChanged();
-    std::fprintf(stderr, "quorvelan: %s %s: %s\n",
-                 message == IDP_RECORD_FAILED ? "recording stopped, writing" : "cannot record to",
-                 path.c_str(),
-                 refusal != SaveRefusal::kNone       ? "the file was left alone"
-                 : message == IDP_RECORD_NOT_RESUMED ? "the file was replaced or changed"
-                                                     : std::strerror(error));
-    const QString name = QFile::decodeName(QByteArray::fromStdString(path));
-    QString text;
-    if (refusal != SaveRefusal::kNone) {
-        text = SaveRefusalText(refusal, name);
-    } else if (message == IDP_RECORD_FAILED) {
-        text = FormatString(message, name, WriteFaultReason(error),
-                            QString::number(m_recording.DatagramsWritten()));
-    } else if (message == IDP_RECORD_NOT_RESUMED) {
-        text = FormatString(message, name);
-    } else {
-        text = FormatString(message, name, WriteFaultReason(error));
-    }
-    AfxMessageBoxUtf8(text, MB_ICONSTOP);
 }

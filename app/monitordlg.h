@@ -2,38 +2,38 @@
 // The main window: the event list, the data pane, the local address list,
 // the filter labels, the clock and the buttons, owning the capture state.
 #include <QIcon>
-#include <functional>
 #include <optional>
 
 #include "capture/handoff.h"
 #include "capture/session.h"
 #include "framework/controls.h"
 #include "framework/dialog.h"
-#include "ui/aboutdlg.h"
-#include "ui/capturefiles.h"
-#include "ui/capturestatsdlg.h"
-#include "ui/conversationsdlg.h"
-#include "ui/conversationtracker.h"
-#include "ui/finddlg.h"
-#include "ui/sortlistctrl.h"
+#include "framework/htmlview.h"
+#include "ui/capturefiles/capturefiles.h"
+#include "ui/capturefiles/capturerecording.h"
+#include "ui/models/conversationtracker.h"
+#include "ui/widgets/sortlistctrl.h"
+#include "ui/windows/aboutdlg.h"
+#include "ui/windows/capturestatsdlg.h"
+#include "ui/windows/conversationsdlg.h"
+#include "ui/windows/filedialogs.h"
+#include "ui/windows/finddlg.h"
 
 class CMonitorDlg : public CDialog {
     Q_OBJECT
   public:
     explicit CMonitorDlg(CWnd* parent = nullptr);
+    // `talk`: the tracker's capacity and lookups; `dialogs`: where the
+    // window asks for files (Qt's own dialogs unless given stand-ins).
+    explicit CMonitorDlg(ConversationTracker::Options talk, FileDialogs dialogs = {},
+                         CWnd* parent = nullptr);
     ~CMonitorDlg() override;
 
-    // Seams: the save-file dialog (returns the chosen full path), the
-    // capture-file dialog, the about box, the detail window and where capture
-    // endpoints come from.
-    using SaveDialog = std::function<std::optional<QString>(QWidget* owner, const QString& name)>;
-    static SaveDialog& SaveFileDialog();
-    using OpenDialog = std::function<std::optional<QString>(QWidget* owner)>;
-    static OpenDialog& OpenCaptureFileDialog();
-    // The save dialog of 保存捕获文件... and 记录到文件... (caption, suggested name).
-    using CaptureSaveDialog = std::function<std::optional<QString>(
-        QWidget* owner, const QString& caption, const QString& name)>;
-    static CaptureSaveDialog& SaveCaptureFileDialog();
+    // Seams: the file dialogs (a stand-in may be put in at any time) and
+    // where capture endpoints come from.
+    FileDialogs& Dialogs() { return m_dialogs; }
+    // Where the about box's mail and web links go.
+    void SetLinkOpener(CHtmlView::UrlOpener open) { m_openLink = std::move(open); }
     void SetEndpointFactory(CaptureSession::EndpointFactory f) {
         m_capture.SetEndpointFactory(std::move(f));
     }
@@ -116,6 +116,8 @@ class CMonitorDlg : public CDialog {
     void CheckRecordingFault();
     void RecordingChanged();
 
+    FileDialogs m_dialogs;
+    CHtmlView::UrlOpener m_openLink = CHtmlView::OpenWithDesktop;
     std::unique_ptr<CAboutDlg> m_aboutBox;  // the About button's, for the program's life
     CaptureRecording m_recording;  // the capture's datagram sink: made before it, gone after it
     UiHandoff m_handoff;

@@ -23,8 +23,8 @@
 #include "capture/row_batch.h"
 #include "framework/controls.h"
 #include "tests/capture/packet_builder.h"
-#include "ui/finddlg.h"
-#include "ui/sortlistctrl.h"
+#include "ui/widgets/sortlistctrl.h"
+#include "ui/windows/finddlg.h"
 
 namespace {
 

@@ -17,7 +17,7 @@
 #include "bench/bench_list.h"
 #include "capture/session.h"
 #include "tests/capture/packet_builder.h"
-#include "ui/sortlistctrl.h"
+#include "ui/widgets/sortlistctrl.h"
 
 namespace {
 

@@ -19,7 +19,7 @@
 #include "capture/clock.h"
 #include "capture/event_list.h"
 #include "capture/row_batch.h"
-#include "ui/sortlistctrl.h"
+#include "ui/widgets/sortlistctrl.h"
 
 // The real list, recording per row the wait since its datagram was received,
 // into room reserved once: rows past it go unrecorded rather than allocate.

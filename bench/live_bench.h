@@ -13,7 +13,7 @@
 
 #include "bench/live_children.h"
 #include "tests/capture/test_network.h"
-#include "ui/sortlistctrl.h"
+#include "ui/widgets/sortlistctrl.h"
 
 namespace live {
 

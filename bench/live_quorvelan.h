@@ -15,8 +15,8 @@
 #include "bench/live_bench.h"
 #include "capture/session.h"
 #include "export/pcapng_recorder.h"
-#include "ui/conversationsdlg.h"
-#include "ui/conversationtracker.h"
+#include "ui/models/conversationtracker.h"
+#include "ui/windows/conversationsdlg.h"
 
 namespace live {
 

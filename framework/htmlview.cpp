@@ -85,15 +85,8 @@ QString ResourcePath(const QString& name) {
 
 }  // namespace
 
-CHtmlView::UrlOpener& CHtmlView::opener() {
-    static UrlOpener open = [](const QUrl& url) { return QDesktopServices::openUrl(url); };
-    return open;
-}
-
-CHtmlView::UrlOpener CHtmlView::SetExternalOpener(UrlOpener open) {
-    UrlOpener old = std::move(opener());
-    opener() = std::move(open);
-    return old;
+bool CHtmlView::OpenWithDesktop(const QUrl& url) {
+    return QDesktopServices::openUrl(url);
 }
 
 CHtmlView::~CHtmlView() {
@@ -178,7 +171,7 @@ bool CHtmlView::follow(const QString& address) {
     if (scheme.isEmpty()) {
         return false;  // nothing to resolve a bare name against
     }
-    return opener() ? opener()(url) : false;
+    return m_opener ? m_opener(url) : false;
 }
 
 bool CHtmlView::showPage(const QString& path, const QString& fragment) {

@@ -5,6 +5,7 @@
 #include <QTextBrowser>
 #include <QUrl>
 #include <functional>
+#include <utility>
 
 #include "framework/cwnd.h"
 
@@ -27,8 +28,10 @@ class CHtmlView : public CWnd {
     QTextBrowser* widget() const { return qobject_cast<QTextBrowser*>(m_hWnd.data()); }
     QString GetLocationURL() const { return m_location; }
 
-    // Mail and web links leave the program through this; tests replace it.
-    static UrlOpener SetExternalOpener(UrlOpener opener);  // returns the previous one
+    // Mail and web links leave the program through this: the desktop's
+    // handler unless another is given (tests give one that only notes them).
+    void SetExternalOpener(UrlOpener opener) { m_opener = std::move(opener); }
+    static bool OpenWithDesktop(const QUrl& url);
 
   protected:
     // Called before every navigation, the loading of pages included.
@@ -39,8 +42,7 @@ class CHtmlView : public CWnd {
     bool follow(const QString& url);
     bool showPage(const QString& path, const QString& fragment);
 
-    static UrlOpener& opener();
-
+    UrlOpener m_opener = OpenWithDesktop;
     QString m_location;
     bool m_created = false;
 };

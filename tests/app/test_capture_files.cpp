@@ -57,8 +57,8 @@ struct ChosenFile {
     int asked = 0;
 };
 
-void AnswerFileDialogWith(ChosenFile* chosen) {
-    CMonitorDlg::OpenCaptureFileDialog() = [chosen](QWidget*) -> std::optional<QString> {
+void AnswerFileDialogWith(CMonitorDlg& dlg, ChosenFile* chosen) {
+    dlg.Dialogs().openCaptureFile = [chosen](QWidget*) -> std::optional<QString> {
         ++chosen->asked;
         return QString::fromStdString(chosen->path);
     };
@@ -79,9 +79,7 @@ std::string WriteFile(const QTemporaryDir& dir, const char* name,
 // A capture file of the test's own, which the capture-file dialog answers.
 struct TestFile {
     TestFile(const char* name, const std::vector<std::vector<uint8_t>>& datagrams)
-        : chosen{WriteFile(dir, name, datagrams)} {
-        AnswerFileDialogWith(&chosen);
-    }
+        : chosen{WriteFile(dir, name, datagrams)} {}
     QTemporaryDir dir;
     ChosenFile chosen;
 };
@@ -128,10 +126,7 @@ QString LabelText(CDialog& dlg, int id) {
 class CaptureFilesTest : public QObject {
     Q_OBJECT
   private Q_SLOTS:
-    void initTestCase() {
-        testfile::UseTestTimeZone();
-        realDialog_ = CMonitorDlg::OpenCaptureFileDialog();
-    }
+    void initTestCase() { testfile::UseTestTimeZone(); }
 
     void init() {
         g_boxes.clear();
@@ -141,8 +136,6 @@ class CaptureFilesTest : public QObject {
         });
         FakeHost({"192.168.1.2", "10.0.0.5", "9.1.1.1"});
     }
-
-    void cleanup() { CMonitorDlg::OpenCaptureFileDialog() = realDialog_; }
 
     // The real file dialog, driven with keys: type the file's name, press
     // Enter. It opens where the program was started.
@@ -184,8 +177,8 @@ class CaptureFilesTest : public QObject {
     void fileRowsEqualLiveRows() {
         QTemporaryDir dir;
         ChosenFile chosen;
-        AnswerFileDialogWith(&chosen);
         CMonitorDlg dlg;
+        AnswerFileDialogWith(dlg, &chosen);
         ScriptedTraffic traffic;
         traffic.datagrams = testfile::Mix();
         dlg.SetEndpointFactory([&] { return MakeScriptedEndpoint(traffic); });
@@ -219,6 +212,7 @@ class CaptureFilesTest : public QObject {
     void theFilterAndTheMarkerApply() {
         TestFile file("mix.pcap", testfile::Mix());
         CMonitorDlg dlg;
+        AnswerFileDialogWith(dlg, &file.chosen);
         RunModalWith(dlg, [&] {
             // No address selected: no marker.
             ChooseFromContextMenu(dlg, kOpenEntry);
@@ -249,6 +243,7 @@ class CaptureFilesTest : public QObject {
         const long record = static_cast<long>(testfile::Frame(DLT_EN10MB, datagrams[9]).size());
         QVERIFY(testfile::CutFile(file.chosen.path, 24 + (16 + record) * 7 + 20));
         CMonitorDlg dlg;
+        AnswerFileDialogWith(dlg, &file.chosen);
         RunModalWith(dlg, [&] {
             StderrCapture err;
             ChooseFromContextMenu(dlg, kOpenEntry);
@@ -276,8 +271,8 @@ class CaptureFilesTest : public QObject {
         std::ofstream(notes) << "not a capture\n";
         const std::string missing = dir.filePath("missing.pcap").toStdString();
         ChosenFile chosen;
-        AnswerFileDialogWith(&chosen);
         CMonitorDlg dlg;
+        AnswerFileDialogWith(dlg, &chosen);
         RunModalWith(dlg, [&] {
             StderrCapture err;
             for (const std::string& path : {wifi, notes, missing}) {
@@ -310,6 +305,7 @@ class CaptureFilesTest : public QObject {
     void stopInTheMiddleOfALargeFile() {
         TestFile file("large.pcap", Udp(200000));
         CMonitorDlg dlg;
+        AnswerFileDialogWith(dlg, &file.chosen);
         RunModalWith(dlg, [&] {
             StderrCapture err;
             ChooseFromContextMenu(dlg, kOpenEntry);
@@ -348,8 +344,8 @@ class CaptureFilesTest : public QObject {
 
     void theEntryIsGreyedOutDuringLiveCapture() {
         ChosenFile chosen;
-        AnswerFileDialogWith(&chosen);
         CMonitorDlg dlg;
+        AnswerFileDialogWith(dlg, &chosen);
         ScriptedTraffic flood;
         flood.repeat = true;
         flood.datagrams = Udp(1);
@@ -383,6 +379,7 @@ class CaptureFilesTest : public QObject {
         // Turned away by the filter, so the thread reaches the end without the window.
         TestFile file("quiet.pcap", Udp(300));
         CMonitorDlg dlg;
+        AnswerFileDialogWith(dlg, &file.chosen);
         RunModalWith(dlg, [&] {
             StderrCapture err;
             dlg.Capture().SetFilterSettings(Filter(7, 0));
@@ -417,6 +414,7 @@ class CaptureFilesTest : public QObject {
     void stopAfterTheFileEndedTheCapture() {
         TestFile file("short.pcap", Udp(3));
         CMonitorDlg dlg;
+        AnswerFileDialogWith(dlg, &file.chosen);
         RunModalWith(dlg, [&] {
             StderrCapture err;
             ChooseFromContextMenu(dlg, kOpenEntry);
@@ -434,6 +432,7 @@ class CaptureFilesTest : public QObject {
         TestFile file("quiet.pcap", Udp(300));
         StderrCapture err;
         auto* dlg = new CMonitorDlg;
+        AnswerFileDialogWith(*dlg, &file.chosen);
         RunModalWith(*dlg, [&] {
             dlg->Capture().SetFilterSettings(Filter(7, 0));
             ChooseFromContextMenu(*dlg, kOpenEntry);
@@ -535,7 +534,6 @@ class CaptureFilesTest : public QObject {
     }
 
   private:
-    CMonitorDlg::OpenDialog realDialog_;
 };
 
 QTEST_MAIN(CaptureFilesTest)

@@ -22,6 +22,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QToolTip>
+#include <algorithm>
 #include <fstream>
 #include <map>
 #include <sstream>
@@ -142,13 +143,30 @@ std::vector<std::string> CsvLines(const std::string& text) {
     return lines;
 }
 
+// The lines as shown and the lines behind them, checked while they live.
+struct ModelTesters {
+    explicit ModelTesters(ConversationModel& m)
+        : shown(&m, QAbstractItemModelTester::FailureReportingMode::QtTest),
+          lines(&m.Source(), QAbstractItemModelTester::FailureReportingMode::QtTest) {}
+    QAbstractItemModelTester shown;
+    QAbstractItemModelTester lines;
+};
+
+// Lookups stay short: the resolver here may be slow or absent.
+ConversationTracker::Options ShortLookups(size_t capacity = 10000) {
+    ConversationTracker::Options options;
+    options.names.deadline = std::chrono::milliseconds(500);
+    options.capacity = capacity;
+    return options;
+}
+
 // Writes the mixed capture file in `dir` and has 打开捕获文件... choose it.
-bool OfferMixFile(const QTemporaryDir& dir) {
+bool OfferMixFile(CMonitorDlg& dlg, const QTemporaryDir& dir) {
     const std::string path = dir.filePath("mix.pcap").toStdString();
     std::vector<std::vector<uint8_t>> frames;
     for (const auto& d : testfile::Mix())
         frames.push_back(testfile::Frame(DLT_EN10MB, d));
-    CMonitorDlg::OpenCaptureFileDialog() = [path](QWidget*) -> std::optional<QString> {
+    dlg.Dialogs().openCaptureFile = [path](QWidget*) -> std::optional<QString> {
         return QString::fromStdString(path);
     };
     return testfile::WritePcap(path, DLT_EN10MB, frames);
@@ -175,13 +193,7 @@ class ProcessName {
 class ConversationsTest : public QObject {
     Q_OBJECT
   private Q_SLOTS:
-    void initTestCase() {
-        testfile::UseTestTimeZone();
-        // Lookups stay short: the resolver here may be slow or absent.
-        ConversationTracker::DefaultOptions().names.deadline = std::chrono::milliseconds(500);
-        realExport_ = CConversationsDlg::ExportFileDialog();
-        realOpen_ = CMonitorDlg::OpenCaptureFileDialog();
-    }
+    void initTestCase() { testfile::UseTestTimeZone(); }
 
     void init() {
         g_boxes.clear();
@@ -192,16 +204,11 @@ class ConversationsTest : public QObject {
         FakeHost({"192.168.1.2", "10.0.0.5", "9.1.1.1"});
     }
 
-    void cleanup() {
-        CConversationsDlg::ExportFileDialog() = realExport_;
-        CMonitorDlg::OpenCaptureFileDialog() = realOpen_;
-    }
-
     // Every datagram that passes the filter is counted in its conversation,
     // those the 500-row limit emptied from the list too; the chart's seconds
     // add up to the same. Sorting by a heading and the filter box.
     void countsPastTheEmptying() {
-        CMonitorDlg dlg;
+        CMonitorDlg dlg(ShortLookups());
         ScriptedTraffic traffic;
         traffic.datagrams = Traffic().datagrams;
         dlg.SetEndpointFactory([&] { return MakeScriptedEndpoint(traffic); });
@@ -214,8 +221,7 @@ class ConversationsTest : public QObject {
             QVERIFY(!w->isModal());
             QCOMPARE(MisplacedControls(*conv), QStringList());
             ConversationModel& m = *conv->Model();
-            QAbstractItemModelTester tester(&m,
-                                            QAbstractItemModelTester::FailureReportingMode::QtTest);
+            const ModelTesters testers(m);
             QCOMPARE(m.rowCount(), 0);
             QCOMPARE(m.headerData(M::kProgram, Qt::Horizontal, Qt::DisplayRole).toString(),
                      QString("程序"));
@@ -304,7 +310,7 @@ class ConversationsTest : public QObject {
     // consistent (the tester watches every change), a selected line stays
     // with its conversation, and a new capture starts the lines afresh.
     void linesKeepTheirPlaceWhileRowsStream() {
-        CMonitorDlg dlg;
+        CMonitorDlg dlg(ShortLookups());
         ScriptedTraffic flood;
         flood.repeat = true;
         // 200 conversations, every other one with 10.0.1.9; conversation i
@@ -321,10 +327,8 @@ class ConversationsTest : public QObject {
             CConversationsDlg* conv = OpenConversations(dlg);
             QVERIFY(conv);
             ConversationModel& m = *conv->Model();
-            QAbstractItemModelTester tester(&m,
-                                            QAbstractItemModelTester::FailureReportingMode::QtTest);
-            int resets = 0, removals = 0, moves = 0;
-            connect(&m, &QAbstractItemModel::modelReset, [&] { ++resets; });
+            const ModelTesters testers(m);
+            int removals = 0, moves = 0;
             connect(&m, &QAbstractItemModel::rowsRemoved, [&] { ++removals; });
             connect(&m, &QAbstractItemModel::layoutChanged, [&] { ++moves; });
             QTableView* view = conv->Lines();
@@ -357,7 +361,6 @@ class ConversationsTest : public QObject {
             QCOMPARE(m.rowCount(), 200);
             input::Click(dlg.GetDlgItem(IDC_STOP));
             conv->Refresh();
-            QVERIFY(resets > 0);
             QVERIFY(moves > 0);
 
             const QModelIndexList still = view->selectionModel()->selectedRows();
@@ -384,8 +387,8 @@ class ConversationsTest : public QObject {
     // capture's, while the file's rows above them stay the file's.
     void aCaptureFileSaysFromFile() {
         QTemporaryDir dir;
-        QVERIFY(OfferMixFile(dir));
-        CMonitorDlg dlg;
+        CMonitorDlg dlg(ShortLookups());
+        QVERIFY(OfferMixFile(dlg, dir));
         ScriptedTraffic live;
         live.datagrams = {Between(kHere, kThere, 17, Udp(6000, 6001, Bytes("live")))};
         dlg.SetEndpointFactory([&] { return MakeScriptedEndpoint(live); });
@@ -401,6 +404,20 @@ class ConversationsTest : public QObject {
             for (int r = 0; r < m.rowCount(); ++r) {
                 QCOMPARE(m.CellText(r, M::kProgram), std::string("来自文件"));
                 QCOMPARE(m.CellText(r, M::kPid), std::string());
+            }
+            // Equal keys keep the order in which conversations came, whichever
+            // the direction; so does every line until a heading is clicked.
+            const auto ids = [&] {
+                std::vector<uint64_t> v;
+                for (int r = 0; r < m.rowCount(); ++r)
+                    v.push_back(m.IdAt(r));
+                return v;
+            };
+            const std::vector<uint64_t> arrival = ids();
+            QVERIFY(std::is_sorted(arrival.begin(), arrival.end()));
+            for (int click = 0; click < 2; ++click) {
+                input::ClickHeader(conv->Lines()->horizontalHeader(), M::kProgram);
+                QCOMPARE(ids(), arrival);
             }
             // The chart ends at the file's last second, not now.
             const auto& series = conv->Chart()->Series();
@@ -489,7 +506,7 @@ class ConversationsTest : public QObject {
             traffic.datagrams.push_back(
                 Between({127, 0, 0, 2}, {127, 0, 0, 1}, 17, Udp(9, port, Bytes(c.payload))));
         FakeHost({"127.0.0.1"});
-        CMonitorDlg dlg;
+        CMonitorDlg dlg(ShortLookups());
         dlg.SetEndpointFactory([&] { return MakeScriptedEndpoint(traffic); });
         QTemporaryDir dir;
         RunModalWith(dlg, [&] {
@@ -523,7 +540,7 @@ class ConversationsTest : public QObject {
             QTRY_COMPARE(ToolTipOnScreen().text, programLine.mid(4));
             QCOMPARE(ToolTipOnScreen().images, 0);
             const QString csv = dir.filePath("names.csv");
-            CConversationsDlg::ExportFileDialog() = [&](QWidget*, const QString&) {
+            dlg.Dialogs().exportConversations = [&](QWidget*, const QString&) {
                 return std::optional<QString>(csv);
             };
             input::Click(conv->GetDlgItem(IDC_CONV_EXPORT));
@@ -565,14 +582,64 @@ class ConversationsTest : public QObject {
         close(fd);
     }
 
+    // Many lines gone at once reach the view as one reset: the selection and
+    // the current line stay with their conversations all the same.
+    void manyLinesGoneAtOnceKeepTheSelection() {
+        CMonitorDlg dlg(ShortLookups(150));
+        RunModalWith(dlg, [&] {
+            CConversationsDlg* conv = OpenConversations(dlg);
+            QVERIFY(conv);
+            ConversationModel& m = *conv->Model();
+            const ModelTesters testers(m);
+            int resets = 0;
+            connect(&m, &QAbstractItemModel::modelReset, [&] { ++resets; });
+            // Batches as the capture thread hands them over, without one.
+            ConversationTracker& talk = dlg.Conversations();
+            talk.BeginCapture(false, "10.0.0.5");
+            uint32_t here = 0;
+            QVERIFY(ParseIpv4("10.0.0.5", &here));
+            int64_t now = int64_t{testfile::kFirstSecond} * 1'000'000'000;
+            const auto send = [&](int first, int end, int step) {
+                ConversationDeltas deltas;
+                for (int i = first; i < end; i += step) {
+                    const auto d = Between(kHere, kThere, 17,
+                                           Udp(static_cast<uint16_t>(20000 + i), 53, Bytes("q")));
+                    deltas.AddDatagram(d.data(), static_cast<int>(d.size()), here, now += 1000);
+                }
+                talk.Merge(deltas);
+                conv->Refresh();
+            };
+            send(0, 150, 1);
+            QCOMPARE(m.rowCount(), 150);
+            QTableView* view = conv->Lines();
+            input::ClickHeader(view->horizontalHeader(), M::kLocalPort);
+            input::ClickHeader(view->horizontalHeader(), M::kLocalPort);  // highest first
+            const int picked = 150 - 1 - 100;                             // port 20100
+            view->scrollTo(m.index(picked, 0));
+            input::Click(view->viewport(), input::RowPoint(view, picked));
+            QCOMPARE(m.CellText(picked, M::kLocalPort), std::string("20100"));
+            const uint64_t id = m.IdAt(picked);
+
+            // Every other conversation active again, then 75 new ones: the
+            // 75 least active, every other line, go.
+            send(0, 150, 2);
+            send(150, 225, 1);
+            QCOMPARE(resets, 1);
+            QCOMPARE(m.rowCount(), 150);
+            const QModelIndexList still = view->selectionModel()->selectedRows();
+            QCOMPARE(still.size(), 1);
+            QCOMPARE(m.IdAt(still[0].row()), id);
+            QCOMPARE(m.IdAt(view->currentIndex().row()), id);
+            QCOMPARE(m.CellText(0, M::kLocalPort), std::string("20224"));
+        });
+    }
+
     // The table keeps at most its limit of conversations: the least recently
     // active go first, and the window says how many went.
     void theLimitDropsTheLeastActive() {
-        ConversationTracker::DefaultOptions().capacity = 4;
         QTemporaryDir dir;
-        QVERIFY(OfferMixFile(dir));
-        CMonitorDlg dlg;
-        ConversationTracker::DefaultOptions().capacity = 10000;
+        CMonitorDlg dlg(ShortLookups(4));
+        QVERIFY(OfferMixFile(dlg, dir));
         RunModalWith(dlg, [&] {
             CConversationsDlg* conv = OpenConversations(dlg);
             QVERIFY(conv);
@@ -594,7 +661,7 @@ class ConversationsTest : public QObject {
     // 导出... writes the lines shown (the filter's and the order's) as CSV:
     // its save dialog, the file, Ctrl+S, and a file that cannot be written.
     void exportWritesTheLinesShown() {
-        CMonitorDlg dlg;
+        CMonitorDlg dlg(ShortLookups());
         ScriptedTraffic traffic;
         traffic.datagrams = Traffic().datagrams;
         dlg.SetEndpointFactory([&] { return MakeScriptedEndpoint(traffic); });
@@ -654,7 +721,7 @@ class ConversationsTest : public QObject {
             TypeFilter(*conv, "udp");
             int asked = 0;
             QString written = dir.filePath("udp.csv");
-            CConversationsDlg::ExportFileDialog() = [&](QWidget* owner, const QString& name) {
+            dlg.Dialogs().exportConversations = [&](QWidget* owner, const QString& name) {
                 ++asked;
                 [&] { QCOMPARE(owner, conv->window()); }();
                 [&] { QVERIFY(name.startsWith("quorvelan-connections-")); }();
@@ -678,8 +745,6 @@ class ConversationsTest : public QObject {
     }
 
   private:
-    CConversationsDlg::SaveDialog realExport_;
-    CMonitorDlg::OpenDialog realOpen_;
 };
 
 QTEST_MAIN(ConversationsTest)

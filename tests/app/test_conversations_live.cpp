@@ -146,18 +146,18 @@ int UnprivilegedWindow(int argc, char** argv) {
     return rc;
 }
 
+// Names are looked up in earnest here, with time for a real resolver.
+ConversationTracker::Options LiveLookups() {
+    ConversationTracker::Options options;
+    options.names.deadline = std::chrono::milliseconds(1500);
+    return options;
+}
+
 }  // namespace
 
 class ConversationsLiveTest : public QObject {
     Q_OBJECT
   private Q_SLOTS:
-    void initTestCase() {
-        ConversationTracker::DefaultOptions().names.deadline = std::chrono::milliseconds(1500);
-        CConversationsDlg::ExportFileDialog() = [this](QWidget*, const QString&) {
-            return std::optional<QString>(exportPath_);
-        };
-    }
-
     // The probe's TCP connection and UDP exchange: their lines and the rows'
     // tooltips name it and its PID; the counts are the datagrams sent; the
     // export has them; its closed connection, and datagrams no local socket
@@ -165,7 +165,10 @@ class ConversationsLiveTest : public QObject {
     void theProgramBehindEachRow() {
         Child server = Spawn({"--serve", g_peerAddress}, true);
         QCOMPARE(server.Line(), std::string("ready"));
-        CMonitorDlg dlg;
+        CMonitorDlg dlg(LiveLookups());
+        dlg.Dialogs().exportConversations = [this](QWidget*, const QString&) {
+            return std::optional<QString>(exportPath_);
+        };
         RunModalWith(dlg, [&] {
             CConversationsDlg* conv = OpenConversations(dlg);
             QVERIFY(conv);

@@ -13,8 +13,8 @@
 #include "res/resource.h"
 #include "tests/app/dialog_driver.h"
 #include "tests/app/user_input.h"
-#include "ui/aboutdlg.h"
-#include "ui/eventdetaildlg.h"
+#include "ui/windows/aboutdlg.h"
+#include "ui/windows/eventdetaildlg.h"
 
 namespace {
 
@@ -93,10 +93,6 @@ class DetailAboutTest : public QObject {
   private Q_SLOTS:
     void initTestCase() {
         SocketLibrary::Instance().localAddresses = [] { return std::vector<std::string>{}; };
-        CHtmlView::SetExternalOpener([this](const QUrl& u) {
-            opened.push_back(u.toString());
-            return true;
-        });
     }
 
     void detailShowsTheSelectedRowInOrder() {
@@ -183,6 +179,7 @@ class DetailAboutTest : public QObject {
 
     void aboutBoxByMouseAndKeys() {
         CMonitorDlg dlg;
+        dlg.SetLinkOpener(NoteOpened());
         RunModalWith(dlg, [&] {
             int shown = 0;
             bool first = true;
@@ -247,19 +244,19 @@ class DetailAboutTest : public QObject {
     }
 
     void detailWithoutItsTextAreaStillOpens() {
-        CEventDetailDlg::FailTextAreaForTesting() = true;
         CEventDetailDlg detail;
+        detail.SetTextAreaMaker([](CEventRichEdit&, const QRect&, QWidget*) {});  // fails
         detail.m_data.assign(1, 'x');  // not = "x": GCC 12 warns falsely (-Wrestrict) at -O2
         const int r = RunModalWith(detail, [&] {
             QVERIFY(!detail.window()->findChild<QTextEdit*>());
             QVERIFY(detail.GetDlgItem(IDOK));
         });
-        CEventDetailDlg::FailTextAreaForTesting() = false;
         QCOMPARE(r, IDCANCEL);
     }
 
     void aboutBoxLinks() {
         CAboutDlg box;
+        box.m_page.SetExternalOpener(NoteOpened());
         for (int run = 0; run < 2; ++run) {  // the same object shows the page again
             const int r = RunModalWith(box, [&] {
                 auto* page = box.window()->findChild<QTextBrowser*>();
@@ -291,6 +288,7 @@ class DetailAboutTest : public QObject {
     void plainHtmlControlCancelsEveryAppLink() {
         CDialog dlg(DialogTemplateById(IDD_ABOUTBOX));
         CHtmlCtrl plain;
+        plain.SetExternalOpener(NoteOpened());
         RunModalWith(dlg, [&] {
             QVERIFY(plain.CreateFromPlaceholder(IDC_ABOUT_PAGE, &dlg));
             QVERIFY(!dlg.GetDlgItem(IDC_ABOUT_PAGE) ||
@@ -319,6 +317,13 @@ class DetailAboutTest : public QObject {
     }
 
   private:
+    // Links that would leave the program, noted instead.
+    CHtmlView::UrlOpener NoteOpened() {
+        return [this](const QUrl& u) {
+            opened.push_back(u.toString());
+            return true;
+        };
+    }
     std::vector<QString> opened;
 };
 

@@ -22,7 +22,7 @@
 #include "tests/app/dialog_driver.h"
 #include "tests/app/user_input.h"
 #include "tests/capture/packet_builder.h"
-#include "ui/filterdlg.h"
+#include "ui/windows/filterdlg.h"
 
 namespace {
 
@@ -501,8 +501,8 @@ class FilterExportTest : public QObject {
                 dlg.m_list.InsertItem(0, t);
             }
             QString proposed;
-            CMonitorDlg::SaveFileDialog() = [&](QWidget*,
-                                                const QString& name) -> std::optional<QString> {
+            dlg.Dialogs().saveEventLog = [&](QWidget*,
+                                             const QString& name) -> std::optional<QString> {
                 proposed = name;
                 dlg.m_list.InsertItem(0, "c");  // arrives while the dialog is open
                 return path;
@@ -519,7 +519,7 @@ class FilterExportTest : public QObject {
             QVERIFY(g_boxes.empty());
 
             // Cancel creates nothing.
-            CMonitorDlg::SaveFileDialog() = [](QWidget*, const QString&) {
+            dlg.Dialogs().saveEventLog = [](QWidget*, const QString&) {
                 return std::optional<QString>();
             };
             std::filesystem::remove(path.toStdString());
@@ -528,7 +528,7 @@ class FilterExportTest : public QObject {
 
             // Failures name the file with the stop icon; nothing is created.
             const QString bad = dir.filePath("missing/x.doc");
-            CMonitorDlg::SaveFileDialog() = [bad](QWidget*, const QString&) {
+            dlg.Dialogs().saveEventLog = [bad](QWidget*, const QString&) {
                 return std::optional<QString>(bad);
             };
             dlg.OnSave();
@@ -536,7 +536,7 @@ class FilterExportTest : public QObject {
             QCOMPARE(g_boxes[0].type, MB_ICONSTOP);
             QCOMPARE(g_boxes[0].text, bad + " 包含一个无效路径。");
             QVERIFY(!QFile::exists(bad));
-            CMonitorDlg::SaveFileDialog() = [](QWidget*, const QString&) {
+            dlg.Dialogs().saveEventLog = [](QWidget*, const QString&) {
                 return std::optional<QString>("/dev/full");
             };
             dlg.OnSave();
@@ -574,7 +574,7 @@ class FilterExportTest : public QObject {
             dlg.OnStart();
             QTRY_COMPARE(dlg.m_list.GetItemCount(), 2);
             dlg.OnStop();
-            CMonitorDlg::SaveFileDialog() = [out](QWidget*, const QString&) {
+            dlg.Dialogs().saveEventLog = [out](QWidget*, const QString&) {
                 return std::optional<QString>(out);
             };
             dlg.OnSave();

@@ -27,7 +27,7 @@
 #include "tests/app/user_input.h"
 #include "tests/app/window_state.h"
 #include "tests/capture/packet_builder.h"
-#include "ui/gbkcompare.h"
+#include "ui/text/gbkcompare.h"
 
 namespace {
 
@@ -467,9 +467,8 @@ class MonitorTest : public QObject {
         }
         LogEndpoints(dlg, traffic);
         QTemporaryDir dir;
-        const auto realSave = CMonitorDlg::SaveFileDialog();
         int saves = 0;
-        CMonitorDlg::SaveFileDialog() = [&](QWidget*, const QString&) {
+        dlg.Dialogs().saveEventLog = [&](QWidget*, const QString&) {
             return std::optional<QString>(dir.filePath(QString("s%1.doc").arg(++saves)));
         };
         RunModalWith(dlg, [&] {
@@ -508,7 +507,6 @@ class MonitorTest : public QObject {
             }
             input::Click(dlg.GetDlgItem(IDC_STOP));
         });
-        CMonitorDlg::SaveFileDialog() = realSave;
         QCOMPARE(saves, 24);
     }
 

@@ -99,9 +99,9 @@ void TypeIntoNextFileDialog(const QString& caption, const char* name,
 }
 
 // The save dialog answered with `path` without showing it.
-void AnswerSaveDialogWith(const std::string& path, QString* caption = nullptr) {
-    CMonitorDlg::SaveCaptureFileDialog() =
-        [path, caption](QWidget*, const QString& c, const QString&) -> std::optional<QString> {
+void AnswerSaveDialogWith(CMonitorDlg& dlg, const std::string& path, QString* caption = nullptr) {
+    dlg.Dialogs().saveCaptureFile = [path, caption](QWidget*, const QString& c,
+                                                    const QString&) -> std::optional<QString> {
         if (caption)
             *caption = c;
         return QString::fromStdString(path);
@@ -234,8 +234,6 @@ class SaveRecordTest : public QObject {
         // What the program's application object does at start.
         QVERIFY(InstallQtTranslation(*QCoreApplication::instance()));
         KeepRunningPastFileSizeLimit();
-        realSaveDialog_ = CMonitorDlg::SaveCaptureFileDialog();
-        realOpenDialog_ = CMonitorDlg::OpenCaptureFileDialog();
     }
 
     void init() {
@@ -245,11 +243,6 @@ class SaveRecordTest : public QObject {
             return IDOK;
         });
         FakeHost({"127.0.0.1", "10.0.0.5"});
-    }
-
-    void cleanup() {
-        CMonitorDlg::SaveCaptureFileDialog() = realSaveDialog_;
-        CMonitorDlg::OpenCaptureFileDialog() = realOpenDialog_;
     }
 
     // A played file's list, sorted by a column, saved with the real dialog
@@ -310,7 +303,7 @@ class SaveRecordTest : public QObject {
 
             // The played file's list saves the same way.
             const std::string again = dir.filePath("again.pcapng").toStdString();
-            AnswerSaveDialogWith(again);
+            AnswerSaveDialogWith(dlg, again);
             ChooseFromContextMenu(dlg, kSaveEntry);
             const readback::File second = readback::WithLibpcap(again);
             QVERIFY2(second.clean, second.error.c_str());
@@ -346,7 +339,7 @@ class SaveRecordTest : public QObject {
             dlg.Capture().SetFilterSettings(Filter(0, 53));
             ClickAddress(dlg, 1);  // 127.0.0.1: on lo
             QString caption;
-            AnswerSaveDialogWith(path, &caption);
+            AnswerSaveDialogWith(dlg, path, &caption);
             ChooseFromContextMenu(dlg, kRecordEntry);
             QCOMPARE(caption, QString("记录到文件"));
             QCOMPARE(RecordEntryText(dlg), kStopRecordingEntry);
@@ -392,7 +385,7 @@ class SaveRecordTest : public QObject {
 
             // The list's rows, saved: the last datagrams that passed the filter.
             const std::string list = dir.filePath("list.pcapng").toStdString();
-            AnswerSaveDialogWith(list);
+            AnswerSaveDialogWith(dlg, list);
             ChooseFromContextMenu(dlg, kSaveEntry);
             const readback::File saved = readback::WithTcpdump(list);
             QVERIFY2(saved.clean, saved.error.c_str());
@@ -405,7 +398,7 @@ class SaveRecordTest : public QObject {
             QCOMPARE(Bytes(saved), passed);
             // Opened again, the live rows come back as they were, times included.
             const Rows live = ListRows(dlg);
-            CMonitorDlg::OpenCaptureFileDialog() = [&](QWidget*) -> std::optional<QString> {
+            dlg.Dialogs().openCaptureFile = [&](QWidget*) -> std::optional<QString> {
                 return QString::fromStdString(list);
             };
             input::Click(dlg.GetDlgItem(IDC_CLEAR));
@@ -445,10 +438,10 @@ class SaveRecordTest : public QObject {
         for (const auto& d : Udp(50))
             frames.push_back(testfile::Frame(DLT_EN10MB, d));
         QVERIFY(testfile::WritePcap(played, DLT_EN10MB, frames));
-        CMonitorDlg::OpenCaptureFileDialog() = [&](QWidget*) -> std::optional<QString> {
+        CMonitorDlg dlg;
+        dlg.Dialogs().openCaptureFile = [&](QWidget*) -> std::optional<QString> {
             return QString::fromStdString(played);
         };
-        CMonitorDlg dlg;
         ScriptedTraffic flood;
         flood.repeat = true;
         flood.datagrams = Udp(3);
@@ -457,7 +450,7 @@ class SaveRecordTest : public QObject {
             ClickAddress(dlg, 1);
             input::Click(dlg.GetDlgItem(IDC_START));
             QTRY_VERIFY(dlg.Capture().RowsInserted() > 100);
-            AnswerSaveDialogWith(path);
+            AnswerSaveDialogWith(dlg, path);
             ChooseFromContextMenu(dlg, kRecordEntry);
             QTRY_VERIFY(dlg.Recording().DatagramsWritten() > 1000);
             ChooseFromContextMenu(dlg, kStopRecordingEntry);
@@ -477,7 +470,7 @@ class SaveRecordTest : public QObject {
                         flood.datagrams.end());
 
             // On again, while a capture file plays and after: none of the file goes in.
-            AnswerSaveDialogWith(path);  // replaced: the dialog has asked
+            AnswerSaveDialogWith(dlg, path);  // replaced: the dialog has asked
             ChooseFromContextMenu(dlg, kOpenEntry);
             ChooseFromContextMenu(dlg, kRecordEntry);
             QTRY_VERIFY(Stopped(dlg));
@@ -510,7 +503,7 @@ class SaveRecordTest : public QObject {
         StderrCapture err;
         RunModalWith(dlg, [&] {
             ClickAddress(dlg, 1);
-            AnswerSaveDialogWith(path);
+            AnswerSaveDialogWith(dlg, path);
             ChooseFromContextMenu(dlg, kRecordEntry);
             input::Click(dlg.GetDlgItem(IDC_START));
             QTRY_VERIFY(dlg.Recording().DatagramsWritten() > 0);
@@ -554,7 +547,7 @@ class SaveRecordTest : public QObject {
         RunModalWith(dlg, [&] {
             ClickAddress(dlg, 1);
             ChooseFromContextMenu(dlg, kStatsEntry);
-            AnswerSaveDialogWith(path);
+            AnswerSaveDialogWith(dlg, path);
             ChooseFromContextMenu(dlg, kRecordEntry);
             input::Click(dlg.GetDlgItem(IDC_START));
             QTRY_COMPARE_WITH_TIMEOUT(g_boxes.size(), size_t{1}, 20000);
@@ -760,8 +753,6 @@ class SaveRecordTest : public QObject {
     }
 
   private:
-    CMonitorDlg::CaptureSaveDialog realSaveDialog_;
-    CMonitorDlg::OpenDialog realOpenDialog_;
 };
 
 QTEST_MAIN(SaveRecordTest)

@@ -10,8 +10,8 @@
 #include <tuple>
 
 #include "capture/row_batch.h"
-#include "ui/gbkcompare.h"
-#include "ui/sortlistctrl.h"
+#include "ui/text/gbkcompare.h"
+#include "ui/widgets/sortlistctrl.h"
 
 namespace {
 

@@ -45,7 +45,6 @@ class TestHtmlView : public QObject {
     QPushButton* m_ok = nullptr;
     RecordingView* m_view = nullptr;
     QList<QUrl> m_opened;
-    CHtmlView::UrlOpener m_oldOpener;
 
     QString write(const QString& name, const QByteArray& bytes) {
         QFile f(m_dir.filePath(name));
@@ -70,14 +69,7 @@ class TestHtmlView : public QObject {
     }
 
   private slots:
-    void initTestCase() {
-        QVERIFY(m_dir.isValid());
-        m_oldOpener = CHtmlView::SetExternalOpener([this](const QUrl& url) {
-            m_opened << url;
-            return true;
-        });
-    }
-    void cleanupTestCase() { CHtmlView::SetExternalOpener(m_oldOpener); }
+    void initTestCase() { QVERIFY(m_dir.isValid()); }
     void init() {
         m_opened.clear();
         m_window = new QWidget;
@@ -85,6 +77,10 @@ class TestHtmlView : public QObject {
         m_ok = new QPushButton(QStringLiteral("OK"), m_window);
         m_ok->move(400, 250);
         m_view = new RecordingView;
+        m_view->SetExternalOpener([this](const QUrl& url) {
+            m_opened << url;
+            return true;
+        });
         QVERIFY(m_view->Create(QRect(10, 10, 380, 200), m_window, 1023));
         m_window->show();
         m_window->activateWindow();

@@ -1,4 +1,4 @@
-#include "ui/gbkcompare.h"
+#include "ui/text/gbkcompare.h"
 
 #include <cstring>
 

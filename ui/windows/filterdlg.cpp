@@ -1,4 +1,4 @@
-#include "ui/filterdlg.h"
+#include "ui/windows/filterdlg.h"
 
 #include "res/dialogs.h"
 #include "res/resource.h"

@@ -1,4 +1,4 @@
-#include "ui/eventdetaildlg.h"
+#include "ui/windows/eventdetaildlg.h"
 
 #include "framework/gbk.h"
 #include "res/dialogs.h"
@@ -17,23 +17,19 @@ std::string Gbk(const char* utf8) {
 }  // namespace
 
 CEventDetailDlg::CEventDetailDlg(CWnd* parent)
-    : CDialog(DialogTemplateById(IDD_EVENT_DETAIL), parent) {}
+    : CDialog(DialogTemplateById(IDD_EVENT_DETAIL), parent),
+      m_makeTextArea([](CEventRichEdit& area, const QRect& rect, QWidget* window) {
+          area.Create(kTextAreaStyle, rect, window, IDC_DETAIL_AREA);
+      }) {}
 
 CEventDetailDlg::~CEventDetailDlg() = default;
-
-bool& CEventDetailDlg::FailTextAreaForTesting() {
-    static bool fail = false;
-    return fail;
-}
 
 bool CEventDetailDlg::OnInitDialog() {
     CDialog::OnInitDialog();
     QWidget* placeholder = GetDlgItem(IDC_DETAIL_AREA);
     const QRect rect = placeholder ? placeholder->geometry() : QRect();
     m_text = std::make_unique<CEventRichEdit>();
-    if (!FailTextAreaForTesting()) {
-        m_text->Create(kTextAreaStyle, rect, window(), IDC_DETAIL_AREA);
-    }
+    m_makeTextArea(*m_text, rect, window());
 
     CEventRichEdit& t = *m_text;
     t.AppendColoredText(Gbk("\t\t\t监控事件\n"), kBlack);

@@ -31,10 +31,7 @@ class ConversationTracker {
         NameService::Options names;
         size_t capacity = 10000;  // conversations held; the least active go first
     };
-    // What a tracker made without options takes (tests shorten the lookups' times).
-    static Options& DefaultOptions();
-
-    ConversationTracker();
+    ConversationTracker();  // with the default options
     explicit ConversationTracker(Options options);
     ConversationTracker(const ConversationTracker&) = delete;
     ConversationTracker& operator=(const ConversationTracker&) = delete;

@@ -1,4 +1,4 @@
-#include "ui/eventrichedit.h"
+#include "ui/widgets/eventrichedit.h"
 
 namespace {
 constexpr unsigned kEffectsAllButColorBoldUnderline = 0xBFFFFFFA;

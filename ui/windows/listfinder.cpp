@@ -1,4 +1,4 @@
-#include "ui/listfinder.h"
+#include "ui/windows/listfinder.h"
 
 #include <algorithm>
 

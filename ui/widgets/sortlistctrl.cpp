@@ -1,4 +1,4 @@
-#include "ui/sortlistctrl.h"
+#include "ui/widgets/sortlistctrl.h"
 
 #include <QApplication>
 #include <QCursor>
@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "ui/gbkcompare.h"
+#include "ui/text/gbkcompare.h"
 
 namespace {
 

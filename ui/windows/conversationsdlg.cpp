@@ -1,7 +1,6 @@
-#include "ui/conversationsdlg.h"
+#include "ui/windows/conversationsdlg.h"
 
 #include <QFile>
-#include <QFileDialog>
 #include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QKeyEvent>
@@ -15,6 +14,7 @@
 #include <cstring>
 #include <ctime>
 #include <map>
+#include <unordered_map>
 
 #include "capture/clock.h"
 #include "framework/gbk.h"
@@ -34,30 +34,13 @@ constexpr int kColumnChars[ConversationModel::kColumns] = {5, 12, 7, 12, 7, 18, 
 }  // namespace
 
 CConversationsDlg::CConversationsDlg(ConversationTracker& tracker, const CaptureSession& session,
-                                     CWnd* parent)
+                                     CWnd* parent, FileDialogs::SaveDialog exportDialog)
     : CDialog(DialogTemplateById(IDD_CONVERSATIONS), parent),
       tracker_(tracker),
-      session_(session) {}
+      session_(session),
+      exportDialog_(std::move(exportDialog)) {}
 
 CConversationsDlg::~CConversationsDlg() = default;
-
-CConversationsDlg::SaveDialog& CConversationsDlg::ExportFileDialog() {
-    static SaveDialog dialog = [](QWidget* owner, const QString& name) -> std::optional<QString> {
-        QFileDialog fd(owner, LoadStringText(IDS_EXPORT_CONVERSATIONS_TITLE));
-        // Qt's own dialog asks before replacing the file it will really
-        // write, the name with its suffix; a native one asks about the name as typed.
-        fd.setOption(QFileDialog::DontUseNativeDialog);
-        fd.setAcceptMode(QFileDialog::AcceptSave);
-        fd.setFileMode(QFileDialog::AnyFile);
-        fd.setDefaultSuffix(QStringLiteral("csv"));
-        fd.setNameFilters({LoadStringText(IDS_CSV_FILE_TYPES), LoadStringText(IDS_ALL_FILE_TYPES)});
-        fd.selectFile(name);
-        if (fd.exec() != QDialog::Accepted || fd.selectedFiles().isEmpty())
-            return std::nullopt;
-        return fd.selectedFiles().first();
-    };
-    return dialog;
-}
 
 QTableView* CConversationsDlg::Lines() const {
     return qobject_cast<QTableView*>(GetDlgItem(IDC_CONV_LIST));
@@ -120,14 +103,19 @@ bool CConversationsDlg::OnInitDialog() {
                     *scrolled = view->verticalScrollBar()->value();
                 });
         connect(model_.get(), &QAbstractItemModel::modelReset, this, [this, view, saved, scrolled] {
+            // One pass over the lines, however many are selected.
+            std::unordered_map<uint64_t, int> rowOf;
+            rowOf.reserve(static_cast<size_t>(model_->rowCount()));
+            for (int r = 0; r < model_->rowCount(); ++r)
+                rowOf.emplace(model_->IdAt(r), r);
             QItemSelection selection;
             for (const uint64_t id : saved->first) {
-                const int row = model_->RowOfId(id);
-                if (row >= 0)
-                    selection.select(model_->index(row, 0),
-                                     model_->index(row, ConversationModel::kColumns - 1));
+                if (const auto it = rowOf.find(id); it != rowOf.end())
+                    selection.select(model_->index(it->second, 0),
+                                     model_->index(it->second, ConversationModel::kColumns - 1));
             }
-            const int current = model_->RowOfId(saved->second);
+            const auto currentRow = rowOf.find(saved->second);
+            const int current = currentRow != rowOf.end() ? currentRow->second : -1;
             if (current >= 0)
                 view->selectionModel()->setCurrentIndex(model_->index(current, 0),
                                                         QItemSelectionModel::NoUpdate);
@@ -199,7 +187,7 @@ void CConversationsDlg::OnExport() {
     if (!IsOpen() || !model_)
         return;
     const QString name = QString::fromStdString(LocalTimeText("quorvelan-connections-%d-%H-%M-%S"));
-    const std::optional<QString> path = ExportFileDialog()(window(), name);
+    const std::optional<QString> path = exportDialog_(window(), name);
     if (!path || !model_)
         return;
     // The lines as they stand when writing starts, narrowed and ordered as shown.

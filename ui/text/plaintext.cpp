@@ -1,4 +1,4 @@
-#include "ui/plaintext.h"
+#include "ui/text/plaintext.h"
 
 #include <string_view>
 

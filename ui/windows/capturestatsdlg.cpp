@@ -1,4 +1,4 @@
-#include "ui/capturestatsdlg.h"
+#include "ui/windows/capturestatsdlg.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -13,8 +13,8 @@
 #include "res/dialogs.h"
 #include "res/resource.h"
 #include "res/strings.h"
-#include "ui/capturefiles.h"
-#include "ui/plaintext.h"
+#include "ui/capturefiles/capturefiles.h"
+#include "ui/text/plaintext.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "ui/htmlctrl.h"
+#include "ui/widgets/htmlctrl.h"
 
 bool CHtmlCtrl::CreateFromPlaceholder(int id, CDialog* parent) {
     QWidget* placeholder = parent ? parent->GetDlgItem(id) : nullptr;

@@ -1,6 +1,6 @@
 #pragma once
 #include "framework/dialog.h"
-#include "ui/htmlctrl.h"
+#include "ui/widgets/htmlctrl.h"
 
 // The about box: the program's picture and its about page.
 class CAboutDlg : public CDialog {

@@ -1,4 +1,4 @@
-#include "ui/finddlg.h"
+#include "ui/windows/finddlg.h"
 
 #include <QKeyEvent>
 #include <QLineEdit>

@@ -1,47 +1,12 @@
 #pragma once
-// Capture files the window writes: the datagrams behind the rows of the list
-// (保存捕获文件...), and a recording of every datagram a live capture receives
-// (记录到文件...), both pcapng.
-#include <QString>
+// The recording of every datagram a live capture receives (记录到文件...), as pcapng.
 #include <atomic>
 #include <optional>
 #include <string>
-#include <vector>
 
 #include "capture/session.h"
-#include "export/eventlog.h"
 #include "export/pcapng.h"
 #include "export/pcapng_recorder.h"
-#include "framework/listctrl.h"
-
-class QWidget;
-
-// The datagrams the rows of `list` keep, oldest capture first whatever the
-// rows' order (a sort by a column moves rows, not their capture times).
-// Datagrams captured in the same nanosecond keep the list's order, bottom
-// first. Rows without a kept datagram are left out. The bytes stay the
-// list's: use them before the list changes.
-std::vector<PcapngDatagram> ListDatagrams(const CListCtrl& list);
-
-// The interface block of a capture on `localAddress`: the interface that
-// holds it and its netmask. A played file's datagrams came from elsewhere:
-// only the address selected while it played is kept, without a name.
-PcapngInterface CaptureInterface(const std::string& localAddress, bool fromFile);
-
-// Why a write failed, in the window's words.
-QString WriteFaultReason(int error);
-
-// The message of a save that left `path` alone, naming it.
-QString SaveRefusalText(SaveRefusal refusal, const QString& path);
-// The message of any failed save of the event log or a capture file.
-QString SaveErrorText(const EventLogResult& result, const QString& path);
-QString SaveErrorText(const PcapngResult& result, const QString& path);
-
-// The save dialog of both entries: Qt's own, with `caption`, the pcapng
-// suffix added to a name typed without one, asking before it replaces a
-// file. The chosen full path, or nothing when cancelled.
-std::optional<QString> AskForCaptureFile(QWidget* owner, const QString& caption,
-                                         const QString& name);
 
 // The recording as the window drives it. Turned on, it records every live
 // capture until it is turned off: a capture's Start resumes the same file

@@ -1,4 +1,4 @@
-#include "ui/ratechart.h"
+#include "ui/widgets/ratechart.h"
 
 #include <QPaintEvent>
 #include <QPainter>

@@ -1,4 +1,4 @@
-#include "ui/conversationtracker.h"
+#include "ui/models/conversationtracker.h"
 
 #include <algorithm>
 #include <chrono>
@@ -10,7 +10,7 @@
 #include "res/resource.h"
 #include "res/strings.h"
 #include "talk/texts.h"
-#include "ui/plaintext.h"
+#include "ui/text/plaintext.h"
 
 namespace {
 
@@ -31,12 +31,7 @@ bool CellAddress(std::string_view cell, uint32_t* address) {
 
 }  // namespace
 
-ConversationTracker::Options& ConversationTracker::DefaultOptions() {
-    static Options options;
-    return options;
-}
-
-ConversationTracker::ConversationTracker() : ConversationTracker(DefaultOptions()) {}
+ConversationTracker::ConversationTracker() : ConversationTracker(Options{}) {}
 
 ConversationTracker::ConversationTracker(Options options)
     : options_(options), table_(options.capacity), owners_(options.owners), names_(options.names) {}

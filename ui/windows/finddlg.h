@@ -15,7 +15,7 @@
 #include "framework/controls.h"
 #include "framework/dialog.h"
 #include "framework/listctrl.h"
-#include "ui/listfinder.h"
+#include "ui/windows/listfinder.h"
 
 class CFindDlg : public CDialog {
     Q_OBJECT

@@ -6,30 +6,27 @@
 // tracker; 导出... (or Ctrl+S) writes the lines shown as a CSV file.
 #include <QPointer>
 #include <QString>
-#include <functional>
 #include <memory>
-#include <optional>
 #include <utility>
 #include <vector>
 
 #include "capture/session.h"
 #include "framework/controls.h"
 #include "framework/dialog.h"
-#include "ui/conversationmodel.h"
-#include "ui/conversationtracker.h"
-#include "ui/ratechart.h"
+#include "ui/models/conversationmodel.h"
+#include "ui/models/conversationtracker.h"
+#include "ui/widgets/ratechart.h"
+#include "ui/windows/filedialogs.h"
 
 class QTableView;
 
 class CConversationsDlg : public CDialog {
     Q_OBJECT
   public:
-    CConversationsDlg(ConversationTracker& tracker, const CaptureSession& session, CWnd* parent);
+    // `exportDialog`: where 导出... asks for the file.
+    CConversationsDlg(ConversationTracker& tracker, const CaptureSession& session, CWnd* parent,
+                      FileDialogs::SaveDialog exportDialog = AskForConversationsFile);
     ~CConversationsDlg() override;
-
-    // Seam: the export's save dialog (returns the chosen path).
-    using SaveDialog = std::function<std::optional<QString>(QWidget* owner, const QString& name)>;
-    static SaveDialog& ExportFileDialog();
 
     bool OnInitDialog() override;
     // Modeless: Close, Escape and the close box destroy the window.
@@ -55,6 +52,7 @@ class CConversationsDlg : public CDialog {
 
     ConversationTracker& tracker_;
     const CaptureSession& session_;
+    FileDialogs::SaveDialog exportDialog_;
     std::unique_ptr<ConversationModel> model_;
     RateChart* chart_ = nullptr;  // a child of the window
     QSize templateSize_;

@@ -1,4 +1,4 @@
-#include "ui/aboutdlg.h"
+#include "ui/windows/aboutdlg.h"
 
 #include <QLabel>
 

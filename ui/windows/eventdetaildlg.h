@@ -1,10 +1,13 @@
 #pragma once
 // One event as a coloured report.
+#include <QRect>
+#include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 
 #include "framework/dialog.h"
-#include "ui/eventrichedit.h"
+#include "ui/widgets/eventrichedit.h"
 
 class CEventDetailDlg : public CDialog {
     Q_OBJECT
@@ -17,6 +20,11 @@ class CEventDetailDlg : public CDialog {
 
     bool OnInitDialog() override;
 
-    // Tests: make the text area's creation fail.
-    static bool& FailTextAreaForTesting();
+    // Seam: makes the text area in place of its placeholder (a test's may fail).
+    using TextAreaMaker =
+        std::function<void(CEventRichEdit& area, const QRect& rect, QWidget* window)>;
+    void SetTextAreaMaker(TextAreaMaker make) { m_makeTextArea = std::move(make); }
+
+  private:
+    TextAreaMaker m_makeTextArea;
 };
