@@ -301,6 +301,7 @@ void CMonitorDlg::OnCaptureStats() {
 void CMonitorDlg::OnConversations() {
     if (!m_convDlg) {
         m_convDlg = std::make_unique<CConversationsDlg>(m_talk, m_capture, this);
+        m_convDlg->SetBusyFile([this] { return m_recording.File(); });
     }
     if (m_convDlg->IsOpen()) {
         m_convDlg->window()->raise();

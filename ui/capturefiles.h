@@ -34,8 +34,7 @@ QString WriteFaultReason(int error);
 // The message of a save that left `path` alone, naming it.
 QString SaveRefusalText(SaveRefusal refusal, const QString& path);
 // The message of any failed save of the event log or a capture file.
-QString SaveErrorText(const EventLogResult& result, const QString& path);
-QString SaveErrorText(const PcapngResult& result, const QString& path);
+QString SaveErrorText(const SaveResult& result, const QString& path);
 
 // The save dialog of both entries: Qt's own, with `caption`, the pcapng
 // suffix added to a name typed without one, asking before it replaces a

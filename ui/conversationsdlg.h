@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "capture/session.h"
+#include "export/save_open.h"
 #include "framework/controls.h"
 #include "framework/dialog.h"
 #include "ui/conversationmodel.h"
@@ -30,6 +31,10 @@ class CConversationsDlg : public CDialog {
     // Seam: the export's save dialog (returns the chosen path).
     using SaveDialog = std::function<std::optional<QString>(QWidget* owner, const QString& name)>;
     static SaveDialog& ExportFileDialog();
+    // The file no export may write into (the recording's), asked at each export.
+    void SetBusyFile(std::function<std::optional<FileIdentity>()> busy) {
+        busyFile_ = std::move(busy);
+    }
 
     bool OnInitDialog() override;
     // Modeless: Close, Escape and the close box destroy the window.
@@ -56,6 +61,7 @@ class CConversationsDlg : public CDialog {
     ConversationTracker& tracker_;
     const CaptureSession& session_;
     std::unique_ptr<ConversationModel> model_;
+    std::function<std::optional<FileIdentity>()> busyFile_;
     RateChart* chart_ = nullptr;  // a child of the window
     QSize templateSize_;
     std::vector<std::pair<QPointer<QWidget>, const ControlTemplate*>> placed_;

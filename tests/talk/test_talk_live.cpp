@@ -27,6 +27,7 @@
 #include "../capture/test_network.h"
 #include "../talk/socket_roles.h"
 #include "capture/endpoint.h"
+#include "export/save_open.h"
 #include "talk/conversation.h"
 #include "talk/csv.h"
 #include "talk/names.h"
@@ -235,7 +236,7 @@ TEST(TalkLive, ConversationsTheirOwnersAndTheirEnd) {
     ASSERT_NE(mkdtemp(dir), nullptr);
     const std::string path = std::string(dir) + "/talk.csv";
     const auto lines = CollectCsvLines(watch.Table(), &owners, nullptr, false);
-    ASSERT_EQ(WriteConversationsCsv(path, lines), 0);
+    ASSERT_TRUE(WriteWholeFile(path, ConversationsCsv(lines)).ok());
     std::ifstream csv(path);
     std::string line;
     int named = 0;
