@@ -32,6 +32,7 @@ void CMonitorDlg::OnConversations() {
             m_talk, m_capture, this, [this](QWidget* owner, const QString& name) {
                 return m_dialogs.exportConversations(owner, name);
             });
+        m_convDlg->SetBusyFile([this] { return m_recording.File(); });
     }
     OpenOrRaise(*m_convDlg);
 }

@@ -15,6 +15,7 @@
 #include "bench/live_bench.h"
 #include "capture/session.h"
 #include "export/pcapng_recorder.h"
+#include "export/save_fault.h"
 #include "ui/models/conversationtracker.h"
 #include "ui/windows/conversationsdlg.h"
 
@@ -51,7 +52,7 @@ struct LiveCapture {
         if (record) {
             const PcapngResult started = recorder.Start(path, LocalInterface(b.net.localAddress));
             if (!started.ok()) {
-                std::fprintf(stderr, "%s\n", PcapngErrorMessage(started, path).c_str());
+                std::fprintf(stderr, "%s\n", SaveErrorMessage(started, path).c_str());
                 std::exit(1);
             }
             session.SetDatagramSink(&recorder);

@@ -3,7 +3,6 @@
 // written from the bottom row to the top as the GBK bytes the list holds.
 #include <optional>
 #include <string>
-#include <string_view>
 
 #include "export/save_open.h"
 
@@ -15,20 +14,9 @@ class EventLogSource {
     virtual std::string CellText(int row, int column) const = 0;
 };
 
-struct EventLogResult {
-    enum Kind {
-        kOk,
-        kOpenFailed,  // nothing was written
-        kDiskFull,    // the file keeps the lines written before the failure
-        kIoError,
-        kOtherWriteError,
-        kRefused,  // the file was left as it was, for `refusal`
-    };
-    Kind kind = kOk;
-    int error = 0;  // errno of the failing call
-    SaveRefusal refusal = SaveRefusal::kNone;
-    bool ok() const { return kind == kOk; }
-};
+// A file this save made is gone again after a failure; a file it replaced
+// keeps the lines written before it.
+using EventLogResult = SaveResult;
 
 // Creates or replaces `path` as OpenForSave does (never the file `busy`
 // names) and writes every row of `source`, counted when writing begins. Ok
@@ -36,7 +24,3 @@ struct EventLogResult {
 // returns, whatever happened.
 EventLogResult WriteEventLogFile(const std::string& path, const EventLogSource& source,
                                  const std::optional<FileIdentity>& busy = {});
-
-// The message for a failed save, naming the file's full path (UTF-8). A
-// refusal is worded by the window, from its string table.
-std::string EventLogErrorMessage(const EventLogResult& result, std::string_view path);

@@ -7,7 +7,7 @@
 #include <algorithm>
 #include <cerrno>
 
-#include "export/eventlog.h"
+#include "export/save_open.h"
 #include "wire/interfaces.h"
 
 #ifndef QV_VERSION
@@ -111,20 +111,9 @@ void AppendInterfaceBlock(std::vector<uint8_t>& out, const PcapngInterface& inte
 
 int WriteBlocks(int fd, const uint8_t* blocks, size_t size, uint64_t* fileEnd,
                 uint64_t* datagrams) {
+    // At the file's known end: after a failure it is cut back to there.
     size_t done = 0;
-    int error = 0;
-    while (done < size) {
-        const ssize_t n =
-            ::pwrite(fd, blocks + done, size - done, static_cast<off_t>(*fileEnd + done));
-        if (n > 0) {
-            done += static_cast<size_t>(n);
-        } else if (n < 0 && errno == EINTR) {
-            continue;
-        } else {
-            error = n < 0 ? errno : EIO;
-            break;
-        }
-    }
+    const int error = WriteAll(fd, blocks, size, *fileEnd, &done);
     const size_t whole =
         error == 0 ? WholeBlocks(blocks, size, datagrams) : WholeBlocks(blocks, done, datagrams);
     *fileEnd += whole;
@@ -136,19 +125,6 @@ int WriteBlocks(int fd, const uint8_t* blocks, size_t size, uint64_t* fileEnd,
 }
 
 }  // namespace pcapng
-
-PcapngResult::Kind PcapngWriteFaultKind(int error) {
-    switch (error) {
-        case ENOSPC:
-        case EDQUOT:
-        case EFBIG:
-            return PcapngResult::kDiskFull;
-        case EIO:
-            return PcapngResult::kIoError;
-        default:
-            return PcapngResult::kOtherWriteError;
-    }
-}
 
 PcapngInterface LocalInterface(std::string_view address) {
     PcapngInterface found;
@@ -179,19 +155,12 @@ PcapngInterface LocalInterface(std::string_view address) {
 PcapngResult WritePcapngFile(const std::string& path, const PcapngInterface& interface,
                              std::span<const PcapngDatagram> datagrams,
                              const std::optional<FileIdentity>& busy) {
-    PcapngResult result;
     const SaveFile file = OpenForSave(path, busy);
-    if (file.refusal != SaveRefusal::kNone) {
-        result.kind = PcapngResult::kRefused;
-        result.refusal = file.refusal;
-        return result;
-    }
     if (file.fd < 0) {
-        result.kind = PcapngResult::kOpenFailed;
-        result.error = file.error;
-        return result;
+        return NotOpened(file);
     }
     const int fd = file.fd;
+    uint64_t written = 0;
 
     // Written a megabyte at a time: a full list is up to 500 datagrams of 64 KiB.
     constexpr size_t kChunk = size_t{1} << 20;
@@ -207,8 +176,7 @@ PcapngResult WritePcapngFile(const std::string& path, const PcapngInterface& int
         chunk.resize(at + pcapng::PacketBlockSize(std::min(length, pcapng::kSnapLength)));
         pcapng::PutPacketBlock(chunk.data() + at, 0, d.timeNs, d.bytes.data(), length);
         if (chunk.size() >= kChunk) {
-            error =
-                pcapng::WriteBlocks(fd, chunk.data(), chunk.size(), &fileEnd, &result.datagrams);
+            error = pcapng::WriteBlocks(fd, chunk.data(), chunk.size(), &fileEnd, &written);
             chunk.clear();
             if (error != 0) {
                 break;
@@ -216,46 +184,10 @@ PcapngResult WritePcapngFile(const std::string& path, const PcapngInterface& int
         }
     }
     if (error == 0 && !chunk.empty()) {
-        error = pcapng::WriteBlocks(fd, chunk.data(), chunk.size(), &fileEnd, &result.datagrams);
+        error = pcapng::WriteBlocks(fd, chunk.data(), chunk.size(), &fileEnd, &written);
     }
-    // Saved means on the disk: the blocks and the file's new size.
-    if (error == 0 && ::fsync(fd) != 0) {
-        error = errno;
-    }
-    // A delayed write error (full disk on a network file system) shows at close.
-    if (::close(fd) != 0 && error == 0 && errno != EINTR) {
-        error = errno;
-    }
-    if (error != 0) {
-        result.kind = PcapngWriteFaultKind(error);
-        result.error = error;
-    }
+    error = FinishSave(path, file, error);
+    PcapngResult result = error != 0 ? WriteFailed(error) : PcapngResult{};
+    result.datagrams = written;
     return result;
-}
-
-std::string PcapngErrorMessage(const PcapngResult& result, std::string_view path) {
-    if (result.kind == PcapngResult::kNotTheRecordedFile) {
-        std::string text(path);
-        return text + " 已被替换或改动，记录没有继续。";
-    }
-    // The same words as the event log's save.
-    EventLogResult same;
-    same.error = result.error;
-    switch (result.kind) {
-        case PcapngResult::kOk:
-            return {};
-        case PcapngResult::kOpenFailed:
-            same.kind = EventLogResult::kOpenFailed;
-            break;
-        case PcapngResult::kDiskFull:
-            same.kind = EventLogResult::kDiskFull;
-            break;
-        case PcapngResult::kIoError:
-            same.kind = EventLogResult::kIoError;
-            break;
-        default:
-            same.kind = EventLogResult::kOtherWriteError;
-            break;
-    }
-    return EventLogErrorMessage(same, path);
 }

@@ -39,27 +39,10 @@ struct PcapngDatagram {
     std::span<const uint8_t> bytes;
 };
 
-struct PcapngResult {
-    enum Kind {
-        kOk,
-        kOpenFailed,  // nothing was written
-        kDiskFull,    // the file keeps every block written whole before the failure
-        kIoError,
-        kOtherWriteError,
-        // Reopening a recording: the path now leads to another file, or the
-        // file changed since the recording left it. Nothing was written.
-        kNotTheRecordedFile,
-        kRefused,  // the file was left as it was, for `refusal`
-    };
-    Kind kind = kOk;
-    int error = 0;  // errno of the failing call
-    SaveRefusal refusal = SaveRefusal::kNone;
-    uint64_t datagrams = 0;  // datagrams the file holds whole
-    bool ok() const { return kind == kOk; }
-};
-
-// What a failed write's errno counts as.
-PcapngResult::Kind PcapngWriteFaultKind(int error);
+// A save's `datagrams` are those the file holds whole: after a failure, a
+// file this save made is gone again and one it replaced keeps every block
+// written whole before it.
+using PcapngResult = SaveResult;
 
 // Writes `datagrams`, in the order given, as a whole pcapng file at `path`,
 // opened as OpenForSave does (never the file `busy` names: the recording's).
@@ -68,10 +51,6 @@ PcapngResult::Kind PcapngWriteFaultKind(int error);
 PcapngResult WritePcapngFile(const std::string& path, const PcapngInterface& interface,
                              std::span<const PcapngDatagram> datagrams,
                              const std::optional<FileIdentity>& busy = {});
-
-// The message for a failed save or recording, naming the file's full path
-// (UTF-8). A refusal is worded by the window, from its string table.
-std::string PcapngErrorMessage(const PcapngResult& result, std::string_view path);
 
 // The blocks themselves, shared by the save and the recorder.
 namespace pcapng {

@@ -68,16 +68,13 @@ PcapngResult PcapngRecorder::Start(const std::string& path, const PcapngInterfac
     // Locked from here until Close: a save onto it, ours or another
     // program's, is refused rather than cut it short.
     const SaveFile file = OpenForSave(path);
-    if (file.refusal != SaveRefusal::kNone) {
-        PcapngResult r;
-        r.kind = PcapngResult::kRefused;
-        r.refusal = file.refusal;
-        return r;
-    }
     if (file.fd < 0) {
-        return Failed(PcapngResult::kOpenFailed, file.error);
+        return NotOpened(file);
     }
     PcapngResult result = Begin(file.fd, true, interface);
+    if (!result.ok()) {
+        RemoveIfMade(path, file);  // as every save: a failed start leaves nothing
+    }
     if (result.ok()) {
         path_ = path;
         device_ = file.identity.device;
@@ -141,7 +138,7 @@ PcapngResult PcapngRecorder::Begin(int fd, bool header, const PcapngInterface& i
     if (const int error = WriteOut(head.data(), head.size())) {
         ::close(fd_);
         fd_ = -1;
-        return Failed(PcapngWriteFaultKind(error), error);
+        return WriteFailed(error);
     }
 
     if (!memory_) {
@@ -211,7 +208,7 @@ PcapngResult PcapngRecorder::FaultResult() const {
         ok.datagrams = DatagramsWritten();
         return ok;
     }
-    PcapngResult r = Failed(PcapngWriteFaultKind(error), error);
+    PcapngResult r = WriteFailed(error);
     r.datagrams = DatagramsWritten();
     return r;
 }

@@ -79,7 +79,7 @@ class PcapngRecorder final : public DatagramSink {
     int Fault() const { return fault_.load(std::memory_order_relaxed); }  // errno, 0 for none
     // Interface thread: true once after a fault, to show one message.
     bool TakeFaultNotice() { return faultNotice_.exchange(false, std::memory_order_relaxed); }
-    // The fault as a result, for PcapngErrorMessage.
+    // The fault as a result, for SaveErrorMessage.
     PcapngResult FaultResult() const;
 
   private:

@@ -8,6 +8,8 @@
 #include <cerrno>
 #include <csignal>
 
+#include "export/save_fault.h"
+
 namespace {
 
 // O_NONBLOCK: a pipe without a reader fails at once (ENXIO) instead of
@@ -56,10 +58,13 @@ void NothingToDo(int) {}
 
 SaveFile OpenForSave(const std::string& path, const std::optional<FileIdentity>& busy) {
     int fd = -1;
+    bool created = false;
     for (int attempt = 0; attempt < 3 && fd < 0; ++attempt) {
         fd = ::open(path.c_str(), kOpenFlags | O_CREAT | O_EXCL, 0600);
-        if (fd >= 0)
+        if (fd >= 0) {
+            created = true;
             break;
+        }
         if (errno != EEXIST)
             return Failed(errno);
         // Looked at before it is opened: opening a device may act on it.
@@ -98,11 +103,94 @@ SaveFile OpenForSave(const std::string& path, const std::optional<FileIdentity>&
         } else {
             (void)::fcntl(fd, F_SETFL, 0);  // regular files never wait; nothing to keep
             file.fd = fd;
+            file.created = created;
             return file;
         }
     }
     ::close(fd);
     return file;
+}
+
+int WriteAll(int fd, const void* data, size_t size, std::optional<uint64_t> at, size_t* written) {
+    const auto* bytes = static_cast<const char*>(data);
+    size_t done = 0;
+    int error = 0;
+    while (done < size) {
+        const ssize_t n =
+            at ? ::pwrite(fd, bytes + done, size - done, static_cast<off_t>(*at + done))
+               : ::write(fd, bytes + done, size - done);
+        if (n > 0) {
+            done += static_cast<size_t>(n);
+        } else if (n < 0 && errno == EINTR) {
+            continue;
+        } else {
+            // Nothing written and no error would loop for ever.
+            error = n < 0 ? errno : EIO;
+            break;
+        }
+    }
+    if (written != nullptr)
+        *written = done;
+    return error;
+}
+
+int FinishSave(const std::string& path, const SaveFile& file, int error) {
+    // Saved means on the disk: the data and the file's new size.
+    if (error == 0 && ::fsync(file.fd) != 0)
+        error = errno;
+    // A delayed write error (full disk on a network file system) shows at close.
+    if (::close(file.fd) != 0 && error == 0 && errno != EINTR)
+        error = errno;
+    if (error != 0)
+        RemoveIfMade(path, file);
+    return error;
+}
+
+void RemoveIfMade(const std::string& path, const SaveFile& file) {
+    // Only if the name still leads to the file this save made.
+    struct stat st {};
+    if (file.created && ::lstat(path.c_str(), &st) == 0 &&
+        FileIdentity{static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)} ==
+            file.identity)
+        ::unlink(path.c_str());
+}
+
+SaveResult WriteFailed(int error) {
+    SaveResult r;
+    r.error = error;
+    switch (SaveFaultOf(error)) {
+        case SaveFault::kDiskFull:
+            r.kind = SaveResult::kDiskFull;
+            break;
+        case SaveFault::kIoError:
+            r.kind = SaveResult::kIoError;
+            break;
+        default:
+            r.kind = SaveResult::kOtherWriteError;
+            break;
+    }
+    return r;
+}
+
+SaveResult NotOpened(const SaveFile& file) {
+    SaveResult r;
+    if (file.refusal != SaveRefusal::kNone) {
+        r.kind = SaveResult::kRefused;
+        r.refusal = file.refusal;
+    } else {
+        r.kind = SaveResult::kOpenFailed;
+        r.error = file.error;
+    }
+    return r;
+}
+
+SaveResult WriteWholeFile(const std::string& path, std::string_view bytes,
+                          const std::optional<FileIdentity>& busy) {
+    const SaveFile file = OpenForSave(path, busy);
+    if (file.fd < 0)
+        return NotOpened(file);
+    const int error = FinishSave(path, file, WriteAll(file.fd, bytes));
+    return error != 0 ? WriteFailed(error) : SaveResult{};
 }
 
 void KeepRunningPastFileSizeLimit() {

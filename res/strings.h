@@ -3,9 +3,7 @@
 #include <string_view>
 
 #include "framework/gbk.h"
-
-// The string-table entry with this id, as GBK bytes; empty when there is none.
-std::string_view LoadStringGbk(int id);
+#include "res/string_table.h"
 
 // The entry with this id as text.
 inline QString LoadStringText(int id) {

@@ -30,16 +30,8 @@ struct CsvLine {
 std::vector<CsvLine> CollectCsvLines(const ConversationTable& table, const OwnerService* owners,
                                      const NameService* names, bool fromFile);
 
-// The whole file's bytes.
+// The whole file's bytes, saved as every file is (WriteWholeFile,
+// export/save_open.h).
 std::string ConversationsCsv(std::span<const CsvLine> lines);
 // One field as RFC 4180 wants it, the formula guard applied when `foreign`.
 std::string CsvField(std::string_view text, bool foreign);
-
-// Writes the file: 0, or the errno of the step that failed. It is written to
-// a temporary file beside `path` (beside the file a symbolic link names) and
-// renamed over it only once complete and flushed to the disk, so a failure
-// leaves neither a partial file nor a damaged earlier one. A new file is
-// the user's alone (0600); a file it replaces lends it its permission bits.
-// A path that names a device or a pipe is written directly; a pipe nobody
-// reads fails (ENXIO) instead of waiting.
-int WriteConversationsCsv(const std::string& path, std::span<const CsvLine> lines);

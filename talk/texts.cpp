@@ -5,6 +5,8 @@
 #include <cstring>
 #include <ctime>
 
+#include "res/resource.h"
+#include "res/string_table.h"
 #include "talk/owner.h"
 
 namespace {
@@ -131,27 +133,27 @@ std::u16string DisplayableUtf16(std::u16string_view text) {
 std::string OwnerPhrase(const OwnerInfo& o) {
     switch (o.state) {
         case OwnerState::kPending:
-            return "查找中…";
+            return std::string(LoadStringUtf8(IDS_CONV_PENDING));
         case OwnerState::kFound:
-            return o.program + " (PID " + std::to_string(o.pid) + ", 用户 " + o.user + ")";
+            return FormatUtf8(IDS_OWNER_FOUND, {o.program, std::to_string(o.pid), o.user});
         case OwnerState::kOtherUser:
-            return "用户 " + o.user + " 的进程 (另一用户)";
+            return FormatUtf8(IDS_OWNER_OTHER_USER, {o.user});
         case OwnerState::kHolderUnknown:
-            return "持有进程未知 (用户 " + o.user + ")";
+            return FormatUtf8(IDS_OWNER_HOLDER_UNKNOWN, {o.user});
         case OwnerState::kClosed:
             if (!o.program.empty())
-                return "套接字已关闭 (原属 " + o.program + ", PID " + std::to_string(o.pid) + ")";
-            return "套接字已关闭";
+                return FormatUtf8(IDS_OWNER_CLOSED_WAS, {o.program, std::to_string(o.pid)});
+            return std::string(LoadStringUtf8(IDS_OWNER_CLOSED));
         case OwnerState::kNoSocket:
-            return "无本机套接字";
+            return std::string(LoadStringUtf8(IDS_OWNER_NO_SOCKET));
         case OwnerState::kNotLocal:
-            return "非本机地址";
+            return std::string(LoadStringUtf8(IDS_OWNER_NOT_LOCAL));
         case OwnerState::kNotApplicable:
-            return "不适用";
+            return std::string(LoadStringUtf8(IDS_OWNER_NOT_APPLICABLE));
         case OwnerState::kFromFile:
-            return "来自文件";
+            return std::string(LoadStringUtf8(IDS_OWNER_FROM_FILE));
         case OwnerState::kUnavailable:
-            return "无法查询 (" + std::string(std::strerror(o.error)) + ")";
+            return FormatUtf8(IDS_OWNER_UNAVAILABLE, {std::strerror(o.error)});
     }
     return {};
 }
@@ -163,15 +165,15 @@ std::string OwnerProgramText(const OwnerInfo& o) {
 std::string ProtocolName(uint8_t protocol) {
     switch (protocol) {
         case 1:
-            return "ICMP";
+            return std::string(LoadStringUtf8(IDS_PROTOCOL_ICMP));
         case 2:
-            return "IGMP";
+            return std::string(LoadStringUtf8(IDS_PROTOCOL_IGMP));
         case 6:
-            return "TCP";
+            return std::string(LoadStringUtf8(IDS_PROTOCOL_TCP));
         case 17:
-            return "UDP";
+            return std::string(LoadStringUtf8(IDS_PROTOCOL_UDP));
         default:
-            return "协议 " + std::to_string(protocol);
+            return FormatUtf8(IDS_PROTOCOL_NUMBER, {std::to_string(protocol)});
     }
 }
 
@@ -194,15 +196,14 @@ std::string FormatLocalTime(int64_t ns) {
 
 std::string FormatBytes(uint64_t bytes) {
     if (bytes < 1024)
-        return std::to_string(bytes) + " B";
-    static const char* const kUnits[] = {"KB", "MB", "GB", "TB", "PB", "EB"};
+        return FormatUtf8(IDS_SIZE_BYTES, {std::to_string(bytes)});
     double value = static_cast<double>(bytes) / 1024.0;
     int unit = 0;
     while (value >= 1024.0 && unit < 5) {
         value /= 1024.0;
         ++unit;
     }
-    char text[32];
-    std::snprintf(text, sizeof text, "%.1f %s", value, kUnits[unit]);
-    return text;
+    char number[32];
+    std::snprintf(number, sizeof number, "%.1f", value);
+    return FormatUtf8(IDS_SIZE_UNIT_FIRST + unit, {number});
 }

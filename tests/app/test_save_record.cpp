@@ -646,7 +646,13 @@ class SaveRecordTest : public QObject {
             {"pipe", "%1 不是普通文件，没有写入。",
              [&](const std::string& path) { QVERIFY(::mkfifo(path.c_str(), 0666) == 0); },
              [&](const std::string& path) { QVERIFY(S_ISFIFO(LstatOf(path).st_mode)); }},
-            {"limited", "在存取 %1 时磁盘已满。", [&](const std::string&) {},
+            {"limited", "在存取 %1 时磁盘已满。",
+             [&](const std::string& path) {
+                 // A file of the user's, replaced in place: a file the save
+                 // made itself would be removed again.
+                 const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0600);
+                 QVERIFY(fd >= 0 && ::close(fd) == 0);
+             },
              [&](const std::string& path) {
                  // Cut back to its last whole block: read to its end, each
                  // datagram the one the whole save holds there.

@@ -1,7 +1,5 @@
 // The event log file, byte for byte, and what a failed save reports.
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -12,7 +10,9 @@
 #include <iterator>
 #include <vector>
 
+#include "../file_size_limit.h"
 #include "export/eventlog.h"
+#include "export/save_fault.h"
 
 namespace {
 
@@ -135,29 +135,32 @@ TEST(EventLog, FullDiskIsReportedWithThePathAndTheFileIsClosed) {
     EXPECT_EQ(dev.refusal, SaveRefusal::kNotRegularFile);
     EXPECT_EQ(OpenFds(), fds);
     EventLogResult full{EventLogResult::kDiskFull, ENOSPC};
-    EXPECT_EQ(EventLogErrorMessage(full, "/dev/full"), "在存取 /dev/full 时磁盘已满。");
+    EXPECT_EQ(SaveErrorMessage(full, "/dev/full"), "在存取 /dev/full 时磁盘已满。");
 }
 
-TEST(EventLog, PartialFileKeepsTheLinesWrittenBeforeTheFailure) {
+// A write that fails (a file-size limit, like a filling disk): a file the
+// save replaced keeps the lines written before the failure, one it made is
+// gone again.
+TEST(EventLog, FailedSaveKeepsAReplacedFileAndRemovesAMadeOne) {
     const auto path = TempPath("partial.doc");
-    // A file-size limit fails the write that crosses it, like a filling disk.
-    struct sigaction ignore {
-    }, old{};
-    ignore.sa_handler = SIG_IGN;
-    sigaction(SIGXFSZ, &ignore, &old);
-    rlimit saved{};
-    getrlimit(RLIMIT_FSIZE, &saved);
-    rlimit small = saved;
-    small.rlim_cur = kSampleRecord.size() + 20;
-    setrlimit(RLIMIT_FSIZE, &small);
-    const auto r = WriteEventLogFile(path, Rows({kSample, kSample, kSample}));
-    setrlimit(RLIMIT_FSIZE, &saved);
-    sigaction(SIGXFSZ, &old, nullptr);
+    const auto made = TempPath("made.doc");
+    std::filesystem::remove(made);
+    std::ofstream(path) << "earlier";
+    EventLogResult r, m;
+    {
+        const FileSizeLimit limit(kSampleRecord.size() + 20);
+        r = WriteEventLogFile(path, Rows({kSample, kSample, kSample}));
+        m = WriteEventLogFile(made, Rows({kSample, kSample, kSample}));
+    }
 
     EXPECT_EQ(r.kind, EventLogResult::kDiskFull);
+    EXPECT_EQ(r.error, EFBIG);
     const std::string got = ReadAll(path);
     EXPECT_EQ(got.substr(0, kSampleRecord.size()), kSampleRecord);
     EXPECT_LE(got.size(), kSampleRecord.size() + 20);
+    EXPECT_EQ(m.kind, EventLogResult::kDiskFull);
+    EXPECT_FALSE(std::filesystem::exists(made));
+    EXPECT_EQ(SaveErrorMessage(m, made), "在存取 " + made + " 时磁盘已满。");
     std::filesystem::remove(path);
 }
 
@@ -166,18 +169,18 @@ TEST(EventLog, UnopenableFileIsAnErrorAndCreatesNothing) {
     const auto r = WriteEventLogFile(missing, Rows({kSample}));
     EXPECT_EQ(r.kind, EventLogResult::kOpenFailed);
     EXPECT_FALSE(std::filesystem::exists(missing));
-    EXPECT_EQ(EventLogErrorMessage(r, missing), "/nonexistent-qv-dir/x.doc 包含一个无效路径。");
+    EXPECT_EQ(SaveErrorMessage(r, missing), "/nonexistent-qv-dir/x.doc 包含一个无效路径。");
 
     const auto dir = std::filesystem::temp_directory_path().string();
     const auto isDir = WriteEventLogFile(dir, Rows({kSample}));
     EXPECT_EQ(isDir.kind, EventLogResult::kRefused);
     EXPECT_EQ(isDir.refusal, SaveRefusal::kNotRegularFile);
-    EXPECT_EQ(EventLogErrorMessage(isDir, dir), "在对 " + dir + " 进行访问时发生了一个不明错误。");
+    EXPECT_EQ(SaveErrorMessage(isDir, dir), "在对 " + dir + " 进行访问时发生了一个不明错误。");
 
     EventLogResult denied{EventLogResult::kOpenFailed, EACCES};
-    EXPECT_EQ(EventLogErrorMessage(denied, "/root/a.doc"), "对 /root/a.doc 的访问被拒绝。");
+    EXPECT_EQ(SaveErrorMessage(denied, "/root/a.doc"), "对 /root/a.doc 的访问被拒绝。");
     EventLogResult io{EventLogResult::kIoError, EIO};
-    EXPECT_EQ(EventLogErrorMessage(io, "/a"), "在存取 /a 时一个硬件输入/输出错误被报告。");
+    EXPECT_EQ(SaveErrorMessage(io, "/a"), "在存取 /a 时一个硬件输入/输出错误被报告。");
 }
 
 // A new file is the user's alone; a file of the user's is replaced in place

@@ -30,6 +30,7 @@
 #include "capture/endpoint.h"
 #include "export/pcapng.h"
 #include "export/pcapng_recorder.h"
+#include "export/save_fault.h"
 #include "tests/export/pcap_readback.h"
 
 namespace fs = std::filesystem;
@@ -306,7 +307,7 @@ TEST(PcapngRecorder, TwoCapturesReadBackWholeAndAnotherFileIsNeverAppendedTo) {
     EXPECT_EQ(refused.kind, PcapngResult::kNotTheRecordedFile);
     EXPECT_FALSE(rec.Recording());
     EXPECT_EQ(fs::file_size(path), 14u);
-    EXPECT_NE(PcapngErrorMessage(refused, path).find(path), std::string::npos);
+    EXPECT_NE(SaveErrorMessage(refused, path).find(path), std::string::npos);
     fs::remove(path);
     EXPECT_EQ(rec.Resume({}).kind, PcapngResult::kOpenFailed);
     EXPECT_FALSE(fs::exists(path));
@@ -412,8 +413,8 @@ TEST(PcapngRecorder, FullDiskLeavesAReadableFileAndStopsRecording) {
     }
     Blocks(path);
 
-    // The same for a save of the whole list.
-    fs::remove(path);
+    // The same for a save of the whole list over the recording, in place; a
+    // file the save made is gone again.
     const auto packets = Packets(std::vector<size_t>(500, 1500), 1700000000'000000000, 1000, 9);
     const auto save = WritePcapngFile(path, {}, View(packets));
     EXPECT_EQ(save.kind, PcapngResult::kDiskFull);
@@ -423,7 +424,10 @@ TEST(PcapngRecorder, FullDiskLeavesAReadableFileAndStopsRecording) {
     EXPECT_TRUE(read.clean) << read.error;
     EXPECT_EQ(read.packets.size(), save.datagrams);
     EXPECT_TRUE(std::equal(read.packets.begin(), read.packets.end(), packets.begin()));
-    EXPECT_EQ(PcapngErrorMessage(save, "/mnt/a.pcapng"), "在存取 /mnt/a.pcapng 时磁盘已满。");
+    EXPECT_EQ(SaveErrorMessage(save, "/mnt/a.pcapng"), "在存取 /mnt/a.pcapng 时磁盘已满。");
+    const auto made = dir.File("made.pcapng");
+    EXPECT_EQ(WritePcapngFile(made, {}, View(packets)).kind, PcapngResult::kDiskFull);
+    EXPECT_FALSE(fs::exists(made));
     umount2(dir.Path().c_str(), MNT_DETACH);
 }
 
@@ -552,7 +556,7 @@ TEST(Pcapng, WritesOnlyIntoTheUsersOwnRegularFiles) {
         EXPECT_EQ(r.kind, PcapngResult::kOpenFailed);
         EXPECT_EQ(r.error, ENOENT);
         EXPECT_FALSE(fs::exists(missing));
-        EXPECT_EQ(PcapngErrorMessage(r, missing), missing + " 包含一个无效路径。");
+        EXPECT_EQ(SaveErrorMessage(r, missing), missing + " 包含一个无效路径。");
     }
 }
 

@@ -10,12 +10,17 @@
 #include <fstream>
 #include <sstream>
 
+#include "../file_size_limit.h"
+#include "export/save_open.h"
+#include "res/resource.h"
+#include "res/string_table.h"
 #include "talk/csv.h"
 #include "talk/owner.h"
 #include "talk/texts.h"
 
 #include <QChar>
 #include <QString>
+#include <QStringDecoder>
 
 namespace {
 
@@ -108,7 +113,7 @@ TEST_F(CsvFile, ReadsBackFieldForField) {
     lines.back().owner.user = "nobody";
     lines.back().conversation.key.protocol = 1;
     const std::string path = dir_ + "/会话.csv";
-    ASSERT_EQ(WriteConversationsCsv(path, lines), 0);
+    ASSERT_TRUE(WriteWholeFile(path, ConversationsCsv(lines)).ok());
     const std::string text = ReadFile(path);
     ASSERT_EQ(text.substr(0, 3), "\xEF\xBB\xBF");
     const auto records = ParseCsv(text.substr(3));
@@ -140,48 +145,75 @@ TEST_F(CsvFile, ReadsBackFieldForField) {
     EXPECT_EQ(records[5][8], "nobody");
 }
 
-// A failure gives its errno and leaves no file behind, nor a damaged earlier
-// one; a new file is the user's alone, replacing a file keeps its permission
-// bits; a pipe nobody reads fails instead of waiting for a reader.
-TEST_F(CsvFile, FailuresAreReportedAndLeaveNothing) {
-    const std::vector<CsvLine> lines = {Line(1, "curl", "alice", "")};
-    EXPECT_EQ(WriteConversationsCsv(dir_ + "/missing/x.csv", lines), ENOENT);
-    EXPECT_EQ(WriteConversationsCsv(dir_, lines), EISDIR);  // the rename over a folder
+// The export is saved as every file is: a new file is the user's alone and
+// a failed write leaves nothing of it behind; a file of the user's is
+// replaced in place, keeping its mode; a folder, a device, a pipe (without
+// waiting for a reader), a symbolic link and the recording's file are left
+// as they are.
+TEST_F(CsvFile, SavedAsEveryFileIs) {
+    const std::string text = ConversationsCsv(std::vector<CsvLine>{Line(1, "curl", "alice", "")});
+    const SaveResult missing = WriteWholeFile(dir_ + "/missing/x.csv", text);
+    EXPECT_EQ(missing.kind, SaveResult::kOpenFailed);
+    EXPECT_EQ(missing.error, ENOENT);
+    EXPECT_EQ(WriteWholeFile(dir_, text).refusal, SaveRefusal::kNotRegularFile);
     const std::string path = dir_ + "/x.csv";
     const mode_t mask = umask(0);  // the mode asked for is what the file gets
-    ASSERT_EQ(WriteConversationsCsv(path, lines), 0);
+    ASSERT_TRUE(WriteWholeFile(path, text).ok());
     umask(mask);
     struct stat st {};
     ASSERT_EQ(stat(path.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0600u);
     chmod(path.c_str(), 0640);
-    ASSERT_EQ(WriteConversationsCsv(path, lines), 0);
-    ASSERT_EQ(stat(path.c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 0777, 0640u);
-    EXPECT_NE(ReadFile(path).find("curl"), std::string::npos);
-    // A device is written as it is, not replaced: /dev/full fails the write.
+    const std::string other = ConversationsCsv(std::vector<CsvLine>{Line(1, "wget", "bob", "")});
+    ASSERT_TRUE(WriteWholeFile(path, other).ok());
+    struct stat replaced {};
+    ASSERT_EQ(stat(path.c_str(), &replaced), 0);
+    EXPECT_EQ(replaced.st_mode & 0777, 0640u);
+    EXPECT_EQ(replaced.st_ino, st.st_ino);
+    EXPECT_EQ(ReadFile(path), other);
+
     if (access("/dev/full", W_OK) == 0) {
-        EXPECT_EQ(WriteConversationsCsv("/dev/full", lines), ENOSPC);
-        struct stat dev {};
-        ASSERT_EQ(stat("/dev/full", &dev), 0);
-        EXPECT_TRUE(S_ISCHR(dev.st_mode));
+        EXPECT_EQ(WriteWholeFile("/dev/full", text).refusal, SaveRefusal::kNotRegularFile);
     }
-    // Through a symbolic link the file is replaced and the link stays.
     const std::string link = dir_ + "/link.csv";
     ASSERT_EQ(symlink(path.c_str(), link.c_str()), 0);
-    const std::vector<CsvLine> other = {Line(1, "wget", "alice", "")};
-    ASSERT_EQ(WriteConversationsCsv(link, other), 0);
-    struct stat ls {};
-    ASSERT_EQ(lstat(link.c_str(), &ls), 0);
-    EXPECT_TRUE(S_ISLNK(ls.st_mode));
-    EXPECT_NE(ReadFile(path).find("wget"), std::string::npos);
+    EXPECT_EQ(WriteWholeFile(link, text).refusal, SaveRefusal::kSymbolicLink);
     unlink(link.c_str());
     const std::string fifo = dir_ + "/fifo.csv";
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-    EXPECT_EQ(WriteConversationsCsv(fifo, lines), ENXIO);
+    EXPECT_EQ(WriteWholeFile(fifo, text).refusal, SaveRefusal::kNotRegularFile);
     unlink(fifo.c_str());
-    // Only the one file: no temporary left behind.
+    const FileIdentity recording{static_cast<uint64_t>(st.st_dev),
+                                 static_cast<uint64_t>(st.st_ino)};
+    EXPECT_EQ(WriteWholeFile(path, text, recording).refusal, SaveRefusal::kBeingRecorded);
+    EXPECT_EQ(ReadFile(path), other);
+
+    // A write that fails (a file-size limit, like a full disk) on a new file.
+    SaveResult full;
+    {
+        const FileSizeLimit limit(10);
+        full = WriteWholeFile(dir_ + "/full.csv", text);
+    }
+    EXPECT_EQ(full.kind, SaveResult::kDiskFull);
+    EXPECT_EQ(full.error, EFBIG);
+    // Only the one file: nothing left of the failures.
     EXPECT_EQ(std::system(("test $(ls -A " + dir_ + " | wc -l) -eq 1").c_str()), 0);
+}
+
+// Every entry of the string table reads the same in UTF-8 (glibc's iconv) as
+// the windows show it (Qt's GBK decoder); arguments are filled in one pass.
+TEST(StringTable, Utf8EntriesAreTheWindowsText) {
+    QStringDecoder gbk("GBK", QStringDecoder::Flag::Stateless);
+    ASSERT_TRUE(gbk.isValid());
+    int entries = 0;
+    for (int id = 0; id < 1200; ++id) {
+        const std::string_view bytes = LoadStringGbk(id);
+        const QString shown = gbk.decode(QByteArrayView(bytes.data(), qsizetype(bytes.size())));
+        EXPECT_EQ(LoadStringUtf8(id), shown.toStdString()) << id;
+        entries += !bytes.empty();
+    }
+    EXPECT_GT(entries, 100);
+    EXPECT_EQ(FormatUtf8(IDS_OWNER_FOUND, {"a%2b", "7", "%1"}), "a%2b (PID 7, 用户 %1)");
 }
 
 std::string Utf8(char32_t c) {

@@ -25,6 +25,7 @@
 #include <utility>
 
 #include "capture/endpoint.h"
+#include "export/save_open.h"
 #include "talk/conversation.h"
 #include "talk/csv.h"
 #include "talk/names.h"
@@ -235,7 +236,7 @@ TEST(TalkLive, ConversationsTheirOwnersAndTheirEnd) {
     ASSERT_NE(mkdtemp(dir), nullptr);
     const std::string path = std::string(dir) + "/talk.csv";
     const auto lines = CollectCsvLines(watch.Table(), &owners, nullptr, false);
-    ASSERT_EQ(WriteConversationsCsv(path, lines), 0);
+    ASSERT_TRUE(WriteWholeFile(path, ConversationsCsv(lines)).ok());
     std::ifstream csv(path);
     std::string line;
     int named = 0;

@@ -1,10 +1,10 @@
 #include "ui/capturefiles/capturefiles.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
 
 #include "capture/row_batch.h"
+#include "export/save_fault.h"
 #include "framework/gbk.h"
 #include "res/resource.h"
 #include "res/strings.h"
@@ -37,36 +37,10 @@ PcapngInterface CaptureInterface(const std::string& localAddress, bool fromFile)
 }
 
 QString WriteFaultReason(int error) {
-    int id = 0;
-    switch (error) {
-        case ENOSPC:
-            id = IDS_REASON_DISK_FULL;
-            break;
-        case EROFS:
-            id = IDS_REASON_READ_ONLY;
-            break;
-        case EIO:
-            id = IDS_REASON_IO_ERROR;
-            break;
-        case ENOENT:
-        case ENOTDIR:
-        case ESTALE:
-            id = IDS_REASON_FILE_GONE;
-            break;
-        case EDQUOT:
-            id = IDS_REASON_QUOTA;
-            break;
-        case EFBIG:
-            id = IDS_REASON_TOO_LARGE;
-            break;
-        case EACCES:
-        case EPERM:
-            id = IDS_REASON_NO_RIGHT;
-            break;
-        default:
-            return QString::fromLocal8Bit(std::strerror(error));
+    if (const int id = SaveFaultReasonId(error)) {
+        return FromGbk(LoadStringGbk(id));
     }
-    return FromGbk(LoadStringGbk(id));
+    return QString::fromLocal8Bit(std::strerror(error));
 }
 
 QString SaveRefusalText(SaveRefusal refusal, const QString& path) {
@@ -93,16 +67,9 @@ QString SaveRefusalText(SaveRefusal refusal, const QString& path) {
     return FormatString(id, path);
 }
 
-QString SaveErrorText(const EventLogResult& result, const QString& path) {
-    if (result.kind == EventLogResult::kRefused) {
+QString SaveErrorText(const SaveResult& result, const QString& path) {
+    if (result.kind == SaveResult::kRefused) {
         return SaveRefusalText(result.refusal, path);
     }
-    return QString::fromStdString(EventLogErrorMessage(result, path.toStdString()));
-}
-
-QString SaveErrorText(const PcapngResult& result, const QString& path) {
-    if (result.kind == PcapngResult::kRefused) {
-        return SaveRefusalText(result.refusal, path);
-    }
-    return QString::fromStdString(PcapngErrorMessage(result, path.toStdString()));
+    return QString::fromStdString(SaveErrorMessage(result, path.toStdString()));
 }

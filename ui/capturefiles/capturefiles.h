@@ -29,5 +29,4 @@ QString WriteFaultReason(int error);
 // The message of a save that left `path` alone, naming it.
 QString SaveRefusalText(SaveRefusal refusal, const QString& path);
 // The message of any failed save of the event log or a capture file.
-QString SaveErrorText(const EventLogResult& result, const QString& path);
-QString SaveErrorText(const PcapngResult& result, const QString& path);
+QString SaveErrorText(const SaveResult& result, const QString& path);

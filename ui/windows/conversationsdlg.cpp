@@ -21,6 +21,7 @@
 #include "res/dialogs.h"
 #include "res/resource.h"
 #include "res/strings.h"
+#include "ui/capturefiles/capturefiles.h"
 
 namespace {
 
@@ -192,12 +193,15 @@ void CConversationsDlg::OnExport() {
         return;
     // The lines as they stand when writing starts, narrowed and ordered as shown.
     model_->Refresh();
-    const int error =
-        WriteConversationsCsv(QFile::encodeName(*path).toStdString(), model_->Lines());
-    if (error != 0)
-        AfxMessageBoxUtf8(
-            FormatString(IDP_CSV_WRITE_FAILED, *path, QString::fromLocal8Bit(std::strerror(error))),
-            MB_ICONSTOP);
+    const SaveResult result =
+        WriteWholeFile(QFile::encodeName(*path).toStdString(), ConversationsCsv(model_->Lines()),
+                       busyFile_ ? busyFile_() : std::nullopt);
+    if (result.kind == SaveResult::kRefused)
+        AfxMessageBoxUtf8(SaveRefusalText(result.refusal, *path), MB_ICONSTOP);
+    else if (!result.ok())
+        AfxMessageBoxUtf8(FormatString(IDP_CSV_WRITE_FAILED, *path,
+                                       QString::fromLocal8Bit(std::strerror(result.error))),
+                          MB_ICONSTOP);
 }
 
 bool CConversationsDlg::eventFilter(QObject* watched, QEvent* event) {

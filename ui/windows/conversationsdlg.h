@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "capture/session.h"
+#include "export/save_open.h"
 #include "framework/controls.h"
 #include "framework/dialog.h"
 #include "ui/models/conversationmodel.h"
@@ -27,6 +28,11 @@ class CConversationsDlg : public CDialog {
     CConversationsDlg(ConversationTracker& tracker, const CaptureSession& session, CWnd* parent,
                       FileDialogs::SaveDialog exportDialog = AskForConversationsFile);
     ~CConversationsDlg() override;
+
+    // The file no export may write into (the recording's), asked at each export.
+    void SetBusyFile(std::function<std::optional<FileIdentity>()> busy) {
+        busyFile_ = std::move(busy);
+    }
 
     bool OnInitDialog() override;
     // Modeless: Close, Escape and the close box destroy the window.
@@ -54,6 +60,7 @@ class CConversationsDlg : public CDialog {
     const CaptureSession& session_;
     FileDialogs::SaveDialog exportDialog_;
     std::unique_ptr<ConversationModel> model_;
+    std::function<std::optional<FileIdentity>()> busyFile_;
     RateChart* chart_ = nullptr;  // a child of the window
     QSize templateSize_;
     std::vector<std::pair<QPointer<QWidget>, const ControlTemplate*>> placed_;
