@@ -11,16 +11,6 @@
 // The capture's lifecycle: Start on the selected address, a capture file
 // played, Stop, a file's end, and what the window says of each.
 
-namespace {
-
-// 请选择侦听的网卡(地址)
-constexpr std::string_view kSelectAddress =
-    "\xC7\xEB\xD1\xA1\xD4\xF1\xD5\xEC\xCC\xFD\xB5\xC4\xCD\xF8\xBF\xA8(\xB5\xD8\xD6\xB7)";
-// WinSock启动失败
-constexpr std::string_view kCaptureFailed = "WinSock\xC6\xF4\xB6\xAF\xCA\xA7\xB0\xDC";
-
-}  // namespace
-
 void CMonitorDlg::OnStart() {
     // One capture at a time. Refused before anything is touched: opening replaces
     // the endpoint that the running capture thread is receiving from.
@@ -29,7 +19,7 @@ void CMonitorDlg::OnStart() {
     }
     const int sel = LocalAddressList.GetCurSel();
     if (sel < 0) {
-        AfxMessageBox(kSelectAddress);
+        AfxMessageBox(LoadStringGbk(IDS_SELECT_ADDRESS));
         return;
     }
     const std::string address = LocalAddressList.GetText(sel);
@@ -38,7 +28,7 @@ void CMonitorDlg::OnStart() {
         // The box keeps its fixed text; a person at a terminal also gets the cause.
         std::fprintf(stderr, "quorvelan: cannot capture on %s: %s\n", address.c_str(),
                      m_capture.EndpointErrorText().c_str());
-        AfxMessageBox(kCaptureFailed);
+        AfxMessageBox(LoadStringGbk(IDS_CAPTURE_FAILED));
         EndDialog(IDCANCEL);
         return;
     }

@@ -150,3 +150,38 @@ inline constexpr int IDP_SAVE_NOT_REGULAR = 301;
 inline constexpr int IDP_SAVE_OTHER_OWNER = 302;
 inline constexpr int IDP_SAVE_LOCKED = 303;
 inline constexpr int IDP_SAVE_BEING_RECORDED = 304;
+
+// Why a save failed, naming the file (UTF-8 for the libraries below the windows).
+inline constexpr int IDP_SAVE_DISK_FULL = 340;
+inline constexpr int IDP_SAVE_IO_ERROR = 341;
+inline constexpr int IDP_SAVE_ACCESS_DENIED = 342;
+inline constexpr int IDP_SAVE_INVALID_PATH = 343;
+inline constexpr int IDP_SAVE_UNKNOWN_ERROR = 344;
+inline constexpr int IDP_SAVE_NOT_THE_RECORDING = 345;
+// The labels of the event log file's eight lines, in column order (GBK in the file).
+inline constexpr int IDS_LOG_LABEL_FIRST = 350;
+// The owner of a conversation, as one phrase.
+inline constexpr int IDS_OWNER_FOUND = 360;
+inline constexpr int IDS_OWNER_OTHER_USER = 361;
+inline constexpr int IDS_OWNER_HOLDER_UNKNOWN = 362;
+inline constexpr int IDS_OWNER_CLOSED_WAS = 363;
+inline constexpr int IDS_OWNER_CLOSED = 364;
+inline constexpr int IDS_OWNER_NO_SOCKET = 365;
+inline constexpr int IDS_OWNER_NOT_LOCAL = 366;
+inline constexpr int IDS_OWNER_NOT_APPLICABLE = 367;
+inline constexpr int IDS_OWNER_FROM_FILE = 368;
+inline constexpr int IDS_OWNER_UNAVAILABLE = 369;
+// Protocol names, and a protocol known only by its number.
+inline constexpr int IDS_PROTOCOL_ICMP = 370;
+inline constexpr int IDS_PROTOCOL_IGMP = 371;
+inline constexpr int IDS_PROTOCOL_TCP = 372;
+inline constexpr int IDS_PROTOCOL_UDP = 373;
+inline constexpr int IDS_PROTOCOL_NUMBER = 374;
+// Byte counts: bytes, then KB to EB (1 KB = 1024 B).
+inline constexpr int IDS_SIZE_BYTES = 380;
+inline constexpr int IDS_SIZE_UNIT_FIRST = 381;
+// The main window's two fixed messages.
+inline constexpr int IDS_SELECT_ADDRESS = 390;
+inline constexpr int IDS_CAPTURE_FAILED = 391;
+// The event list's eight column headings, in column order.
+inline constexpr int IDS_LIST_HEADING_FIRST = 392;

@@ -1,6 +1,5 @@
-#include "res/strings.h"
-
 #include "res/resource.h"
+#include "res/string_table.h"
 
 std::string_view LoadStringGbk(int id) {
     switch (id) {
@@ -238,6 +237,105 @@ std::string_view LoadStringGbk(int id) {
                    "\xCA\xC7\xD5\xFD\xD4\xDA\xBC\xC7\xC2\xBC\xB5\xC4\xCE\xC4\xBC\xFE\xA3\xAC\xC3"
                    "\xBB\xD3\xD0\xD0\xB4\xC8\xEB\xA3\xBB\xBC\xC7\xC2\xBC\xD5\xD5\xB3\xA3\xBC\xCC"
                    "\xD0\xF8\xA1\xA3";
+        case IDP_SAVE_DISK_FULL:  // 在存取 %1 时磁盘已满。
+            return "\xD4\xDA\xB4\xE6\xC8\xA1 %1 \xCA\xB1\xB4\xC5\xC5\xCC\xD2\xD1\xC2\xFA\xA1\xA3";
+        case IDP_SAVE_IO_ERROR:  // 在存取 %1 时一个硬件输入/输出错误被报告。
+            return "\xD4\xDA\xB4\xE6\xC8\xA1 %1 "
+                   "\xCA\xB1\xD2\xBB\xB8\xF6\xD3\xB2\xBC\xFE\xCA\xE4\xC8\xEB/"
+                   "\xCA\xE4\xB3\xF6\xB4\xED\xCE\xF3\xB1\xBB\xB1\xA8\xB8\xE6\xA1\xA3";
+        case IDP_SAVE_ACCESS_DENIED:  // 对 %1 的访问被拒绝。
+            return "\xB6\xD4 %1 \xB5\xC4\xB7\xC3\xCE\xCA\xB1\xBB\xBE\xDC\xBE\xF8\xA1\xA3";
+        case IDP_SAVE_INVALID_PATH:  // %1 包含一个无效路径。
+            return "%1 \xB0\xFC\xBA\xAC\xD2\xBB\xB8\xF6\xCE\xDE\xD0\xA7\xC2\xB7\xBE\xB6\xA1\xA3";
+        case IDP_SAVE_UNKNOWN_ERROR:  // 在对 %1 进行访问时发生了一个不明错误。
+            return "\xD4\xDA\xB6\xD4 %1 "
+                   "\xBD\xF8\xD0\xD0\xB7\xC3\xCE\xCA\xCA\xB1\xB7\xA2\xC9\xFA\xC1\xCB\xD2\xBB\xB8"
+                   "\xF6\xB2\xBB\xC3\xF7\xB4\xED\xCE\xF3\xA1\xA3";
+        case IDP_SAVE_NOT_THE_RECORDING:  // %1 已被替换或改动，记录没有继续。
+            return "%1 "
+                   "\xD2\xD1\xB1\xBB\xCC\xE6\xBB\xBB\xBB\xF2\xB8\xC4\xB6\xAF\xA3\xAC\xBC\xC7\xC2"
+                   "\xBC\xC3\xBB\xD3\xD0\xBC\xCC\xD0\xF8\xA1\xA3";
+        case IDS_LOG_LABEL_FIRST + 0:  // "时间:   "
+            return "\xCA\xB1\xBC\xE4:   ";
+        case IDS_LOG_LABEL_FIRST + 1:  // "源地址: "
+            return "\xD4\xB4\xB5\xD8\xD6\xB7: ";
+        case IDS_LOG_LABEL_FIRST + 2:  // "源端口: "
+            return "\xD4\xB4\xB6\xCB\xBF\xDA: ";
+        case IDS_LOG_LABEL_FIRST + 3:  // "目的地址: "
+            return "\xC4\xBF\xB5\xC4\xB5\xD8\xD6\xB7: ";
+        case IDS_LOG_LABEL_FIRST + 4:  // "目的端口: "
+            return "\xC4\xBF\xB5\xC4\xB6\xCB\xBF\xDA: ";
+        case IDS_LOG_LABEL_FIRST + 5:  // "协议: "
+            return "\xD0\xAD\xD2\xE9: ";
+        case IDS_LOG_LABEL_FIRST + 6:  // "数据: "
+            return "\xCA\xFD\xBE\xDD: ";
+        case IDS_LOG_LABEL_FIRST + 7:  // "TCP标志: "
+            return "TCP\xB1\xEA\xD6\xBE: ";
+        case IDS_OWNER_FOUND:  // %1 (PID %2, 用户 %3)
+            return "%1 (PID %2, \xD3\xC3\xBB\xA7 %3)";
+        case IDS_OWNER_OTHER_USER:  // 用户 %1 的进程 (另一用户)
+            return "\xD3\xC3\xBB\xA7 %1 \xB5\xC4\xBD\xF8\xB3\xCC "
+                   "(\xC1\xED\xD2\xBB\xD3\xC3\xBB\xA7)";
+        case IDS_OWNER_HOLDER_UNKNOWN:  // 持有进程未知 (用户 %1)
+            return "\xB3\xD6\xD3\xD0\xBD\xF8\xB3\xCC\xCE\xB4\xD6\xAA (\xD3\xC3\xBB\xA7 %1)";
+        case IDS_OWNER_CLOSED_WAS:  // 套接字已关闭 (原属 %1, PID %2)
+            return "\xCC\xD7\xBD\xD3\xD7\xD6\xD2\xD1\xB9\xD8\xB1\xD5 (\xD4\xAD\xCA\xF4 %1, PID %2)";
+        case IDS_OWNER_CLOSED:  // 套接字已关闭
+            return "\xCC\xD7\xBD\xD3\xD7\xD6\xD2\xD1\xB9\xD8\xB1\xD5";
+        case IDS_OWNER_NO_SOCKET:  // 无本机套接字
+            return "\xCE\xDE\xB1\xBE\xBB\xFA\xCC\xD7\xBD\xD3\xD7\xD6";
+        case IDS_OWNER_NOT_LOCAL:  // 非本机地址
+            return "\xB7\xC7\xB1\xBE\xBB\xFA\xB5\xD8\xD6\xB7";
+        case IDS_OWNER_NOT_APPLICABLE:  // 不适用
+            return "\xB2\xBB\xCA\xCA\xD3\xC3";
+        case IDS_OWNER_FROM_FILE:  // 来自文件
+            return "\xC0\xB4\xD7\xD4\xCE\xC4\xBC\xFE";
+        case IDS_OWNER_UNAVAILABLE:  // 无法查询 (%1)
+            return "\xCE\xDE\xB7\xA8\xB2\xE9\xD1\xAF (%1)";
+        case IDS_PROTOCOL_ICMP:  // ICMP
+            return "ICMP";
+        case IDS_PROTOCOL_IGMP:  // IGMP
+            return "IGMP";
+        case IDS_PROTOCOL_TCP:  // TCP
+            return "TCP";
+        case IDS_PROTOCOL_UDP:  // UDP
+            return "UDP";
+        case IDS_PROTOCOL_NUMBER:  // 协议 %1
+            return "\xD0\xAD\xD2\xE9 %1";
+        case IDS_SIZE_BYTES:  // %1 B
+            return "%1 B";
+        case IDS_SIZE_UNIT_FIRST + 0:  // %1 KB
+            return "%1 KB";
+        case IDS_SIZE_UNIT_FIRST + 1:  // %1 MB
+            return "%1 MB";
+        case IDS_SIZE_UNIT_FIRST + 2:  // %1 GB
+            return "%1 GB";
+        case IDS_SIZE_UNIT_FIRST + 3:  // %1 TB
+            return "%1 TB";
+        case IDS_SIZE_UNIT_FIRST + 4:  // %1 PB
+            return "%1 PB";
+        case IDS_SIZE_UNIT_FIRST + 5:  // %1 EB
+            return "%1 EB";
+        case IDS_SELECT_ADDRESS:  // 请选择侦听的网卡(地址)
+            return "\xC7\xEB\xD1\xA1\xD4\xF1\xD5\xEC\xCC\xFD\xB5\xC4\xCD\xF8\xBF\xA8(\xB5\xD8\xD6\xB7)";
+        case IDS_CAPTURE_FAILED:  // WinSock启动失败
+            return "WinSock\xC6\xF4\xB6\xAF\xCA\xA7\xB0\xDC";
+        case IDS_LIST_HEADING_FIRST + 0:  // 时间
+            return "\xCA\xB1\xBC\xE4";
+        case IDS_LIST_HEADING_FIRST + 1:  // 源地址
+            return "\xD4\xB4\xB5\xD8\xD6\xB7";
+        case IDS_LIST_HEADING_FIRST + 2:  // 源端口
+            return "\xD4\xB4\xB6\xCB\xBF\xDA";
+        case IDS_LIST_HEADING_FIRST + 3:  // 目的地址
+            return "\xC4\xBF\xB5\xC4\xB5\xD8\xD6\xB7";
+        case IDS_LIST_HEADING_FIRST + 4:  // 目的端口
+            return "\xC4\xBF\xB5\xC4\xB6\xCB\xBF\xDA";
+        case IDS_LIST_HEADING_FIRST + 5:  // 协议
+            return "\xD0\xAD\xD2\xE9";
+        case IDS_LIST_HEADING_FIRST + 6:  // 数据
+            return "\xCA\xFD\xBE\xDD";
+        case IDS_LIST_HEADING_FIRST + 7:  // TCP标志
+            return "TCP\xB1\xEA\xD6\xBE";
         default:
             return {};
     }

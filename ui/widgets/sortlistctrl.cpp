@@ -6,21 +6,12 @@
 #include <string>
 #include <vector>
 
+#include "res/resource.h"
+#include "res/string_table.h"
 #include "ui/text/gbkcompare.h"
 
 namespace {
 
-// Header texts in GBK: 时间 源地址 源端口 目的地址 目的端口 协议 数据 TCP标志.
-constexpr std::array<std::string_view, 8> kHeaders = {
-    "\xCA\xB1\xBC\xE4",
-    "\xD4\xB4\xB5\xD8\xD6\xB7",
-    "\xD4\xB4\xB6\xCB\xBF\xDA",
-    "\xC4\xBF\xB5\xC4\xB5\xD8\xD6\xB7",
-    "\xC4\xBF\xB5\xC4\xB6\xCB\xBF\xDA",
-    "\xD0\xAD\xD2\xE9",
-    "\xCA\xFD\xBE\xDD",
-    "TCP\xB1\xEA\xD6\xBE",
-};
 // Column widths as divisors of the control's outer width.
 constexpr std::array<int, 8> kWidthDivisors = {7, 6, 12, 6, 10, 12, 7, 8};
 
@@ -41,8 +32,8 @@ void CSortListCtrl::SetupColumns() {
     ModifyStyle(LVS_TYPEMASK, LVS_REPORT);
     SetExtendedStyle(LVS_EX_GRIDLINES | LVS_EX_FULLROWSELECT);
     CListCtrl::DeleteAllItems();
-    for (int i = 0; i < static_cast<int>(kHeaders.size()); ++i) {
-        InsertColumn(i, kHeaders[static_cast<size_t>(i)], LVCFMT_LEFT);
+    for (int i = 0; i < static_cast<int>(kWidthDivisors.size()); ++i) {
+        InsertColumn(i, LoadStringGbk(IDS_LIST_HEADING_FIRST + i), LVCFMT_LEFT);
     }
     const int w = GetWindowRect().width();  // outer rectangle, borders included
     for (int i = 0; i < static_cast<int>(kWidthDivisors.size()); ++i) {
