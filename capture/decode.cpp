@@ -192,10 +192,7 @@ bool BuildEventRow(uint8_t* buffer, int length, const PacketText& text,
             data = std::string_view(ws.overLength, static_cast<size_t>(n + digits));
         } else {
             // The data cell is the payload as text, up to its first NUL.
-            const char* start = reinterpret_cast<const char*>(buffer + payload.offset);
-            const void* end = std::memchr(start, 0, payload.size + 1);
-            data =
-                std::string_view(start, static_cast<size_t>(static_cast<const char*>(end) - start));
+            data = PacketBytes(buffer, length).TextUpToNul(payload.offset, payload.size);
         }
     }
 

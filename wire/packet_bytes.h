@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <string_view>
 
 class PacketBytes {
   public:
@@ -40,6 +41,18 @@ class PacketBytes {
         return present ? (uint32_t{data_[offset]} << 24) | (uint32_t{data_[offset + 1]} << 16) |
                              (uint32_t{data_[offset + 2]} << 8) | uint32_t{data_[offset + 3]}
                        : 0;
+    }
+
+    // The `count` bytes from `offset` as text up to their first NUL (all of
+    // them without one); empty when they were not all received. The view
+    // points into the datagram.
+    std::string_view TextUpToNul(size_t offset, size_t count) const {
+        if (count == 0 || !Has(offset, count))
+            return {};
+        const char* start = reinterpret_cast<const char*>(data_ + offset);
+        const void* nul = std::memchr(start, 0, count);
+        return std::string_view(
+            start, nul ? static_cast<size_t>(static_cast<const char*>(nul) - start) : count);
     }
 
     // In the byte order of the host that wrote them (a capture file's link

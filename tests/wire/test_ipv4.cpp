@@ -1,9 +1,11 @@
 // The IPv4 view against datagrams built field by field, cut anywhere; the
-// payload rule; address text; the host's interface addresses.
+// payload rule and its text; address text; the host's interface addresses.
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstddef>
 #include <random>
+#include <string_view>
 #include <vector>
 
 #include "tests/capture/packet_builder.h"
@@ -102,7 +104,21 @@ TEST(Ipv4View, PayloadOfAnyBytesStaysInside) {
         const size_t transport = v.Protocol() == kProtocolTcp ? v.TcpHeaderLength() : 8;
         EXPECT_EQ(p.offset, v.HeaderLength() + transport) << round;
         EXPECT_GT(d.size(), v.Protocol() == kProtocolTcp ? 40u : 28u) << round;
+        // The data cell's text: the payload up to its first NUL, inside the
+        // payload (the vector has no spare byte past it).
+        const std::string_view text = PacketBytes(d.data(), static_cast<int>(d.size()))
+                                          .TextUpToNul(p.offset, p.size);
+        const auto first = d.begin() + static_cast<std::ptrdiff_t>(p.offset);
+        const auto nul = std::find(first, d.end(), 0);
+        ASSERT_EQ(text.size(), static_cast<size_t>(nul - first)) << round;
+        EXPECT_EQ(static_cast<const void*>(text.data()), static_cast<const void*>(&*first));
     }
+    // Bytes not all received give no text.
+    const std::vector<uint8_t> few = {'a', 'b', 'c'};
+    const PacketBytes bytes(few.data(), static_cast<int>(few.size()));
+    EXPECT_EQ(bytes.TextUpToNul(1, 2), "bc");
+    EXPECT_TRUE(bytes.TextUpToNul(1, 3).empty());
+    EXPECT_TRUE(bytes.TextUpToNul(4, 0).empty());
 }
 
 TEST(Ipv4Text, RoundTripAndRefusals) {
