@@ -106,8 +106,8 @@ TEST(Ipv4View, PayloadOfAnyBytesStaysInside) {
         EXPECT_GT(d.size(), v.Protocol() == kProtocolTcp ? 40u : 28u) << round;
         // The data cell's text: the payload up to its first NUL, inside the
         // payload (the vector has no spare byte past it).
-        const std::string_view text = PacketBytes(d.data(), static_cast<int>(d.size()))
-                                          .TextUpToNul(p.offset, p.size);
+        const std::string_view text =
+            PacketBytes(d.data(), static_cast<int>(d.size())).TextUpToNul(p.offset, p.size);
         const auto first = d.begin() + static_cast<std::ptrdiff_t>(p.offset);
         const auto nul = std::find(first, d.end(), 0);
         ASSERT_EQ(text.size(), static_cast<size_t>(nul - first)) << round;
