@@ -78,14 +78,23 @@ struct UsageQuery::Impl {
     std::vector<UsageTotal> Totals(int64_t from, int64_t to, const char* group, const char* join,
                                    const char* where, const std::string* filter, size_t limit) {
         // Summed per id first and joined to the names after the limit: the join
-        // then runs for the rows shown only.
-        const std::string sql = std::string("SELECT d.") + join + ", t.bi, t.bo, t.di, t.do_" +
-                                " FROM (SELECT f." + group + " AS id, " + kSums +
-                                " FROM usage_day f WHERE f.bucket >= ?1 AND f.bucket < ?2" + where +
-                                " GROUP BY f." + group +
-                                " ORDER BY bi + bo DESC, id LIMIT ?3) t JOIN " +
-                                (std::string(group) == "program" ? "programs" : "hosts") +
-                                " d ON d.id = t.id ORDER BY t.bi + t.bo DESC, d.id";
+        // then runs for the rows shown only. Programs are first summed per day
+        // in the table's own order (no sort), leaving a few rows a day to sort.
+        const bool programs = std::string(group) == "program";
+        const std::string rows =
+            programs ? std::string("(SELECT f.program, ") + kSums +
+                           " FROM usage_day f WHERE f.bucket >= ?1 AND f.bucket < ?2" + where +
+                           " GROUP BY f.bucket, f.program)"
+                     : std::string(
+                           "(SELECT f.host, f.bytes_in AS bi, f.bytes_out AS bo,"
+                           " f.datagrams_in AS di, f.datagrams_out AS do_"
+                           " FROM usage_day f WHERE f.bucket >= ?1 AND f.bucket < ?2") +
+                           where + ")";
+        const std::string sql =
+            std::string("SELECT d.") + join + ", t.bi, t.bo, t.di, t.do_ FROM (SELECT r." + group +
+            " AS id, sum(r.bi) AS bi, sum(r.bo) AS bo, sum(r.di) AS di, sum(r.do_) AS do_ FROM " +
+            rows + " r GROUP BY r." + group + " ORDER BY bi + bo DESC, id LIMIT ?3) t JOIN " +
+            (programs ? "programs" : "hosts") + " d ON d.id = t.id ORDER BY t.bi + t.bo DESC, d.id";
         std::vector<UsageTotal> out;
         Run(
             sql,
@@ -108,11 +117,15 @@ UsageQuery::UsageQuery(const std::string& path) : impl_(std::make_unique<Impl>()
 UsageQuery::~UsageQuery() = default;
 
 std::vector<UsageBucket> UsageQuery::Buckets(int64_t from, int64_t to, Granularity g) const {
-    const std::string sql = std::string("SELECT f.bucket, p.name, ") + kSums + " FROM " +
-                            FactTable(g) +
-                            " f JOIN programs p ON p.id = f.program"
-                            " WHERE f.bucket >= ?1 AND f.bucket < ?2"
-                            " GROUP BY f.bucket, p.name ORDER BY f.bucket, bi + bo DESC, p.name";
+    // Summed per bucket and program id in the table's own order (no sort),
+    // then named: the join runs once per program of a bucket, not per row.
+    const std::string sql = std::string(
+                                "SELECT t.bucket, p.name, sum(t.bi) AS bi, sum(t.bo) AS bo,"
+                                " sum(t.di), sum(t.do_) FROM (SELECT f.bucket, f.program, ") +
+                            kSums + " FROM " + FactTable(g) +
+                            " f WHERE f.bucket >= ?1 AND f.bucket < ?2"
+                            " GROUP BY f.bucket, f.program) t JOIN programs p ON p.id = t.program"
+                            " GROUP BY t.bucket, p.name ORDER BY t.bucket, bi + bo DESC, p.name";
     std::vector<UsageBucket> out;
     impl_->Run(
         sql, [&](SqliteStmt& s) { s.Bind(1, from).Bind(2, to); },

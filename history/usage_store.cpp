@@ -131,6 +131,9 @@ UsageStore::Opened UsageStore::Open(const std::string& path) {
     if (db_.Text("PRAGMA journal_mode=WAL", &rc) != "wal" && (rc & 0xff) == SQLITE_NOTADB)
         return Opened::kDamaged;
     db_.Exec("PRAGMA synchronous=NORMAL");
+    // The log grows to the largest transaction; this much is kept after a
+    // checkpoint, the rest given back.
+    db_.Exec("PRAGMA journal_size_limit=4194304");
     if (fresh) {
         rc = CreateSchema();
         if ((rc & 0xff) == SQLITE_NOTADB || (rc & 0xff) == SQLITE_CORRUPT)
