@@ -90,11 +90,14 @@ struct UsageQuery::Impl {
                            " f.datagrams_in AS di, f.datagrams_out AS do_"
                            " FROM usage_day f WHERE f.bucket >= ?1 AND f.bucket < ?2") +
                            where + ")";
-        const std::string sql =
-            std::string("SELECT d.") + join + ", t.bi, t.bo, t.di, t.do_ FROM (SELECT r." + group +
-            " AS id, sum(r.bi) AS bi, sum(r.bo) AS bo, sum(r.di) AS di, sum(r.do_) AS do_ FROM " +
-            rows + " r GROUP BY r." + group + " ORDER BY bi + bo DESC, id LIMIT ?3) t JOIN " +
-            (programs ? "programs" : "hosts") + " d ON d.id = t.id ORDER BY t.bi + t.bo DESC, d.id";
+        const std::string sql = std::string("SELECT d.") + join +
+                                ", t.sbi, t.sbo, t.sdi, t.sdo FROM (SELECT r." + group +
+                                " AS id, sum(r.bi) AS sbi, sum(r.bo) AS sbo, sum(r.di) AS sdi, "
+                                "sum(r.do_) AS sdo FROM " +
+                                rows + " r GROUP BY r." + group +
+                                " ORDER BY sbi + sbo DESC, id LIMIT ?3) t JOIN " +
+                                (programs ? "programs" : "hosts") +
+                                " d ON d.id = t.id ORDER BY t.sbi + t.sbo DESC, d.id";
         std::vector<UsageTotal> out;
         Run(
             sql,
@@ -120,12 +123,12 @@ std::vector<UsageBucket> UsageQuery::Buckets(int64_t from, int64_t to, Granulari
     // Summed per bucket and program id in the table's own order (no sort),
     // then named: the join runs once per program of a bucket, not per row.
     const std::string sql = std::string(
-                                "SELECT t.bucket, p.name, sum(t.bi) AS bi, sum(t.bo) AS bo,"
+                                "SELECT t.bucket, p.name, sum(t.bi) AS sbi, sum(t.bo) AS sbo,"
                                 " sum(t.di), sum(t.do_) FROM (SELECT f.bucket, f.program, ") +
                             kSums + " FROM " + FactTable(g) +
                             " f WHERE f.bucket >= ?1 AND f.bucket < ?2"
                             " GROUP BY f.bucket, f.program) t JOIN programs p ON p.id = t.program"
-                            " GROUP BY t.bucket, p.name ORDER BY t.bucket, bi + bo DESC, p.name";
+                            " GROUP BY t.bucket, p.name ORDER BY t.bucket, sbi + sbo DESC, p.name";
     std::vector<UsageBucket> out;
     impl_->Run(
         sql, [&](SqliteStmt& s) { s.Bind(1, from).Bind(2, to); },

@@ -93,8 +93,10 @@ std::map<std::pair<int64_t, std::string>, UsageCounts> AsMap(const std::vector<U
     std::map<std::pair<int64_t, std::string>, UsageCounts> m;
     for (const UsageBucket& b : v)
         EXPECT_TRUE(m.emplace(std::make_pair(b.start, b.program), b.counts).second);
-    EXPECT_TRUE(std::is_sorted(v.begin(), v.end(),
-                               [](const auto& a, const auto& b) { return a.start < b.start; }));
+    // Buckets in order; in each, the programs by bytes, most first.
+    EXPECT_TRUE(std::is_sorted(v.begin(), v.end(), [](const auto& a, const auto& b) {
+        return a.start != b.start ? a.start < b.start : Bytes(a.counts) > Bytes(b.counts);
+    }));
     return m;
 }
 
