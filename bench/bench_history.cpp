@@ -177,30 +177,26 @@ int main(int argc, char** argv) {
     // The 用量 window opening on the last day: a new connection, four queries.
     const int64_t today = kFirstDay + int64_t{days - 1} * 86400;
     const int64_t end = today + 86400;
-    std::vector<double> opens, openCpu, q30, qToday, qPrograms, qHosts;
-    size_t bucketRows = 0, hourRows = 0;
+    std::vector<double> opens, openCpu, q[4], qCpu[4];
+    size_t rows[4] = {};
     for (int run = 0; run < 7; ++run) {
         const double c0 = CpuMs();
         const auto t0 = Clock::now();
         UsageQuery query(path);
-        const auto b30 = query.Buckets(end - 30 * 86400, end, Granularity::kDay);
-        const auto t1 = Clock::now();
-        const auto bToday = query.Buckets(today, end, Granularity::kHour);
-        const auto t2 = Clock::now();
-        const auto programs = query.TopPrograms(end - 30 * 86400, end, 50);
-        const auto t3 = Clock::now();
-        const auto hosts = query.TopHosts(end - 30 * 86400, end, 50);
-        const auto t4 = Clock::now();
-        opens.push_back(Ms(t4 - t0));
+        // Each query's wall time and CPU time (the caller's thread runs it).
+        auto measure = [&](int i, auto&& call) {
+            const double c = CpuMs();
+            const auto t = Clock::now();
+            rows[i] = call().size();
+            q[i].push_back(Ms(Clock::now() - t));
+            qCpu[i].push_back(CpuMs() - c);
+        };
+        measure(0, [&] { return query.Buckets(end - 30 * 86400, end, Granularity::kDay); });
+        measure(1, [&] { return query.Buckets(today, end, Granularity::kHour); });
+        measure(2, [&] { return query.TopPrograms(end - 30 * 86400, end, 50); });
+        measure(3, [&] { return query.TopHosts(end - 30 * 86400, end, 50); });
+        opens.push_back(Ms(Clock::now() - t0));
         openCpu.push_back(CpuMs() - c0);
-        q30.push_back(Ms(t1 - t0));
-        qToday.push_back(Ms(t2 - t1));
-        qPrograms.push_back(Ms(t3 - t2));
-        qHosts.push_back(Ms(t4 - t3));
-        bucketRows = b30.size();
-        hourRows = bToday.size();
-        if (programs.empty() || hosts.empty())
-            std::fprintf(stderr, "no totals read\n");
     }
 
     // Busy minutes on the year-old file: each of `minuteRows` distinct rows.
@@ -227,10 +223,11 @@ int main(int argc, char** argv) {
     std::printf("file: %.1f MB (+ log %.1f MB)\n", size / 1e6, wal / 1e6);
     std::printf("window open (first, median of 7): %.1f ms, %.1f ms; CPU median %.1f ms\n",
                 opens.front(), Median(opens), Median(openCpu));
-    std::printf("  30 days by day: %.1f ms (%zu rows)\n", Median(q30), bucketRows);
-    std::printf("  today by hour: %.1f ms (%zu rows)\n", Median(qToday), hourRows);
-    std::printf("  top programs, 30 days: %.1f ms\n", Median(qPrograms));
-    std::printf("  top hosts, 30 days: %.1f ms\n", Median(qHosts));
+    const char* names[4] = {"30 days by day", "today by hour", "top 50 programs, 30 days",
+                            "top 50 hosts, 30 days"};
+    for (int i = 0; i < 4; ++i)
+        std::printf("  %s: %.1f ms, CPU %.1f ms (%zu rows)\n", names[i], Median(q[i]),
+                    Median(qCpu[i]), rows[i]);
     std::printf(
         "a minute of %d rows: median %.1f ms, p90 %.1f ms, max %.1f ms; CPU median %.1f ms\n",
         minuteRows, Median(minuteWrites), minuteWrites[minuteWrites.size() * 9 / 10],

@@ -1,4 +1,6 @@
+#include <algorithm>
 #include <mutex>
+#include <unordered_map>
 
 #include "history/sqlite_handle.h"
 #include "history/usage_history.h"
@@ -75,40 +77,48 @@ struct UsageQuery::Impl {
             db.Close();
     }
 
-    std::vector<UsageTotal> Totals(int64_t from, int64_t to, const char* group, const char* join,
-                                   const char* where, const std::string* filter, size_t limit) {
-        // Summed per id first and joined to the names after the limit: the join
-        // then runs for the rows shown only. Programs are first summed per day
-        // in the table's own order (no sort), leaving a few rows a day to sort.
-        const bool programs = std::string(group) == "program";
-        const std::string rows =
-            programs ? std::string("(SELECT f.program, ") + kSums +
-                           " FROM usage_day f WHERE f.bucket >= ?1 AND f.bucket < ?2" + where +
-                           " GROUP BY f.bucket, f.program)"
-                     : std::string(
-                           "(SELECT f.host, f.bytes_in AS bi, f.bytes_out AS bo,"
-                           " f.datagrams_in AS di, f.datagrams_out AS do_"
-                           " FROM usage_day f WHERE f.bucket >= ?1 AND f.bucket < ?2") +
-                           where + ")";
-        const std::string sql = std::string("SELECT d.") + join +
-                                ", t.sbi, t.sbo, t.sdi, t.sdo FROM (SELECT r." + group +
-                                " AS id, sum(r.bi) AS sbi, sum(r.bo) AS sbo, sum(r.di) AS sdi, "
-                                "sum(r.do_) AS sdo FROM " +
-                                rows + " r GROUP BY r." + group +
-                                " ORDER BY sbi + sbo DESC, id LIMIT ?3) t JOIN " +
-                                (programs ? "programs" : "hosts") +
-                                " d ON d.id = t.id ORDER BY t.sbi + t.sbo DESC, d.id";
-        std::vector<UsageTotal> out;
+    // Totals per program or host id, summed here in one pass over the range
+    // in the table's key order: SQLite's GROUP BY would sort every row of the
+    // range first. Names are read for the rows kept only.
+    std::vector<UsageTotal> Totals(int64_t from, int64_t to, bool programs, const char* where,
+                                   const std::string* filter, size_t limit) {
+        const std::string sql = std::string("SELECT f.") + (programs ? "program" : "host") +
+                                ", f.bytes_in, f.bytes_out, f.datagrams_in, f.datagrams_out"
+                                " FROM usage_day f WHERE f.bucket >= ?1 AND f.bucket < ?2" +
+                                where;
+        std::unordered_map<int64_t, UsageCounts> sums;
         Run(
             sql,
             [&](SqliteStmt& s) {
-                s.Bind(1, from).Bind(2, to).Bind(3, Limit(limit));
+                s.Bind(1, from).Bind(2, to);
                 if (filter)
-                    s.Bind(4, *filter);
+                    s.Bind(3, *filter);
             },
-            [&](const SqliteStmt& s) {
-                out.push_back({s.Text(0), s.Text(1), CountsAt(s, 2)});
-            });
+            [&](const SqliteStmt& s) { sums[s.Int(0)] += CountsAt(s, 1); });
+        std::vector<std::pair<int64_t, UsageCounts>> ranked(sums.begin(), sums.end());
+        const auto most = [](const auto& a, const auto& b) {
+            const uint64_t x = a.second.bytesIn + a.second.bytesOut;
+            const uint64_t y = b.second.bytesIn + b.second.bytesOut;
+            return x != y ? x > y : a.first < b.first;
+        };
+        const size_t kept = std::min(limit, ranked.size());
+        std::partial_sort(ranked.begin(), ranked.begin() + static_cast<ptrdiff_t>(kept),
+                          ranked.end(), most);
+        ranked.resize(kept);
+        std::vector<UsageTotal> out;
+        out.reserve(kept);
+        const char* names = programs ? "SELECT name, executable FROM programs WHERE id = ?1"
+                                     : "SELECT address, name FROM hosts WHERE id = ?1";
+        for (const auto& [id, counts] : ranked) {
+            UsageTotal total{{}, {}, counts};
+            Run(
+                names, [&](SqliteStmt& s) { s.Bind(1, id); },
+                [&](const SqliteStmt& s) {
+                    total.key = s.Text(0);
+                    total.detail = s.Text(1);
+                });
+            out.push_back(std::move(total));
+        }
         return out;
     }
 };
@@ -139,25 +149,24 @@ std::vector<UsageBucket> UsageQuery::Buckets(int64_t from, int64_t to, Granulari
 }
 
 std::vector<UsageTotal> UsageQuery::TopPrograms(int64_t from, int64_t to, size_t limit) const {
-    return impl_->Totals(from, to, "program", "name, d.executable", "", nullptr, limit);
+    return impl_->Totals(from, to, true, "", nullptr, limit);
 }
 
 std::vector<UsageTotal> UsageQuery::TopHosts(int64_t from, int64_t to, size_t limit) const {
-    return impl_->Totals(from, to, "host", "address, d.name", "", nullptr, limit);
+    return impl_->Totals(from, to, false, "", nullptr, limit);
 }
 
 std::vector<UsageTotal> UsageQuery::HostsOfProgram(int64_t from, int64_t to,
                                                    const std::string& program, size_t limit) const {
-    return impl_->Totals(from, to, "host", "address, d.name",
-                         " AND f.program IN (SELECT id FROM programs WHERE name = ?4)", &program,
+    return impl_->Totals(from, to, false,
+                         " AND f.program IN (SELECT id FROM programs WHERE name = ?3)", &program,
                          limit);
 }
 
 std::vector<UsageTotal> UsageQuery::ProgramsOfHost(int64_t from, int64_t to,
                                                    const std::string& address, size_t limit) const {
-    return impl_->Totals(from, to, "program", "name, d.executable",
-                         " AND f.host = (SELECT id FROM hosts WHERE address = ?4)", &address,
-                         limit);
+    return impl_->Totals(from, to, true, " AND f.host = (SELECT id FROM hosts WHERE address = ?3)",
+                         &address, limit);
 }
 
 std::vector<std::string> UsageQuery::KnownPrograms() const {
