@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <map>
 #include <mutex>
 #include <unordered_map>
 
@@ -19,10 +20,6 @@ const char* FactTable(Granularity g) {
     }
     return "usage_day";
 }
-
-constexpr const char* kSums =
-    "sum(f.bytes_in) AS bi, sum(f.bytes_out) AS bo, sum(f.datagrams_in) AS di,"
-    " sum(f.datagrams_out) AS do_";
 
 UsageCounts CountsAt(const SqliteStmt& s, int first) {
     return {static_cast<uint64_t>(s.Int(first)), static_cast<uint64_t>(s.Int(first + 1)),
@@ -130,21 +127,50 @@ UsageQuery::UsageQuery(const std::string& path) : impl_(std::make_unique<Impl>()
 UsageQuery::~UsageQuery() = default;
 
 std::vector<UsageBucket> UsageQuery::Buckets(int64_t from, int64_t to, Granularity g) const {
-    // Summed per bucket and program id in the table's own order (no sort),
-    // then named: the join runs once per program of a bucket, not per row.
+    // One pass over the range in the key's order (bucket, program, ...): the
+    // rows of one bucket and program follow each other and are summed as they
+    // come; then named, and one name's executables summed as one program.
+    struct Part {
+        int64_t bucket, program;
+        UsageCounts counts;
+    };
+    std::vector<Part> parts;
     const std::string sql = std::string(
-                                "SELECT t.bucket, p.name, sum(t.bi) AS sbi, sum(t.bo) AS sbo,"
-                                " sum(t.di), sum(t.do_) FROM (SELECT f.bucket, f.program, ") +
-                            kSums + " FROM " + FactTable(g) +
-                            " f WHERE f.bucket >= ?1 AND f.bucket < ?2"
-                            " GROUP BY f.bucket, f.program) t JOIN programs p ON p.id = t.program"
-                            " GROUP BY t.bucket, p.name ORDER BY t.bucket, sbi + sbo DESC, p.name";
-    std::vector<UsageBucket> out;
+                                "SELECT f.bucket, f.program, f.bytes_in, f.bytes_out,"
+                                " f.datagrams_in, f.datagrams_out FROM ") +
+                            FactTable(g) + " f WHERE f.bucket >= ?1 AND f.bucket < ?2";
     impl_->Run(
         sql, [&](SqliteStmt& s) { s.Bind(1, from).Bind(2, to); },
         [&](const SqliteStmt& s) {
-            out.push_back({s.Int(0), s.Text(1), CountsAt(s, 2)});
+            const int64_t bucket = s.Int(0), program = s.Int(1);
+            if (parts.empty() || parts.back().bucket != bucket || parts.back().program != program)
+                parts.push_back({bucket, program, {}});
+            parts.back().counts += CountsAt(s, 2);
         });
+    if (parts.empty())
+        return {};
+    std::unordered_map<int64_t, std::string> names;
+    impl_->Run(
+        "SELECT id, name FROM programs", [](SqliteStmt&) {},
+        [&](const SqliteStmt& s) { names.emplace(s.Int(0), s.Text(1)); });
+
+    std::vector<UsageBucket> out;
+    std::map<std::string, UsageCounts> bucket;
+    const auto most = [](const UsageBucket& a, const UsageBucket& b) {
+        const uint64_t x = a.counts.bytesIn + a.counts.bytesOut;
+        const uint64_t y = b.counts.bytesIn + b.counts.bytesOut;
+        return x != y ? x > y : a.program < b.program;
+    };
+    for (size_t i = 0; i < parts.size(); ++i) {
+        bucket[names[parts[i].program]] += parts[i].counts;
+        if (i + 1 == parts.size() || parts[i + 1].bucket != parts[i].bucket) {
+            const size_t first = out.size();
+            for (auto& [name, counts] : bucket)
+                out.push_back({parts[i].bucket, name, counts});
+            std::sort(out.begin() + static_cast<ptrdiff_t>(first), out.end(), most);
+            bucket.clear();
+        }
+    }
     return out;
 }
 
