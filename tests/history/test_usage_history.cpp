@@ -206,6 +206,10 @@ TEST_F(History, RandomTrafficReadsBackByEveryBucketAndTotal) {
 TEST_F(History, LocalDaysAndTheLatestHostName) {
     const int64_t lateUtc = kToday + kDay + 3600;  // 01:00 local, 17:00 UTC the day before
     now_ = lateUtc + 60;
+    // A window opened before the file exists reads nothing, then what comes.
+    UsageQuery query(path_);
+    EXPECT_TRUE(query.KnownPrograms().empty());
+    EXPECT_TRUE(query.Buckets(0, INT64_MAX, Granularity::kDay).empty());
     {
         UsageHistory history(Options());
         history.Add(Sample(lateUtc / 60, "a", "192.0.2.1", 10));
@@ -216,7 +220,6 @@ TEST_F(History, LocalDaysAndTheLatestHostName) {
         history.Flush();
         history.Add(Sample(lateUtc / 60, "a", "192.0.2.1", 1));
     }
-    UsageQuery query(path_);
     const auto days = query.Buckets(0, INT64_MAX, Granularity::kDay);
     ASSERT_EQ(days.size(), 1u);
     EXPECT_EQ(days[0].start, kToday + kDay);
