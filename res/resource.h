@@ -185,3 +185,26 @@ inline constexpr int IDS_SELECT_ADDRESS = 390;
 inline constexpr int IDS_CAPTURE_FAILED = 391;
 // The event list's eight column headings, in column order.
 inline constexpr int IDS_LIST_HEADING_FIRST = 392;
+// Alerts: the 提醒 window, the kinds, their texts and the block list's notices.
+inline constexpr int IDD_ALERTS = 480;
+inline constexpr int IDS_ALERTS = 481;
+inline constexpr int IDS_ALERT_KIND_FIRST = 482;  // six kinds, in AlertKind's order
+inline constexpr int IDS_ALERT_NEW_PROGRAM = 488;
+inline constexpr int IDS_ALERT_NEW_HOST = 489;
+inline constexpr int IDS_ALERT_NEW_NETWORK = 490;
+inline constexpr int IDS_ALERT_DAILY = 491;
+inline constexpr int IDS_ALERT_BLOCKED = 492;
+inline constexpr int IDS_ALERT_MORE = 493;
+inline constexpr int IDS_ALERT_FORGOTTEN = 494;
+inline constexpr int IDS_BLOCKLIST_BAD_LINES = 495;
+inline constexpr int IDS_BLOCKLIST_UNREADABLE = 496;
+inline constexpr int IDS_BLOCKLIST_NOT_A_FILE = 497;
+inline constexpr int IDS_BLOCKLIST_TOO_LARGE = 498;
+inline constexpr int IDS_BLOCKLIST_MISSING = 499;
+inline constexpr int IDS_ALERTS_SUMMARY = 500;
+inline constexpr int IDS_ALERTS_DROPPED = 501;
+inline constexpr int IDS_ALERTS_BLOCKLIST = 502;
+inline constexpr int IDS_ALERTS_HEADING_FIRST = 503;  // time, kind, text
+inline constexpr int IDC_ALERTS_LIST = 1160;
+inline constexpr int IDC_ALERTS_SUMMARY = 1161;
+inline constexpr unsigned IDM_ALERTS = 0x0480;
