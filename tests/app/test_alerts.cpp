@@ -82,8 +82,9 @@ class AlertsTest : public QObject {
             QVERIFY(!w->isModal());
             QCOMPARE(MisplacedControls(*alerts), QStringList());
             AlertModel& m = *alerts->Model();
-            QAbstractItemModelTester tester(&m,
-                                            QAbstractItemModelTester::FailureReportingMode::QtTest);
+            // Goes with the model when the window closes.
+            new QAbstractItemModelTester(&m, QAbstractItemModelTester::FailureReportingMode::QtTest,
+                                         &m);
             QCOMPARE(m.headerData(AlertModel::kKind, Qt::Horizontal, Qt::DisplayRole).toString(),
                      QStringLiteral("类型"));
 
@@ -91,7 +92,8 @@ class AlertsTest : public QObject {
             QTRY_COMPARE_WITH_TIMEOUT(m.rowCount(), 1, 20000);
             QCOMPARE(m.CellText(0, AlertModel::kKind), QStringLiteral("说明"));
             QCOMPARE(m.CellText(0, AlertModel::kText),
-                     QStringLiteral("阻止列表“%1”有 1 行无法识别，已跳过 (第一处在第 3 行)")
+                     QStringLiteral("阻止列表“%1”有 1 行无法识别，已跳过 "
+                                    "(第一处在第 3 行)")
                          .arg(listPath));
 
             auto* addresses = qobject_cast<QListWidget*>(dlg.GetDlgItem(IDC_LOCAL_ADDRESSES));
@@ -105,12 +107,11 @@ class AlertsTest : public QObject {
             QStringList texts;
             for (int r = 0; r < m.rowCount(); ++r)
                 texts << m.CellText(r, AlertModel::kKind) + ": " + m.CellText(r, AlertModel::kText);
-            QVERIFY2(
-                texts.contains(QStringLiteral(
-                    "阻止列表: 与阻止列表中的主机 198.51.100.7 通信 (列表项 198.51.100.0/24)")),
-                qPrintable(texts.join('\n')));
-            QVERIFY2(texts.contains(
-                         QStringLiteral("新主机: 首次与主机 192.0.2.9 通信 (另有 1 条同类提醒)")),
+            QVERIFY2(texts.contains(QStringLiteral("阻止列表: 与阻止列表中的主机 198.51.100.7 "
+                                                   "通信 (列表项 198.51.100.0/24)")),
+                     qPrintable(texts.join('\n')));
+            QVERIFY2(texts.contains(QStringLiteral("新主机: 首次与主机 192.0.2.9 通信 (另有 "
+                                                   "1 条同类提醒)")),
                      qPrintable(texts.join('\n')));
             QCOMPARE(m.CellText(0, AlertModel::kTime).size(), 19);
             QCOMPARE(Label(*alerts, IDC_ALERTS_SUMMARY),
