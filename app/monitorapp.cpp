@@ -1,9 +1,12 @@
 #include "app/monitorapp.h"
 
+#include <QSettings>
+
 #include "app/monitordlg.h"
 #include "app/socketlib.h"
 #include "res/resource.h"
 #include "res/strings.h"
+#include "ui/alerts/alertsettings.h"
 
 bool CMonitorApp::InitInstance() {
     SocketLibrary& lib = SocketLibrary::Instance();
@@ -19,6 +22,8 @@ bool CMonitorApp::InitInstance() {
         return false;
     }
     CMonitorDlg dlg;
+    QSettings settings(QStringLiteral("quorvelan"), QStringLiteral("quorvelan"));
+    dlg.Alerts().SetSettings(ReadAlertSettings(settings));
     m_pMainWnd = &dlg;
     dlg.DoModal();
     m_pMainWnd = nullptr;

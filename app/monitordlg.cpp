@@ -70,6 +70,7 @@ bool CMonitorDlg::OnInitDialog() {
     AppendSystemMenuEntry(IDM_RECORD_TO_FILE, LoadStringGbk(IDS_RECORD_TO_FILE));
     AppendSystemMenuEntry(IDM_CONVERSATIONS, LoadStringGbk(IDS_CONVERSATIONS));
     AppendSystemMenuEntry(IDM_FIND, LoadStringGbk(IDS_FIND));
+    AppendSystemMenuEntry(IDM_ALERTS, LoadStringGbk(IDS_ALERTS));
     auto shortcut = [this](QKeySequence keys, std::function<void()> act) {
         connect(new QShortcut(keys, window()), &QShortcut::activated, this, std::move(act));
     };
@@ -142,6 +143,9 @@ void CMonitorDlg::OnDestroy() {
     if (m_findDlg) {
         m_findDlg->DestroyWindow();
     }
+    if (m_alertsDlg) {
+        m_alertsDlg->DestroyWindow();
+    }
     const bool ended = m_capture.CaptureThreadRunning();
     m_capture.Destroy();
     m_recording.Close();
@@ -154,6 +158,7 @@ void CMonitorDlg::OnTimer(int) {
     m_clock.SetWindowText(LocalTimeText("%Y-%m-%d %H:%M:%S"));
     CheckRecordingFault();
     m_talk.Tick();
+    m_alerts.Tick(m_talk);
 }
 
 void CMonitorDlg::OnSysCommand(unsigned command) {
@@ -178,6 +183,9 @@ void CMonitorDlg::OnSysCommand(unsigned command) {
             break;
         case IDM_FIND:
             OnFind();
+            break;
+        case IDM_ALERTS:
+            OnAlerts();
             break;
         default:
             break;

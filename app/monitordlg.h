@@ -9,11 +9,13 @@
 #include "framework/controls.h"
 #include "framework/dialog.h"
 #include "framework/htmlview.h"
+#include "ui/alerts/alertcenter.h"
 #include "ui/capturefiles/capturefiles.h"
 #include "ui/capturefiles/capturerecording.h"
 #include "ui/models/conversationtracker.h"
 #include "ui/widgets/sortlistctrl.h"
 #include "ui/windows/aboutdlg.h"
+#include "ui/windows/alertsdlg.h"
 #include "ui/windows/capturestatsdlg.h"
 #include "ui/windows/conversationsdlg.h"
 #include "ui/windows/filedialogs.h"
@@ -75,6 +77,7 @@ class CMonitorDlg : public CDialog {
     void OnCaptureStats();
     void OnOpenCaptureFile();
     void OnConversations();
+    void OnAlerts();
     // 查找: Ctrl+F and the context menu open the find window; F3 and
     // Shift+F3 find again with the text last typed.
     void OnFind();
@@ -93,6 +96,8 @@ class CMonitorDlg : public CDialog {
     CCaptureStatsDlg* StatsWindow() const { return m_statsDlg.get(); }
     CConversationsDlg* ConversationsWindow() const { return m_convDlg.get(); }
     ConversationTracker& Conversations() { return m_talk; }
+    CAlertsDlg* AlertsWindow() const { return m_alertsDlg.get(); }
+    AlertCenter& Alerts() { return m_alerts; }
 
   protected:
     // The about box: `reuse` for the About button's object that lives as long
@@ -128,4 +133,7 @@ class CMonitorDlg : public CDialog {
     std::unique_ptr<CCaptureStatsDlg> m_statsDlg;
     std::unique_ptr<CConversationsDlg> m_convDlg;
     std::unique_ptr<CFindDlg> m_findDlg;
+    // Fed from m_talk each second; its window after it.
+    AlertCenter m_alerts;
+    std::unique_ptr<CAlertsDlg> m_alertsDlg;
 };

@@ -1,6 +1,6 @@
 #include "app/monitordlg.h"
 
-// The child windows the context menu opens: statistics, conversations and find.
+// The child windows the context menu opens: statistics, conversations, find and alerts.
 
 namespace {
 
@@ -35,6 +35,12 @@ void CMonitorDlg::OnConversations() {
         m_convDlg->SetBusyFile([this] { return m_recording.File(); });
     }
     OpenOrRaise(*m_convDlg);
+}
+
+void CMonitorDlg::OnAlerts() {
+    if (!m_alertsDlg)
+        m_alertsDlg = std::make_unique<CAlertsDlg>(m_alerts, this);
+    OpenOrRaise(*m_alertsDlg);
 }
 
 CFindDlg& CMonitorDlg::FindWindow() {

@@ -117,6 +117,13 @@ constexpr ControlTemplate kConversations[] = {
     {IDOK, K::PushButton, "关闭", 463, 310, 50, 14, TS},
 };
 
+// The alerts kept, the newest on top; the window may be made larger.
+constexpr ControlTemplate kAlerts[] = {
+    {IDC_ALERTS_SUMMARY, K::Static, "", 7, 7, 406, 8, s::SsLeft},
+    {IDC_ALERTS_LIST, K::ListView, "", 7, 19, 406, 196, s::Border | TS | s::LvsShowSelAlways},
+    {IDOK, K::PushButton, "关闭", 363, 222, 50, 14, TS},
+};
+
 // The text box first, so that it takes the focus when the window opens.
 constexpr ControlTemplate kFind[] = {
     {IDC_FIND_TEXT, K::Edit, "", 46, 7, 144, 14, s::Border | TS | s::EsAutoHScroll},
@@ -136,6 +143,7 @@ constexpr DialogTemplate kTemplates[] = {
     {IDD_CAPTURE_STATS, "捕获统计", 264, 213, "宋体", 9, false, kCaptureStats},
     {IDD_CONVERSATIONS, "连接", 520, 331, "宋体", 9, true, kConversations},
     {IDD_FIND, "查找", 254, 58, "宋体", 9, false, kFind},
+    {IDD_ALERTS, "提醒", 420, 243, "宋体", 9, true, kAlerts},
 };
 
 }  // namespace

@@ -1,0 +1,220 @@
+// The block list: its parser over hostile and odd lines, the merged range
+// table against a plain scan of the entries, and the file read again when an
+// editor replaces it.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "alerts/blocklist.h"
+
+namespace {
+
+AddressKey Key(const char* text) {
+    AddressKey k;
+    EXPECT_TRUE(ParseAddress(text, &k)) << text;
+    return k;
+}
+
+bool Blocked(const Blocklist& list, const char* text) {
+    return list.Find(Key(text)) != nullptr;
+}
+
+TEST(Blocklist, HostileLinesAreCountedAndSkipped) {
+    const std::string longLine(Blocklist::kMaxLineBytes + 1, '1');
+    const std::string text = std::string("# a comment\n") +
+                             "\n"
+                             "   \t  \n"
+                             "10.0.0.1   # trailing comment\r\n"   // 4
+                             "198.51.100.0/24\n"                   // 5
+                             "2001:db8::/32\n"                     // 6
+                             "1.2.3.4/33\n"                        // 7 bad: past 32
+                             "::/129\n"                            // 8 bad
+                             "1.2.3\n"                             // 9 bad
+                             "1.2.3.4 5.6.7.8\n"                   // 10 bad: two entries
+                             "fe80::1%eth0\n"                      // 11 bad: a zone
+                             "1.2.3.4/\n"                          // 12 bad
+                             "/24\n"                               // 13 bad
+                             "1.2.3.4/2a\n"                        // 14 bad
+                             "1.2.3.4/-1\n"                        // 15 bad
+                             "[2001:db8::1]\n"                     // 16 bad
+                             "256.1.1.1\n"                         // 17 bad
+                             + std::string("9.9.9.9\0junk\n", 13)  // 18 bad: a NUL inside
+                             + longLine +
+                             "\n"                           // 19 bad: too long
+                             "<script>alert(1)</script>\n"  // 20 bad
+                             "203.0.113.77/24\n"            // 21: host bits are masked
+                             "::ffff:192.0.2.5\n"           // 22: IPv4 written as IPv6
+                             "2001:db8:bad::/48";           // 23, no final line break
+    Blocklist::Parsed parsed;
+    const Blocklist list = Blocklist::Parse(text, &parsed);
+    EXPECT_EQ(parsed.entries, 6u);
+    EXPECT_EQ(parsed.badLines, 14u);
+    EXPECT_EQ(parsed.firstBadLine, 7u);
+
+    EXPECT_TRUE(Blocked(list, "10.0.0.1"));
+    EXPECT_FALSE(Blocked(list, "10.0.0.2"));
+    EXPECT_TRUE(Blocked(list, "198.51.100.255"));
+    EXPECT_FALSE(Blocked(list, "198.51.101.0"));
+    EXPECT_TRUE(Blocked(list, "2001:db8:ffff::1"));
+    EXPECT_FALSE(Blocked(list, "2001:db9::"));
+    EXPECT_TRUE(Blocked(list, "203.0.113.1"));
+    EXPECT_TRUE(Blocked(list, "192.0.2.5"));
+    EXPECT_FALSE(Blocked(list, "9.9.9.9"));
+    EXPECT_FALSE(Blocked(list, "1.2.3.4"));
+}
+
+TEST(Blocklist, RangesMergeAndReadBackAsPrefixes) {
+    const Blocklist list = Blocklist::Parse(
+        "10.0.0.0/25\n10.0.0.128/25\n"    // touching: one /24
+        "172.16.0.0/12\n172.20.0.0/16\n"  // inside another
+        "0.0.0.0/0\n"                     // every IPv4 address, no IPv6 one
+        "2001:db8::1\n2001:db8::2\n");    // a range that is no prefix
+    ASSERT_EQ(list.Ranges().size(), 2u);
+    EXPECT_EQ(FormatRange(list.Ranges()[0]), "0.0.0.0/0");
+    EXPECT_EQ(FormatRange(list.Ranges()[1]), "2001:db8::1 - 2001:db8::2");
+    EXPECT_FALSE(Blocked(list, "2001:db8::3"));
+    EXPECT_FALSE(Blocked(list, "::1"));
+    EXPECT_TRUE(Blocked(list, "255.255.255.255"));
+
+    const Blocklist all = Blocklist::Parse("10.0.0.0/25\n::/0\n");
+    ASSERT_EQ(all.Ranges().size(), 1u);  // ::/0 holds the IPv4 space too
+    EXPECT_EQ(FormatRange(all.Ranges()[0]), "::/0");
+    const Blocklist touching = Blocklist::Parse("10.0.0.0/25\n10.0.0.128/25\n");
+    ASSERT_EQ(touching.Ranges().size(), 1u);
+    EXPECT_EQ(FormatRange(touching.Ranges()[0]), "10.0.0.0/24");
+    EXPECT_EQ(FormatRange(Blocklist::Parse("2001:db8::/32").Ranges()[0]), "2001:db8::/32");
+}
+
+// The table answers as a scan over every entry would, for many random
+// entries of both families and addresses near their edges.
+TEST(Blocklist, LookupAgreesWithAPlainScan) {
+    std::mt19937_64 random(20261209);
+    std::string text;
+    std::vector<Blocklist::Range> entries;
+    std::vector<AddressKey> probes;
+    for (int i = 0; i < 2000; ++i) {
+        const bool v4 = random() % 2 == 0;
+        const AddressKey address =
+            v4 ? AddressFromIpv4(static_cast<uint32_t>(random() & 0x0F0F0FFF))
+               : AddressKey{0x20010db800000000ULL | (random() & 0xFFFF00000000ULL), random()};
+        const int bits = v4 ? static_cast<int>(random() % 33) / 2 + 16
+                            : static_cast<int>(random() % 97) / 2 + 48;
+        const std::string written = FormatAddress(address) + "/" + std::to_string(bits);
+        text += written + "\n";
+        const int bits128 = v4 ? bits + 96 : bits;
+        entries.push_back({MaskedTo(address, bits128), LastOf(address, bits128)});
+        probes.push_back(entries.back().first);
+        probes.push_back(entries.back().last);
+        AddressKey after = entries.back().last;
+        after.lo += 1;
+        probes.push_back(after);
+        probes.push_back(address);
+    }
+    for (int i = 0; i < 20000; ++i)
+        probes.push_back(
+            random() % 2
+                ? AddressFromIpv4(static_cast<uint32_t>(random() & 0x0F0F0FFF))
+                : AddressKey{0x20010db800000000ULL | (random() & 0xFFFF00000000ULL), random()});
+    Blocklist::Parsed parsed;
+    const Blocklist list = Blocklist::Parse(text, &parsed);
+    ASSERT_EQ(parsed.entries, entries.size());
+    ASSERT_EQ(parsed.badLines, 0u);
+    for (size_t i = 1; i < list.Ranges().size(); ++i)
+        ASSERT_LT(list.Ranges()[i - 1].last, list.Ranges()[i].first);
+    size_t hits = 0;
+    for (const AddressKey& p : probes) {
+        bool scanned = false;
+        for (const auto& e : entries)
+            scanned = scanned || (e.first <= p && p <= e.last);
+        const Blocklist::Range* found = list.Find(p);
+        ASSERT_EQ(found != nullptr, scanned) << FormatAddress(p);
+        if (found) {
+            ++hits;
+            EXPECT_TRUE(found->first <= p && p <= found->last);
+        }
+    }
+    EXPECT_GT(hits, probes.size() / 10);
+    EXPECT_LT(hits, probes.size());
+}
+
+class BlocklistFileTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        char pattern[] = "/tmp/qv-blocklist-XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        dir_ = pattern;
+        path_ = dir_ + "/block.txt";
+    }
+    void TearDown() override { std::filesystem::remove_all(dir_); }
+    void Write(const std::string& path, const std::string& text) {
+        std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
+    }
+    std::string dir_, path_;
+};
+
+// An editor that writes a new file and renames it over the old one, a file
+// taken away, one too large, a folder in its place: the list read last stays
+// in force until a list can be read again.
+TEST_F(BlocklistFileTest, ReadAgainWhenReplacedByRename) {
+    Write(path_, "10.1.0.0/16\n");
+    BlocklistFile file(path_);
+    ASSERT_TRUE(file.Poll());
+    EXPECT_EQ(file.Last().state, BlocklistFile::State::kLoaded);
+    EXPECT_TRUE(Blocked(*file.List(), "10.1.2.3"));
+    EXPECT_FALSE(file.Poll());  // nothing moved: not read again
+    EXPECT_EQ(file.Last().loads, 1u);
+
+    // Same size, and written within the same clock tick for all we know: the inode tells.
+    const std::string temporary = dir_ + "/.block.txt.swp";
+    Write(temporary, "10.2.0.0/16\n");
+    ASSERT_EQ(::rename(temporary.c_str(), path_.c_str()), 0);
+    ASSERT_TRUE(file.Poll());
+    EXPECT_EQ(file.Last().loads, 2u);
+    EXPECT_FALSE(Blocked(*file.List(), "10.1.2.3"));
+    EXPECT_TRUE(Blocked(*file.List(), "10.2.2.3"));
+
+    ASSERT_EQ(::unlink(path_.c_str()), 0);
+    ASSERT_TRUE(file.Poll());
+    EXPECT_EQ(file.Last().state, BlocklistFile::State::kMissing);
+    EXPECT_TRUE(Blocked(*file.List(), "10.2.2.3"));
+    EXPECT_FALSE(file.Poll());
+
+    ASSERT_EQ(::mkdir(path_.c_str(), 0700), 0);
+    ASSERT_TRUE(file.Poll());
+    EXPECT_EQ(file.Last().state, BlocklistFile::State::kNotAFile);
+    ASSERT_EQ(::rmdir(path_.c_str()), 0);
+
+    {
+        std::ofstream big(path_, std::ios::binary);
+        big.seekp(BlocklistFile::kMaxBytes);
+        big.put('\n');
+    }
+    ASSERT_TRUE(file.Poll());
+    EXPECT_EQ(file.Last().state, BlocklistFile::State::kTooLarge);
+    EXPECT_TRUE(Blocked(*file.List(), "10.2.2.3"));
+
+    Write(path_, "2001:db8::/32\nnot an address\n");
+    ASSERT_TRUE(file.Poll());
+    EXPECT_EQ(file.Last().state, BlocklistFile::State::kLoaded);
+    EXPECT_EQ(file.Last().parsed.badLines, 1u);
+    EXPECT_EQ(file.Last().parsed.firstBadLine, 2u);
+    EXPECT_FALSE(Blocked(*file.List(), "10.2.2.3"));
+    EXPECT_TRUE(Blocked(*file.List(), "2001:db8::99"));
+}
+
+TEST_F(BlocklistFileTest, APipeAtThePathDoesNotHoldTheCaller) {
+    ASSERT_EQ(::mkfifo(path_.c_str(), 0600), 0);
+    BlocklistFile file(path_);
+    ASSERT_TRUE(file.Poll());
+    EXPECT_EQ(file.Last().state, BlocklistFile::State::kNotAFile);
+    EXPECT_TRUE(file.List()->Empty());
+}
+
+}  // namespace
