@@ -302,6 +302,8 @@ std::string_view LoadStringGbk(int id) {
             return "UDP";
         case IDS_PROTOCOL_NUMBER:  // 协议 %1
             return "\xD0\xAD\xD2\xE9 %1";
+        case IDS_PROTOCOL_ICMPV6:  // ICMPv6
+            return "ICMPv6";
         case IDS_SIZE_BYTES:  // %1 B
             return "%1 B";
         case IDS_SIZE_UNIT_FIRST + 0:  // %1 KB
@@ -317,7 +319,8 @@ std::string_view LoadStringGbk(int id) {
         case IDS_SIZE_UNIT_FIRST + 5:  // %1 EB
             return "%1 EB";
         case IDS_SELECT_ADDRESS:  // 请选择侦听的网卡(地址)
-            return "\xC7\xEB\xD1\xA1\xD4\xF1\xD5\xEC\xCC\xFD\xB5\xC4\xCD\xF8\xBF\xA8(\xB5\xD8\xD6\xB7)";
+            return "\xC7\xEB\xD1\xA1\xD4\xF1\xD5\xEC\xCC\xFD\xB5\xC4\xCD\xF8\xBF\xA8("
+                   "\xB5\xD8\xD6\xB7)";
         case IDS_CAPTURE_FAILED:  // WinSock启动失败
             return "WinSock\xC6\xF4\xB6\xAF\xCA\xA7\xB0\xDC";
         case IDS_LIST_HEADING_FIRST + 0:  // 时间
