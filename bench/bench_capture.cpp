@@ -111,8 +111,7 @@ void BM_FrameToRowAndConversation(benchmark::State& state) {
             deltas.Clear();
         const auto& frame = frames[next++ & 63];
         uint32_t offset = 0, length = 0;
-        if (!LocateDatagram(1, frame.data(), static_cast<uint32_t>(frame.size()), &offset,
-                            &length))
+        if (!LocateDatagram(1, frame.data(), static_cast<uint32_t>(frame.size()), &offset, &length))
             state.SkipWithError("not located");
         std::memcpy(buffer.data(), frame.data() + offset, length);
         // The session's turn for IPv6, never taken here.

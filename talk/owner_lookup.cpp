@@ -88,9 +88,10 @@ int OwnerLookup::FindSocket(const OwnerQuery& q, SocketEntry* entry, bool* udpDu
     if (!*udpDumped) {
         *udpDumped = true;
         udpDump->clear();
-        int d = diag_.Dump(kProtocolUdp, AF_INET, udpDump);
+        const int d = diag_.Dump(kProtocolUdp, AF_INET, udpDump);
+        // A kernel without IPv6 refuses the second: IPv4 is answered all the same.
         if (d == 0)
-            d = diag_.Dump(kProtocolUdp, AF_INET6, udpDump);
+            diag_.Dump(kProtocolUdp, AF_INET6, udpDump);
         if (d != 0) {
             udpDump->clear();
             return d;
