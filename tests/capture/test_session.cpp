@@ -284,7 +284,7 @@ class SessionTest : public QObject {
             traffic.datagrams.push_back(
                 Datagram6(d, testpkt::Udp(out ? 5353 : 53, out ? 53 : 5353, Bytes("q")), chain));
             if (i < kIpv4)
-                traffic.datagrams.push_back(Udp("v4 " + std::to_string(i)));
+                traffic.datagrams.push_back(Udp("v4 " + std::to_string(i), 53));
         }
         traffic.datagrams.push_back(Datagram6(ip6, testpkt::Udp(5353, 9)));  // ignored port
         UiHandoff handoff;

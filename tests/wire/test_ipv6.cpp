@@ -219,7 +219,7 @@ TEST(IpAddress, TextUnmappingAndOrder) {
                                                 "255.255.255.255", "::1", "::ffff:10.0.0.1",
                                                 "2001:db8::9", "2001:db8::10", "fe80::1"}));
     for (const IpAddress& x : addresses) {
-        EXPECT_EQ(CompareIp(x, x), 0);
+        EXPECT_TRUE(CompareIp(x, x) == 0);
         EXPECT_EQ(HashIp(x, 1), HashIp(x, 1));
     }
 }
@@ -231,8 +231,9 @@ TEST(Interfaces, Ipv6AddressesOfADevice) {
     Ipv6Address loopback{};
     loopback[15] = 1;
     const std::vector<Ipv6Address> lo = Ipv6AddressesOf("lo");
-    if (!lo.empty())
+    if (!lo.empty()) {
         EXPECT_NE(std::find(lo.begin(), lo.end(), loopback), lo.end());
+    }
     EXPECT_TRUE(Ipv6AddressesOf("qv-no-such-device").empty());
     EXPECT_TRUE(Ipv6AddressesBeside("192.0.2.254").empty());
     EXPECT_TRUE(Ipv6AddressesBeside("not an address").empty());
