@@ -693,7 +693,7 @@ class ConversationsTest : public QObject {
             const auto lines = LinesByKey(m);
             const auto& fe80 = lines.at("UDP|2001:db8::5:50002|fe80::1:53");
             QCOMPARE(fe80[M::kOutDatagrams], std::string("3"));
-            QCOMPARE(fe80[M::kOutBytes], std::string("147"));  // 40 + 8 + 1 each
+            QCOMPARE(fe80[M::kOutBytes], std::string("147 B"));  // 40 + 8 + 1 each
 
             QTableView* view = conv->Lines();
             const auto ordered = [&](int direction) {
