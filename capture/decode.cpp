@@ -207,6 +207,22 @@ bool BuildEventRow(uint8_t* buffer, int length, const PacketText& text,
     return true;
 }
 
+bool Ipv6PassesFilter(const Ipv6View& ip, const FilterSettings& filter) {
+    const std::string_view anyAddr("0.0.0.0");
+    if (!TextEqualsNoCase(filter.srcAddrText, anyAddr) ||
+        !TextEqualsNoCase(filter.dstAddrText, anyAddr)) {
+        return false;
+    }
+    const uint16_t srcPort = ip.SourcePort();
+    const uint16_t dstPort = ip.DestinationPort();
+    const uint16_t m = filter.monitoredPort;
+    if (m != 0 && m != srcPort && m != dstPort) {
+        return false;
+    }
+    const uint16_t ig = filter.ignoredPort;
+    return ig == 0 || (ig != srcPort && ig != dstPort);
+}
+
 void FilterSettings::RebuildTexts() {
     FormatDotted(srcAddr.data(), srcAddrText);
     FormatDotted(dstAddr.data(), dstAddrText);

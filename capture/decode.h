@@ -7,6 +7,7 @@
 
 #include "capture/packet.h"
 #include "capture/row_batch.h"
+#include "wire/ipv6.h"
 
 // Writes the address texts and, for TCP and UDP, the port texts. Fields that
 // lie beyond `length` are left empty; a receive shorter than an IPv4 header
@@ -47,3 +48,8 @@ struct RowWorkspace {
 bool BuildEventRow(uint8_t* buffer, int length, const PacketText& text,
                    const FilterSettings& filter, std::string_view localAddress, std::time_t now,
                    RowWorkspace& ws, EventRow& row);
+
+// The filter applied to an IPv6 datagram, which feeds the conversations only:
+// the ports as for IPv4 (0 where the datagram carries none), and an address
+// rule, which names an IPv4 address, turns every IPv6 datagram away.
+bool Ipv6PassesFilter(const Ipv6View& ip, const FilterSettings& filter);

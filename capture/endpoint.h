@@ -1,5 +1,5 @@
 #pragma once
-// A capture endpoint delivers whole IPv4 datagrams, header first, one per
+// A capture endpoint delivers whole IPv4 and IPv6 datagrams, header first, one per
 // receive. Open and Close run on the interface thread, Receive on the capture
 // thread; Interrupt may be called from any thread to end a blocked Receive.
 #include <cstdint>
@@ -101,8 +101,9 @@ std::unique_ptr<CaptureEndpoint> MakeScriptedEndpoint(ScriptedTraffic traffic);
 
 // Where the datagram starts inside a captured frame of the given libpcap link
 // type, and how long it is: trailers and the padding of short frames are cut
-// off by the IPv4 total length. Returns false for frames that hold no IPv4
-// datagram, and for every frame of a link type it does not know.
+// off by the IPv4 total length or the IPv6 payload length. Returns false for
+// frames that hold neither an IPv4 nor an IPv6 datagram, and for every frame
+// of a link type it does not know.
 bool LocateDatagram(int linkType, const uint8_t* frame, uint32_t captured, uint32_t* offset,
                     uint32_t* length);
 bool LinkTypeSupported(int linkType);

@@ -22,11 +22,28 @@
 #include "capture/privileges.h"
 #include "wire/interfaces.h"
 #include "wire/ipv4.h"
+#include "wire/ipv6.h"
 #include "wire/packet_bytes.h"
 
 namespace {
 
 constexpr uint16_t kEtherIpv4 = 0x0800;
+constexpr uint16_t kEtherIpv6 = 0x86DD;
+// DLT_NULL and DLT_LOOP name IPv6 by the capturing system's AF_INET6: Linux,
+// the BSDs, FreeBSD and macOS each chose their own.
+constexpr uint32_t kNullIpv6Families[] = {10, 24, 28, 30};
+
+bool IsEtherIp(uint16_t type) {
+    return type == kEtherIpv4 || type == kEtherIpv6;
+}
+
+bool IsNullIpv6(uint32_t family) {
+    for (const uint32_t f : kNullIpv6Families) {
+        if (family == f)
+            return true;
+    }
+    return false;
+}
 // Room for about 100,000 small datagrams: what arrives while the list is
 // behind (a burst, or cores taken by other work) waits here instead of being
 // dropped, since the program keeps no queue of its own.
@@ -84,7 +101,7 @@ class PcapEndpoint : public CaptureEndpoint {
 
   protected:
     // The datagram of a captured frame copied to `buffer`: its length, or -1
-    // when the frame holds no IPv4 datagram.
+    // when the frame holds no IPv4 or IPv6 datagram.
     int CopyDatagram(const pcap_pkthdr* header, const u_char* frame, uint8_t* buffer,
                      int capacity) {
         uint32_t offset = 0, length = 0;
@@ -102,8 +119,10 @@ class PcapEndpoint : public CaptureEndpoint {
 
     int InstallIpFilter() {
         bpf_program program{};
-        // Tagged frames carry their IPv4 datagrams behind the VLAN header.
-        if (pcap_compile(handle_, &program, "ip or (vlan and ip)", 1, PCAP_NETMASK_UNKNOWN) != 0) {
+        // Tagged frames carry their datagrams behind the VLAN header. IPv6
+        // feeds the conversations only; the session keeps it from the list.
+        if (pcap_compile(handle_, &program, "ip or ip6 or (vlan and (ip or ip6))", 1,
+                         PCAP_NETMASK_UNKNOWN) != 0) {
             lastError_ = pcap_geterr(handle_);
             return PCAP_ERROR;
         }
@@ -429,6 +448,7 @@ bool LinkTypeSupported(int linkType) {
         case DLT_LINUX_SLL2:
         case DLT_RAW:
         case DLT_IPV4:
+        case DLT_IPV6:
         case DLT_NULL:
         case DLT_LOOP:
             return true;
@@ -441,6 +461,8 @@ bool LocateDatagram(int linkType, const uint8_t* frame, uint32_t captured, uint3
                     uint32_t* length) {
     const PacketBytes p(frame, static_cast<int>(captured > 0x7FFFFFFFu ? 0x7FFFFFFFu : captured));
     size_t at = 0;
+    // The IP version the link header names; 0 where it names none (raw).
+    uint8_t version = 0;
     switch (linkType) {
         case DLT_EN10MB: {
             size_t typeAt = 12;
@@ -449,24 +471,31 @@ bool LocateDatagram(int linkType, const uint8_t* frame, uint32_t captured, uint3
                 typeAt += 4;
                 type = p.BeU16(typeAt);
             }
-            if (type != kEtherIpv4)
+            if (!IsEtherIp(type))
                 return false;
+            version = type == kEtherIpv6 ? 6 : 4;
             at = typeAt + 2;
             break;
         }
         case DLT_LINUX_SLL:
-            if (p.BeU16(14) != kEtherIpv4)
+            if (!IsEtherIp(p.BeU16(14)))
                 return false;
+            version = p.BeU16(14) == kEtherIpv6 ? 6 : 4;
             at = 16;
             break;
         case DLT_LINUX_SLL2:
-            if (p.BeU16(0) != kEtherIpv4)
+            if (!IsEtherIp(p.BeU16(0)))
                 return false;
+            version = p.BeU16(0) == kEtherIpv6 ? 6 : 4;
             at = 20;
             break;
         case DLT_RAW:
+            break;
         case DLT_IPV4:
-            at = 0;
+            version = 4;
+            break;
+        case DLT_IPV6:
+            version = 6;
             break;
         case DLT_NULL: {
             // The family in the byte order of the host that captured, which
@@ -475,13 +504,22 @@ bool LocateDatagram(int linkType, const uint8_t* frame, uint32_t captured, uint3
             const uint32_t family = p.NativeU32(0, &present);
             if (!present)
                 return false;
-            if (family != AF_INET && __builtin_bswap32(family) != AF_INET)
+            const uint32_t swapped = __builtin_bswap32(family);
+            if (family == AF_INET || swapped == AF_INET)
+                version = 4;
+            else if (IsNullIpv6(family) || IsNullIpv6(swapped))
+                version = 6;
+            else
                 return false;
             at = 4;
             break;
         }
         case DLT_LOOP:
-            if (p.BeU32(0) != AF_INET)
+            if (p.BeU32(0) == AF_INET)
+                version = 4;
+            else if (IsNullIpv6(p.BeU32(0)))
+                version = 6;
+            else
                 return false;
             at = 4;
             break;
@@ -489,10 +527,21 @@ bool LocateDatagram(int linkType, const uint8_t* frame, uint32_t captured, uint3
             return false;
     }
     const Ipv4View ip(p.Tail(at));
-    if (ip.Size() == 0 || ip.Version() != 4) {
+    uint32_t len = captured - static_cast<uint32_t>(at);
+    // The datagram is of the version the link names (any, for raw links).
+    if (ip.Size() == 0 || (ip.Version() != 4 && ip.Version() != 6) ||
+        (version != 0 && ip.Version() != version)) {
         return false;
     }
-    uint32_t len = captured - static_cast<uint32_t>(at);
+    if (ip.Version() == 6) {
+        // Cut as below, by the payload length (0: a jumbogram, or offload).
+        const uint32_t claimed = Ipv6View(p.Tail(at)).ClaimedLength();
+        if (claimed != 0 && claimed < len)
+            len = claimed;
+        *offset = static_cast<uint32_t>(at);
+        *length = len;
+        return true;
+    }
     // Ethernet pads short frames and may carry trailers: the datagram is only
     // as long as its own total length says. A total length of 0 (segmentation
     // offload) or one longer than what was captured keeps the captured length.

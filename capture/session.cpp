@@ -137,6 +137,7 @@ bool CaptureSession::StartCaptureThread() {
     handoff_.Reset();
     batches_[0].Clear();
     batches_[1].Clear();
+    tapOnly_[0] = tapOnly_[1] = false;
     if (tap_) {
         tap_->Begin(localAddress_);
     }
@@ -189,7 +190,7 @@ void CaptureSession::Stop() {
         }
         RetirePosted();
     }
-    if (!Filling().Empty()) {
+    if (!FillingEmpty()) {
         InsertBatch(filling_);
         ClearBatch(filling_);
     }
@@ -285,6 +286,13 @@ int CaptureSession::CaptureThreadProc() {
             continue;
         }
         const int length = endpoint ? endpoint->Receive(buffer.get(), kMaxDatagram) : -1;
+        if (length > 0 && (buffer[0] >> 4) == 6) {
+            // IPv6 counts in the conversations alone: the list, its figures
+            // and a recording stay IPv4.
+            datagramTimeNs_ = DatagramTimeNs();
+            TapOnly(buffer.get(), length);
+            continue;
+        }
         if (length >= 0) {
             counters_.received.Add();
             datagramTimeNs_ = DatagramTimeNs();
@@ -323,7 +331,7 @@ bool CaptureSession::HandOverBatch() {
         }
         RetirePosted();
     }
-    if (Filling().Empty()) {
+    if (FillingEmpty()) {
         return true;
     }
     InsertBatchTask& task = tasks_[filling_];
@@ -354,6 +362,7 @@ void CaptureSession::RetirePosted() {
 
 void CaptureSession::ClearBatch(int which) {
     batches_[which].Clear();
+    tapOnly_[which] = false;
     if (tap_) {
         tap_->Clear(which);
     }
@@ -374,7 +383,7 @@ void CaptureSession::InsertBatch(int which) {
 CaptureEndpoint::WaitPlan CaptureSession::BeforeWaiting() {
     // Everything the kernel had for us is read: a batch that is due goes now.
     int64_t now = SteadyClockNs();
-    if (!Filling().Empty()) {
+    if (!FillingEmpty()) {
         if (now < batchDueNs_) {
             return {batchDueNs_ - now, false};
         }
@@ -436,7 +445,7 @@ void CaptureSession::ShowPacket(uint8_t* buffer, int length) {
         return;
     }
     const int64_t now = SteadyClockNs();
-    if (Filling().Empty()) {
+    if (FillingEmpty()) {
         // A row after a quiet spell goes at once; rows that stream in wait for
         // the period since the last hand-off to pass.
         batchDueNs_ = std::max(now, lastHandOverNs_ + kBatchPeriodNs);
@@ -451,6 +460,25 @@ void CaptureSession::ShowPacket(uint8_t* buffer, int length) {
     // A due batch goes once the endpoint has nothing more to read (the wait
     // hook), so that it holds everything that came while the thread slept;
     // a source that never runs dry (a file, a flood) hands over here.
+    if (now >= batchDueNs_ + kDrainSlackNs) {
+        HandOverBatch();
+    }
+}
+
+void CaptureSession::TapOnly(const uint8_t* buffer, int length) {
+    if (!tap_ || !Ipv6PassesFilter(Ipv6View(buffer, length), filter_.Load())) {
+        return;
+    }
+    // Timed and handed over as rows are, so that the counts keep pace.
+    const int64_t now = SteadyClockNs();
+    if (FillingEmpty()) {
+        batchDueNs_ = std::max(now, lastHandOverNs_ + kBatchPeriodNs);
+    }
+    tapOnly_[filling_] = true;
+    if (tap_->Add(filling_, {buffer, static_cast<size_t>(length)}, datagramTimeNs_)) {
+        HandOverBatch();
+        return;
+    }
     if (now >= batchDueNs_ + kDrainSlackNs) {
         HandOverBatch();
     }

@@ -112,7 +112,8 @@ class CaptureSession {
     void SetDatagramSink(DatagramSink* sink) { sink_ = sink; }
     // Every datagram that passed the filter (also those the 500-row limit
     // emptied) goes to `tap` too, told with its batch's insertion (the
-    // conversation counts). Set while no capture thread runs; the tap
+    // conversation counts). IPv6 datagrams go to the tap only: never to the
+    // list, its figures or the sink. Set while no capture thread runs; the tap
     // outlives the session.
     void SetBatchTap(BatchTap* tap) { tap_ = tap; }
     void SetSelectedLocalAddress(std::string address) { localAddress_ = std::move(address); }
@@ -168,6 +169,8 @@ class CaptureSession {
     int CaptureThreadProc();
     void DecodePacket(uint8_t* buffer, int length);
     void ShowPacket(uint8_t* buffer, int length);
+    // An IPv6 datagram: to the tap alone, in the batch being filled.
+    void TapOnly(const uint8_t* buffer, int length);
 
   private:
     void WakeCaptureThread();
@@ -244,7 +247,12 @@ class CaptureSession {
     // Interface thread: batch `which` goes into the list, then the tap is told.
     void InsertBatch(int which);
     RowBatch& Filling() { return batches_[filling_]; }
+    // Neither rows nor tap-only datagrams wait in the batch being filled.
+    bool FillingEmpty() const { return batches_[filling_].Empty() && !tapOnly_[filling_]; }
     RowBatch batches_[2];
+    // The tap holds datagrams of the batch that have no row (IPv6), owned as
+    // the batch is.
+    bool tapOnly_[2] = {false, false};
     // Empties batch `which` and the tap's store of it.
     void ClearBatch(int which);
     InsertBatchTask tasks_[2]{{*this, 0}, {*this, 1}};

@@ -1,5 +1,6 @@
 // Arbitrary bytes and lengths through framing, decoding, filtering and row
-// building. The first bytes choose the link type and the filter.
+// building, and through the IPv6 view's walk and the conversation key of
+// either version. The first bytes choose the link type and the filter.
 #include <cstdint>
 #include <cstring>
 #include <vector>
@@ -7,10 +8,36 @@
 #include "capture/decode.h"
 #include "capture/endpoint.h"
 #include "counting_list.h"
+#include "talk/conversation.h"
+#include "wire/ipv6.h"
 
 namespace {
 
-constexpr int kLinkTypes[] = {1, 113, 276, 12, 228, 0, 108};
+constexpr int kLinkTypes[] = {1, 113, 276, 12, 228, 229, 0, 108};
+
+// Everything the walk found must lie within the datagram.
+void CheckIpv6(const uint8_t* datagram, size_t length, const FilterSettings& filter) {
+    const Ipv6View v(datagram, static_cast<int>(length));
+    if (v.Walked() && v.TransportOffset() > length)
+        __builtin_trap();
+    if (v.HasPorts() && v.TransportOffset() + 4 > length)
+        __builtin_trap();
+    const PayloadSpan p = v.Payload();
+    if (p.size != 0 && p.offset + p.size != length)
+        __builtin_trap();
+    Ipv6PassesFilter(v, filter);
+    const Ipv6Address local = v.Source();
+    KeyedDatagram k;
+    if (KeyDatagram(datagram, static_cast<int>(length), LocalAddresses{0x0A000005u, {&local, 1}},
+                    &k)) {
+        if (k.key.localAddr.family != k.key.remoteAddr.family)
+            __builtin_trap();
+        // Unselected, at equal ports the lower address is local.
+        if (!k.localSelected && k.key.localPort == k.key.remotePort &&
+            CompareIp(k.key.localAddr, k.key.remoteAddr) > 0)
+            __builtin_trap();
+    }
+}
 
 }  // namespace
 
@@ -45,6 +72,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         length = kMaxDatagram;
     // Received bytes go into a buffer holding leftovers of earlier datagrams.
     std::memcpy(buffer.data(), datagram, length);
+    CheckIpv6(buffer.data(), length, filter);
     PacketText text;
     DecodePacket(buffer.data(), static_cast<int>(length), text);
     EventRow row;

@@ -177,6 +177,7 @@ inline constexpr int IDS_PROTOCOL_IGMP = 371;
 inline constexpr int IDS_PROTOCOL_TCP = 372;
 inline constexpr int IDS_PROTOCOL_UDP = 373;
 inline constexpr int IDS_PROTOCOL_NUMBER = 374;
+inline constexpr int IDS_PROTOCOL_ICMPV6 = 520;
 // Byte counts: bytes, then KB to EB (1 KB = 1024 B).
 inline constexpr int IDS_SIZE_BYTES = 380;
 inline constexpr int IDS_SIZE_UNIT_FIRST = 381;

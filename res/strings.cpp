@@ -302,6 +302,8 @@ std::string_view LoadStringGbk(int id) {
             return "UDP";
         case IDS_PROTOCOL_NUMBER:  // 协议 %1
             return "\xD0\xAD\xD2\xE9 %1";
+        case IDS_PROTOCOL_ICMPV6:  // ICMPv6
+            return "ICMPv6";
         case IDS_SIZE_BYTES:  // %1 B
             return "%1 B";
         case IDS_SIZE_UNIT_FIRST + 0:  // %1 KB

@@ -5,6 +5,7 @@
 #include <random>
 
 #include "wire/ipv4.h"
+#include "wire/ipv6.h"
 
 namespace {
 
@@ -25,10 +26,14 @@ int64_t SecondOf(int64_t ns) {
 }  // namespace
 
 uint64_t HashConversationKey(const ConversationKey& key, uint64_t seed) {
-    const uint64_t a = (uint64_t{key.localAddr} << 32) | key.remoteAddr;
     const uint64_t b =
         (uint64_t{key.localPort} << 24) | (uint64_t{key.remotePort} << 8) | key.protocol;
-    return Mix(Mix(a ^ seed) ^ (b + 0x9E3779B97F4A7C15ull));
+    if (!key.localAddr.IsIpv6() && !key.remoteAddr.IsIpv6()) {
+        const uint64_t a = (uint64_t{key.localAddr.v4} << 32) | key.remoteAddr.v4;
+        return Mix(Mix(a ^ seed) ^ (b + 0x9E3779B97F4A7C15ull));
+    }
+    const uint64_t a = HashIp(key.localAddr, seed) ^ Mix(HashIp(key.remoteAddr, ~seed));
+    return Mix(a ^ (b + 0x9E3779B97F4A7C15ull));
 }
 
 uint64_t RandomHashSeed() {
@@ -36,45 +41,90 @@ uint64_t RandomHashSeed() {
     return generator();
 }
 
-bool KeyDatagram(const uint8_t* data, int length, uint32_t selectedLocal, KeyedDatagram* out) {
+namespace {
+
+struct Sides {
+    uint8_t protocol = 0;
+    IpAddress src, dst;
+    bool srcLocal = false, dstLocal = false;
+    uint16_t srcPort = 0, dstPort = 0;
+    uint32_t bytes = 0;
+};
+
+bool ReadIpv4(const uint8_t* data, int length, uint32_t selectedLocal, Sides* s) {
     const Ipv4View ip(data, length);
     if (!ip.HasFixedHeader() || ip.Version() != 4 || !ip.HeaderComplete())
         return false;
-    const uint8_t protocol = ip.Protocol();
+    s->protocol = ip.Protocol();
     const uint32_t src = ip.Source();
     const uint32_t dst = ip.Destination();
-    uint16_t srcPort = 0;
-    uint16_t dstPort = 0;
-    if ((protocol == kProtocolTcp || protocol == kProtocolUdp) && ip.FirstFragment()) {
+    if ((s->protocol == kProtocolTcp || s->protocol == kProtocolUdp) && ip.FirstFragment()) {
         if (!ip.HasPorts())
             return false;
-        srcPort = ip.SourcePort();
-        dstPort = ip.DestinationPort();
+        s->srcPort = ip.SourcePort();
+        s->dstPort = ip.DestinationPort();
     }
-
-    bool srcIsLocal;
-    bool selected = false;
-    if (selectedLocal != 0 && (src == selectedLocal) != (dst == selectedLocal)) {
-        srcIsLocal = src == selectedLocal;
-        selected = true;
-    } else if (srcPort != dstPort) {
-        srcIsLocal = srcPort > dstPort;
-    } else {
-        srcIsLocal = src <= dst;
-    }
-
-    KeyedDatagram d;
-    d.key.protocol = protocol;
-    d.key.localAddr = srcIsLocal ? src : dst;
-    d.key.localPort = srcIsLocal ? srcPort : dstPort;
-    d.key.remoteAddr = srcIsLocal ? dst : src;
-    d.key.remotePort = srcIsLocal ? dstPort : srcPort;
-    d.direction = srcIsLocal ? Direction::kOut : Direction::kIn;
-    d.localSelected = selected;
+    s->src = src;
+    s->dst = dst;
+    s->srcLocal = selectedLocal != 0 && src == selectedLocal;
+    s->dstLocal = selectedLocal != 0 && dst == selectedLocal;
     // The header's total length, so that a capture cut at a snap length still
     // counts what was sent; a nonsensical one falls back to what was received.
     const uint16_t total = ip.TotalLength();
-    d.bytes = total >= ip.HeaderLength() ? total : static_cast<uint32_t>(ip.Size());
+    s->bytes = total >= ip.HeaderLength() ? total : static_cast<uint32_t>(ip.Size());
+    return true;
+}
+
+bool ReadIpv6(const uint8_t* data, int length, std::span<const Ipv6Address> local, Sides* s) {
+    const Ipv6View ip(data, length);
+    if (!ip.HasFixedHeader() || ip.Version() != 6 || !ip.Walked())
+        return false;
+    s->protocol = ip.Protocol();
+    if ((s->protocol == kProtocolTcp || s->protocol == kProtocolUdp) && ip.FirstFragment()) {
+        if (!ip.HasPorts())
+            return false;
+        s->srcPort = ip.SourcePort();
+        s->dstPort = ip.DestinationPort();
+    }
+    const Ipv6Address src = ip.Source();
+    const Ipv6Address dst = ip.Destination();
+    s->src = IpAddress::FromIpv6(src);
+    s->dst = IpAddress::FromIpv6(dst);
+    s->srcLocal = std::find(local.begin(), local.end(), src) != local.end();
+    s->dstLocal = std::find(local.begin(), local.end(), dst) != local.end();
+    const uint32_t claimed = ip.ClaimedLength();
+    s->bytes = claimed != 0 ? claimed : static_cast<uint32_t>(ip.Size());
+    return true;
+}
+
+}  // namespace
+
+bool KeyDatagram(const uint8_t* data, int length, const LocalAddresses& local, KeyedDatagram* out) {
+    Sides s;
+    const bool ipv6 = length > 0 && (data[0] >> 4) == 6;
+    if (!(ipv6 ? ReadIpv6(data, length, local.ipv6, &s) : ReadIpv4(data, length, local.ipv4, &s)))
+        return false;
+
+    bool srcIsLocal;
+    bool selected = false;
+    if (s.srcLocal != s.dstLocal) {
+        srcIsLocal = s.srcLocal;
+        selected = true;
+    } else if (s.srcPort != s.dstPort) {
+        srcIsLocal = s.srcPort > s.dstPort;
+    } else {
+        srcIsLocal = CompareIp(s.src, s.dst) <= 0;
+    }
+
+    KeyedDatagram d;
+    d.key.protocol = s.protocol;
+    d.key.localAddr = srcIsLocal ? s.src : s.dst;
+    d.key.localPort = srcIsLocal ? s.srcPort : s.dstPort;
+    d.key.remoteAddr = srcIsLocal ? s.dst : s.src;
+    d.key.remotePort = srcIsLocal ? s.dstPort : s.srcPort;
+    d.direction = srcIsLocal ? Direction::kOut : Direction::kIn;
+    d.localSelected = selected;
+    d.bytes = s.bytes;
     *out = d;
     return true;
 }
@@ -166,10 +216,10 @@ void ConversationDeltas::Add(const KeyedDatagram& d, int64_t timeNs) {
     slotOf_.push_back(static_cast<uint32_t>(slot));
 }
 
-bool ConversationDeltas::AddDatagram(const uint8_t* data, int length, uint32_t selectedLocal,
+bool ConversationDeltas::AddDatagram(const uint8_t* data, int length, const LocalAddresses& local,
                                      int64_t timeNs) {
     KeyedDatagram d;
-    if (!KeyDatagram(data, length, selectedLocal, &d)) {
+    if (!KeyDatagram(data, length, local, &d)) {
         ++unkeyed_;
         return false;
     }

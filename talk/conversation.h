@@ -4,8 +4,8 @@
 // them per batch (ConversationDeltas); the interface thread adds each batch
 // to the table of conversations (ConversationTable).
 //
-// Addresses are IPv4 addresses in host order (the first dotted field in the
-// top byte).
+// Addresses are IPv4 (in host order, the first dotted field in the top byte)
+// or IPv6; one conversation's two sides are always of one family.
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -14,20 +14,24 @@
 #include <unordered_map>
 #include <vector>
 
+#include "wire/ip_address.h"
 #include "wire/ipv4.h"
+#include "wire/ipv6.h"
 
 struct ConversationKey {
-    uint8_t protocol = 0;  // the IPv4 protocol number; ports are 0 unless TCP or UDP
-    uint32_t localAddr = 0;
+    // The IPv4 protocol number, or IPv6's upper-layer header (TCP 6, UDP 17,
+    // ICMPv6 58); ports are 0 unless TCP or UDP.
+    uint8_t protocol = 0;
+    IpAddress localAddr;
     uint16_t localPort = 0;
-    uint32_t remoteAddr = 0;
+    IpAddress remoteAddr;
     uint16_t remotePort = 0;
 
     friend bool operator==(const ConversationKey&, const ConversationKey&) = default;
 };
 
-// Mixes a key with a seed. The seed is chosen per map, so that traffic cannot
-// be made to collide on purpose without knowing it.
+// Mixes a key with a seed (an IPv4 key by its two words alone). The seed is chosen per map, so that
+// traffic cannot be made to collide on purpose without knowing it.
 uint64_t HashConversationKey(const ConversationKey& key, uint64_t seed);
 uint64_t RandomHashSeed();
 
@@ -48,22 +52,35 @@ struct KeyedDatagram {
     // assigned by the rule of KeyDatagram and the local side need not be
     // this host.
     bool localSelected = false;
-    uint32_t bytes = 0;  // the datagram's IPv4 total length
+    uint32_t bytes = 0;  // the datagram's IPv4 total length, or 40 + IPv6 payload length
 };
 
-// The conversation of one received IPv4 datagram (header first). Reads only
-// the first `length` bytes. False, with `out` untouched, for a datagram that
-// is not IPv4, whose header does not fit, or (TCP, UDP) whose ports are not
-// all there. Fragments after the first carry no ports; they count under
-// ports 0 of their protocol.
+// This host's side of the traffic: the selected IPv4 address (0: none) and
+// the IPv6 addresses of its interface.
+struct LocalAddresses {
+    uint32_t ipv4 = 0;
+    std::span<const Ipv6Address> ipv6;
+};
+
+// The conversation of one received IPv4 or IPv6 datagram (header first).
+// Reads only the first `length` bytes. False, with `out` untouched, for a
+// datagram of neither version, whose header (IPv6: with its extension
+// headers) does not fit, or (TCP, UDP) whose ports are not all there.
+// Fragments after the first carry no ports; they count under ports 0 of their
+// protocol.
 //
-// `selectedLocal` is the selected local address (0: none). The side whose
-// address it is becomes the local side. When neither side has it (or both
-// do), the side with the higher port is taken as local (clients use high,
-// temporary ports and services low ones, so the local side is the client),
-// and at equal ports the side with the lower address: both directions of an
-// exchange always give one key.
-bool KeyDatagram(const uint8_t* data, int length, uint32_t selectedLocal, KeyedDatagram* out);
+// The side whose address is one of `local` (the selected IPv4 address, or
+// for IPv6 one of the interface's) becomes the local side. When neither side
+// has one (or both do), the side with the higher port is taken as local
+// (clients use high, temporary ports and services low ones, so the local side
+// is the client), and at equal ports the side with the lower address: both
+// directions of an exchange always give one key.
+bool KeyDatagram(const uint8_t* data, int length, const LocalAddresses& local, KeyedDatagram* out);
+// The same with a selected IPv4 address alone (0: none).
+inline bool KeyDatagram(const uint8_t* data, int length, uint32_t selectedLocal,
+                        KeyedDatagram* out) {
+    return KeyDatagram(data, length, LocalAddresses{selectedLocal, {}}, out);
+}
 
 // Counts of one conversation over some span of time.
 struct ConversationCounts {
@@ -114,7 +131,10 @@ class ConversationDeltas {
     // Capture thread.
     void Add(const KeyedDatagram& datagram, int64_t timeNs);
     // Keys and adds one datagram; false (counted as unkeyed) when it gives no key.
-    bool AddDatagram(const uint8_t* data, int length, uint32_t selectedLocal, int64_t timeNs);
+    bool AddDatagram(const uint8_t* data, int length, const LocalAddresses& local, int64_t timeNs);
+    bool AddDatagram(const uint8_t* data, int length, uint32_t selectedLocal, int64_t timeNs) {
+        return AddDatagram(data, length, LocalAddresses{selectedLocal, {}}, timeNs);
+    }
     // Three quarters of the map or of the seconds are taken.
     bool HandOverDue() const {
         return entries_.size() * 4 >= maxEntries_ * 3 || seconds_.size() * 4 >= maxSeconds_ * 3;
@@ -130,7 +150,8 @@ class ConversationDeltas {
     uint64_t LostBytes() const { return lostBytes_; }
     // Datagrams not in Seconds because the seconds were full.
     uint64_t LostRateDatagrams() const { return lostRateDatagrams_; }
-    // Datagrams that gave no key (too short, not IPv4).
+    // Datagrams that gave no key (too short, neither IPv4 nor IPv6, a broken
+    // IPv6 header chain).
     uint64_t Unkeyed() const { return unkeyed_; }
 
   private:

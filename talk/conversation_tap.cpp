@@ -3,13 +3,17 @@
 void ConversationTap::Begin(std::string_view selectedLocal) {
     selectedLocal_ = 0;
     ParseIpv4(selectedLocal, &selectedLocal_);
+    localIpv6_.clear();
+    if (selectedLocal_ != 0 && ipv6Beside_)
+        localIpv6_ = ipv6Beside_(selectedLocal);
     deltas_[0].Clear();
     deltas_[1].Clear();
 }
 
 bool ConversationTap::Add(int batch, std::span<const uint8_t> datagram, int64_t timeNs) {
     ConversationDeltas& deltas = deltas_[batch];
-    deltas.AddDatagram(datagram.data(), static_cast<int>(datagram.size()), selectedLocal_, timeNs);
+    deltas.AddDatagram(datagram.data(), static_cast<int>(datagram.size()),
+                       LocalAddresses{selectedLocal_, localIpv6_}, timeNs);
     return deltas.HandOverDue();
 }
 

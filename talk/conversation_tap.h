@@ -6,14 +6,20 @@
 #include <functional>
 #include <span>
 #include <string_view>
+#include <vector>
 
 #include "capture/batch_tap.h"
 #include "talk/conversation.h"
+#include "wire/interfaces.h"
 
 class ConversationTap final : public BatchTap {
   public:
     using Handler = std::function<void(const ConversationDeltas&)>;
-    explicit ConversationTap(Handler handler) : handler_(std::move(handler)) {}
+    // The IPv6 addresses that are this host's beside a dotted IPv4 address:
+    // by default those of the interface that holds it.
+    using Ipv6Beside = std::function<std::vector<Ipv6Address>(std::string_view ipv4)>;
+    explicit ConversationTap(Handler handler, Ipv6Beside ipv6 = Ipv6AddressesBeside)
+        : handler_(std::move(handler)), ipv6Beside_(std::move(ipv6)) {}
 
     void Begin(std::string_view selectedLocal) override;
     bool Add(int batch, std::span<const uint8_t> datagram, int64_t timeNs) override;
@@ -22,6 +28,10 @@ class ConversationTap final : public BatchTap {
 
   private:
     Handler handler_;
+    Ipv6Beside ipv6Beside_;
     uint32_t selectedLocal_ = 0;  // host order; 0: none
+    // Taken when the capture begins: an address the interface gains later
+    // is keyed by the port rule until the next capture.
+    std::vector<Ipv6Address> localIpv6_;
     ConversationDeltas deltas_[2];
 };

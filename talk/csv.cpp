@@ -75,9 +75,9 @@ std::string ConversationsCsv(std::span<const CsvLine> lines) {
                           (o.state == OwnerState::kClosed && !o.user.empty());
         const std::string fields[] = {
             ProtocolName(c.key.protocol),
-            FormatIpv4(c.key.localAddr),
+            FormatIp(c.key.localAddr),
             ports ? std::to_string(c.key.localPort) : std::string(),
-            FormatIpv4(c.key.remoteAddr),
+            FormatIp(c.key.remoteAddr),
             ports ? std::to_string(c.key.remotePort) : std::string(),
             CsvField(line.remoteHost, true),
             CsvField(OwnerProgramText(o), true),

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <atomic>
 #include <condition_variable>
+#include <cstring>
 #include <deque>
 #include <list>
 #include <mutex>
@@ -38,21 +39,21 @@ struct NameService::Shared {
         Clock::time_point expires;   // once answered
         bool started = false;
         bool inLru = false;
-        std::list<uint32_t>::iterator lru;
+        std::list<IpAddress>::iterator lru;
     };
 
     Options options;
     mutable std::mutex mutex;
     std::condition_variable wake;
     bool stopping = false;
-    std::unordered_map<uint32_t, Entry> cache;
+    std::unordered_map<IpAddress, Entry, IpAddressHash> cache;
     // Answered entries, the least recently used first. Pending ones are not
     // in it: they are bounded by the queue and the threads, and never dropped.
-    std::list<uint32_t> lru;
-    std::deque<uint32_t> queue;
+    std::list<IpAddress> lru;
+    std::deque<IpAddress> queue;
     // Lookups started and not answered, with their deadlines: at most one a
     // thread, so counting the live ones never walks the cache.
-    std::vector<std::pair<uint32_t, Clock::time_point>> started;
+    std::vector<std::pair<IpAddress, Clock::time_point>> started;
     int threads = 0;
     int idle = 0;
     uint64_t changes = 0;
@@ -86,7 +87,7 @@ struct NameService::Shared {
         return live;
     }
 
-    void Unstart(uint32_t address) {
+    void Unstart(const IpAddress& address) {
         const auto it = std::find_if(started.begin(), started.end(),
                                      [address](const auto& s) { return s.first == address; });
         if (it != started.end())
@@ -99,7 +100,7 @@ struct NameService::Shared {
     }
 
     // The entry has an answer (or gave up): it may be dropped from now on.
-    void Settle(uint32_t address, Entry& e) {
+    void Settle(const IpAddress& address, Entry& e) {
         if (!e.inLru) {
             e.lru = lru.insert(lru.end(), address);
             e.inLru = true;
@@ -113,7 +114,7 @@ struct NameService::Shared {
         }
     }
 
-    void Expire(uint32_t address, Entry& e, Clock::time_point now) {
+    void Expire(const IpAddress& address, Entry& e, Clock::time_point now) {
         if (e.state == State::kPending && e.started && now >= e.deadline) {
             e.state = State::kTimedOut;
             e.expires = now + options.keepFailed;
@@ -125,7 +126,7 @@ struct NameService::Shared {
     // The least recently used answers go first, one for each that came.
     void Trim() {
         while (cache.size() > options.maxCached && !lru.empty()) {
-            const uint32_t address = lru.front();
+            const IpAddress address = lru.front();
             lru.pop_front();
             cache.erase(address);
         }
@@ -134,12 +135,24 @@ struct NameService::Shared {
 
 namespace {
 
-bool ReverseLookup(uint32_t address, std::string* name) {
-    sockaddr_in sa{};
-    sa.sin_family = AF_INET;
-    sa.sin_addr.s_addr = htonl(address);
+bool ReverseLookup(const IpAddress& address, std::string* name) {
+    sockaddr_storage storage{};
+    socklen_t size = 0;
+    if (address.IsIpv6()) {
+        sockaddr_in6 sa{};
+        sa.sin6_family = AF_INET6;
+        std::memcpy(&sa.sin6_addr, address.v6.data(), address.v6.size());
+        std::memcpy(&storage, &sa, sizeof sa);
+        size = sizeof sa;
+    } else {
+        sockaddr_in sa{};
+        sa.sin_family = AF_INET;
+        sa.sin_addr.s_addr = htonl(address.v4);
+        std::memcpy(&storage, &sa, sizeof sa);
+        size = sizeof sa;
+    }
     char host[NI_MAXHOST] = {};
-    if (getnameinfo(reinterpret_cast<const sockaddr*>(&sa), sizeof sa, host, sizeof host, nullptr,
+    if (getnameinfo(reinterpret_cast<const sockaddr*>(&storage), size, host, sizeof host, nullptr,
                     0, NI_NAMEREQD) != 0)
         return false;
     *name = host;
@@ -162,7 +175,7 @@ void LookupThread(std::shared_ptr<NameService::Shared> s) {
             s->wake.wait_until(lock, next, [&] { return s->stopping; });
             continue;
         }
-        const uint32_t address = s->queue.front();
+        const IpAddress address = s->queue.front();
         s->queue.pop_front();
         auto it = s->cache.find(address);
         if (it == s->cache.end() || it->second.state != NameService::State::kPending ||
@@ -246,8 +259,8 @@ NameService::~NameService() {
     shared_->wake.notify_all();
 }
 
-void NameService::Request(uint32_t address) {
-    if (address == 0 || address == 0xFFFFFFFFu)
+void NameService::Request(const IpAddress& address) {
+    if (NeverAsked(address))
         return;
     Shared& s = *shared_;
     const auto now = Clock::now();
@@ -277,7 +290,7 @@ void NameService::Request(uint32_t address) {
     StartLookups(shared_, now);
 }
 
-NameService::Result NameService::Lookup(uint32_t address) const {
+NameService::Result NameService::Lookup(const IpAddress& address) const {
     Shared& s = *shared_;
     std::lock_guard lock(s.mutex);
     const auto it = s.cache.find(address);
@@ -289,9 +302,16 @@ NameService::Result NameService::Lookup(uint32_t address) const {
     return Result{it->second.state, it->second.name};
 }
 
-std::string NameService::HostText(uint32_t address) const {
+std::string NameService::HostText(const IpAddress& address) const {
     const Result r = Lookup(address);
-    return r.state == State::kFound ? r.name : FormatIpv4(address);
+    return r.state == State::kFound ? r.name : FormatIp(address);
+}
+
+bool NameService::NeverAsked(const IpAddress& address) {
+    // No host answers for these: the unspecified address, IPv4 broadcast and
+    // IPv6 multicast.
+    return address.IsUnspecified() || (!address.IsIpv6() && address.v4 == 0xFFFFFFFFu) ||
+           (address.IsIpv6() && address.v6[0] == 0xFF);
 }
 
 size_t NameService::Held() const {

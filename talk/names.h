@@ -1,6 +1,6 @@
 #pragma once
-// Host names of the remote side: reverse lookups with the system resolver
-// (getnameinfo, NI_NAMEREQD), asynchronous and cached.
+// Host names of the remote side, IPv4 or IPv6: reverse lookups with the
+// system resolver (getnameinfo, NI_NAMEREQD), asynchronous and cached.
 //
 // getnameinfo cannot be cancelled, and a resolver that never answers keeps
 // it for as long as its own time-outs say. So lookups run on threads of
@@ -17,6 +17,8 @@
 #include <functional>
 #include <memory>
 #include <string>
+
+#include "wire/ip_address.h"
 
 class NameService {
   public:
@@ -35,7 +37,7 @@ class NameService {
         size_t maxQueued = 1024;
         // The resolver; the system's (getnameinfo) when empty. Called on a
         // lookup thread; true with the name, false when there is none.
-        std::function<bool(uint32_t address, std::string* name)> resolve;
+        std::function<bool(const IpAddress& address, std::string* name)> resolve;
     };
     enum class State : uint8_t {
         kNotAsked,
@@ -56,12 +58,13 @@ class NameService {
     NameService& operator=(const NameService&) = delete;
 
     // Any thread; never blocks beyond a brief lock. Known and pending
-    // addresses are not asked again; the unspecified and the broadcast
-    // address are never asked.
-    void Request(uint32_t address);
-    Result Lookup(uint32_t address) const;
-    // The name, or the dotted address when there is none (yet).
-    std::string HostText(uint32_t address) const;
+    // addresses are not asked again; those NeverAsked names are never asked.
+    void Request(const IpAddress& address);
+    Result Lookup(const IpAddress& address) const;
+    // The name, or the address's text when there is none (yet).
+    std::string HostText(const IpAddress& address) const;
+    // The unspecified address, IPv4 broadcast, IPv6 multicast.
+    static bool NeverAsked(const IpAddress& address);
     // Moves whenever a result changed.
     uint64_t Changes() const;
     // Addresses held, answered or pending (tests and benchmarks).

@@ -3,6 +3,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <pwd.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -46,6 +47,20 @@ bool SocketHeld(const OwnerState s) {
            s == OwnerState::kHolderUnknown || s == OwnerState::kClosed;
 }
 
+// The socket takes traffic of the conversation's family: an IPv6 socket
+// takes IPv4 unless it is IPv6-only, through its any-address or an
+// IPv4-mapped one (given as IPv4); an IPv4 socket takes no IPv6.
+bool TakesFamily(const SocketEntry& e, bool ipv6) {
+    if (ipv6)
+        return e.ipv6Socket && e.localAddr.IsIpv6();
+    return !e.localAddr.IsIpv6() || (e.localAddr.IsUnspecified() && !e.v6Only);
+}
+
+bool BoundTo(const SocketEntry& e, const ConversationKey& k) {
+    return e.localPort == k.localPort && TakesFamily(e, k.localAddr.IsIpv6()) &&
+           (e.localAddr.IsUnspecified() || e.localAddr == k.localAddr);
+}
+
 }  // namespace
 
 OwnerLookup::OwnerLookup() = default;
@@ -64,27 +79,32 @@ int OwnerLookup::FindSocket(const OwnerQuery& q, SocketEntry* entry, bool* udpDu
             rc = diag_.FindOwner(k.protocol, k.localAddr, k.localPort, 0, 0, entry);
         return rc;
     }
-    const bool fits = rc == 0 && entry->localPort == k.localPort &&
-                      (entry->localAddr == 0 || entry->localAddr == k.localAddr);
+    const bool fits = rc == 0 && BoundTo(*entry, k);
     if (fits || (rc != 0 && rc != ENOENT))
         return rc;
     // Whatever the kernel's own choice, an unconnected socket bound to the
-    // port (on the address or on every address) takes the datagram.
+    // port (on the address or on every address) takes the datagram. Both
+    // families: a dual-stack IPv6 socket takes IPv4 datagrams too.
     if (!*udpDumped) {
         *udpDumped = true;
-        if (const int d = diag_.Dump(kProtocolUdp, udpDump); d != 0) {
+        udpDump->clear();
+        const int d = diag_.Dump(kProtocolUdp, AF_INET, udpDump);
+        // A kernel without IPv6 refuses the second: IPv4 is answered all the same.
+        if (d == 0)
+            diag_.Dump(kProtocolUdp, AF_INET6, udpDump);
+        if (d != 0) {
             udpDump->clear();
             return d;
         }
     }
     int best = -1;
     for (const SocketEntry& e : *udpDump) {
-        if (e.localPort != k.localPort || (e.localAddr != 0 && e.localAddr != k.localAddr))
+        if (!BoundTo(e, k))
             continue;
-        const bool connected = e.remoteAddr != 0 || e.remotePort != 0;
+        const bool connected = !e.remoteAddr.IsUnspecified() || e.remotePort != 0;
         if (connected && (e.remoteAddr != k.remoteAddr || e.remotePort != k.remotePort))
             continue;
-        const int score = (connected ? 2 : 0) + (e.localAddr != 0 ? 1 : 0);
+        const int score = (connected ? 2 : 0) + (!e.localAddr.IsUnspecified() ? 1 : 0);
         if (score > best) {
             best = score;
             *entry = e;

@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <linux/inet_diag.h>
 #include <linux/netlink.h>
+#include <linux/rtnetlink.h>
 #include <linux/sock_diag.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -21,16 +22,48 @@ struct DiagRequest {
     inet_diag_req_v2 body;
 };
 
+IpAddress AddressOf(uint8_t family, const __be32 words[4]) {
+    if (family != AF_INET6)
+        return IpAddress(ntohl(words[0]));
+    Ipv6Address a;
+    std::memcpy(a.data(), words, a.size());
+    return IpAddress::Unmapped(a);
+}
+
+// The IPv6-only flag among the attributes behind the message.
+bool V6Only(const nlmsghdr* h) {
+    const size_t start = NLMSG_ALIGN(sizeof(inet_diag_msg));
+    if (h->nlmsg_len < NLMSG_LENGTH(start))
+        return false;
+    int left = static_cast<int>(h->nlmsg_len - NLMSG_LENGTH(start));
+    const auto* a =
+        reinterpret_cast<const rtattr*>(static_cast<const char*>(NLMSG_DATA(h)) + start);
+    for (; RTA_OK(a, left); a = RTA_NEXT(a, left)) {
+        if (a->rta_type == INET_DIAG_SKV6ONLY && RTA_PAYLOAD(a) >= 1)
+            return *static_cast<const uint8_t*>(RTA_DATA(a)) != 0;
+    }
+    return false;
+}
+
 SocketEntry EntryOf(const inet_diag_msg& m) {
     SocketEntry e;
     e.state = m.idiag_state;
-    e.localAddr = ntohl(m.id.idiag_src[0]);
-    e.remoteAddr = ntohl(m.id.idiag_dst[0]);
+    e.localAddr = AddressOf(m.idiag_family, m.id.idiag_src);
+    e.remoteAddr = AddressOf(m.idiag_family, m.id.idiag_dst);
+    e.ipv6Socket = m.idiag_family == AF_INET6;
     e.localPort = ntohs(m.id.idiag_sport);
     e.remotePort = ntohs(m.id.idiag_dport);
     e.uid = m.idiag_uid;
     e.inode = m.idiag_inode;
     return e;
+}
+
+void PutAddress(const IpAddress& a, __be32 words[4]) {
+    if (a.IsIpv6()) {
+        std::memcpy(words, a.v6.data(), a.v6.size());
+    } else {
+        words[0] = htonl(a.v4);
+    }
 }
 
 }  // namespace
@@ -103,20 +136,21 @@ int SockDiag::Exchange(const void* request, size_t size, bool dump, std::vector<
             inet_diag_msg m;
             std::memcpy(&m, NLMSG_DATA(h), sizeof m);
             out->push_back(EntryOf(m));
+            out->back().v6Only = out->back().ipv6Socket && V6Only(h);
             if (!dump)
                 return 0;
         }
     }
 }
 
-int SockDiag::FindOwner(uint8_t protocol, uint32_t localAddr, uint16_t localPort,
-                        uint32_t remoteAddr, uint16_t remotePort, SocketEntry* out) {
+int SockDiag::FindOwner(uint8_t protocol, const IpAddress& localAddr, uint16_t localPort,
+                        const IpAddress& remoteAddr, uint16_t remotePort, SocketEntry* out) {
     DiagRequest req{};
     req.header.nlmsg_len = sizeof req;
     req.header.nlmsg_type = SOCK_DIAG_BY_FAMILY;
     req.header.nlmsg_flags = NLM_F_REQUEST;
     req.header.nlmsg_seq = ++sequence_;
-    req.body.sdiag_family = AF_INET;
+    req.body.sdiag_family = localAddr.IsIpv6() ? AF_INET6 : AF_INET;
     req.body.sdiag_protocol = protocol;
     req.body.idiag_states = ~0u;
     req.body.id.idiag_cookie[0] = INET_DIAG_NOCOOKIE;
@@ -125,9 +159,9 @@ int SockDiag::FindOwner(uint8_t protocol, uint32_t localAddr, uint16_t localPort
     // from the first pair to the second, so the kernel takes its sides the
     // other way round.
     const bool swapped = protocol == IPPROTO_UDP;
-    req.body.id.idiag_src[0] = htonl(swapped ? remoteAddr : localAddr);
+    PutAddress(swapped ? remoteAddr : localAddr, req.body.id.idiag_src);
     req.body.id.idiag_sport = htons(swapped ? remotePort : localPort);
-    req.body.id.idiag_dst[0] = htonl(swapped ? localAddr : remoteAddr);
+    PutAddress(swapped ? localAddr : remoteAddr, req.body.id.idiag_dst);
     req.body.id.idiag_dport = htons(swapped ? localPort : remotePort);
     std::vector<SocketEntry> found;
     const int rc = Exchange(&req, sizeof req, false, &found);
@@ -139,15 +173,14 @@ int SockDiag::FindOwner(uint8_t protocol, uint32_t localAddr, uint16_t localPort
     return 0;
 }
 
-int SockDiag::Dump(uint8_t protocol, std::vector<SocketEntry>* out) {
+int SockDiag::Dump(uint8_t protocol, int family, std::vector<SocketEntry>* out) {
     DiagRequest req{};
     req.header.nlmsg_len = sizeof req;
     req.header.nlmsg_type = SOCK_DIAG_BY_FAMILY;
     req.header.nlmsg_flags = NLM_F_REQUEST | NLM_F_DUMP;
     req.header.nlmsg_seq = ++sequence_;
-    req.body.sdiag_family = AF_INET;
+    req.body.sdiag_family = static_cast<uint8_t>(family);
     req.body.sdiag_protocol = protocol;
     req.body.idiag_states = ~0u;
-    out->clear();
     return Exchange(&req, sizeof req, true, out);
 }

@@ -172,6 +172,8 @@ std::string ProtocolName(uint8_t protocol) {
             return std::string(LoadStringUtf8(IDS_PROTOCOL_TCP));
         case 17:
             return std::string(LoadStringUtf8(IDS_PROTOCOL_UDP));
+        case 58:
+            return std::string(LoadStringUtf8(IDS_PROTOCOL_ICMPV6));
         default:
             return FormatUtf8(IDS_PROTOCOL_NUMBER, {std::to_string(protocol)});
     }

@@ -1,10 +1,14 @@
 #pragma once
-// The IPv4 addresses of this host's interfaces, as the kernel lists them
+// The addresses of this host's interfaces, as the kernel lists them
 // (getifaddrs): the one walk of that list that the address choice, the
-// capture's device and a capture file's interface block share.
+// capture's device, a capture file's interface block and the conversations'
+// local IPv6 addresses share.
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
+
+#include "wire/ipv6.h"
 
 struct Ipv4InterfaceAddress {
     std::string name;      // as listed: "eth0", or "eth0:1" for a second address of eth0
@@ -17,6 +21,15 @@ struct Ipv4InterfaceAddress {
 // Every IPv4 address of every interface, in the kernel's order. Empty when the
 // list cannot be had; `error` (when given) then holds the errno, else 0.
 std::vector<Ipv4InterfaceAddress> Ipv4InterfaceAddresses(int* error = nullptr);
+
+// The IPv6 addresses of one device (link-local ones included), in the
+// kernel's order; empty when it has none or the list cannot be had.
+std::vector<Ipv6Address> Ipv6AddressesOf(const std::string& device);
+
+// The IPv6 addresses of the device that holds the dotted IPv4 address `ipv4`:
+// the selected address picks the interface, and all of its IPv6 addresses
+// are this host's too.
+std::vector<Ipv6Address> Ipv6AddressesBeside(std::string_view ipv4);
 
 // The interface a capture opens for `name`: "eth0:1" is eth0.
 std::string DeviceName(const std::string& name);

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <span>
 #include <string_view>
 
 class PacketBytes {
@@ -41,6 +42,16 @@ class PacketBytes {
         return present ? (uint32_t{data_[offset]} << 24) | (uint32_t{data_[offset + 1]} << 16) |
                              (uint32_t{data_[offset + 2]} << 8) | uint32_t{data_[offset + 3]}
                        : 0;
+    }
+
+    // Copies out.size() bytes from `offset`; false, with `out` untouched,
+    // unless all were received.
+    bool CopyTo(size_t offset, std::span<uint8_t> out) const {
+        if (!Has(offset, out.size()))
+            return false;
+        if (!out.empty())
+            std::memcpy(out.data(), data_ + offset, out.size());
+        return true;
     }
 
     // The `count` bytes from `offset` as text up to their first NUL (all of

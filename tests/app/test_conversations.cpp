@@ -36,6 +36,7 @@
 #include "tests/app/window_state.h"
 #include "tests/capture/capture_file_writer.h"
 #include "tests/capture/packet_builder.h"
+#include "wire/ip_address.h"
 
 using namespace testpkt;
 
@@ -655,6 +656,68 @@ class ConversationsTest : public QObject {
                 LabelText(*conv, IDC_CONV_SUMMARY),
                 QString(
                     "共 4 个连接，显示 4 个；为留在 4 个的上限内，已移除最久未活动的连接 2 个"));
+        });
+    }
+
+    // IPv6 conversations in the window beside IPv4 ones, while the list and
+    // its figures hold IPv4 alone; an address column sorts by number, every
+    // IPv4 address before every IPv6 one, both ways.
+    void ipv6LinesBesideIpv4() {
+        CMonitorDlg dlg(ShortLookups());
+        ScriptedTraffic traffic;
+        traffic.datagrams = Traffic().datagrams;
+        Ip6 ip6;
+        ip6.protocol = 17;
+        const char* remotes[] = {"2001:db8::10", "2001:db8::9", "fe80::1"};
+        for (int i = 0; i < 3; ++i) {
+            Ipv6Address remote{};
+            QVERIFY(ParseIpv6(remotes[i], &remote));
+            ip6.dst = remote;
+            for (int n = 0; n <= i; ++n)
+                traffic.datagrams.push_back(
+                    Datagram6(ip6, Udp(static_cast<uint16_t>(50000 + i), 53, Bytes("q"))));
+        }
+        dlg.SetEndpointFactory([&] { return MakeScriptedEndpoint(traffic); });
+        RunModalWith(dlg, [&] {
+            CConversationsDlg* conv = OpenConversations(dlg);
+            QVERIFY(conv);
+            ConversationModel& m = *conv->Model();
+            const ModelTesters testers(m);
+            dlg.Capture().SetFilterSettings(Filter(0, 7));
+            ClickAddress(dlg, 0);
+            input::Click(dlg.GetDlgItem(IDC_START));
+            QTRY_COMPARE(dlg.Capture().RowsInserted(), uint64_t{1200});
+            QTRY_COMPARE(m.rowCount(), 6);
+            input::Click(dlg.GetDlgItem(IDC_STOP));
+            QCOMPARE(dlg.Capture().Figures().received, uint64_t{1300});
+            const auto lines = LinesByKey(m);
+            const auto& fe80 = lines.at("UDP|2001:db8::5:50002|fe80::1:53");
+            QCOMPARE(fe80[M::kOutDatagrams], std::string("3"));
+            QCOMPARE(fe80[M::kOutBytes], std::string("147 B"));  // 40 + 8 + 1 each
+
+            QTableView* view = conv->Lines();
+            const auto ordered = [&](int direction) {
+                const std::vector<std::string> cells = Column(m, M::kRemoteAddr);
+                for (size_t r = 1; r < cells.size(); ++r) {
+                    IpAddress a, b;
+                    if (!ParseIp(cells[r - 1], &a) || !ParseIp(cells[r], &b))
+                        return false;
+                    if (direction * (CompareIp(a, b) < 0 ? -1 : CompareIp(a, b) > 0 ? 1 : 0) > 0)
+                        return false;
+                }
+                return true;
+            };
+            input::ClickHeader(view->horizontalHeader(), M::kRemoteAddr);
+            const int first = ordered(1) ? 1 : -1;
+            QVERIFY(ordered(first));
+            input::ClickHeader(view->horizontalHeader(), M::kRemoteAddr);
+            QVERIFY(ordered(-first));
+            QVERIFY(!ordered(first));
+            const std::vector<std::string> cells = Column(m, M::kRemoteAddr);
+            const std::vector<std::string> ascending = {"10.0.0.9",    "10.0.0.9",     "10.0.0.9",
+                                                        "2001:db8::9", "2001:db8::10", "fe80::1"};
+            QVERIFY(cells == ascending ||
+                    cells == std::vector<std::string>(ascending.rbegin(), ascending.rend()));
         });
     }
 

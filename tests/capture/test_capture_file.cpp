@@ -17,6 +17,7 @@
 #include <random>
 
 #include "capture/session.h"
+#include "talk/conversation_tap.h"
 #include "tests/capture/capture_file_writer.h"
 #include "tests/capture/fake_list.h"
 #include "tests/capture/packet_builder.h"
@@ -190,6 +191,115 @@ class CaptureFileTest : public QObject {
         QVERIFY(!Locate(DLT_EN10MB, std::vector<uint8_t>(13, 0x81), &off, &len));
         QVERIFY(!Locate(DLT_EN10MB, std::vector<uint8_t>(), &off, &len));
         QVERIFY(!Locate(9999, d, &off, &len));
+    }
+
+    // IPv6 behind every link header that names it, cut by its payload
+    // length; a link that names one version never yields the other.
+    void framingOfIpv6() {
+        Ip6 ip;
+        ip.protocol = 17;
+        const auto d = Datagram6(ip, testpkt::Udp(5353, 53, Bytes("q")));  // 49 bytes
+        const auto inEthernet = [&](const std::vector<uint16_t>& tags) {
+            auto f = Ethernet(d, tags);
+            f[f.size() - d.size() - 2] = 0x86, f[f.size() - d.size() - 1] = 0xDD;
+            return f;
+        };
+        uint32_t off = 0, len = 0;
+        auto padded = inEthernet({});
+        padded.resize(padded.size() + 11, 0xEE);  // a trailer
+        QVERIFY(Locate(DLT_EN10MB, padded, &off, &len));
+        QCOMPARE(off, 14u);
+        QCOMPARE(len, 49u);
+        QVERIFY(Locate(DLT_EN10MB, inEthernet({7, 8}), &off, &len));
+        QCOMPARE(off, 22u);
+        auto jumbo = inEthernet({});
+        jumbo[14 + 4] = jumbo[14 + 5] = 0;  // payload length 0: what was captured
+        QVERIFY(Locate(DLT_EN10MB, jumbo, &off, &len));
+        QCOMPARE(len, 49u);
+        std::vector<uint8_t> sll(16, 0);
+        sll[14] = 0x86, sll[15] = 0xDD;
+        sll.insert(sll.end(), d.begin(), d.end());
+        QVERIFY(Locate(DLT_LINUX_SLL, sll, &off, &len));
+        QCOMPARE(off, 16u);
+        std::vector<uint8_t> sll2(20, 0);
+        sll2[0] = 0x86, sll2[1] = 0xDD;
+        sll2.insert(sll2.end(), d.begin(), d.end());
+        QVERIFY(Locate(DLT_LINUX_SLL2, sll2, &off, &len));
+        QCOMPARE(off, 20u);
+        QVERIFY(Locate(DLT_RAW, d, &off, &len));
+        QVERIFY(Locate(DLT_IPV6, d, &off, &len));
+        QCOMPARE(len, 49u);
+        QVERIFY(!Locate(DLT_IPV4, d, &off, &len));
+        const auto v4 = Datagram(Ip{}, Tcp(1025, 80, 0x10));
+        QVERIFY(!Locate(DLT_IPV6, v4, &off, &len));
+        // Each system's AF_INET6 in either byte order; IPv4 behind it is refused.
+        for (const uint32_t family : {10u, 24u, 28u, 30u}) {
+            for (const bool swap : {false, true}) {
+                std::vector<uint8_t> null(4, 0);
+                const uint32_t word = swap ? __builtin_bswap32(family) : family;
+                std::memcpy(null.data(), &word, 4);
+                auto withV4 = null;
+                null.insert(null.end(), d.begin(), d.end());
+                QVERIFY(Locate(DLT_NULL, null, &off, &len));
+                QCOMPARE(off, 4u);
+                withV4.insert(withV4.end(), v4.begin(), v4.end());
+                QVERIFY(!Locate(DLT_NULL, withV4, &off, &len));
+            }
+            std::vector<uint8_t> loop = {0, 0, 0, static_cast<uint8_t>(family)};
+            loop.insert(loop.end(), d.begin(), d.end());
+            QVERIFY(Locate(DLT_LOOP, loop, &off, &len));
+        }
+        // IPv4's Ethernet type with an IPv6 header behind it, and the reverse.
+        auto mislabelled = inEthernet({});
+        mislabelled[13] = 0x00, mislabelled[12] = 0x08;
+        QVERIFY(!Locate(DLT_EN10MB, mislabelled, &off, &len));
+        auto v4as6 = Ethernet(v4);
+        v4as6[12] = 0x86, v4as6[13] = 0xDD;
+        QVERIFY(!Locate(DLT_EN10MB, v4as6, &off, &len));
+    }
+
+    // A file's IPv6 datagrams count in its conversations; its rows and
+    // figures stay those of its IPv4 datagrams.
+    void ipv6InAFileFeedsConversationsOnly() {
+        QTemporaryDir dir;
+        const std::string path = dir.filePath("mixed.pcap").toStdString();
+        Ip6 ip6;
+        ip6.protocol = 6;
+        std::vector<std::vector<uint8_t>> frames;
+        for (int i = 0; i < 6; ++i) {
+            Ip6 d = ip6;
+            if (i % 2)
+                std::swap(d.src, d.dst);
+            auto f = Ethernet(Datagram6(d, Tcp(i % 2 ? 443 : 50000, i % 2 ? 50000 : 443, 0x10)));
+            f[12] = 0x86, f[13] = 0xDD;
+            frames.push_back(f);
+            frames.push_back(Ethernet(Datagram(Ip{}, Tcp(1025, 80, 0x10))));
+        }
+        WriteCapture(path, DLT_EN10MB, frames);
+        UiHandoff handoff;
+        FakeEventList list;
+        ConversationTable table;
+        ConversationTap tap([&](const ConversationDeltas& deltas) { table.Merge(deltas); });
+        CaptureSession session(handoff, list);
+        session.SetBatchTap(&tap);
+        std::atomic<int> finished{0};
+        session.SetFinishedHandler([&](uint64_t) { finished.fetch_add(1); });
+        session.SetSelectedLocalAddress("10.0.0.5");
+        QCOMPARE(session.OpenCaptureFile(path), 0);
+        QVERIFY(session.StartCaptureThread());
+        QTRY_COMPARE_WITH_TIMEOUT(finished.load(), 1, 60000);
+        session.Stop();
+        QCOMPARE(list.GetItemCount(), 6);
+        QCOMPARE(session.Figures().received, uint64_t{6});
+        QCOMPARE(table.Size(), size_t{2});
+        // No address of the file is this host's: the client's high port is the local side.
+        const Conversation* c = table.Find(ConversationKey{6, IpAddress::FromIpv6(ip6.src), 50000,
+                                                           IpAddress::FromIpv6(ip6.dst), 443});
+        QVERIFY(c != nullptr);
+        QVERIFY(!c->localSelected);
+        QCOMPARE(c->counts.outDatagrams, uint64_t{3});
+        QCOMPARE(c->counts.inDatagrams, uint64_t{3});
+        QCOMPARE(c->counts.inBytes, uint64_t{3 * 60});
     }
 
     void replayedFileBecomesRows() {

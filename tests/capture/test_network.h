@@ -56,6 +56,8 @@ class TestNetwork {
         std::swap(peer_, o.peer_);
         std::swap(localAddress, o.localAddress);
         std::swap(peerAddress, o.peerAddress);
+        std::swap(localAddress6, o.localAddress6);
+        std::swap(peerAddress6, o.peerAddress6);
         std::swap(home_, o.home_);
         std::swap(made_, o.made_);
         return *this;
@@ -72,6 +74,27 @@ class TestNetwork {
         }
     }
 
+    // IPv6 on the pair as well, from the documentation prefix (no duplicate
+    // address detection, so the addresses are usable at once). False, with
+    // the reason, where the kernel has IPv6 off.
+    bool AddIpv6(std::string* why) {
+        if (!localAddress6.empty())
+            return true;
+        const int id = static_cast<int>(getpid() % 200) + 20;
+        const std::string prefix = "2001:db8:213:" + std::to_string(id) + "::";
+        const std::string v = "qv" + std::to_string(getpid());
+        const std::string script = "set -e; ip -n " + local_ + " addr add " + prefix + "1/64 dev " +
+                                   v + "a nodad; ip -n " + peer_ + " addr add " + prefix +
+                                   "2/64 dev " + v + "b nodad";
+        if (std::system(("(" + script + ") >/dev/null 2>&1").c_str()) != 0) {
+            *why = "could not add IPv6 addresses (IPv6 off in this kernel?)";
+            return false;
+        }
+        localAddress6 = prefix + "1";
+        peerAddress6 = prefix + "2";
+        return true;
+    }
+
     // Runs a shell command inside the peer namespace; returns its exit status.
     int RunInPeer(const std::string& command) const {
         return std::system(("ip netns exec " + peer_ + " " + command).c_str());
@@ -82,6 +105,8 @@ class TestNetwork {
 
     std::string localAddress;
     std::string peerAddress;
+    std::string localAddress6;  // once AddIpv6 succeeded
+    std::string peerAddress6;
 
   private:
     TestNetwork() = default;

@@ -7,6 +7,7 @@
 #include <QTest>
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <fstream>
 #include <thread>
 
@@ -252,6 +253,83 @@ class SessionTest : public QObject {
         }
         QCOMPARE(list.rows[static_cast<size_t>(kRows - 1 - 1100)][kColData],
                  "\xCA\xFD\xBE\xDD\xB3\xAC\xB3\xA4\xB6\xC8=1600");
+    }
+
+    // IPv6 goes to the conversations alone: the list, its figures and a
+    // recording see only the IPv4 datagrams between them, and a run of IPv6
+    // with no row at all still reaches the tap. The filter's ports apply to
+    // both.
+    void ipv6ReachesTheTapOnly() {
+        struct CountingSink final : DatagramSink {
+            void Append(int64_t, const uint8_t* bytes, uint32_t) override {
+                ipv6 += (bytes[0] >> 4) == 6;
+                ++all;
+            }
+            std::atomic<int> all{0}, ipv6{0};
+        } sink;
+        Ip6 ip6;
+        ip6.protocol = 17;
+        const std::array<uint8_t, 16> local6 = ip6.src;
+        ScriptedTraffic traffic;
+        constexpr int kIpv4 = 40, kIpv6 = 300;
+        for (int i = 0; i < kIpv6; ++i) {
+            const bool out = i % 2 == 0;
+            Ip6 d = ip6;
+            if (!out)
+                std::swap(d.src, d.dst);
+            // Behind a destination-options header now and then.
+            std::vector<Ext6> chain;
+            if (i % 5 == 0)
+                chain.push_back(Ext6{60, 1, 0});
+            traffic.datagrams.push_back(
+                Datagram6(d, testpkt::Udp(out ? 5353 : 53, out ? 53 : 5353, Bytes("q")), chain));
+            if (i < kIpv4)
+                traffic.datagrams.push_back(Udp("v4 " + std::to_string(i), 53));
+        }
+        traffic.datagrams.push_back(Datagram6(ip6, testpkt::Udp(5353, 9)));  // ignored port
+        UiHandoff handoff;
+        FakeEventList list;
+        ConversationTable table;
+        CaptureSession session(handoff, list, [&] { return MakeScriptedEndpoint(traffic); });
+        ConversationTap tap([&](const ConversationDeltas& deltas) { table.Merge(deltas); },
+                            [&](std::string_view ipv4) {
+                                return ipv4 == "10.0.0.9" ? std::vector<Ipv6Address>{local6}
+                                                          : std::vector<Ipv6Address>{};
+                            });
+        session.SetBatchTap(&tap);
+        session.SetDatagramSink(&sink);
+        FilterSettings f;
+        f.ignoredPort = 9;
+        f.RebuildTexts();
+        session.SetFilterSettings(f);
+        session.SetSelectedLocalAddress("10.0.0.9");
+        QCOMPARE(session.OpenCaptureSocket(), 0);
+        QVERIFY(session.StartCaptureThread());
+        const auto ipv6Counted = [&] {
+            const Conversation* c = table.Find(ConversationKey{
+                17, IpAddress::FromIpv6(local6), 5353, IpAddress::FromIpv6(ip6.dst), 53});
+            return c ? c->counts.inDatagrams + c->counts.outDatagrams : 0;
+        };
+        QTRY_COMPARE_WITH_TIMEOUT(ipv6Counted(), uint64_t{kIpv6}, 30000);
+        session.Stop();
+        QCOMPARE(list.GetItemCount(), kIpv4);
+        const CaptureFigures figures = session.Figures();
+        QCOMPARE(figures.received, uint64_t{kIpv4});
+        QCOMPARE(figures.rows, uint64_t{kIpv4});
+        QCOMPARE(figures.filtered, uint64_t{0});
+        QCOMPARE(sink.all.load(), kIpv4);
+        QCOMPARE(sink.ipv6.load(), 0);
+        // Both families' conversations, nothing of the ignored port.
+        QCOMPARE(table.Size(), size_t{2});
+        const Conversation* c = table.Find(ConversationKey{17, IpAddress::FromIpv6(local6), 5353,
+                                                           IpAddress::FromIpv6(ip6.dst), 53});
+        QVERIFY(c != nullptr);
+        QVERIFY(c->localSelected);
+        QCOMPARE(c->counts.outDatagrams, uint64_t{kIpv6 / 2});
+        // 40 + 8 + 1, and 16 more for each options header (every fifth,
+        // half of them each way).
+        QCOMPARE(c->counts.outBytes, uint64_t{kIpv6 / 2 * 49 + kIpv6 / 10 * 16});
+        QCOMPARE(c->counts.inBytes, uint64_t{kIpv6 / 2 * 49 + kIpv6 / 10 * 16});
     }
 
     void pauseHoldsReceivesWithoutSpinning() {

@@ -4,6 +4,7 @@
 // line at a time.
 #pragma once
 
+#include <arpa/inet.h>
 #include <fcntl.h>
 #include <grp.h>
 #include <netinet/in.h>
@@ -38,11 +39,45 @@ inline sockaddr_in SockAddr(uint32_t addr, uint16_t port) {
     return sa;
 }
 
+// An address of either family with a port, for the roles that speak both.
+struct AnyAddr {
+    sockaddr_storage storage{};
+    socklen_t size = 0;
+    int family = AF_INET;
+    sockaddr* get() { return reinterpret_cast<sockaddr*>(&storage); }
+};
+
+inline AnyAddr SockAddrOf(const std::string& text, uint16_t port) {
+    AnyAddr a;
+    if (text.find(':') == std::string::npos) {
+        const sockaddr_in sa = SockAddr(Addr(text), port);
+        std::memcpy(&a.storage, &sa, sizeof sa);
+        a.size = sizeof sa;
+        return a;
+    }
+    sockaddr_in6 sa{};
+    sa.sin6_family = AF_INET6;
+    sa.sin6_port = htons(port);
+    inet_pton(AF_INET6, text.c_str(), &sa.sin6_addr);
+    std::memcpy(&a.storage, &sa, sizeof sa);
+    a.size = sizeof sa;
+    a.family = AF_INET6;
+    return a;
+}
+
+// The any-address of a family.
+inline AnyAddr AnyOf(int family, uint16_t port) {
+    return SockAddrOf(family == AF_INET6 ? "::" : "0.0.0.0", port);
+}
+
 inline uint16_t LocalPort(int fd) {
-    sockaddr_in sa{};
+    sockaddr_storage sa{};
     socklen_t n = sizeof sa;
     getsockname(fd, reinterpret_cast<sockaddr*>(&sa), &n);
-    return ntohs(sa.sin_port);
+    // The port lies at one place in both families' addresses.
+    sockaddr_in in{};
+    std::memcpy(&in, &sa, sizeof in);
+    return ntohs(in.sin_port);
 }
 
 inline std::string ReadLine(int fd) {
@@ -72,17 +107,15 @@ inline std::string SelfPath(const char* argv0) {
 
 // Peer namespace: echoes UDP, takes TCP connections and reads them to their end.
 inline int Serve(const char* address, uint16_t tcpPort, uint16_t udpPort) {
-    const uint32_t a = Addr(address);
-    const int listener = socket(AF_INET, SOCK_STREAM, 0);
+    AnyAddr sa = SockAddrOf(address, tcpPort);
+    const int listener = socket(sa.family, SOCK_STREAM, 0);
     const int one = 1;
     setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-    sockaddr_in sa = SockAddr(a, tcpPort);
-    if (bind(listener, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0 ||
-        listen(listener, 8) != 0)
+    if (bind(listener, sa.get(), sa.size) != 0 || listen(listener, 8) != 0)
         return 2;
-    const int udp = socket(AF_INET, SOCK_DGRAM, 0);
-    sa = SockAddr(a, udpPort);
-    if (bind(udp, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0)
+    const int udp = socket(sa.family, SOCK_DGRAM, 0);
+    sa = SockAddrOf(address, udpPort);
+    if (bind(udp, sa.get(), sa.size) != 0)
         return 2;
     Say("ready");
     std::vector<pollfd> fds = {{listener, POLLIN, 0}, {udp, POLLIN, 0}};
@@ -98,7 +131,7 @@ inline int Serve(const char* address, uint16_t tcpPort, uint16_t udpPort) {
                 if (c >= 0)
                     fds.push_back({c, POLLIN, 0});
             } else if (fds[i].fd == udp) {
-                sockaddr_in from{};
+                sockaddr_storage from{};
                 socklen_t n = sizeof from;
                 const ssize_t got =
                     recvfrom(udp, buffer, sizeof buffer, 0, reinterpret_cast<sockaddr*>(&from), &n);
@@ -120,19 +153,17 @@ inline int Serve(const char* address, uint16_t tcpPort, uint16_t udpPort) {
 inline int Probe(const char* name, const char* server, uint16_t tcpPort, uint16_t udpPort,
                  int exchanges) {
     prctl(PR_SET_NAME, name);
-    const uint32_t a = Addr(server);
-    const int tcp = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in sa = SockAddr(a, tcpPort);
-    if (connect(tcp, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0 || write(tcp, "hi", 2) != 2)
+    AnyAddr sa = SockAddrOf(server, tcpPort);
+    const int tcp = socket(sa.family, SOCK_STREAM, 0);
+    if (connect(tcp, sa.get(), sa.size) != 0 || write(tcp, "hi", 2) != 2)
         return 2;
-    const int udp = socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in any = SockAddr(0, 0);
-    bind(udp, reinterpret_cast<sockaddr*>(&any), sizeof any);
-    sa = SockAddr(a, udpPort);
+    const int udp = socket(sa.family, SOCK_DGRAM, 0);
+    AnyAddr any = AnyOf(sa.family, 0);
+    bind(udp, any.get(), any.size);
+    sa = SockAddrOf(server, udpPort);
     for (int i = 0; i < exchanges; ++i) {
         char b[64];
-        if (sendto(udp, "ping", 4, 0, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 4 ||
-            recv(udp, b, sizeof b, 0) != 4)
+        if (sendto(udp, "ping", 4, 0, sa.get(), sa.size) != 4 || recv(udp, b, sizeof b, 0) != 4)
             return 2;
     }
     Say(std::to_string(LocalPort(tcp)) + " " + std::to_string(LocalPort(udp)));
@@ -144,13 +175,17 @@ inline int Probe(const char* name, const char* server, uint16_t tcpPort, uint16_
 }
 
 // Holds a UDP port (on every address) until its input ends, as `uid` if given.
-inline int Hold(const char* name, uint16_t port, uint32_t uid) {
+// With `dualStack`, an IPv6 socket on [::] that takes IPv4 datagrams too.
+inline int Hold(const char* name, uint16_t port, uint32_t uid, bool dualStack = false) {
     prctl(PR_SET_NAME, name);
     if (uid != 0 && !BecomeUid(uid))
         return 2;
-    const int udp = socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in sa = SockAddr(0, port);
-    if (bind(udp, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0)
+    AnyAddr sa = AnyOf(dualStack ? AF_INET6 : AF_INET, port);
+    const int udp = socket(sa.family, SOCK_DGRAM, 0);
+    const int no = 0;
+    if (dualStack)
+        setsockopt(udp, IPPROTO_IPV6, IPV6_V6ONLY, &no, sizeof no);
+    if (bind(udp, sa.get(), sa.size) != 0)
         return 2;
     Say("ready");
     ReadLine(STDIN_FILENO);
@@ -161,21 +196,18 @@ inline int Hold(const char* name, uint16_t port, uint32_t uid) {
 // connection refused with a reset ("tcp"), or one that says something and
 // closes first ("tcp-open").
 inline int SendTo(const char* protocol, const char* address, uint16_t port) {
-    sockaddr_in sa = SockAddr(Addr(address), port);
+    AnyAddr sa = SockAddrOf(address, port);
     if (std::strcmp(protocol, "udp") == 0) {
-        const int udp = socket(AF_INET, SOCK_DGRAM, 0);
-        return sendto(udp, "x", 1, 0, reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 1 ? 0 : 2;
+        const int udp = socket(sa.family, SOCK_DGRAM, 0);
+        return sendto(udp, "x", 1, 0, sa.get(), sa.size) == 1 ? 0 : 2;
     }
-    const int tcp = socket(AF_INET, SOCK_STREAM, 0);
+    const int tcp = socket(sa.family, SOCK_STREAM, 0);
     if (std::strcmp(protocol, "tcp-open") == 0) {
-        const bool ok = connect(tcp, reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0 &&
-                        write(tcp, "hi", 2) == 2;
+        const bool ok = connect(tcp, sa.get(), sa.size) == 0 && write(tcp, "hi", 2) == 2;
         close(tcp);
         return ok ? 0 : 2;
     }
-    return connect(tcp, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0 && errno == ECONNREFUSED
-               ? 0
-               : 2;
+    return connect(tcp, sa.get(), sa.size) != 0 && errno == ECONNREFUSED ? 0 : 2;
 }
 
 // A role running in a child process, its standard input and output ours.

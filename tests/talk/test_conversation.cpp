@@ -167,8 +167,9 @@ TEST(ConversationTable, MergedBatchesEqualTheStream) {
     std::map<int64_t, SecondCounts> perSecond;
     for (size_t i = 0; i < stream.size(); ++i) {
         const KeyedDatagram k = Key(stream[i], selected);
-        auto [it, inserted] = truth.try_emplace(std::make_tuple(
-            k.key.protocol, k.key.localAddr, k.key.localPort, k.key.remoteAddr, k.key.remotePort));
+        auto [it, inserted] =
+            truth.try_emplace(std::make_tuple(k.key.protocol, k.key.localAddr.v4, k.key.localPort,
+                                              k.key.remoteAddr.v4, k.key.remotePort));
         if (inserted)
             it->second.order = static_cast<int>(truth.size());
         it->second.counts.Add(k.direction, k.bytes, times[i]);
@@ -185,7 +186,7 @@ TEST(ConversationTable, MergedBatchesEqualTheStream) {
         const MergeReport r = table.Merge(deltas);
         rates.Add(deltas);
         for (const ConversationKey& k : r.added)
-            ++reported[std::make_tuple(k.protocol, k.localAddr, k.localPort, k.remoteAddr,
+            ++reported[std::make_tuple(k.protocol, k.localAddr.v4, k.localPort, k.remoteAddr.v4,
                                        k.remotePort)];
         EXPECT_EQ(r.active.size(), deltas.Entries().size());
         EXPECT_EQ(r.dropped, 0u);
@@ -210,8 +211,8 @@ TEST(ConversationTable, MergedBatchesEqualTheStream) {
     EXPECT_EQ(table.Unkeyed(), 0u);
     uint64_t lastId = 0;
     for (const Conversation& c : table.Rows()) {
-        const auto key = std::make_tuple(c.key.protocol, c.key.localAddr, c.key.localPort,
-                                         c.key.remoteAddr, c.key.remotePort);
+        const auto key = std::make_tuple(c.key.protocol, c.key.localAddr.v4, c.key.localPort,
+                                         c.key.remoteAddr.v4, c.key.remotePort);
         const auto it = truth.find(key);
         ASSERT_NE(it, truth.end());
         const ConversationCounts& want = it->second.counts;

@@ -183,14 +183,14 @@ TEST(NameService, FloodOfNewAddressesStaysBounded) {
         o.maxPerSecond = 1e9;
         // Shared: a stuck lookup may outlive the service.
         const auto release = std::make_shared<std::atomic<bool>>(false);
-        o.resolve = [kind, release](uint32_t address, std::string* name) {
+        o.resolve = [kind, release](const IpAddress& address, std::string* name) {
             if (kind == 2) {
                 while (!release->load())
                     usleep(1000);
             }
             if (kind == 1)
                 return false;
-            *name = "h" + std::to_string(address & 0xFFFF) + ".test";
+            *name = "h" + std::to_string(address.v4 & 0xFFFF) + ".test";
             return true;
         };
         NameService names(o);
@@ -235,7 +235,7 @@ TEST(NameService, LookupsArePaced) {
     NameService::Options o;
     o.maxPerSecond = 200;
     const auto calls = std::make_shared<std::atomic<int>>(0);
-    o.resolve = [calls](uint32_t, std::string*) {
+    o.resolve = [calls](const IpAddress&, std::string*) {
         ++*calls;
         return false;
     };

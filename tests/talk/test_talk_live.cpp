@@ -33,6 +33,7 @@
 #include "talk/texts.h"
 #include "tests/capture/test_network.h"
 #include "tests/talk/socket_roles.h"
+#include "wire/interfaces.h"
 
 namespace {
 
@@ -120,7 +121,12 @@ Child Spawn(std::vector<std::string> args, bool peer = false) {
 // test merges into its table, as the interface thread does with each batch.
 class Watch {
   public:
-    explicit Watch(OwnerService* owners) : owners_(owners), local_(Addr(g_net->localAddress)) {
+    explicit Watch(OwnerService* owners)
+        : owners_(owners),
+          local_(Addr(g_net->localAddress)),
+          // As the capture's tap takes them: the interface's IPv6 addresses
+          // beside the selected IPv4 one.
+          local6_(Ipv6AddressesBeside(g_net->localAddress)) {
         endpoint_ = MakeLiveEndpoint();
         opened_ = endpoint_->Open(g_net->localAddress) == 0;
         if (opened_)
@@ -156,6 +162,10 @@ class Watch {
                              uint16_t remotePort) const {
         return table_.Find(ConversationKey{protocol, local_, localPort, remote, remotePort});
     }
+    const Conversation* Find(uint8_t protocol, const IpAddress& local, uint16_t localPort,
+                             const IpAddress& remote, uint16_t remotePort) const {
+        return table_.Find(ConversationKey{protocol, local, localPort, remote, remotePort});
+    }
     const ConversationTable& Table() const { return table_; }
 
   private:
@@ -166,12 +176,14 @@ class Watch {
             if (n < 0)
                 return;
             std::lock_guard lock(mutex_);
-            deltas_.AddDatagram(buffer.data(), n, local_, endpoint_->LastCaptureTimeNs());
+            deltas_.AddDatagram(buffer.data(), n, LocalAddresses{local_, local6_},
+                                endpoint_->LastCaptureTimeNs());
         }
     }
 
     OwnerService* owners_;
     uint32_t local_;
+    std::vector<Ipv6Address> local6_;
     std::unique_ptr<CaptureEndpoint> endpoint_;
     bool opened_ = false;
     std::mutex mutex_;
@@ -305,6 +317,98 @@ TEST(TalkLive, ConversationsTheirOwnersAndTheirEnd) {
     server.Kill();
 }
 
+IpAddress Addr6(const std::string& text) {
+    IpAddress a;
+    ParseIp(text, &a);
+    return a;
+}
+
+// The same program over IPv6: its TCP connection and UDP exchanges counted
+// both ways with IPv6's header, owned by it (sock_diag for AF_INET6), and
+// the CSV's address columns in IPv6 text. Then an IPv4 datagram to a
+// dual-stack socket: its owner found through the IPv4-mapped address.
+TEST(TalkLive, Ipv6ConversationsAndADualStackSocket) {
+    std::string why;
+    if (!g_net->AddIpv6(&why))
+        GTEST_SKIP() << why;
+    OwnerService::Options options;
+    options.refreshAfter = std::chrono::milliseconds(100);
+    OwnerService owners(options);
+    Watch watch(&owners);
+    ASSERT_TRUE(watch.Opened());
+    const IpAddress local = Addr6(g_net->localAddress6);
+    const IpAddress peer = Addr6(g_net->peerAddress6);
+    ASSERT_TRUE(local.IsIpv6());
+
+    Child server = Spawn({"--serve", g_net->peerAddress6}, true);
+    ASSERT_EQ(server.Line(), "ready");
+    Child probe = Spawn({"--probe", g_net->peerAddress6});
+    std::istringstream ports(probe.Line());
+    uint16_t tcpPort = 0, udpPort = 0;
+    ports >> tcpPort >> udpPort;
+    ASSERT_NE(tcpPort, 0);
+    ASSERT_NE(udpPort, 0);
+
+    ASSERT_TRUE(watch.Until([&] {
+        const Conversation* c = watch.Find(kProtocolUdp, local, udpPort, peer, kServerUdp);
+        return c && c->counts.outDatagrams >= kUdpExchanges &&
+               c->counts.inDatagrams >= kUdpExchanges;
+    }));
+    const Conversation udp = *watch.Find(kProtocolUdp, local, udpPort, peer, kServerUdp);
+    EXPECT_EQ(udp.counts.outDatagrams, uint64_t{kUdpExchanges});
+    EXPECT_EQ(udp.counts.inDatagrams, uint64_t{kUdpExchanges});
+    EXPECT_EQ(udp.counts.outBytes, uint64_t{kUdpExchanges} * (40 + 8 + 4));
+    EXPECT_EQ(udp.counts.inBytes, uint64_t{kUdpExchanges} * (40 + 8 + 4));
+    EXPECT_TRUE(udp.localSelected) << "the interface's IPv6 address is local";
+    ASSERT_TRUE(watch.Until(
+        [&] { return watch.Find(kProtocolTcp, local, tcpPort, peer, kServerTcp) != nullptr; }));
+    const ConversationKey tcpKey = watch.Find(kProtocolTcp, local, tcpPort, peer, kServerTcp)->key;
+
+    ASSERT_TRUE(watch.Until([&] { return Settled(owners, udp.key) && Settled(owners, tcpKey); }));
+    for (const ConversationKey& k : {udp.key, tcpKey}) {
+        const OwnerInfo o = owners.Result(k);
+        EXPECT_EQ(o.state, OwnerState::kFound) << OwnerPhrase(o);
+        EXPECT_EQ(o.program, "qvtalkprobe");
+        EXPECT_EQ(o.pid, probe.pid);
+    }
+
+    const std::string csv =
+        ConversationsCsv(CollectCsvLines(watch.Table(), &owners, nullptr, false));
+    const std::string udpLine = "UDP," + g_net->localAddress6 + "," + std::to_string(udpPort) +
+                                "," + g_net->peerAddress6 + "," + std::to_string(kServerUdp) + ",";
+    EXPECT_NE(csv.find(udpLine), std::string::npos) << csv;
+    int named = 0;
+    for (size_t at = csv.find(",qvtalkprobe," + std::to_string(probe.pid) + ",");
+         at != std::string::npos;
+         at = csv.find(",qvtalkprobe," + std::to_string(probe.pid) + ",", at + 1))
+        ++named;
+    EXPECT_EQ(named, 2);
+    EXPECT_EQ(probe.End(), 0);
+
+    // IPv4 to a dual-stack IPv6 socket on [::]: the kernel holds the pair as
+    // ::ffff:a.b.c.d, and the IPv4 conversation is its.
+    constexpr uint16_t kDualPort = 7300;
+    Child dual = Spawn({"--hold-dual", "qvtalkdual", std::to_string(kDualPort)});
+    ASSERT_EQ(dual.Line(), "ready");
+    ASSERT_EQ(g_net->RunInPeer(g_self + " --send udp " + g_net->localAddress + " " +
+                               std::to_string(kDualPort)),
+              0);
+    const Conversation* toDual = nullptr;
+    ASSERT_TRUE(watch.Until([&] {
+        for (const Conversation& c : watch.Table().Rows())
+            if (c.key.protocol == kProtocolUdp && c.key.localPort == kDualPort)
+                toDual = &c;
+        return toDual && Settled(owners, toDual->key);
+    }));
+    EXPECT_FALSE(toDual->key.localAddr.IsIpv6());
+    const OwnerInfo o = owners.Result(toDual->key);
+    EXPECT_EQ(o.state, OwnerState::kFound) << OwnerPhrase(o);
+    EXPECT_EQ(o.program, "qvtalkdual");
+    EXPECT_EQ(o.pid, dual.pid);
+    EXPECT_EQ(dual.End(), 0);
+    server.Kill();
+}
+
 // A socket of another user: root sees its process; a lookup that may not
 // read that process's descriptors names the user and says so.
 TEST(TalkLive, AnotherUsersSocket) {
@@ -414,6 +518,8 @@ int main(int argc, char** argv) {
     if (argc == 5 && std::strcmp(argv[1], "--hold") == 0)
         return Hold(argv[2], static_cast<uint16_t>(std::atoi(argv[3])),
                     static_cast<uint32_t>(std::atoi(argv[4])));
+    if (argc == 4 && std::strcmp(argv[1], "--hold-dual") == 0)
+        return Hold(argv[2], static_cast<uint16_t>(std::atoi(argv[3])), 0, true);
     if (argc == 8 && std::strcmp(argv[1], "--lookup-as") == 0)
         return LookupAs(static_cast<uint32_t>(std::atoi(argv[2])), argv + 3);
     if (argc == 5 && std::strcmp(argv[1], "--send") == 0)

@@ -92,11 +92,11 @@ std::string ConversationLines::Text(const Line& line, int column) const {
         case kProtocol:
             return ProtocolName(c.key.protocol);
         case kLocalAddr:
-            return FormatIpv4(c.key.localAddr);
+            return FormatIp(c.key.localAddr);
         case kLocalPort:
             return ports ? std::to_string(c.key.localPort) : std::string();
         case kRemoteAddr:
-            return FormatIpv4(c.key.remoteAddr);
+            return FormatIp(c.key.remoteAddr);
         case kRemotePort:
             return ports ? std::to_string(c.key.remotePort) : std::string();
         case kRemoteHost:
@@ -178,6 +178,15 @@ bool ConversationLines::Contains(int row, const std::string& text) const {
 int ConversationLines::Compare(int rowA, int rowB, int column) const {
     const Line& a = lines_[static_cast<size_t>(rowA)];
     const Line& b = lines_[static_cast<size_t>(rowB)];
+    // Addresses by number, every IPv4 address before every IPv6 one (as
+    // CompareIp orders them): one family's lines stay together.
+    if (column == kLocalAddr || column == kRemoteAddr) {
+        const ConversationKey& x = a.conversation.key;
+        const ConversationKey& y = b.conversation.key;
+        const auto c = column == kLocalAddr ? CompareIp(x.localAddr, y.localAddr)
+                                            : CompareIp(x.remoteAddr, y.remoteAddr);
+        return c < 0 ? -1 : c > 0 ? 1 : 0;
+    }
     if (Numeric(column))
         return Order(NumberKey(a, column), NumberKey(b, column));
     return Text(a, column).compare(Text(b, column));
@@ -187,11 +196,11 @@ uint64_t ConversationLines::NumberKey(const Line& line, int column) {
     const ConversationKey& k = line.conversation.key;
     const ConversationCounts& n = line.conversation.counts;
     const uint64_t pid = HasPid(line.owner) ? static_cast<uint64_t>(line.owner.pid) : 0;
-    // By column; text columns have none.
+    // By column; text columns have none, nor the addresses (Compare orders them).
     const uint64_t keys[kColumns] = {0,
-                                     k.localAddr,
+                                     0,
                                      k.localPort,
-                                     k.remoteAddr,
+                                     0,
                                      k.remotePort,
                                      0,
                                      0,

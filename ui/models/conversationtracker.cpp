@@ -18,8 +18,8 @@ std::string Utf8Resource(int id) {
     return FromGbk(LoadStringGbk(id)).toStdString();
 }
 
-bool NeverNamed(uint32_t address) {
-    return address == 0 || address == 0xFFFFFFFFu;
+bool NeverNamed(const IpAddress& address) {
+    return NameService::NeverAsked(address);
 }
 
 // An address cell as dotted text: the local marker in front of it is not part of it.
@@ -107,7 +107,7 @@ bool ConversationTracker::OnThisHost(const ConversationKey& key, bool localSelec
                                      uint32_t local) const {
     // Both sides on the selected address (loopback) leave the key's local
     // side to the port rule, and not "selected": it is this host's all the same.
-    return localSelected || (local != 0 && key.localAddr == local);
+    return localSelected || (local != 0 && key.localAddr == IpAddress(local));
 }
 
 bool ConversationTracker::OnThisHost(const ConversationKey& key, bool localSelected) const {
@@ -123,7 +123,7 @@ OwnerInfo ConversationTracker::Owner(const Conversation& conversation) const {
     return owners_.Result(conversation.key);
 }
 
-NameService::Result ConversationTracker::Name(uint32_t address) const {
+NameService::Result ConversationTracker::Name(const IpAddress& address) const {
     NameService::Result r = names_.Lookup(address);
     if (r.state == NameService::State::kNotAsked && !NeverNamed(address)) {
         AskName(address);
@@ -138,7 +138,7 @@ uint64_t ConversationTracker::Version() const {
            captures_;
 }
 
-void ConversationTracker::AskName(uint32_t address) const {
+void ConversationTracker::AskName(const IpAddress& address) const {
     if (NeverNamed(address))
         return;
     names_.Request(address);
@@ -150,7 +150,7 @@ void ConversationTracker::AskName(uint32_t address) const {
 
 void ConversationTracker::AskWaitingNames() {
     while (!namesWaiting_.empty()) {
-        const uint32_t address = namesWaiting_.front();
+        const IpAddress address = namesWaiting_.front();
         names_.Request(address);
         if (names_.Lookup(address).state == NameService::State::kNotAsked)
             return;  // still no room
@@ -167,9 +167,9 @@ const ConversationTracker::Span* ConversationTracker::SpanOf(int64_t timeNs) con
     return spans_.empty() ? nullptr : &spans_.back();
 }
 
-std::string ConversationTracker::NameLine(uint32_t address) const {
+std::string ConversationTracker::NameLine(const IpAddress& address) const {
     const NameService::Result r = Name(address);
-    std::string line = FormatIpv4(address) + ": ";
+    std::string line = FormatIp(address) + ": ";
     switch (r.state) {
         case NameService::State::kFound:
             return line + r.name;
@@ -208,8 +208,8 @@ std::string ConversationTracker::DatagramToolTip(std::span<const uint8_t> datagr
             owner = owners_.Result(d.key);
     }
     const bool out = d.direction == Direction::kOut;
-    const uint32_t source = out ? d.key.localAddr : d.key.remoteAddr;
-    const uint32_t destination = out ? d.key.remoteAddr : d.key.localAddr;
+    const IpAddress source = out ? d.key.localAddr : d.key.remoteAddr;
+    const IpAddress destination = out ? d.key.remoteAddr : d.key.localAddr;
     std::string tip = FromGbk(LoadStringGbk(IDS_TIP_PROGRAM))
                           .arg(QString::fromStdString(OwnerPhrase(owner)))
                           .toStdString();

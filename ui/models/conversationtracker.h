@@ -56,7 +56,7 @@ class ConversationTracker {
     // The owner as the window shows it: a capture file's read kFromFile.
     OwnerInfo Owner(const Conversation& conversation) const;
     // A name looked up; an address never asked is asked now.
-    NameService::Result Name(uint32_t address) const;
+    NameService::Result Name(const IpAddress& address) const;
     // Moves whenever a count, an owner or a name may have changed.
     uint64_t Version() const;
     uint64_t OwnerChanges() const { return owners_.Changes(); }
@@ -91,9 +91,9 @@ class ConversationTracker {
     // The local side of the key is an address of this host: the selected one.
     bool OnThisHost(const ConversationKey& key, bool localSelected, uint32_t local) const;
     bool OnThisHost(const ConversationKey& key, bool localSelected) const;
-    void AskName(uint32_t address) const;
+    void AskName(const IpAddress& address) const;
     void AskWaitingNames();
-    std::string NameLine(uint32_t address) const;
+    std::string NameLine(const IpAddress& address) const;
 
     Options options_;
     ConversationTable table_;
@@ -105,8 +105,8 @@ class ConversationTracker {
     uint32_t local_ = 0;
     std::deque<Span> spans_;  // the newest last
     // Addresses the name service had no room for yet, asked again with the next batches.
-    mutable std::deque<uint32_t> namesWaiting_;
-    mutable std::unordered_set<uint32_t> waitingSet_;
+    mutable std::deque<IpAddress> namesWaiting_;
+    mutable std::unordered_set<IpAddress, IpAddressHash> waitingSet_;
     uint64_t captures_ = 0;
     ConversationTap tap_{[this](const ConversationDeltas& deltas) { Merge(deltas); }};
 };
