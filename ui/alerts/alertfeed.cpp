@@ -1,6 +1,6 @@
 #include "ui/alerts/alertfeed.h"
 
-#include "wire/ipv4.h"
+#include "wire/ip_address.h"
 
 void AlertFeed::Poll(const ConversationTracker& tracker, AlertEngine& engine, int64_t nowNs) {
     if (tracker.FromFile()) {
@@ -21,7 +21,7 @@ void AlertFeed::Poll(const ConversationTracker& tracker, AlertEngine& engine, in
             next.emplace(c.id, f);
             continue;
         }
-        const std::string remote = FormatIpv4(c.key.remoteAddr);
+        const std::string remote = FormatIp(c.key.remoteAddr);
         TrafficSample sample;
         sample.remote = remote;
         if (owner.state == OwnerState::kFound) {
