@@ -187,6 +187,14 @@ inline constexpr int IDS_SELECT_ADDRESS = 390;
 inline constexpr int IDS_CAPTURE_FAILED = 391;
 // The event list's eight column headings, in column order.
 inline constexpr int IDS_LIST_HEADING_FIRST = 392;
+// The usage history's texts.
+inline constexpr int IDS_HISTORY_OTHER_HOSTS = 400;
+inline constexpr int IDS_HISTORY_MOVED_ASIDE = 401;
+inline constexpr int IDS_HISTORY_READ_ONLY = 402;
+inline constexpr int IDS_HISTORY_DISK_FULL = 403;
+inline constexpr int IDS_HISTORY_WRITE_FAILED = 404;
+inline constexpr int IDS_HISTORY_CANNOT_OPEN = 405;
+inline constexpr int IDS_HISTORY_NEWER = 406;
 // The usage window, the tray icon, the settings and the command line.
 inline constexpr int IDS_USAGE = 430;
 inline constexpr int IDS_USAGE_TITLE = 431;

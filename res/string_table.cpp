@@ -7,7 +7,7 @@
 namespace {
 
 // Every string id lies below this.
-constexpr int kIdLimit = 400;
+constexpr int kIdLimit = 512;
 
 // glibc's converter: the table's GBK reads the same as in Qt's decoder (a
 // test compares every entry), and this library stays free of Qt.
