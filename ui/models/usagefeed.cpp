@@ -26,7 +26,8 @@ std::string ProcExecutable(pid_t pid) {
 
 }  // namespace
 
-UsageFeed::UsageFeed(Sources sources, Sink sink) : UsageFeed(std::move(sources), std::move(sink), Options{}) {}
+UsageFeed::UsageFeed(Sources sources, Sink sink)
+    : UsageFeed(std::move(sources), std::move(sink), Options{}) {}
 
 UsageFeed::UsageFeed(Sources sources, Sink sink, Options options)
     : sources_(std::move(sources)), sink_(std::move(sink)), options_(options) {

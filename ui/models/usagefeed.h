@@ -57,8 +57,8 @@ class UsageFeed {
     struct KeyHash {
         ConversationKeyHash conversation;
         size_t operator()(const Key& k) const {
-            return conversation(k.conversation) ^ static_cast<size_t>(k.minute * 0x9E3779B97F4A7C15ull) ^
-                   (k.other ? 1u : 0u);
+            return conversation(k.conversation) ^
+                   static_cast<size_t>(k.minute * 0x9E3779B97F4A7C15ull) ^ (k.other ? 1u : 0u);
         }
     };
     void HandOver(const Key& key, const UsageCounts& counts);

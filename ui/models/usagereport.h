@@ -27,4 +27,5 @@ UsageReport ReadUsageReport(const UsageQuery& query, int64_t from, int64_t to, G
 // The report as a CSV file: UTF-8 with a byte-order mark, CRLF line ends, the
 // heading line, then one line per program, per host and per bucket and
 // program, counts as plain integers. `timeText` writes a bucket's start.
-std::string UsageCsv(const UsageReport& report, const std::function<std::string(int64_t)>& timeText);
+std::string UsageCsv(const UsageReport& report,
+                     const std::function<std::string(int64_t)>& timeText);

@@ -52,7 +52,8 @@ QVariant UsageTotalsModel::data(const QModelIndex& index, int role) const {
     if (role == kKeyRole)
         return QString::fromStdString(t.key);
     if (role == kBytesRole)
-        return column >= kIn ? QVariant::fromValue<qulonglong>(Bytes(t.counts, column)) : QVariant();
+        return column >= kIn ? QVariant::fromValue<qulonglong>(Bytes(t.counts, column))
+                             : QVariant();
     if (role == Qt::TextAlignmentRole)
         return column >= kIn ? QVariant(Qt::AlignRight | Qt::AlignVCenter) : QVariant();
     if (role == Qt::ToolTipRole && column >= kIn) {
@@ -60,7 +61,8 @@ QVariant UsageTotalsModel::data(const QModelIndex& index, int role) const {
         const uint64_t datagrams = column == kIn    ? t.counts.datagramsIn
                                    : column == kOut ? t.counts.datagramsOut
                                                     : t.counts.datagramsIn + t.counts.datagramsOut;
-        return PlainTextTip(QStringLiteral("%1 B / %2").arg(Bytes(t.counts, column)).arg(datagrams));
+        return PlainTextTip(
+            QStringLiteral("%1 B / %2").arg(Bytes(t.counts, column)).arg(datagrams));
     }
     if (role != Qt::DisplayRole)
         return {};
@@ -83,7 +85,8 @@ QVariant UsageTotalsModel::headerData(int section, Qt::Orientation orientation, 
         return QAbstractTableModel::headerData(section, orientation, role);
     switch (section) {
         case kName:
-            return LoadStringText(kind_ == kPrograms ? IDS_USAGE_COL_PROGRAM : IDS_USAGE_COL_ADDRESS);
+            return LoadStringText(kind_ == kPrograms ? IDS_USAGE_COL_PROGRAM
+                                                     : IDS_USAGE_COL_ADDRESS);
         case kDetail:
             return LoadStringText(kind_ == kPrograms ? IDS_USAGE_COL_PATH : IDS_USAGE_COL_HOSTNAME);
         case kIn:

@@ -7,8 +7,8 @@
 struct MonitorSettings {
     bool minimizeToTray = false;
     bool startAtLogin = false;
-    QString startAddress;  // the address the autostart entry starts on
-    int keepDays = 365;    // days of day buckets the usage history keeps
+    QString startAddress;   // the address the autostart entry starts on
+    int keepDays = 365;     // days of day buckets the usage history keeps
     int keepHourDays = 31;  // days of hour buckets
     bool operator==(const MonitorSettings&) const = default;
 

@@ -14,8 +14,8 @@
 namespace {
 
 const QColor kPalette[UsageChart::kColoured + 1] = {
-    QColor(31, 119, 180), QColor(255, 127, 14), QColor(44, 160, 44), QColor(214, 39, 40),
-    QColor(148, 103, 189), QColor(140, 86, 75), QColor(170, 170, 170)};
+    QColor(31, 119, 180),  QColor(255, 127, 14), QColor(44, 160, 44),  QColor(214, 39, 40),
+    QColor(148, 103, 189), QColor(140, 86, 75),  QColor(170, 170, 170)};
 const QColor kGridColor(225, 225, 225);
 const QColor kAxisColor(150, 150, 150);
 
@@ -129,14 +129,15 @@ void UsageChart::paintEvent(QPaintEvent*) {
         for (size_t s = 0; s < stack.size(); ++s) {
             if (stack[s] == 0)
                 continue;
-            const double h = static_cast<double>(plot.height() - 1) * static_cast<double>(stack[s]) /
-                             static_cast<double>(scale_);
+            const double h = static_cast<double>(plot.height() - 1) *
+                             static_cast<double>(stack[s]) / static_cast<double>(scale_);
             p.fillRect(QRectF(left, bottom - h, barWidth, h), SeriesColor(s));
             bottom -= h;
         }
         if (i % every == 0) {
             const QDateTime at = QDateTime::fromSecsSinceEpoch(slots_[static_cast<size_t>(i)]);
-            const QString label = at.toString(hours_ ? QStringLiteral("HH") : QStringLiteral("MM-dd"));
+            const QString label =
+                at.toString(hours_ ? QStringLiteral("HH") : QStringLiteral("MM-dd"));
             p.setPen(kAxisColor);
             p.drawText(left, plot.bottom() + 2 + fm.ascent(), label);
         }
