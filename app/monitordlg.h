@@ -2,7 +2,9 @@
 // The main window: the event list, the data pane, the local address list,
 // the filter labels, the clock and the buttons, owning the capture state.
 #include <QIcon>
+#include <QMenu>
 #include <QString>
+#include <QSystemTrayIcon>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -25,9 +27,6 @@
 #include "ui/windows/filedialogs.h"
 #include "ui/windows/finddlg.h"
 #include "ui/windows/usagewindow.h"
-
-class QMenu;
-class QSystemTrayIcon;
 
 // What the command line asks of start-up.
 struct StartupOptions {

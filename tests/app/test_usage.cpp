@@ -7,12 +7,15 @@
 #include <unistd.h>
 
 #include <QAbstractItemModelTester>
+#include <QCheckBox>
 #include <QDir>
 #include <QFile>
 #include <QLabel>
 #include <QListWidget>
 #include <QMenu>
+#include <QPushButton>
 #include <QRadioButton>
+#include <QSpinBox>
 #include <QSystemTrayIcon>
 #include <QTableView>
 #include <QTemporaryDir>
@@ -278,8 +281,12 @@ class UsageTest : public QObject {
                 QVERIFY(!s->TrayBox()->isChecked());  // off by default
                 input::Click(s->TrayBox());
                 input::Click(s->AutostartBox());
-                s->KeepDaysBox()->setValue(90);
-                s->KeepHourDaysBox()->setValue(120);  // no longer than the days
+                for (const auto& [box, typed] :
+                     {std::pair{s->KeepDaysBox(), "90"}, std::pair{s->KeepHourDaysBox(), "120"}}) {
+                    input::Click(box);
+                    input::Key(box, Qt::Key_A, Qt::ControlModifier);
+                    input::Type(box, typed);
+                }
                 input::Click(s->OkButton());
             });
             input::ChooseFromContextMenu(dlg.window(), QStringLiteral("设置..."));

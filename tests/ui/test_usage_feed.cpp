@@ -4,6 +4,7 @@
 // desktop would read it.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 #include <string>
 #include <vector>

@@ -38,9 +38,9 @@ QColor UsageChart::SeriesColor(size_t series) {
     return kPalette[std::min(series, kColoured)];
 }
 
-void UsageChart::SetData(std::vector<int64_t> slots, const std::vector<UsageBucket>& buckets,
+void UsageChart::SetData(std::vector<int64_t> starts, const std::vector<UsageBucket>& buckets,
                          bool hours) {
-    slots_ = std::move(slots);
+    slots_ = std::move(starts);
     hours_ = hours;
     // The programs that used the most over the whole range get the colours.
     std::map<std::string, uint64_t> byProgram;

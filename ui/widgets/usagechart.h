@@ -18,9 +18,9 @@ class UsageChart : public QWidget {
 
     explicit UsageChart(QWidget* parent = nullptr);
 
-    // `slots`: the start of each bar, in order; a bucket goes to the last bar
+    // `starts`: the start of each bar, in order; a bucket goes to the last bar
     // that starts at or before it. `hours`: labels as hours, else as days.
-    void SetData(std::vector<int64_t> slots, const std::vector<UsageBucket>& buckets, bool hours);
+    void SetData(std::vector<int64_t> starts, const std::vector<UsageBucket>& buckets, bool hours);
 
     // What is drawn: the series' names (programs, then 其他 when the rest
     // used anything) and, per bar, each series' bytes.

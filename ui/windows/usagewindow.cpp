@@ -87,6 +87,7 @@ UsageWindow::UsageWindow(Options options, QWidget* parent)
             [this](int id) { SetRange(static_cast<Range>(id)); });
     top->addStretch(1);
     summary_ = new QLabel(this);
+    summary_->setTextFormat(Qt::PlainText);
     top->addWidget(summary_);
     export_ = new QPushButton(LoadStringText(IDS_USAGE_EXPORT), this);
     export_->setAutoDefault(false);
@@ -115,6 +116,8 @@ UsageWindow::UsageWindow(Options options, QWidget* parent)
     split->addWidget(hostBox);
 
     detailsCaption_ = new QLabel(LoadStringText(IDS_USAGE_PICK), this);
+    // It names a program or host: text from outside, never markup.
+    detailsCaption_->setTextFormat(Qt::PlainText);
     details_ = MakeTable(detailModel_, this);
 
     auto* close = new QPushButton(LoadStringText(IDS_USAGE_CLOSE), this);
@@ -202,17 +205,17 @@ void UsageWindow::Reload() {
 
 void UsageWindow::ShowReport(UsageReport report) {
     report_ = std::move(report);
-    std::vector<int64_t> slots;
+    std::vector<int64_t> starts;
     if (report_.granularity == Granularity::kHour) {
         for (int64_t t = report_.from; t < report_.to; t += 3600)
-            slots.push_back(t);
+            starts.push_back(t);
     } else {
         const QDate first = QDateTime::fromSecsSinceEpoch(report_.from).date();
         for (QDate d = first; QDateTime(d, QTime(0, 0)).toSecsSinceEpoch() < report_.to;
              d = d.addDays(1))
-            slots.push_back(QDateTime(d, QTime(0, 0)).toSecsSinceEpoch());
+            starts.push_back(QDateTime(d, QTime(0, 0)).toSecsSinceEpoch());
     }
-    chart_->SetData(std::move(slots), report_.buckets, report_.granularity == Granularity::kHour);
+    chart_->SetData(std::move(starts), report_.buckets, report_.granularity == Granularity::kHour);
     programModel_->SetTotals(report_.programs);
     hostModel_->SetTotals(report_.hosts);
     detailModel_->SetTotals({});
