@@ -214,7 +214,8 @@ void UsageHistory::Impl::Run() {
         keysPerMinute.clear();
         const Retention retention = keep;
         lock.unlock();
-        if (!rows.empty() && state == HistoryState::kRecording)
+        // Written even when empty: the retention then follows an idle clock.
+        if (state == HistoryState::kRecording)
             Write(rows, retention);
         rows = PendingRows();
         lock.lock();

@@ -70,6 +70,8 @@ class UsageHistory {  // the one writer; owns a writer thread
         std::string message;     // UTF-8, for the user; empty when there is nothing to say
     };
 
+    // Opens (or makes) the file on the calling thread and starts the writer;
+    // never throws. Zero or less for keepDays or keepHourDays: kept for ever.
     explicit UsageHistory(Options);
     ~UsageHistory();  // writes what is pending, then closes
     UsageHistory(const UsageHistory&) = delete;
@@ -79,10 +81,15 @@ class UsageHistory {  // the one writer; owns a writer thread
     const std::string& Path() const;
 
     void Add(const UsageSample&);  // interface thread; cheap, never blocks on the disk; bounded
-    void Flush();                  // write what is pending now and wait for it (exit)
+    void Flush();  // write what is pending now and wait for it (exit); at once when not recording
     HistoryState State() const;
-    std::string StateMessage() const;  // one message when it stopped (disk full), UTF-8
-    uint64_t Dropped() const;          // samples not kept (past the bound, or stopped)
+    // The message of the present state, UTF-8: read-only, stopped (disk full,
+    // write error), or a file found damaged while writing and moved aside;
+    // empty when there is nothing to say. It changes at most once a write.
+    std::string StateMessage() const;
+    // Samples not kept (past the bound, read-only, stopped), and the rows of a
+    // minute lost whole (the file busy past the timeout, or the write refused).
+    uint64_t Dropped() const;
     // The retention, changed while running (the settings); used at the next write.
     void SetRetention(int keepDays, int keepHourDays);
 

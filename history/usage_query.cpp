@@ -1,4 +1,7 @@
+#include <algorithm>
+#include <map>
 #include <mutex>
+#include <unordered_map>
 
 #include "history/sqlite_handle.h"
 #include "history/usage_history.h"
@@ -17,10 +20,6 @@ const char* FactTable(Granularity g) {
     }
     return "usage_day";
 }
-
-constexpr const char* kSums =
-    "sum(f.bytes_in) AS bi, sum(f.bytes_out) AS bo, sum(f.datagrams_in) AS di,"
-    " sum(f.datagrams_out) AS do_";
 
 UsageCounts CountsAt(const SqliteStmt& s, int first) {
     return {static_cast<uint64_t>(s.Int(first)), static_cast<uint64_t>(s.Int(first + 1)),
@@ -75,28 +74,48 @@ struct UsageQuery::Impl {
             db.Close();
     }
 
-    std::vector<UsageTotal> Totals(int64_t from, int64_t to, const char* group, const char* join,
-                                   const char* where, const std::string* filter, size_t limit) {
-        // Summed per id first and joined to the names after the limit: the join
-        // then runs for the rows shown only.
-        const std::string sql = std::string("SELECT d.") + join + ", t.bi, t.bo, t.di, t.do_" +
-                                " FROM (SELECT f." + group + " AS id, " + kSums +
-                                " FROM usage_day f WHERE f.bucket >= ?1 AND f.bucket < ?2" + where +
-                                " GROUP BY f." + group +
-                                " ORDER BY bi + bo DESC, id LIMIT ?3) t JOIN " +
-                                (std::string(group) == "program" ? "programs" : "hosts") +
-                                " d ON d.id = t.id ORDER BY t.bi + t.bo DESC, d.id";
-        std::vector<UsageTotal> out;
+    // Totals per program or host id, summed here in one pass over the range
+    // in the table's key order: SQLite's GROUP BY would sort every row of the
+    // range first. Names are read for the rows kept only.
+    std::vector<UsageTotal> Totals(int64_t from, int64_t to, bool programs, const char* where,
+                                   const std::string* filter, size_t limit) {
+        const std::string sql = std::string("SELECT f.") + (programs ? "program" : "host") +
+                                ", f.bytes_in, f.bytes_out, f.datagrams_in, f.datagrams_out"
+                                " FROM usage_day f WHERE f.bucket >= ?1 AND f.bucket < ?2" +
+                                where;
+        std::unordered_map<int64_t, UsageCounts> sums;
         Run(
             sql,
             [&](SqliteStmt& s) {
-                s.Bind(1, from).Bind(2, to).Bind(3, Limit(limit));
+                s.Bind(1, from).Bind(2, to);
                 if (filter)
-                    s.Bind(4, *filter);
+                    s.Bind(3, *filter);
             },
-            [&](const SqliteStmt& s) {
-                out.push_back({s.Text(0), s.Text(1), CountsAt(s, 2)});
-            });
+            [&](const SqliteStmt& s) { sums[s.Int(0)] += CountsAt(s, 1); });
+        std::vector<std::pair<int64_t, UsageCounts>> ranked(sums.begin(), sums.end());
+        const auto most = [](const auto& a, const auto& b) {
+            const uint64_t x = a.second.bytesIn + a.second.bytesOut;
+            const uint64_t y = b.second.bytesIn + b.second.bytesOut;
+            return x != y ? x > y : a.first < b.first;
+        };
+        const size_t kept = std::min(limit, ranked.size());
+        std::partial_sort(ranked.begin(), ranked.begin() + static_cast<ptrdiff_t>(kept),
+                          ranked.end(), most);
+        ranked.resize(kept);
+        std::vector<UsageTotal> out;
+        out.reserve(kept);
+        const char* names = programs ? "SELECT name, executable FROM programs WHERE id = ?1"
+                                     : "SELECT address, name FROM hosts WHERE id = ?1";
+        for (const auto& [id, counts] : ranked) {
+            UsageTotal total{{}, {}, counts};
+            Run(
+                names, [&](SqliteStmt& s) { s.Bind(1, id); },
+                [&](const SqliteStmt& s) {
+                    total.key = s.Text(0);
+                    total.detail = s.Text(1);
+                });
+            out.push_back(std::move(total));
+        }
         return out;
     }
 };
@@ -108,40 +127,72 @@ UsageQuery::UsageQuery(const std::string& path) : impl_(std::make_unique<Impl>()
 UsageQuery::~UsageQuery() = default;
 
 std::vector<UsageBucket> UsageQuery::Buckets(int64_t from, int64_t to, Granularity g) const {
-    const std::string sql = std::string("SELECT f.bucket, p.name, ") + kSums + " FROM " +
-                            FactTable(g) +
-                            " f JOIN programs p ON p.id = f.program"
-                            " WHERE f.bucket >= ?1 AND f.bucket < ?2"
-                            " GROUP BY f.bucket, p.name ORDER BY f.bucket, bi + bo DESC, p.name";
-    std::vector<UsageBucket> out;
+    // One pass over the range in the key's order (bucket, program, ...): the
+    // rows of one bucket and program follow each other and are summed as they
+    // come; then named, and one name's executables summed as one program.
+    struct Part {
+        int64_t bucket, program;
+        UsageCounts counts;
+    };
+    std::vector<Part> parts;
+    const std::string sql = std::string(
+                                "SELECT f.bucket, f.program, f.bytes_in, f.bytes_out,"
+                                " f.datagrams_in, f.datagrams_out FROM ") +
+                            FactTable(g) + " f WHERE f.bucket >= ?1 AND f.bucket < ?2";
     impl_->Run(
         sql, [&](SqliteStmt& s) { s.Bind(1, from).Bind(2, to); },
         [&](const SqliteStmt& s) {
-            out.push_back({s.Int(0), s.Text(1), CountsAt(s, 2)});
+            const int64_t bucket = s.Int(0), program = s.Int(1);
+            if (parts.empty() || parts.back().bucket != bucket || parts.back().program != program)
+                parts.push_back({bucket, program, {}});
+            parts.back().counts += CountsAt(s, 2);
         });
+    if (parts.empty())
+        return {};
+    std::unordered_map<int64_t, std::string> names;
+    impl_->Run(
+        "SELECT id, name FROM programs", [](SqliteStmt&) {},
+        [&](const SqliteStmt& s) { names.emplace(s.Int(0), s.Text(1)); });
+
+    std::vector<UsageBucket> out;
+    std::map<std::string, UsageCounts> bucket;
+    const auto most = [](const UsageBucket& a, const UsageBucket& b) {
+        const uint64_t x = a.counts.bytesIn + a.counts.bytesOut;
+        const uint64_t y = b.counts.bytesIn + b.counts.bytesOut;
+        return x != y ? x > y : a.program < b.program;
+    };
+    for (size_t i = 0; i < parts.size(); ++i) {
+        bucket[names[parts[i].program]] += parts[i].counts;
+        if (i + 1 == parts.size() || parts[i + 1].bucket != parts[i].bucket) {
+            const size_t first = out.size();
+            for (auto& [name, counts] : bucket)
+                out.push_back({parts[i].bucket, name, counts});
+            std::sort(out.begin() + static_cast<ptrdiff_t>(first), out.end(), most);
+            bucket.clear();
+        }
+    }
     return out;
 }
 
 std::vector<UsageTotal> UsageQuery::TopPrograms(int64_t from, int64_t to, size_t limit) const {
-    return impl_->Totals(from, to, "program", "name, d.executable", "", nullptr, limit);
+    return impl_->Totals(from, to, true, "", nullptr, limit);
 }
 
 std::vector<UsageTotal> UsageQuery::TopHosts(int64_t from, int64_t to, size_t limit) const {
-    return impl_->Totals(from, to, "host", "address, d.name", "", nullptr, limit);
+    return impl_->Totals(from, to, false, "", nullptr, limit);
 }
 
 std::vector<UsageTotal> UsageQuery::HostsOfProgram(int64_t from, int64_t to,
                                                    const std::string& program, size_t limit) const {
-    return impl_->Totals(from, to, "host", "address, d.name",
-                         " AND f.program IN (SELECT id FROM programs WHERE name = ?4)", &program,
+    return impl_->Totals(from, to, false,
+                         " AND f.program IN (SELECT id FROM programs WHERE name = ?3)", &program,
                          limit);
 }
 
 std::vector<UsageTotal> UsageQuery::ProgramsOfHost(int64_t from, int64_t to,
                                                    const std::string& address, size_t limit) const {
-    return impl_->Totals(from, to, "program", "name, d.executable",
-                         " AND f.host = (SELECT id FROM hosts WHERE address = ?4)", &address,
-                         limit);
+    return impl_->Totals(from, to, true, " AND f.host = (SELECT id FROM hosts WHERE address = ?3)",
+                         &address, limit);
 }
 
 std::vector<std::string> UsageQuery::KnownPrograms() const {

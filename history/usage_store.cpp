@@ -90,7 +90,13 @@ UsageStore::Opened UsageStore::Open(const std::string& path) {
         return Opened::kFailed;
     }
     fchmod(fd, 0600);
+    // A file that is not SQLite at all is told apart before SQLite opens it:
+    // SQLite would take a log beside it for its own and delete it on closing.
+    char magic[16] = {};
+    const ssize_t got = pread(fd, magic, sizeof magic, 0);
     close(fd);
+    if (got != 0 && (got != sizeof magic || std::memcmp(magic, "SQLite format 3", 16) != 0))
+        return Opened::kDamaged;
 
     int rc = db_.Open(path, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX);
     if (rc != SQLITE_OK) {
@@ -125,6 +131,9 @@ UsageStore::Opened UsageStore::Open(const std::string& path) {
     if (db_.Text("PRAGMA journal_mode=WAL", &rc) != "wal" && (rc & 0xff) == SQLITE_NOTADB)
         return Opened::kDamaged;
     db_.Exec("PRAGMA synchronous=NORMAL");
+    // The log grows to the largest transaction; this much is kept after a
+    // checkpoint, the rest given back.
+    db_.Exec("PRAGMA journal_size_limit=4194304");
     if (fresh) {
         rc = CreateSchema();
         if ((rc & 0xff) == SQLITE_NOTADB || (rc & 0xff) == SQLITE_CORRUPT)
