@@ -124,6 +124,8 @@ void CMonitorDlg::CreateTray() {
     add(IDS_TRAY_STOP, [this] { OnStop(); });
     m_trayMenu->addSeparator();
     add(IDS_TRAY_EXIT, [this] { OnExit(); });
+    // The capture may have started or ended since the last tick.
+    connect(m_trayMenu.get(), &QMenu::aboutToShow, this, [this] { UpdateTray(); });
     m_tray = std::make_unique<QSystemTrayIcon>(m_hIcon);
     m_tray->setContextMenu(m_trayMenu.get());
     connect(m_tray.get(), &QSystemTrayIcon::activated, this,

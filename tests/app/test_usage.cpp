@@ -108,6 +108,11 @@ QString Cell(QTableView* view, int row, int column, int role = Qt::DisplayRole) 
     return view->model()->index(row, column).data(role).toString();
 }
 
+// A check box is ticked where its box is drawn (its row may be wider than its text).
+void Tick(QCheckBox* box) {
+    input::Click(box, QPoint(8, box->height() / 2));
+}
+
 void WaitFilled(UsageWindow* w) {
     QTRY_VERIFY(w->Filled());
 }
@@ -151,7 +156,7 @@ class UsageTest : public QObject {
         dlg.SetEndpointFactory([&] { return MakeScriptedEndpoint(traffic); });
         QTemporaryDir out;
         RunModalWith(dlg, [&] {
-            ClickAddress(dlg, 1);  // 10.0.0.5
+            ClickAddress(dlg, 0);  // 10.0.0.5 (the list is sorted)
             input::Click(dlg.GetDlgItem(IDC_START));
             QTRY_COMPARE(dlg.Capture().RowsInserted(), uint64_t{15});
             input::Click(dlg.GetDlgItem(IDC_STOP));
@@ -269,18 +274,18 @@ class UsageTest : public QObject {
         const auto toggleAutostart = [&] {
             WhenDialogShows(QStringLiteral("设置"), [](QDialog* d) {
                 auto* s = qobject_cast<SettingsDialog*>(d);
-                input::Click(s->AutostartBox());
+                Tick(s->AutostartBox());
                 input::Click(s->OkButton());
             });
             input::ChooseFromContextMenu(dlg.window(), QStringLiteral("设置..."));
         };
         RunModalWith(dlg, [&] {
-            ClickAddress(dlg, 1);  // 10.0.0.5
+            ClickAddress(dlg, 0);  // 10.0.0.5 (the list is sorted)
             WhenDialogShows(QStringLiteral("设置"), [](QDialog* d) {
                 auto* s = qobject_cast<SettingsDialog*>(d);
                 QVERIFY(!s->TrayBox()->isChecked());  // off by default
-                input::Click(s->TrayBox());
-                input::Click(s->AutostartBox());
+                Tick(s->TrayBox());
+                Tick(s->AutostartBox());
                 for (const auto& [box, typed] :
                      {std::pair{s->KeepDaysBox(), "90"}, std::pair{s->KeepHourDaysBox(), "120"}}) {
                     input::Click(box);
@@ -320,7 +325,13 @@ class UsageTest : public QObject {
             QVERIFY(g_boxes[0].text.startsWith("无法写入自动启动文件“" + entryPath + "”："));
             QCOMPARE(ReadFile(victim), std::string());
             QVERIFY(!LoadMonitorSettings().startAtLogin);
-            toggleAutostart();  // off: the link goes, what it pointed at stays
+            // Still off: OK removes the link, and what it pointed at stays.
+            WhenDialogShows(QStringLiteral("设置"), [](QDialog* d) {
+                auto* s = qobject_cast<SettingsDialog*>(d);
+                QVERIFY(!s->AutostartBox()->isChecked());
+                input::Click(s->OkButton());
+            });
+            input::ChooseFromContextMenu(dlg.window(), QStringLiteral("设置..."));
             QVERIFY(!QFileInfo(entryPath).isSymLink());
             QVERIFY(QFile::exists(victim));
             QCOMPARE(g_boxes.size(), size_t{1});
@@ -347,7 +358,7 @@ class UsageTest : public QObject {
         QCOMPARE(g_boxes.size(), size_t{1});
         QCOMPARE(g_boxes[0].text,
                  QString("地址 192.0.2.77 不是本机的 IPv4 地址（或已不存在），没有开始监控。"));
-        QCOMPARE(g_boxes[0].caption, AfxAppName());
+        QCOMPARE(g_boxes[0].caption, QString("quorvelan"));
     }
 
     // --start on one of the host's addresses captures at once; --minimized
@@ -362,7 +373,7 @@ class UsageTest : public QObject {
         dlg.SetStartup(StartupOptions{QStringLiteral("10.0.0.5"), true});
         RunModalWith(dlg, [&] {
             QTRY_VERIFY(Capturing(dlg));
-            QCOMPARE(dlg.LocalAddressList.GetCurSel(), 1);
+            QCOMPARE(dlg.LocalAddressList.GetCurSel(), 0);
             QCOMPARE(dlg.Capture().SelectedLocalAddress(), std::string("10.0.0.5"));
             QTRY_VERIFY(dlg.window()->isMinimized());
             QVERIFY(dlg.window()->isVisible());
@@ -400,7 +411,7 @@ class UsageTest : public QObject {
         const int result = RunModalWith(dlg, [&] {
             QVERIFY(dlg.Tray());
             QCOMPARE(dlg.Tray()->toolTip(), QString("quorvelan：未在监控"));
-            ClickAddress(dlg, 1);
+            ClickAddress(dlg, 0);
             input::Click(dlg.GetDlgItem(IDC_START));
             QTRY_VERIFY(dlg.Capture().RowsInserted() > 0);
             std::vector<input::MenuEntry> seen;
