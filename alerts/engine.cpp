@@ -53,6 +53,11 @@ AlertEngine::AlertEngine(AlertSettings settings, const std::vector<std::string>&
       networks_(limits.knownHosts, AddressKeyHash{RandomHashSeed()}),
       programs_(limits.knownPrograms),
       blockedAlerted_(limits.blockedAlerted, AddressKeyHash{RandomHashSeed()}) {
+    Remember(knownPrograms, knownHosts);
+}
+
+void AlertEngine::Remember(const std::vector<std::string>& knownPrograms,
+                           const std::vector<std::string>& knownHosts) {
     for (const std::string& p : knownPrograms) {
         if (!p.empty())
             programs_.Insert(p);

@@ -101,6 +101,10 @@ class AlertEngine {
 
     void SetSettings(AlertSettings settings) { settings_ = std::move(settings); }
     const AlertSettings& Settings() const { return settings_; }
+    // Known from now on, as if given at construction (the usage history,
+    // read once it is open): seen again, they raise nothing.
+    void Remember(const std::vector<std::string>& knownPrograms,
+                  const std::vector<std::string>& knownHosts);
     // The list in force (null: none). A new list may raise each host again.
     void SetBlocklist(std::shared_ptr<const Blocklist> list);
 

@@ -47,6 +47,8 @@ void CMonitorDlg::OnStart() {
 
 void CMonitorDlg::BeginCapture() {
     SetCaptureButtons(true);
+    if (!m_capture.Figures().fromFile)
+        OpenHistory();
     m_capture.StartCaptureThread();
     // Before the first batch: batches are taken on this thread, from the event loop.
     m_talk.BeginCapture(m_capture.Figures().fromFile, m_capture.SelectedLocalAddress());
@@ -64,6 +66,7 @@ void CMonitorDlg::SetCaptureButtons(bool capturing) {
     if (QWidget* w = GetDlgItem(IDC_STOP))
         w->setEnabled(capturing);
     EnableSystemMenuEntry(IDM_OPEN_CAPTURE_FILE, !capturing);
+    UpdateTray();
 }
 
 void CMonitorDlg::OnStop() {
@@ -73,6 +76,9 @@ void CMonitorDlg::OnStop() {
 void CMonitorDlg::EndCapture() {
     const bool ended = m_capture.CaptureThreadRunning();
     m_capture.Stop();
+    // The usage window shows a stopped capture's last minute at once.
+    if (m_usageFeed)
+        m_usageFeed->FlushAll();
     // The recording's file is complete before the figures say what it holds.
     m_recording.CaptureEnded();
     SetCaptureButtons(false);

@@ -1,6 +1,7 @@
 #include "app/monitordlg.h"
 
 #include <QShortcut>
+#include <QTimer>
 
 #include "app/socketlib.h"
 #include "capture/clock.h"
@@ -38,6 +39,12 @@ CMonitorDlg::CMonitorDlg(ConversationTracker::Options talk, FileDialogs dialogs,
     m_list.store().SetToolTipProvider([this](const CellBlock& row, int, const QString& text) {
         return EventRowToolTip(m_talk, row, text);
     });
+    // Live traffic only: what a capture file holds is not this host's usage.
+    m_talk.SetLiveObserver([this](const ConversationDeltas& deltas) {
+        if (m_usageFeed)
+            m_usageFeed->Add(deltas);
+    });
+    m_settings = LoadMonitorSettings();
     connect(&m_list, &CListCtrl::itemClicked, this, [this] { OnListClick(); });
     connect(&m_list, &CListCtrl::keyDown, this, [this](int vk) { OnListKeyDown(vk); });
     connect(&m_list, &CListCtrl::itemDoubleClicked, this, [this] { OnListDoubleClick(); });
@@ -70,7 +77,9 @@ bool CMonitorDlg::OnInitDialog() {
     AppendSystemMenuEntry(IDM_RECORD_TO_FILE, LoadStringGbk(IDS_RECORD_TO_FILE));
     AppendSystemMenuEntry(IDM_CONVERSATIONS, LoadStringGbk(IDS_CONVERSATIONS));
     AppendSystemMenuEntry(IDM_FIND, LoadStringGbk(IDS_FIND));
+    AppendSystemMenuEntry(IDM_USAGE, LoadStringGbk(IDS_USAGE));
     AppendSystemMenuEntry(IDM_ALERTS, LoadStringGbk(IDS_ALERTS));
+    AppendSystemMenuEntry(IDM_SETTINGS, LoadStringGbk(IDS_SETTINGS));
     auto shortcut = [this](QKeySequence keys, std::function<void()> act) {
         connect(new QShortcut(keys, window()), &QShortcut::activated, this, std::move(act));
     };
@@ -86,6 +95,10 @@ bool CMonitorDlg::OnInitDialog() {
     m_filter = FilterSettings{};
     m_capture.SetFilterSettings(m_filter);
     m_capture.StopFlag.store(1);
+    window()->installEventFilter(this);
+    CreateTray();
+    if (!m_startup.startAddress.isEmpty() || m_startup.minimized)
+        QTimer::singleShot(0, this, [this] { ApplyStartup(); });
     return true;
 }
 
@@ -146,9 +159,17 @@ void CMonitorDlg::OnDestroy() {
     if (m_alertsDlg) {
         m_alertsDlg->DestroyWindow();
     }
+    m_usageWin.reset();
+    m_tray.reset();
+    m_trayMenu.reset();
     const bool ended = m_capture.CaptureThreadRunning();
     m_capture.Destroy();
     m_recording.Close();
+    // What the last minutes counted reaches the file before the program ends.
+    if (m_usageFeed)
+        m_usageFeed->FlushAll();
+    m_usageFeed.reset();
+    m_history.reset();
     if (ended) {
         ReportFigures();
     }
@@ -159,6 +180,8 @@ void CMonitorDlg::OnTimer(int) {
     CheckRecordingFault();
     m_talk.Tick();
     m_alerts.Tick(m_talk);
+    UsageTick();
+    UpdateTray();
 }
 
 void CMonitorDlg::OnSysCommand(unsigned command) {
@@ -186,6 +209,12 @@ void CMonitorDlg::OnSysCommand(unsigned command) {
             break;
         case IDM_ALERTS:
             OnAlerts();
+            break;
+        case IDM_USAGE:
+            OnUsage();
+            break;
+        case IDM_SETTINGS:
+            OnSettings();
             break;
         default:
             break;

@@ -2,6 +2,11 @@
 // The main window: the event list, the data pane, the local address list,
 // the filter labels, the clock and the buttons, owning the capture state.
 #include <QIcon>
+#include <QMenu>
+#include <QString>
+#include <QSystemTrayIcon>
+#include <functional>
+#include <memory>
 #include <optional>
 
 #include "capture/handoff.h"
@@ -9,10 +14,13 @@
 #include "framework/controls.h"
 #include "framework/dialog.h"
 #include "framework/htmlview.h"
+#include "history/usage_history.h"
 #include "ui/alerts/alertcenter.h"
 #include "ui/capturefiles/capturefiles.h"
 #include "ui/capturefiles/capturerecording.h"
 #include "ui/models/conversationtracker.h"
+#include "ui/models/usagefeed.h"
+#include "ui/settings/monitorsettings.h"
 #include "ui/widgets/sortlistctrl.h"
 #include "ui/windows/aboutdlg.h"
 #include "ui/windows/alertsdlg.h"
@@ -20,6 +28,13 @@
 #include "ui/windows/conversationsdlg.h"
 #include "ui/windows/filedialogs.h"
 #include "ui/windows/finddlg.h"
+#include "ui/windows/usagewindow.h"
+
+// What the command line asks of start-up.
+struct StartupOptions {
+    QString startAddress;    // --start: capture on this address at once
+    bool minimized = false;  // --minimized
+};
 
 class CMonitorDlg : public CDialog {
     Q_OBJECT
@@ -54,6 +69,14 @@ class CMonitorDlg : public CDialog {
 
     CaptureSession& Capture() { return m_capture; }
 
+    // Before DoModal: what the command line asked for.
+    void SetStartup(StartupOptions startup) { m_startup = std::move(startup); }
+    // Whether the desktop has a tray (Qt's answer unless a test says otherwise).
+    void SetTrayAvailability(std::function<bool()> available) {
+        m_trayAvailable = std::move(available);
+    }
+    const MonitorSettings& Settings() const { return m_settings; }
+
     bool OnInitDialog() override;
     void DoDataExchange() override;
     void OnOK() override { OnExit(); }
@@ -78,6 +101,12 @@ class CMonitorDlg : public CDialog {
     void OnOpenCaptureFile();
     void OnConversations();
     void OnAlerts();
+    // 用量... and 设置...
+    void OnUsage();
+    void OnSettings();
+    // The tray's 显示窗口 (and a click on the icon): the window back from the tray.
+    void ShowFromTray();
+    bool HiddenInTray() const { return m_hiddenInTray; }
     // 查找: Ctrl+F and the context menu open the find window; F3 and
     // Shift+F3 find again with the text last typed.
     void OnFind();
@@ -98,14 +127,27 @@ class CMonitorDlg : public CDialog {
     ConversationTracker& Conversations() { return m_talk; }
     CAlertsDlg* AlertsWindow() const { return m_alertsDlg.get(); }
     AlertCenter& Alerts() { return m_alerts; }
+    UsageWindow* UsageWin() const { return m_usageWin.get(); }
+    QSystemTrayIcon* Tray() const { return m_tray.get(); }
+    QMenu* TrayMenu() const { return m_trayMenu.get(); }
+    UsageHistory* History() const { return m_history.get(); }
 
   protected:
     // The about box: `reuse` for the About button's object that lives as long
     // as the program, a fresh one for the system-menu entry.
     virtual void RunAboutBox(bool reuse);
 
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
   private:
     void ShowDataOfRow(int row);
+    // The usage history is opened by the first live capture.
+    void OpenHistory();
+    void UsageTick();
+    void CreateTray();
+    void UpdateTray();
+    void ApplyStartup();
+    void MinimizeWindow();
     // The endpoint is open: the capture thread starts, and the window follows.
     void BeginCapture();
     void SetCaptureButtons(bool capturing);
@@ -136,4 +178,14 @@ class CMonitorDlg : public CDialog {
     // Fed from m_talk each second; its window after it.
     AlertCenter m_alerts;
     std::unique_ptr<CAlertsDlg> m_alertsDlg;
+    MonitorSettings m_settings;
+    StartupOptions m_startup;
+    std::unique_ptr<UsageHistory> m_history;
+    std::unique_ptr<UsageFeed> m_usageFeed;
+    bool m_historyStopSaid = false;
+    std::unique_ptr<UsageWindow> m_usageWin;
+    std::function<bool()> m_trayAvailable;
+    std::unique_ptr<QMenu> m_trayMenu;
+    std::unique_ptr<QSystemTrayIcon> m_tray;
+    bool m_hiddenInTray = false;
 };

@@ -37,6 +37,15 @@ class TemplateDialog : public QDialog {
                    std::function<void(QPoint)> onContextMenu)
         : QDialog(parent), onCancel_(std::move(onCancel)), onMenu_(std::move(onContextMenu)) {}
     void reject() override { onCancel_(); }
+    // Hidden without ending a modal run (QDialog's hide ends it).
+    void setVisible(bool visible) override {
+        if (!visible && keepRunning) {
+            QWidget::setVisible(false);
+            return;
+        }
+        QDialog::setVisible(visible);
+    }
+    bool keepRunning = false;
 
   protected:
     void contextMenuEvent(QContextMenuEvent* e) override { onMenu_(e->globalPos()); }
@@ -359,6 +368,15 @@ void CDialog::DestroyWindow() {
     dead->hide();
     // It may be the window whose close button or key got us here.
     dead->deleteLater();
+}
+
+void CDialog::HideKeepingRun() {
+    auto* d = static_cast<TemplateDialog*>(dialog_.data());
+    if (!d)
+        return;
+    d->keepRunning = true;
+    d->hide();
+    d->keepRunning = false;
 }
 
 void CDialog::EndDialog(int result) {

@@ -86,6 +86,8 @@ class CDialog : public CWnd {
     bool Create();
     void DestroyWindow();
     void EndDialog(int result);
+    // Hides the window; a modal run goes on (a window kept in the tray).
+    void HideKeepingRun();
     QWidget* GetDlgItem(int id) const;
     void DDX_Control(int id, CWnd& wrapper);
     QDialog* window() const { return dialog_.data(); }

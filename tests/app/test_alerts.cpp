@@ -11,9 +11,11 @@
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
+#include <ctime>
 
 #include "app/monitordlg.h"
 #include "framework/gbk.h"
+#include "history/usage_history.h"
 #include "res/resource.h"
 #include "tests/app/dialog_driver.h"
 #include "tests/app/user_input.h"
@@ -42,8 +44,17 @@ QString Label(const CDialog& dlg, int id) {
 class AlertsTest : public QObject {
     Q_OBJECT
   private Q_SLOTS:
-    void initTestCase() { testfile::UseTestTimeZone(); }
-    void init() { FakeHost({"10.0.0.5"}); }
+    void initTestCase() {
+        testfile::UseTestTimeZone();
+        QVERIFY(xdg_.isValid());
+        // A live capture keeps its usage history here, and what it holds
+        // counts as known: each test starts with none.
+        qputenv("XDG_DATA_HOME", QFile::encodeName(xdg_.filePath("data")));
+    }
+    void init() {
+        FakeHost({"10.0.0.5"});
+        QDir(xdg_.filePath("data")).removeRecursively();
+    }
 
     void openedFromTheMenuShowsWhatTheTrafficRaised() {
         QTemporaryDir dir;
@@ -127,6 +138,55 @@ class AlertsTest : public QObject {
             QCOMPARE(alerts->Model()->rowCount(), 3);
         });
     }
+
+    // A host an earlier run wrote to the usage history is known once the
+    // history opens at the capture's start: only the host never seen before
+    // is told, alone.
+    void hostsOfTheHistoryAreKnown() {
+        {
+            UsageHistory earlier(UsageHistory::Options{});
+            QVERIFY(earlier.Opened().ok);
+            UsageSample s;
+            s.minute = static_cast<int64_t>(std::time(nullptr)) / 60 - 5;
+            s.remoteAddress = "192.0.2.9";
+            s.localAddress = "10.0.0.5";
+            s.protocol = 17;
+            s.counts = {0, 100, 0, 1};
+            earlier.Add(s);
+        }
+        CMonitorDlg dlg;
+        AlertSettings settings;
+        settings.newHost = true;
+        dlg.Alerts().SetSettings(settings);
+        dlg.Alerts().SetNotifier(std::make_unique<DesktopNotifier>(
+            QDBusConnection(QStringLiteral("no bus in this test"))));
+        ScriptedTraffic traffic;
+        // The known host first: were it raised, the new one would be gathered
+        // into its alert.
+        for (int i = 0; i < 10; ++i) {
+            traffic.datagrams.push_back(Between(kHere, {192, 0, 2, 9}, Udp(40000, 53, Bytes("q"))));
+            traffic.datagrams.push_back(
+                Between(kHere, {192, 0, 2, 10}, Udp(40002, 53, Bytes("q"))));
+        }
+        dlg.SetEndpointFactory([&] { return MakeScriptedEndpoint(traffic); });
+        RunModalWith(dlg, [&] {
+            auto* addresses = qobject_cast<QListWidget*>(dlg.GetDlgItem(IDC_LOCAL_ADDRESSES));
+            input::Click(addresses->viewport(),
+                         addresses->visualItemRect(addresses->item(0)).center());
+            input::Click(dlg.GetDlgItem(IDC_START));
+            QTRY_COMPARE(dlg.Capture().RowsInserted(), uint64_t{20});
+            const AlertLog& log = dlg.Alerts().Log();
+            QTRY_COMPARE_WITH_TIMEOUT(log.Size(), size_t{1}, 20000);
+            QCOMPARE(log.At(0).kind, AlertKind::kNewHost);
+            QCOMPARE(log.At(0).count, uint64_t{1});
+            QCOMPARE(QString::fromStdString(log.At(0).text),
+                     QStringLiteral("首次与主机 192.0.2.10 通信"));
+            input::Click(dlg.GetDlgItem(IDC_STOP));
+        });
+    }
+
+  private:
+    QTemporaryDir xdg_;
 };
 
 QTEST_MAIN(AlertsTest)

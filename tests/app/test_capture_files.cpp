@@ -359,7 +359,9 @@ class CaptureFilesTest : public QObject {
                                                           {"记录到文件...", true},
                                                           {"连接...", true},
                                                           {"查找...", true},
-                                                          {"提醒...", true}}));
+                                                          {"用量...", true},
+                                                          {"提醒...", true},
+                                                          {"设置...", true}}));
             ClickAddress(dlg, 0);
             input::Click(dlg.GetDlgItem(IDC_START));
             QTRY_VERIFY(dlg.Capture().RowsInserted() > 10);

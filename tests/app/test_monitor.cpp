@@ -754,9 +754,9 @@ class MonitorTest : public QObject {
             QStringList offered;
             input::ChooseFromNextMenu(entry, &offered);
             input::ClickInWindow(w, QPoint(3, 3), Qt::RightButton);  // the window's background
-            QCOMPARE(offered,
-                     (QStringList{"-", entry, "捕获统计...", "打开捕获文件...", "保存捕获文件...",
-                                  "记录到文件...", "连接...", "查找...", "提醒..."}));
+            QCOMPARE(offered, (QStringList{"-", entry, "捕获统计...", "打开捕获文件...",
+                                           "保存捕获文件...", "记录到文件...", "连接...", "查找...",
+                                           "用量...", "提醒...", "设置..."}));
             QCOMPARE(dlg.aboutRuns, 1);
             QCOMPARE(dlg.aboutReuses, 0);  // a new box for the menu entry
             // The menu key: the window system asks the focus widget for its context menu.

@@ -75,6 +75,8 @@ void ConversationTracker::Merge(const ConversationDeltas& deltas) {
     }
     if (fromFile_)
         return;
+    if (liveObserver_)
+        liveObserver_(deltas);
     // Active ones too: a result older than the service's refresh time is
     // looked up again, so a reused port shows its new program.
     for (const ConversationKey& key : report.active) {

@@ -11,6 +11,7 @@
 #include <QString>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -71,6 +72,12 @@ class ConversationTracker {
     // host names only. Cells are GBK, the local marker is skipped.
     std::string AddressToolTip(std::string_view sourceCell, std::string_view destinationCell) const;
 
+    // Interface thread: each merged batch of a live capture (never a capture
+    // file's) is also given to `observer` (the usage history's feed).
+    void SetLiveObserver(std::function<void(const ConversationDeltas&)> observer) {
+        liveObserver_ = std::move(observer);
+    }
+
     // The capture session's tap: each batch's counts reach Merge with its rows.
     BatchTap& Tap() { return tap_; }
     OwnerService& Owners() { return owners_; }
@@ -108,6 +115,7 @@ class ConversationTracker {
     mutable std::deque<IpAddress> namesWaiting_;
     mutable std::unordered_set<IpAddress, IpAddressHash> waitingSet_;
     uint64_t captures_ = 0;
+    std::function<void(const ConversationDeltas&)> liveObserver_;
     ConversationTap tap_{[this](const ConversationDeltas& deltas) { Merge(deltas); }};
 };
 

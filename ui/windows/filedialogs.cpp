@@ -56,3 +56,9 @@ std::optional<QString> AskForConversationsFile(QWidget* owner, const QString& na
                      {LoadStringText(IDS_CSV_FILE_TYPES), LoadStringText(IDS_ALL_FILE_TYPES)},
                      name);
 }
+
+std::optional<QString> AskForUsageFile(QWidget* owner, const QString& name) {
+    return AskToSave(owner, LoadStringText(IDS_USAGE_EXPORT_TITLE), QStringLiteral("csv"),
+                     {LoadStringText(IDS_CSV_FILE_TYPES), LoadStringText(IDS_ALL_FILE_TYPES)},
+                     name);
+}

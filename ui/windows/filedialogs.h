@@ -17,6 +17,9 @@ std::optional<QString> AskForCaptureFile(QWidget* owner, const QString& caption,
 // The conversations window's 导出...: ".csv" added likewise.
 std::optional<QString> AskForConversationsFile(QWidget* owner, const QString& name);
 
+// The usage window's 导出...: captioned 导出用量, ".csv" added likewise.
+std::optional<QString> AskForUsageFile(QWidget* owner, const QString& name);
+
 struct FileDialogs {
     using SaveDialog = std::function<std::optional<QString>(QWidget* owner, const QString& name)>;
     using OpenDialog = std::function<std::optional<QString>(QWidget* owner)>;
@@ -27,4 +30,5 @@ struct FileDialogs {
     OpenDialog openCaptureFile = AskForCaptureFileToOpen;
     CaptureSaveDialog saveCaptureFile = AskForCaptureFile;
     SaveDialog exportConversations = AskForConversationsFile;
+    SaveDialog exportUsage = AskForUsageFile;
 };

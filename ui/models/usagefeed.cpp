@@ -1,0 +1,119 @@
+#include "ui/models/usagefeed.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <vector>
+
+#include "history/usage_history.h"
+#include "talk/texts.h"
+#include "wire/ip_address.h"
+
+namespace {
+
+constexpr int64_t kNsPerMinute = 60'000'000'000;
+constexpr size_t kExecutablesKept = 1024;
+
+std::string ProcExecutable(pid_t pid) {
+    const std::string link = "/proc/" + std::to_string(pid) + "/exe";
+    char buffer[4096];
+    const ssize_t n = readlink(link.c_str(), buffer, sizeof buffer);
+    if (n <= 0 || static_cast<size_t>(n) >= sizeof buffer)
+        return {};
+    // The path is the program's own choosing: kept as text that shows as it is.
+    return DisplayableUtf8(std::string_view(buffer, static_cast<size_t>(n)));
+}
+
+}  // namespace
+
+UsageFeed::UsageFeed(Sources sources, Sink sink)
+    : UsageFeed(std::move(sources), std::move(sink), Options{}) {}
+
+UsageFeed::UsageFeed(Sources sources, Sink sink, Options options)
+    : sources_(std::move(sources)), sink_(std::move(sink)), options_(options) {
+    if (!sources_.executable)
+        sources_.executable = ProcExecutable;
+}
+
+void UsageFeed::Add(const ConversationDeltas& deltas) {
+    for (const ConversationDeltas::Entry& e : deltas.Entries()) {
+        const ConversationCounts& c = e.counts;
+        if (c.inDatagrams + c.outDatagrams == 0)
+            continue;
+        Key key{c.lastNs / kNsPerMinute, e.key, false};
+        auto it = pending_.find(key);
+        if (it == pending_.end() && pending_.size() >= options_.maxPending) {
+            // Bounded whatever the traffic: the rest of the minute on one line.
+            overflowed_ += c.inDatagrams + c.outDatagrams;
+            key = Key{key.minute, ConversationKey{}, true};
+            it = pending_.find(key);
+        }
+        if (it == pending_.end())
+            it = pending_.emplace(key, UsageCounts{}).first;
+        it->second += UsageCounts{c.inBytes, c.outBytes, c.inDatagrams, c.outDatagrams};
+    }
+}
+
+void UsageFeed::Tick(int64_t nowSeconds) {
+    Flush((nowSeconds - options_.settleSeconds) / 60);
+}
+
+void UsageFeed::FlushAll() {
+    Flush(INT64_MAX);
+}
+
+void UsageFeed::Flush(int64_t beforeMinute) {
+    std::vector<std::pair<Key, UsageCounts>> due;
+    for (auto it = pending_.begin(); it != pending_.end();) {
+        if (it->first.minute < beforeMinute) {
+            due.emplace_back(it->first, it->second);
+            it = pending_.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    // Oldest minute first, as the history expects them to come.
+    std::sort(due.begin(), due.end(),
+              [](const auto& a, const auto& b) { return a.first.minute < b.first.minute; });
+    for (const auto& [key, counts] : due)
+        HandOver(key, counts);
+}
+
+void UsageFeed::HandOver(const Key& key, const UsageCounts& counts) {
+    UsageSample s;
+    s.minute = key.minute;
+    s.counts = counts;
+    if (key.other) {
+        s.remoteAddress = std::string(kOtherHosts);
+        sink_(s);
+        return;
+    }
+    const ConversationKey& k = key.conversation;
+    s.protocol = k.protocol;
+    s.localAddress = FormatIp(k.localAddr);
+    s.remoteAddress = FormatIp(k.remoteAddr);
+    if (sources_.name)
+        s.remoteName = sources_.name(k.remoteAddr);
+    if (sources_.owner) {
+        const OwnerInfo owner = sources_.owner(k);
+        // A socket closed since still names the program that held it.
+        if (owner.state == OwnerState::kFound ||
+            (owner.state == OwnerState::kClosed && !owner.program.empty())) {
+            s.program = owner.program;
+            if (owner.pid > 0)
+                s.executable = Executable(owner.pid, owner.program);
+        }
+    }
+    sink_(s);
+}
+
+std::string UsageFeed::Executable(pid_t pid, const std::string& program) {
+    const std::string id = std::to_string(pid) + '/' + program;
+    if (const auto it = executables_.find(id); it != executables_.end())
+        return it->second;
+    if (executables_.size() >= kExecutablesKept)
+        executables_.clear();
+    std::string path = sources_.executable(pid);
+    executables_.emplace(id, path);
+    return path;
+}
