@@ -4,6 +4,8 @@
 
 #include <cstring>
 
+#include "wire/ip_address.h"
+
 namespace {
 
 uint64_t Load64(const uint8_t* p) {
@@ -18,15 +20,6 @@ void Store64(uint64_t v, uint8_t* p) {
         p[i] = static_cast<uint8_t>(v);
         v >>= 8;
     }
-}
-
-uint64_t Mix(uint64_t x) {
-    x ^= x >> 33;
-    x *= 0xff51afd7ed558ccdULL;
-    x ^= x >> 33;
-    x *= 0xc4ceb9fe1a85ec53ULL;
-    x ^= x >> 33;
-    return x;
 }
 
 }  // namespace
@@ -108,5 +101,5 @@ std::string FormatPrefix(const AddressKey& first, int bits) {
 }
 
 size_t AddressKeyHash::operator()(const AddressKey& k) const {
-    return static_cast<size_t>(Mix(k.hi ^ seed) ^ Mix(k.lo + seed * 0x9E3779B97F4A7C15ULL));
+    return static_cast<size_t>(MixHash(k.hi ^ seed) ^ MixHash(k.lo + seed * 0x9E3779B97F4A7C15ULL));
 }

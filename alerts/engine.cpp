@@ -7,6 +7,7 @@
 #include "res/string_table.h"
 #include "talk/conversation.h"
 #include "talk/texts.h"
+#include "wire/ip_address.h"
 
 namespace {
 
@@ -49,10 +50,10 @@ AlertEngine::AlertEngine(AlertSettings settings, const std::vector<std::string>&
                          const std::vector<std::string>& knownHosts, Limits limits)
     : settings_(std::move(settings)),
       limits_(limits),
-      hosts_(limits.knownHosts, AddressKeyHash{RandomHashSeed()}),
-      networks_(limits.knownHosts, AddressKeyHash{RandomHashSeed()}),
+      hosts_(limits.knownHosts, AddressKeyHash{RandomIpHashSeed()}),
+      networks_(limits.knownHosts, AddressKeyHash{RandomIpHashSeed()}),
       programs_(limits.knownPrograms),
-      blockedAlerted_(limits.blockedAlerted, AddressKeyHash{RandomHashSeed()}) {
+      blockedAlerted_(limits.blockedAlerted, AddressKeyHash{RandomIpHashSeed()}) {
     Remember(knownPrograms, knownHosts);
 }
 

@@ -21,6 +21,17 @@ int CopyText(char* out, std::string_view a, std::string_view b = {}) {
     return static_cast<int>(a.size() + b.size());
 }
 
+// The port rules, the same for both families: the monitored port on either
+// side, the ignored port on neither.
+bool PortsPassFilter(uint16_t srcPort, uint16_t dstPort, const FilterSettings& filter) {
+    const uint16_t m = filter.monitoredPort;
+    if (m != 0 && m != srcPort && m != dstPort) {
+        return false;
+    }
+    const uint16_t ig = filter.ignoredPort;
+    return ig == 0 || (ig != srcPort && ig != dstPort);
+}
+
 }  // namespace
 
 int FormatDecimal(uint32_t value, char* out) {
@@ -151,12 +162,7 @@ bool BuildEventRow(uint8_t* buffer, int length, const PacketText& text,
     // Port words are read whatever the protocol; absent bytes read as 0.
     const uint16_t srcPort = ip.SourcePort();
     const uint16_t dstPort = ip.DestinationPort();
-    const uint16_t m = filter.monitoredPort;
-    if (m != 0 && m != srcPort && m != dstPort) {
-        return false;
-    }
-    const uint16_t ig = filter.ignoredPort;
-    if (ig != 0 && (ig == srcPort || ig == dstPort)) {
+    if (!PortsPassFilter(srcPort, dstPort, filter)) {
         return false;
     }
 
@@ -213,14 +219,7 @@ bool Ipv6PassesFilter(const Ipv6View& ip, const FilterSettings& filter) {
         !TextEqualsNoCase(filter.dstAddrText, anyAddr)) {
         return false;
     }
-    const uint16_t srcPort = ip.SourcePort();
-    const uint16_t dstPort = ip.DestinationPort();
-    const uint16_t m = filter.monitoredPort;
-    if (m != 0 && m != srcPort && m != dstPort) {
-        return false;
-    }
-    const uint16_t ig = filter.ignoredPort;
-    return ig == 0 || (ig != srcPort && ig != dstPort);
+    return PortsPassFilter(ip.SourcePort(), ip.DestinationPort(), filter);
 }
 
 void FilterSettings::RebuildTexts() {

@@ -106,8 +106,9 @@ struct UsageQuery::Impl {
         out.reserve(kept);
         const char* names = programs ? "SELECT name, executable FROM programs WHERE id = ?1"
                                      : "SELECT address, name FROM hosts WHERE id = ?1";
-        for (const auto& [id, counts] : ranked) {
-            UsageTotal total{{}, {}, counts};
+        for (const auto& ranks : ranked) {
+            const auto id = ranks.first;  // named: clang 14 cannot capture a structured binding
+            UsageTotal total{{}, {}, ranks.second};
             Run(
                 names, [&](SqliteStmt& s) { s.Bind(1, id); },
                 [&](const SqliteStmt& s) {

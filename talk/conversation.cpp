@@ -2,21 +2,11 @@
 
 #include <algorithm>
 #include <bit>
-#include <random>
 
 #include "wire/ipv4.h"
 #include "wire/ipv6.h"
 
 namespace {
-
-uint64_t Mix(uint64_t h) {
-    h ^= h >> 30;
-    h *= 0xBF58476D1CE4E5B9ull;
-    h ^= h >> 27;
-    h *= 0x94D049BB133111EBull;
-    h ^= h >> 31;
-    return h;
-}
 
 int64_t SecondOf(int64_t ns) {
     const int64_t s = ns / 1000000000;
@@ -30,15 +20,10 @@ uint64_t HashConversationKey(const ConversationKey& key, uint64_t seed) {
         (uint64_t{key.localPort} << 24) | (uint64_t{key.remotePort} << 8) | key.protocol;
     if (!key.localAddr.IsIpv6() && !key.remoteAddr.IsIpv6()) {
         const uint64_t a = (uint64_t{key.localAddr.v4} << 32) | key.remoteAddr.v4;
-        return Mix(Mix(a ^ seed) ^ (b + 0x9E3779B97F4A7C15ull));
+        return MixHash(MixHash(a ^ seed) ^ (b + 0x9E3779B97F4A7C15ull));
     }
-    const uint64_t a = HashIp(key.localAddr, seed) ^ Mix(HashIp(key.remoteAddr, ~seed));
-    return Mix(a ^ (b + 0x9E3779B97F4A7C15ull));
-}
-
-uint64_t RandomHashSeed() {
-    static thread_local std::mt19937_64 generator{std::random_device{}()};
-    return generator();
+    const uint64_t a = HashIp(key.localAddr, seed) ^ MixHash(HashIp(key.remoteAddr, ~seed));
+    return MixHash(a ^ (b + 0x9E3779B97F4A7C15ull));
 }
 
 namespace {
@@ -158,7 +143,7 @@ void ConversationCounts::Add(const ConversationCounts& other) {
 ConversationDeltas::ConversationDeltas(size_t maxConversations, size_t maxSeconds)
     : maxEntries_(std::max<size_t>(maxConversations, 1)),
       maxSeconds_(std::max<size_t>(maxSeconds, 1)),
-      seed_(RandomHashSeed()) {
+      seed_(RandomIpHashSeed()) {
     // At most half the slots are ever taken, so probes stay short.
     const size_t slots = std::bit_ceil(maxEntries_ * 2);
     mask_ = slots - 1;

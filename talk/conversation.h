@@ -33,10 +33,9 @@ struct ConversationKey {
 // Mixes a key with a seed (an IPv4 key by its two words alone). The seed is chosen per map, so that
 // traffic cannot be made to collide on purpose without knowing it.
 uint64_t HashConversationKey(const ConversationKey& key, uint64_t seed);
-uint64_t RandomHashSeed();
 
 struct ConversationKeyHash {
-    uint64_t seed = RandomHashSeed();
+    uint64_t seed = RandomIpHashSeed();
     size_t operator()(const ConversationKey& key) const {
         return static_cast<size_t>(HashConversationKey(key, seed));
     }

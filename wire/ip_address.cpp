@@ -4,19 +4,6 @@
 #include <cstring>
 #include <random>
 
-namespace {
-
-uint64_t Mix(uint64_t h) {
-    h ^= h >> 30;
-    h *= 0xBF58476D1CE4E5B9ull;
-    h ^= h >> 27;
-    h *= 0x94D049BB133111EBull;
-    h ^= h >> 31;
-    return h;
-}
-
-}  // namespace
-
 IpAddress IpAddress::Unmapped(const Ipv6Address& address) {
     if (!IsIpv4Mapped(address))
         return FromIpv6(address);
@@ -56,11 +43,11 @@ bool ParseIp(std::string_view text, IpAddress* address) {
 
 uint64_t HashIp(const IpAddress& a, uint64_t seed) {
     if (!a.IsIpv6())
-        return Mix(uint64_t{a.v4} ^ seed);
+        return MixHash(uint64_t{a.v4} ^ seed);
     uint64_t hi = 0, lo = 0;
     std::memcpy(&hi, a.v6.data(), 8);
     std::memcpy(&lo, a.v6.data() + 8, 8);
-    return Mix(Mix(hi ^ seed) ^ (lo + 0x9E3779B97F4A7C15ull));
+    return MixHash(MixHash(hi ^ seed) ^ (lo + 0x9E3779B97F4A7C15ull));
 }
 
 uint64_t RandomIpHashSeed() {

@@ -45,6 +45,17 @@ std::strong_ordering CompareIp(const IpAddress& a, const IpAddress& b);
 std::string FormatIp(const IpAddress& address);
 // Dotted IPv4 (as ParseIpv4) or IPv6 text (as ParseIpv6).
 bool ParseIp(std::string_view text, IpAddress* address);
+// SplitMix64's finaliser: every input bit moves every output bit. The one
+// mixer of the seeded hashes of maps that traffic fills.
+inline uint64_t MixHash(uint64_t h) {
+    h ^= h >> 30;
+    h *= 0xBF58476D1CE4E5B9ull;
+    h ^= h >> 27;
+    h *= 0x94D049BB133111EBull;
+    h ^= h >> 31;
+    return h;
+}
+
 // A seeded hash of an address (for maps that traffic fills).
 uint64_t HashIp(const IpAddress& address, uint64_t seed);
 

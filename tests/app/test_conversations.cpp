@@ -297,6 +297,26 @@ class ConversationsTest : public QObject {
             TypeFilter(*conv, "");
             QCOMPARE(m.rowCount(), 3);
 
+            // Grown, the window gives the room to the chart (a third of the
+            // height) and the lines; 关闭 keeps its corner, 导出 its left edge.
+            {
+                QWidget* w = conv->window();
+                QWidget* list = conv->GetDlgItem(IDC_CONV_LIST);
+                QWidget* chart = conv->GetDlgItem(IDC_CONV_CHART);
+                QWidget* close = conv->GetDlgItem(IDOK);
+                QWidget* exportButton = conv->GetDlgItem(IDC_CONV_EXPORT);
+                const QRect list0 = list->geometry(), chart0 = chart->geometry();
+                const QRect close0 = close->geometry(), export0 = exportButton->geometry();
+                w->resize(w->size() + QSize(90, 60));
+                QCOMPARE(chart->geometry(), chart0.adjusted(0, 0, 90, 20));
+                QCOMPARE(list->geometry(), list0.adjusted(0, 20, 90, 60));
+                QCOMPARE(close->geometry(), close0.translated(90, 60));
+                QCOMPARE(exportButton->geometry(), export0.translated(0, 60));
+                // Never below the template.
+                w->resize(w->size() - QSize(400, 400));
+                QCOMPARE(list->geometry(), list0);
+            }
+
             // Closed with its button; opened again, it shows the same lines.
             input::Click(conv->GetDlgItem(IDOK));
             QVERIFY(!conv->IsOpen());

@@ -4,7 +4,6 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QTableView>
-#include <algorithm>
 
 #include "framework/gbk.h"
 #include "res/dialogs.h"
@@ -32,19 +31,15 @@ QTableView* CAlertsDlg::Lines() const {
 bool CAlertsDlg::OnInitDialog() {
     CDialog::OnInitDialog();
     QDialog* w = window();
-    templateSize_ = w->size();
-    const DialogTemplate& t = Template();
-    const DialogUnits du = UnitsForFont(TemplateFont(t.fontFace, t.fontPoints));
-    placed_.clear();
-    for (QWidget* child : w->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
-        for (const ControlTemplate& c : t.controls) {
-            if (child->geometry() == du.Map(c.x, c.y, c.cx, c.cy))
-                placed_.emplace_back(child, &c);
-        }
-    }
-    w->setMinimumSize(templateSize_);
-    w->setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
-    w->setWindowFlag(Qt::WindowMaximizeButtonHint, true);
+    // The lines take the room beyond the template size.
+    growth_.Take(*this, [](int id, QRect& r, int dw, int dh) {
+        if (id == IDC_ALERTS_LIST)
+            r.setSize(r.size() + QSize(dw, dh));
+        else if (id == IDC_ALERTS_SUMMARY)
+            r.setWidth(r.width() + dw);
+        else if (id == IDOK)
+            r.translate(dw, dh);
+    });
     w->installEventFilter(this);
 
     model_ = std::make_unique<AlertModel>(alerts_.Log());
@@ -91,29 +86,6 @@ void CAlertsDlg::Refresh() {
 
 bool CAlertsDlg::eventFilter(QObject* watched, QEvent* event) {
     if (watched == window() && event->type() == QEvent::Resize)
-        Arrange();
+        growth_.Arrange();
     return CDialog::eventFilter(watched, event);
-}
-
-void CAlertsDlg::Arrange() {
-    QDialog* w = window();
-    if (!w || !templateSize_.isValid())
-        return;
-    // The lines take the room beyond the template size.
-    const DialogTemplate& t = Template();
-    const DialogUnits du = UnitsForFont(TemplateFont(t.fontFace, t.fontPoints));
-    const int dw = std::max(0, w->width() - templateSize_.width());
-    const int dh = std::max(0, w->height() - templateSize_.height());
-    for (const auto& [control, c] : placed_) {
-        if (!control)
-            continue;
-        QRect r = du.Map(c->x, c->y, c->cx, c->cy);
-        if (c->id == IDC_ALERTS_LIST)
-            r.setSize(r.size() + QSize(dw, dh));
-        else if (c->id == IDC_ALERTS_SUMMARY)
-            r.setWidth(r.width() + dw);
-        else if (c->id == IDOK)
-            r.translate(dw, dh);
-        control->setGeometry(r);
-    }
 }

@@ -3,13 +3,10 @@
 // the conversations window. The alerts kept (the newest on top), refreshed
 // as they come; the line above counts them, those dropped, and the block
 // list's ranges.
-#include <QPointer>
-#include <QSize>
 #include <memory>
-#include <utility>
-#include <vector>
 
 #include "framework/dialog.h"
+#include "framework/growingdialog.h"
 #include "ui/alerts/alertcenter.h"
 #include "ui/alerts/alertmodel.h"
 
@@ -35,12 +32,10 @@ class CAlertsDlg : public CDialog {
     QTableView* Lines() const;
 
   private:
-    void Arrange();
     bool eventFilter(QObject* watched, QEvent* event) override;
 
     AlertCenter& alerts_;
     std::unique_ptr<AlertModel> model_;
     QMetaObject::Connection added_;
-    QSize templateSize_;
-    std::vector<std::pair<QPointer<QWidget>, const ControlTemplate*>> placed_;
+    GrowingTemplate growth_;
 };

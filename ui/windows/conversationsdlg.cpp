@@ -50,21 +50,33 @@ QTableView* CConversationsDlg::Lines() const {
 bool CConversationsDlg::OnInitDialog() {
     CDialog::OnInitDialog();
     QDialog* w = window();
-    templateSize_ = w->size();
-    // Each control with its template entry, found by the place the template gave it.
-    const DialogTemplate& t = Template();
-    const DialogUnits du = UnitsForFont(TemplateFont(t.fontFace, t.fontPoints));
-    placed_.clear();
-    for (QWidget* child : w->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
-        for (const ControlTemplate& c : t.controls) {
-            if (child->geometry() == du.Map(c.x, c.y, c.cx, c.cy))
-                placed_.emplace_back(child, &c);
+    // The lines want room: the window may grow beyond its template. The
+    // chart takes a third of the added height, the lines the rest.
+    growth_.Take(*this, [](int id, QRect& r, int dw, int dh) {
+        const int chartGrows = dh / 3;
+        switch (id) {
+            case IDC_CONV_CHART:
+                r.setSize(r.size() + QSize(dw, chartGrows));
+                break;
+            case IDC_CONV_SUMMARY:
+                r.translate(0, chartGrows);
+                r.setWidth(r.width() + dw);
+                break;
+            case IDC_CONV_LIST:
+                r.translate(0, chartGrows);
+                r.setSize(r.size() + QSize(dw, dh - chartGrows));
+                break;
+            case IDC_CONV_EXPORT:
+                r.translate(0, dh);
+                break;
+            case IDOK:
+                r.translate(dw, dh);
+                break;
+            default:  // the filter box and its caption
+                r.translate(0, chartGrows);
+                break;
         }
-    }
-    // The lines want room: the window may grow beyond its template.
-    w->setMinimumSize(templateSize_);
-    w->setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
-    w->setWindowFlag(Qt::WindowMaximizeButtonHint, true);
+    });
     w->installEventFilter(this);
 
     if (QWidget* frame = GetDlgItem(IDC_CONV_CHART)) {
@@ -206,7 +218,7 @@ void CConversationsDlg::OnExport() {
 
 bool CConversationsDlg::eventFilter(QObject* watched, QEvent* event) {
     if (watched == window() && event->type() == QEvent::Resize) {
-        Arrange();
+        growth_.Arrange();
     } else if (event->type() == QEvent::KeyPress && watched == GetDlgItem(IDC_CONV_FILTER)) {
         // Enter in the box only narrows the lines; it does not press a button.
         const int key = static_cast<QKeyEvent*>(event)->key();
@@ -214,45 +226,4 @@ bool CConversationsDlg::eventFilter(QObject* watched, QEvent* event) {
             return true;
     }
     return CDialog::eventFilter(watched, event);
-}
-
-void CConversationsDlg::Arrange() {
-    QDialog* w = window();
-    if (!w || !templateSize_.isValid())
-        return;
-    // The room beyond the template size: the chart takes a third of the
-    // added height, the lines the rest.
-    const DialogTemplate& t = Template();
-    const DialogUnits du = UnitsForFont(TemplateFont(t.fontFace, t.fontPoints));
-    const int dw = std::max(0, w->width() - templateSize_.width());
-    const int dh = std::max(0, w->height() - templateSize_.height());
-    const int chartGrows = dh / 3;
-    for (const auto& [control, c] : placed_) {
-        if (!control)
-            continue;
-        QRect r = du.Map(c->x, c->y, c->cx, c->cy);
-        switch (c->id) {
-            case IDC_CONV_CHART:
-                r.setSize(r.size() + QSize(dw, chartGrows));
-                break;
-            case IDC_CONV_SUMMARY:
-                r.translate(0, chartGrows);
-                r.setWidth(r.width() + dw);
-                break;
-            case IDC_CONV_LIST:
-                r.translate(0, chartGrows);
-                r.setSize(r.size() + QSize(dw, dh - chartGrows));
-                break;
-            case IDC_CONV_EXPORT:
-                r.translate(0, dh);
-                break;
-            case IDOK:
-                r.translate(dw, dh);
-                break;
-            default:  // the filter box and its caption
-                r.translate(0, chartGrows);
-                break;
-        }
-        control->setGeometry(r);
-    }
 }

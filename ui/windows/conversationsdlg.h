@@ -4,16 +4,15 @@
 // minutes above, one line per conversation below (sortable by every column,
 // narrowed by the text in its box), refreshed twice a second from the
 // tracker; 导出... (or Ctrl+S) writes the lines shown as a CSV file.
-#include <QPointer>
 #include <QString>
 #include <memory>
 #include <utility>
-#include <vector>
 
 #include "capture/session.h"
 #include "export/save_open.h"
 #include "framework/controls.h"
 #include "framework/dialog.h"
+#include "framework/growingdialog.h"
 #include "ui/models/conversationmodel.h"
 #include "ui/models/conversationtracker.h"
 #include "ui/widgets/ratechart.h"
@@ -53,7 +52,6 @@ class CConversationsDlg : public CDialog {
     QTableView* Lines() const;
 
   private:
-    void Arrange();
     bool eventFilter(QObject* watched, QEvent* event) override;
 
     ConversationTracker& tracker_;
@@ -62,6 +60,5 @@ class CConversationsDlg : public CDialog {
     std::unique_ptr<ConversationModel> model_;
     std::function<std::optional<FileIdentity>()> busyFile_;
     RateChart* chart_ = nullptr;  // a child of the window
-    QSize templateSize_;
-    std::vector<std::pair<QPointer<QWidget>, const ControlTemplate*>> placed_;
+    GrowingTemplate growth_;
 };
