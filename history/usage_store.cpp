@@ -337,6 +337,8 @@ int UsageStore::Write(const PendingRows& rows, int64_t now, const Retention& kee
     begin_.Reset();
     if (rc != SQLITE_DONE)
         return rc;
+    // An idle minute has no rows and is written all the same: its retention.
+    rc = SQLITE_OK;
 
     // Every minute is added to its hour and its day in the same transaction as
     // the minute itself: the rollup can neither miss a minute nor count one

@@ -391,6 +391,27 @@ TEST_F(History, SecondInstanceReadsAndDoesNotWrite) {
     EXPECT_EQ(Sum(query.TopPrograms(0, INT64_MAX, 10)).bytesIn, 112u);
 }
 
+// A minute with no traffic is written all the same: the history goes on
+// recording, and its retention follows the clock of the idle minutes.
+TEST_F(History, IdleMinutesKeepRecordingAndFollowTheClock) {
+    UsageHistory history(Options());
+    UsageQuery query(path_);
+    history.Add(Sample(now_ / 60, "a", "192.0.2.1", 100));
+    history.Flush();
+    for (int i = 0; i < 3; ++i) {
+        now_ += 3600;
+        history.Flush();
+        EXPECT_EQ(history.State(), HistoryState::kRecording);
+        EXPECT_EQ(history.StateMessage(), "");
+    }
+    EXPECT_TRUE(query.Buckets(INT64_MIN, INT64_MAX, Granularity::kMinute).empty());
+    EXPECT_EQ(Sum(query.TopPrograms(INT64_MIN, INT64_MAX, 10)).bytesIn, 100u);
+    history.Add(Sample(now_ / 60, "a", "192.0.2.1", 7));
+    history.Flush();
+    EXPECT_EQ(Sum(query.TopPrograms(INT64_MIN, INT64_MAX, 10)).bytesIn, 107u);
+    EXPECT_EQ(history.Dropped(), 0u);
+}
+
 // Fills the history's disk: the file may grow by `room` bytes from now.
 // What fills it is one minute of many hosts, in one transaction.
 void Overfill(UsageHistory& history, int64_t minute) {
