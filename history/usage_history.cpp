@@ -204,6 +204,7 @@ void UsageHistory::Impl::Write(const PendingRows& rows, const Retention& retenti
 }
 
 void UsageHistory::Impl::Run() {
+    store.LoadKnown();
     std::unique_lock lock(mutex);
     for (;;) {
         // Once a minute, or at once when a flush asks.
@@ -223,6 +224,13 @@ void UsageHistory::Impl::Run() {
         written.notify_all();
         if (quit)
             break;
+        // After the minute's waiters are released and outside the lock, so
+        // that neither Flush nor Add waits for the copy.
+        if (store.CheckpointDue(Now())) {
+            lock.unlock();
+            store.Checkpoint(Now());
+            lock.lock();
+        }
     }
 }
 

@@ -49,6 +49,18 @@ class UsageStore {
     int Write(const PendingRows& rows, int64_t now, const Retention& keep,
               const std::function<int64_t(int64_t)>& utcOffset);
 
+    // The log's frames are copied into the file by the writer, between
+    // minutes, never inside a commit: due when the log reaches
+    // kCheckpointFrames or has waited kCheckpointSeconds.
+    static constexpr int kCheckpointFrames = 1000;  // SQLite's own default
+    static constexpr int64_t kCheckpointSeconds = 600;
+    bool CheckpointDue(int64_t now) const;
+    void Checkpoint(int64_t now);
+
+    // Fills the caches of dimension ids from the file, so that the first
+    // minutes after opening look nothing up one by one.
+    void LoadKnown();
+
     std::string Error() const { return error_; }
     int SystemErrno() const { return db_ ? sqlite3_system_errno(db_.get()) : 0; }
 
@@ -59,6 +71,7 @@ class UsageStore {
     int HostId(const PendingKey& key, const std::string& name, int64_t* id);
     int LocalId(const PendingKey& key, int64_t* id);
     void Forget();
+    static int OnCommit(void* self, sqlite3*, const char*, int frames);
 
     SqliteDb db_;
     std::string error_;
@@ -71,6 +84,8 @@ class UsageStore {
     std::unordered_map<std::string, int64_t> programs_;
     std::unordered_map<std::string, std::pair<int64_t, std::string>> hosts_;
     std::unordered_map<std::string, int64_t> locals_;
+    int logFrames_ = 0;  // in the write-ahead log after the last commit
+    int64_t lastCheckpoint_ = INT64_MIN;
 };
 
 // Renames a damaged or foreign file (and its write-ahead log) to
