@@ -140,10 +140,12 @@ UsageStore::Opened UsageStore::Open(const std::string& path) {
         return Opened::kDamaged;
 
     // WAL: the windows' readers never wait for the writer, nor it for them.
-    // synchronous=NORMAL syncs at checkpoints only, not at each commit: a
-    // power cut may lose the last transactions, never the database (the log
-    // is checksummed and replayed up to its last whole transaction), and a
-    // killed process loses nothing committed.
+    // synchronous=NORMAL syncs at checkpoints only, not at each commit (FULL
+    // would add a sync of the log to every minute's write): a killed process
+    // loses nothing committed, its log being in the kernel's hands; a power
+    // cut may lose what was committed since the last checkpoint (at most
+    // kCheckpointSeconds), never the database (the log is checksummed and
+    // replayed up to its last whole transaction).
     if (db_.Text("PRAGMA journal_mode=WAL", &rc) != "wal" && (rc & 0xff) == SQLITE_NOTADB)
         return Opened::kDamaged;
     db_.Exec("PRAGMA synchronous=NORMAL");
