@@ -28,9 +28,15 @@ uint64_t HashConversationKey(const ConversationKey& key, uint64_t seed) {
 
 namespace {
 
+// An IPv4 datagram's sides stay two words until the key is written: the key's
+// addresses are built in place, not copied whole through this struct, whose
+// narrow stores a wide copy would wait for (a failed store forward) on every
+// datagram.
 struct Sides {
     uint8_t protocol = 0;
-    IpAddress src, dst;
+    bool ipv6 = false;
+    uint32_t src4 = 0, dst4 = 0;
+    Ipv6Address src6, dst6;  // IPv6 only
     bool srcLocal = false, dstLocal = false;
     uint16_t srcPort = 0, dstPort = 0;
     uint32_t bytes = 0;
@@ -49,8 +55,8 @@ bool ReadIpv4(const uint8_t* data, int length, uint32_t selectedLocal, Sides* s)
         s->srcPort = ip.SourcePort();
         s->dstPort = ip.DestinationPort();
     }
-    s->src = src;
-    s->dst = dst;
+    s->src4 = src;
+    s->dst4 = dst;
     s->srcLocal = selectedLocal != 0 && src == selectedLocal;
     s->dstLocal = selectedLocal != 0 && dst == selectedLocal;
     // The header's total length, so that a capture cut at a snap length still
@@ -71,15 +77,22 @@ bool ReadIpv6(const uint8_t* data, int length, std::span<const Ipv6Address> loca
         s->srcPort = ip.SourcePort();
         s->dstPort = ip.DestinationPort();
     }
-    const Ipv6Address src = ip.Source();
-    const Ipv6Address dst = ip.Destination();
-    s->src = IpAddress::FromIpv6(src);
-    s->dst = IpAddress::FromIpv6(dst);
-    s->srcLocal = std::find(local.begin(), local.end(), src) != local.end();
-    s->dstLocal = std::find(local.begin(), local.end(), dst) != local.end();
+    s->ipv6 = true;
+    s->src6 = ip.Source();
+    s->dst6 = ip.Destination();
+    s->srcLocal = std::find(local.begin(), local.end(), s->src6) != local.end();
+    s->dstLocal = std::find(local.begin(), local.end(), s->dst6) != local.end();
     const uint32_t claimed = ip.ClaimedLength();
     s->bytes = claimed != 0 ? claimed : static_cast<uint32_t>(ip.Size());
     return true;
+}
+
+// Field by field: an IpAddress made on the stack and copied whole is read
+// back before its narrow stores have landed.
+void SetIpv4(IpAddress& a, uint32_t v4) {
+    a.family = IpAddress::kIpv4;
+    a.v4 = v4;
+    a.v6 = {};
 }
 
 }  // namespace
@@ -98,19 +111,24 @@ bool KeyDatagram(const uint8_t* data, int length, const LocalAddresses& local, K
     } else if (s.srcPort != s.dstPort) {
         srcIsLocal = s.srcPort > s.dstPort;
     } else {
-        srcIsLocal = CompareIp(s.src, s.dst) <= 0;
+        // The lower address, as CompareIp orders one family.
+        srcIsLocal = s.ipv6 ? s.src6 <= s.dst6 : s.src4 <= s.dst4;
     }
 
-    KeyedDatagram d;
-    d.key.protocol = s.protocol;
-    d.key.localAddr = srcIsLocal ? s.src : s.dst;
-    d.key.localPort = srcIsLocal ? s.srcPort : s.dstPort;
-    d.key.remoteAddr = srcIsLocal ? s.dst : s.src;
-    d.key.remotePort = srcIsLocal ? s.dstPort : s.srcPort;
-    d.direction = srcIsLocal ? Direction::kOut : Direction::kIn;
-    d.localSelected = selected;
-    d.bytes = s.bytes;
-    *out = d;
+    ConversationKey& key = out->key;
+    key.protocol = s.protocol;
+    if (s.ipv6) {
+        key.localAddr = IpAddress::FromIpv6(srcIsLocal ? s.src6 : s.dst6);
+        key.remoteAddr = IpAddress::FromIpv6(srcIsLocal ? s.dst6 : s.src6);
+    } else {
+        SetIpv4(key.localAddr, srcIsLocal ? s.src4 : s.dst4);
+        SetIpv4(key.remoteAddr, srcIsLocal ? s.dst4 : s.src4);
+    }
+    key.localPort = srcIsLocal ? s.srcPort : s.dstPort;
+    key.remotePort = srcIsLocal ? s.dstPort : s.srcPort;
+    out->direction = srcIsLocal ? Direction::kOut : Direction::kIn;
+    out->localSelected = selected;
+    out->bytes = s.bytes;
     return true;
 }
 
