@@ -7,6 +7,7 @@
 #include <map>
 #include <new>
 #include <random>
+#include <span>
 #include <tuple>
 
 #include "talk/conversation.h"
@@ -81,6 +82,68 @@ TEST(ConversationKey, BothDirectionsShareOneKey) {
             if (proto == 1) {
                 ASSERT_EQ(there.key.localPort, 0);
                 ASSERT_EQ(there.key.remotePort, 0);
+            }
+        }
+    }
+}
+
+// The same over IPv6, the interface's addresses being the local ones; at
+// equal ports the lower address is the lower in byte order, as the address
+// column sorts.
+TEST(ConversationKey, BothDirectionsShareOneKeyOverIpv6) {
+    const Ipv6Address pool[] = {
+        {0x20, 0x01, 0x0d, 0xb8, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1},
+        {0x20, 0x01, 0x0d, 0xb8, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 2, 0},
+        {0xfe, 0x80, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1},
+        {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1},
+    };
+    const Ipv6Address mine[] = {pool[1]};
+    std::mt19937 rng(11);
+    const uint8_t protocols[] = {kProtocolTcp, kProtocolUdp, 58};
+    for (int i = 0; i < 3000; ++i) {
+        const Ipv6Address& a = pool[rng() % 4];
+        const Ipv6Address& b = pool[rng() % 4];
+        const auto aPort = static_cast<uint16_t>(rng() % 3 * 20000);
+        const auto bPort = static_cast<uint16_t>(rng() % 3 * 20000);
+        const uint8_t proto = protocols[rng() % 3];
+        auto make = [&](const Ipv6Address& src, uint16_t sp, const Ipv6Address& dst, uint16_t dp) {
+            testpkt::Ip6 ip;
+            ip.src = src;
+            ip.dst = dst;
+            ip.protocol = proto;
+            const std::vector<uint8_t> body(rng() % 20, 'x');
+            return testpkt::Datagram6(ip, proto == kProtocolTcp   ? testpkt::Tcp(sp, dp, 0x10, body)
+                                          : proto == kProtocolUdp ? testpkt::Udp(sp, dp, body)
+                                                                  : testpkt::IcmpEcho(0, body));
+        };
+        const auto there = make(a, aPort, b, bPort), back = make(b, bPort, a, aPort);
+        for (const std::span<const Ipv6Address> local :
+             {std::span<const Ipv6Address>(mine), std::span<const Ipv6Address>()}) {
+            KeyedDatagram k1, k2;
+            ASSERT_TRUE(KeyDatagram(there.data(), static_cast<int>(there.size()),
+                                    LocalAddresses{0x0A000001, local}, &k1));
+            ASSERT_TRUE(KeyDatagram(back.data(), static_cast<int>(back.size()),
+                                    LocalAddresses{0x0A000001, local}, &k2));
+            ASSERT_EQ(k1.key, k2.key) << i;
+            ASSERT_TRUE(k1.key.localAddr.IsIpv6() && k1.key.remoteAddr.IsIpv6());
+            ASSERT_EQ(k1.bytes, there.size());
+            const bool ported = proto != 58;
+            const bool oneLocal = !local.empty() && (a == mine[0]) != (b == mine[0]);
+            ASSERT_EQ(k1.localSelected, oneLocal);
+            if (oneLocal) {
+                ASSERT_EQ(k1.key.localAddr.v6, mine[0]);
+                ASSERT_EQ(k1.direction, a == mine[0] ? Direction::kOut : Direction::kIn);
+            } else if (ported && aPort != bPort) {
+                ASSERT_EQ(k1.key.localPort, std::max(aPort, bPort));
+            } else {
+                ASSERT_EQ(k1.key.localAddr.v6, std::min(a, b));
+            }
+            if (!(a == b && (!ported || aPort == bPort))) {
+                ASSERT_NE(k1.direction, k2.direction) << i;
+            }
+            if (!ported) {
+                ASSERT_EQ(k1.key.localPort, 0);
+                ASSERT_EQ(k1.key.remotePort, 0);
             }
         }
     }
