@@ -7,6 +7,8 @@
 #include <algorithm>
 #include <cerrno>
 
+#include "alerts/address.h"
+
 namespace {
 
 std::string_view Trimmed(std::string_view s) {
@@ -36,8 +38,8 @@ bool ParseEntry(std::string_view entry, Blocklist::Range* out) {
             bits = bits * 10 + (c - '0');
         }
     }
-    AddressKey key;
-    if (!ParseAddress(address, &key))
+    IpAddress host;
+    if (!ParseHost(address, &host))
         return false;
     // A prefix length counts in the family the address was written in.
     const bool writtenV4 = address.find(':') == std::string_view::npos;
@@ -49,19 +51,39 @@ bool ParseEntry(std::string_view entry, Blocklist::Range* out) {
         return false;
     else if (writtenV4)
         bits += 96;
-    out->first = MaskedTo(key, bits);
-    out->last = LastOf(key, bits);
+    const Ipv6Address place = PlaceOf(host);
+    out->first = MaskedTo(place, bits);
+    out->last = LastOf(place, bits);
     return true;
 }
 
-bool Follows(const AddressKey& a, const AddressKey& b) {
-    // b == a + 1
-    return a.lo == ~uint64_t{0} ? (b.lo == 0 && a.hi != ~uint64_t{0} && b.hi == a.hi + 1)
-                                : (b.hi == a.hi && b.lo == a.lo + 1);
+// b == a + 1
+bool Follows(const Ipv6Address& a, const Ipv6Address& b) {
+    Ipv6Address next = a;
+    for (size_t i = next.size(); i-- > 0;) {
+        if (++next[i] != 0)
+            return next == b;
+    }
+    return false;  // a was the last place
 }
 
 int64_t Nanoseconds(const timespec& t) {
     return static_cast<int64_t>(t.tv_sec) * 1'000'000'000 + t.tv_nsec;
+}
+
+// The prefix of `place` and `bits`: its first place, else its last one.
+Ipv6Address Prefix(const Ipv6Address& place, int bits, bool last) {
+    Ipv6Address out = place;
+    for (size_t i = 0; i < out.size(); ++i) {
+        const int kept = std::clamp(bits - static_cast<int>(i) * 8, 0, 8);
+        const auto host = static_cast<uint8_t>(0xFF >> kept);
+        out[i] = last ? static_cast<uint8_t>(out[i] | host) : static_cast<uint8_t>(out[i] & ~host);
+    }
+    return out;
+}
+
+std::string FormatPlace(const Ipv6Address& place) {
+    return FormatIp(AddressAt(place));
 }
 
 // The prefix length when [first, last] is exactly one prefix; -1 otherwise.
@@ -126,23 +148,48 @@ Blocklist Blocklist::Parse(std::string_view text, Parsed* parsed) {
     return list;
 }
 
-const Blocklist::Range* Blocklist::Find(const AddressKey& address) const {
-    // The first range starting after the address; the one before may hold it.
-    auto it = std::upper_bound(ranges_.begin(), ranges_.end(), address,
-                               [](const AddressKey& a, const Range& r) { return a < r.first; });
+const Blocklist::Range* Blocklist::Find(const IpAddress& host) const {
+    const Ipv6Address place = PlaceOf(host);
+    // The first range starting after the place; the one before may hold it.
+    auto it = std::upper_bound(ranges_.begin(), ranges_.end(), place,
+                               [](const Ipv6Address& p, const Range& r) { return p < r.first; });
     if (it == ranges_.begin())
         return nullptr;
     --it;
-    return address <= it->last ? &*it : nullptr;
+    return place <= it->last ? &*it : nullptr;
 }
 
 std::string FormatRange(const Blocklist::Range& range) {
     if (range.first == range.last)
-        return FormatAddress(range.first);
+        return FormatPlace(range.first);
     const int bits = PrefixBits(range);
-    if (bits >= 0)
-        return FormatPrefix(range.first, bits);
-    return FormatAddress(range.first) + " - " + FormatAddress(range.last);
+    if (bits >= 0) {
+        const bool v4 = IsIpv4Mapped(range.first) && bits >= 96;
+        return FormatPlace(range.first) + "/" + std::to_string(v4 ? bits - 96 : bits);
+    }
+    return FormatPlace(range.first) + " - " + FormatPlace(range.last);
+}
+
+Ipv6Address PlaceOf(const IpAddress& address) {
+    if (address.IsIpv6())
+        return address.v6;
+    Ipv6Address place{};
+    place[10] = place[11] = 0xFF;
+    for (int i = 0; i < 4; ++i)
+        place[static_cast<size_t>(12 + i)] = static_cast<uint8_t>(address.v4 >> (24 - 8 * i));
+    return place;
+}
+
+IpAddress AddressAt(const Ipv6Address& place) {
+    return IpAddress::Unmapped(place);
+}
+
+Ipv6Address MaskedTo(const Ipv6Address& place, int bits) {
+    return Prefix(place, bits, false);
+}
+
+Ipv6Address LastOf(const Ipv6Address& place, int bits) {
+    return Prefix(place, bits, true);
 }
 
 BlocklistFile::BlocklistFile(std::string path)

@@ -5,7 +5,10 @@
 // that is not one of those is counted and skipped, never fatal.
 //
 // Entries are merged into a sorted table of disjoint ranges, so a lookup is a
-// binary search however many entries there are.
+// binary search however many entries there are. Both families lie on one
+// line of 128 bits, IPv6 as it is and IPv4 at its IPv4-mapped place
+// (::ffff:a.b.c.d): an IPv6 range over ::ffff:0:0/96 ("::/0") holds IPv4
+// hosts too, and "::ffff:192.0.2.0/120" is 192.0.2.0/24.
 #include <sys/types.h>
 
 #include <cstddef>
@@ -15,13 +18,13 @@
 #include <string_view>
 #include <vector>
 
-#include "alerts/address.h"
+#include "wire/ip_address.h"
 
 class Blocklist {
   public:
-    struct Range {
-        AddressKey first;
-        AddressKey last;
+    struct Range {  // places on the line, first <= last
+        Ipv6Address first;
+        Ipv6Address last;
     };
     struct Parsed {
         size_t entries = 0;       // lines that gave an entry
@@ -35,8 +38,8 @@ class Blocklist {
 
     static Blocklist Parse(std::string_view text, Parsed* parsed = nullptr);
 
-    // The range that holds `address`, or null.
-    const Range* Find(const AddressKey& address) const;
+    // The range that holds `host`, or null.
+    const Range* Find(const IpAddress& host) const;
     bool Empty() const { return ranges_.empty(); }
     const std::vector<Range>& Ranges() const { return ranges_; }
 
@@ -44,8 +47,17 @@ class Blocklist {
     std::vector<Range> ranges_;  // sorted, disjoint and not adjacent
 };
 
-// A range as people read it: an address, a prefix, else "first - last".
+// A range as people read it: an address, a prefix, else "first - last"; an
+// IPv4 place in IPv4 terms.
 std::string FormatRange(const Blocklist::Range& range);
+
+// An address's place on the block list's line, and the address at a place.
+Ipv6Address PlaceOf(const IpAddress& address);
+IpAddress AddressAt(const Ipv6Address& place);
+// The place with every bit past the first `bits` cleared (`bits` over the
+// 128-bit line: an IPv4 /24 is 96 + 24), and the last place of that prefix.
+Ipv6Address MaskedTo(const Ipv6Address& place, int bits);
+Ipv6Address LastOf(const Ipv6Address& place, int bits);
 
 // The file the block list is read from, polled by its owner (about once a
 // second): read again when its device, inode, size, change or modification

@@ -50,10 +50,10 @@ AlertEngine::AlertEngine(AlertSettings settings, const std::vector<std::string>&
                          const std::vector<std::string>& knownHosts, Limits limits)
     : settings_(std::move(settings)),
       limits_(limits),
-      hosts_(limits.knownHosts, AddressKeyHash{RandomIpHashSeed()}),
-      networks_(limits.knownHosts, AddressKeyHash{RandomIpHashSeed()}),
+      hosts_(limits.knownHosts),
+      networks_(limits.knownHosts),
       programs_(limits.knownPrograms),
-      blockedAlerted_(limits.blockedAlerted, AddressKeyHash{RandomIpHashSeed()}) {
+      blockedAlerted_(limits.blockedAlerted) {
     Remember(knownPrograms, knownHosts);
 }
 
@@ -64,8 +64,8 @@ void AlertEngine::Remember(const std::vector<std::string>& knownPrograms,
             programs_.Insert(p);
     }
     for (const std::string& h : knownHosts) {
-        AddressKey key;
-        if (ParseAddress(h, &key)) {
+        IpAddress key;
+        if (ParseHost(h, &key)) {
             hosts_.Insert(key);
             networks_.Insert(NetworkOf(key));
         }
@@ -78,14 +78,14 @@ void AlertEngine::SetBlocklist(std::shared_ptr<const Blocklist> list) {
 }
 
 void AlertEngine::Observe(const TrafficSample& sample, int64_t nowNs) {
-    AddressKey host;
-    const bool haveHost = ParseAddress(sample.remote, &host);
+    IpAddress host;
+    const bool haveHost = ParseHost(sample.remote, &host);
     const std::string remoteText =
-        haveHost ? FormatAddress(host) : Bounded(DisplayableUtf8(sample.remote));
+        haveHost ? FormatIp(host) : Bounded(DisplayableUtf8(sample.remote));
     if (haveHost) {
         const uint64_t forgottenBefore = hosts_.Forgotten() + networks_.Forgotten();
         const bool newHost = hosts_.Insert(host);
-        const AddressKey network = NetworkOf(host);
+        const IpAddress network = NetworkOf(host);
         const bool newNetwork = networks_.Insert(network);
         NoteForgetting(forgottenBefore, hosts_.Forgotten() + networks_.Forgotten(),
                        hosts_.Capacity(), nowNs);

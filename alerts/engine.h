@@ -143,10 +143,10 @@ class AlertEngine {
 
     AlertSettings settings_;
     Limits limits_;
-    RecentSet<AddressKey, AddressKeyHash> hosts_;
-    RecentSet<AddressKey, AddressKeyHash> networks_;
+    RecentSet<IpAddress, IpAddressHash> hosts_;
+    RecentSet<IpAddress, IpAddressHash> networks_;
     RecentSet<std::string, std::hash<std::string>> programs_;
-    RecentSet<AddressKey, AddressKeyHash> blockedAlerted_;
+    RecentSet<IpAddress, IpAddressHash> blockedAlerted_;
     std::shared_ptr<const Blocklist> blocklist_;
     std::unordered_map<std::string, Daily> daily_;
     int64_t day_ = 0;  // local date as yyyymmdd of daily_
