@@ -186,7 +186,8 @@ int UsageStore::OnCommit(void* self, sqlite3*, const char*, int frames) {
 }
 
 bool UsageStore::CheckpointDue(int64_t now) const {
-    if (!db_ || logFrames_ <= 0)
+    // Not before the first write since opening, from which the log's age counts.
+    if (!db_ || logFrames_ <= 0 || lastCheckpoint_ == INT64_MIN)
         return false;
     // A full log, or one that has waited long: with synchronous=NORMAL the
     // checkpoint is when the file is synced, so this bounds what a power cut
