@@ -219,6 +219,9 @@ void UsageHistory::Impl::Run() {
         if (state == HistoryState::kRecording)
             Write(rows, retention);
         rows = PendingRows();
+        // Read while a flush still waits, as the write read it: a test's
+        // clock moves only between flushes.
+        const int64_t writtenAt = Now();
         lock.lock();
         done = target;
         written.notify_all();
@@ -226,9 +229,9 @@ void UsageHistory::Impl::Run() {
             break;
         // After the minute's waiters are released and outside the lock, so
         // that neither Flush nor Add waits for the copy.
-        if (store.CheckpointDue(Now())) {
+        if (store.CheckpointDue(writtenAt)) {
             lock.unlock();
-            store.Checkpoint(Now());
+            store.Checkpoint(writtenAt);
             lock.lock();
         }
     }
