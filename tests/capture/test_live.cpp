@@ -232,7 +232,8 @@ class LiveTest : public QObject {
         if (rc != 0) {
             QFAIL(("live open failed: " + session.EndpointErrorText()).c_str());
         }
-        QCOMPARE(session.EndpointStats().ipv6Open, g_ipv6);
+        // Opened also where the kernel has IPv6 off: it then sees nothing.
+        QVERIFY(session.EndpointStats().ipv6Open);
         QVERIFY(session.StartCaptureThread());
         // An IPv6 datagram among the IPv4 ones: to the tap, never to the list.
         if (g_ipv6) {
@@ -488,7 +489,7 @@ class LiveTest : public QObject {
         tap.inserted = Ipv6Tap::Counts{};
         session.SetSelectedLocalAddress(g_net->localAddress);
         QCOMPARE(session.OpenCaptureSocket(), 0);
-        QCOMPARE(session.EndpointStats().ipv6Open, true);
+        QVERIFY(session.EndpointStats().ipv6Open);
         QVERIFY(session.StartCaptureThread());
         if (g_ipv6) {
             QCOMPARE(g_net->RunInPeer(g_self + " --peer-send6 " + g_net->localAddress6), 0);
