@@ -101,9 +101,11 @@ struct LiveCaptureOptions {
     // being dropped, since the program keeps no queue of its own.
     int ipv4BufferBytes = 32 << 20;
     // A quarter of that (about 25,000 small datagrams, a quarter of a second
-    // of a 100,000/s flood): the kernel pins this memory for as long as the
-    // capture runs, and a dropped IPv6 datagram costs the conversation counts
-    // a few bytes, never a figure the window shows. 0: IPv6 is not taken.
+    // of a 100,000/s flood; of a trickle, 32 blocks that the kernel hands
+    // over 10 ms after their first frame, 320 ms): the kernel pins this
+    // memory for as long as the capture runs, and a dropped IPv6 datagram
+    // costs the conversation counts, never a figure the window shows.
+    // 0: IPv6 is not taken.
     int ipv6BufferBytes = 8 << 20;
     // What the IPv6 handle takes (tagged frames too).
     std::string ipv6Filter = "ip6 or (vlan and ip6)";
