@@ -10,6 +10,7 @@
 //                  [--tools wltq (alone: which of tcpdump -w, tcpdump -l, tshark, quorvelan)]
 //                  [--record no|yes|both (quorvelan records every datagram to a pcapng file)]
 //                  [--talk on|off|window (on)] [--conversations N (1)]
+//                  [--ipv6 on|off (on)]
 //
 // beside: every tool captures the same flood at once, quorvelan among them.
 // alone:  each tool in turn has the flood to itself (tcpdump -w /dev/null,
@@ -24,6 +25,8 @@
 // names as the program does (on), not at all (off), or also shows them in
 // its 连接 window, refreshed twice a second (window). --conversations N
 // spreads the flood over N destination ports: as many conversations.
+// --ipv6 off: quorvelan's capture opens its IPv4 handle alone, without the
+// IPv6 one beside it, to measure what the second handle costs the IPv4 path.
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -72,6 +75,7 @@ int main(int argc, char** argv) {
     std::vector<bool> records = {false};  // quorvelan without a recording, with one
     live::Talk talk = live::Talk::kOn;
     int conversations = 1;
+    bool ipv6 = true;
     auto list_of = [](const char* text, auto& out) {
         out.clear();
         std::stringstream in(text);
@@ -86,13 +90,13 @@ int main(int argc, char** argv) {
             (name == "--seconds" || name == "--runs" || name == "--idle" || name == "--scenarios" ||
              name == "--rates" || name == "--peers" || name == "--mode" || name == "--busy" ||
              name == "--sizes" || name == "--tools" || name == "--record" || name == "--talk" ||
-             name == "--conversations");
+             name == "--conversations" || name == "--ipv6");
         if (!known) {
             std::fprintf(stderr,
                          "usage: bench_gui_live [--mode beside|alone] [--busy N] [--seconds S] "
                          "[--runs N] [--rates r1,r2,...] [--sizes s1,s2] [--scenarios abc] "
                          "[--idle S] [--peers yes|no] [--tools wltq] [--record no|yes|both] "
-                         "[--talk on|off|window] [--conversations N]\n");
+                         "[--talk on|off|window] [--conversations N] [--ipv6 on|off]\n");
             return 2;
         }
         const char* value = argv[i + 1];
@@ -126,6 +130,8 @@ int main(int argc, char** argv) {
                                                        : live::Talk::kOn;
         else if (name == "--conversations")
             conversations = std::clamp(std::atoi(value), 1, 50000);
+        else if (name == "--ipv6")
+            ipv6 = std::strcmp(value, "off") != 0;
     }
     char selfPath[4096] = {};
     const ssize_t len = readlink("/proc/self/exe", selfPath, sizeof selfPath - 1);
@@ -146,10 +152,13 @@ int main(int argc, char** argv) {
     // Room for rows at up to 400,000 a second; later rows go unrecorded.
     live::Bench bench{
         *net,  self, list, tshark,        static_cast<size_t>(std::max(1.0, seconds + 1) * 400000),
-        peers, busy, talk, conversations, RecordPath()};
+        peers, busy, talk, conversations, RecordPath(),
+        ipv6};
     const char* talkNames[] = {"off", "on", "shown in the 连接 window"};
-    std::printf("conversation table and lookups: %s; %d conversation%s in the flood\n",
-                talkNames[static_cast<int>(talk)], conversations, conversations == 1 ? "" : "s");
+    std::printf(
+        "conversation table and lookups: %s; %d conversation%s in the flood; IPv6 handle %s\n",
+        talkNames[static_cast<int>(talk)], conversations, conversations == 1 ? "" : "s",
+        ipv6 ? "on" : "off");
     if (alone) {
         live::RunAlone(bench, sizes, rates, seconds, runs, tools, records);
         rusage ru{};

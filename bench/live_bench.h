@@ -30,6 +30,7 @@ struct Bench {
     Talk talk = Talk::kOn;
     int conversations = 1;
     std::string recordPath;  // where a recording run writes
+    bool ipv6 = true;        // quorvelan opens its IPv6 handle beside the IPv4 one
 };
 
 // Runs the event loop for `ms`, as the window does, so our CPU use is the program's.

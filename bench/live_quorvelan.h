@@ -38,7 +38,12 @@ struct LiveCapture {
         : path(record ? b.recordPath : std::string()),
           timed(b.list, latencyRoom),
           tracker(b.talk == Talk::kOff ? nullptr : std::make_unique<ConversationTracker>()),
-          session(handoff, timed, [] { return MakeLiveEndpoint(); }) {
+          session(handoff, timed, [ipv6 = b.ipv6] {
+              LiveCaptureOptions options;
+              if (!ipv6)
+                  options.ipv6BufferBytes = 0;
+              return MakeLiveEndpointWith(options);
+          }) {
         // As the main window wires them.
         if (tracker) {
             session.SetBatchTap(&tracker->Tap());

@@ -9,11 +9,9 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
-#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <limits>
-#include <thread>
 
 #include "capture/clock.h"
 #include "capture/counters.h"
@@ -44,12 +42,13 @@ bool IsNullIpv6(uint32_t family) {
     }
     return false;
 }
-// Room for about 100,000 small datagrams: what arrives while the list is
-// behind (a burst, or cores taken by other work) waits here instead of being
-// dropped, since the program keeps no queue of its own.
-constexpr int kDefaultKernelBuffer = 32 << 20;
 // How often the capture thread asks libpcap for the kernel's drop counts.
 constexpr int64_t kStatsEveryNs = 250'000'000;
+// The IPv4 and the IPv6 handle take turns of this many frames, so that a
+// flood of one family leaves the other its share; a turn that finds its
+// handle empty passes at once. Long enough that the empty look at the other
+// handle (a poll) is paid once per this many IPv4 frames.
+constexpr int kFramesPerTurn = 256;
 
 bool IsVlanTag(uint16_t type) {
     return type == 0x8100 || type == 0x88A8 || type == 0x9100;
@@ -100,12 +99,12 @@ class PcapEndpoint : public CaptureEndpoint {
     int64_t LastCaptureTimeNs() const override { return lastTimeNs_; }
 
   protected:
-    // The datagram of a captured frame copied to `buffer`: its length, or -1
-    // when the frame holds no IPv4 or IPv6 datagram.
-    int CopyDatagram(const pcap_pkthdr* header, const u_char* frame, uint8_t* buffer,
+    // The datagram of a captured frame of `linkType` copied to `buffer`: its
+    // length, or -1 when the frame holds no IPv4 or IPv6 datagram.
+    int CopyDatagram(int linkType, const pcap_pkthdr* header, const u_char* frame, uint8_t* buffer,
                      int capacity) {
         uint32_t offset = 0, length = 0;
-        if (!LocateDatagram(linkType_, frame, header->caplen, &offset, &length)) {
+        if (!LocateDatagram(linkType, frame, header->caplen, &offset, &length)) {
             return -1;
         }
         if (length > static_cast<uint32_t>(capacity)) {
@@ -113,26 +112,7 @@ class PcapEndpoint : public CaptureEndpoint {
         }
         std::memcpy(buffer, frame + offset, length);
         lastTimeNs_ = HeaderTimeNs(header->ts, subsecondUnitNs_);
-        received_.Add();
         return static_cast<int>(length);
-    }
-
-    int InstallIpFilter() {
-        bpf_program program{};
-        // Tagged frames carry their datagrams behind the VLAN header. IPv6
-        // feeds the conversations only; the session keeps it from the list.
-        if (pcap_compile(handle_, &program, "ip or ip6 or (vlan and (ip or ip6))", 1,
-                         PCAP_NETMASK_UNKNOWN) != 0) {
-            lastError_ = pcap_geterr(handle_);
-            return PCAP_ERROR;
-        }
-        const int rc = pcap_setfilter(handle_, &program);
-        pcap_freecode(&program);
-        if (rc != 0) {
-            lastError_ = pcap_geterr(handle_);
-            return PCAP_ERROR;
-        }
-        return 0;
     }
 
     pcap_t* handle_ = nullptr;
@@ -149,13 +129,20 @@ class PcapEndpoint : public CaptureEndpoint {
     std::string lastError_;
 };
 
+// Two handles on one interface, one per family, each with its own kernel
+// buffer and counts: the kernel counts drops per handle, and only IPv4's are
+// the figures the window promises. The capture thread reads both in turns and
+// sleeps on both; the IPv6 handle is optional throughout.
 class LiveEndpoint final : public PcapEndpoint {
   public:
-    explicit LiveEndpoint(int bufferBytes) : bufferBytes_(bufferBytes) {}
+    explicit LiveEndpoint(LiveCaptureOptions options) : options_(std::move(options)) {}
     ~LiveEndpoint() override { Close(); }
 
     void Interrupt() override {
         PcapEndpoint::Interrupt();
+        if (ipv6_ != nullptr) {
+            pcap_breakloop(ipv6_);
+        }
         if (wakeFd_ >= 0) {
             const uint64_t one = 1;
             [[maybe_unused]] const ssize_t n = ::write(wakeFd_, &one, sizeof one);
@@ -164,14 +151,29 @@ class LiveEndpoint final : public PcapEndpoint {
 
     void Close() override {
         PcapEndpoint::Close();
+        if (ipv6_ != nullptr) {
+            pcap_close(ipv6_);
+            ipv6_ = nullptr;
+        }
+        ipv6Reading_ = false;
+        ipv6Open_.store(false, std::memory_order_release);
         if (wakeFd_ >= 0) {
             ::close(wakeFd_);
             wakeFd_ = -1;
         }
     }
 
+    CaptureStats Stats() const override {
+        CaptureStats s = PcapEndpoint::Stats();
+        s.ipv6Open = ipv6Open_.load(std::memory_order_acquire);
+        s.ipv6Received = ipv6Received_.Get();
+        s.ipv6KernelDrops = ipv6KernelDrops_.Get();
+        return s;
+    }
+
+    std::string Ipv6ErrorText() const override { return ipv6Error_; }
+
     int Open(std::string_view localAddress) override {
-        char errbuf[PCAP_ERRBUF_SIZE] = {};
         const std::string wanted(localAddress);
         in_addr addr{};
         if (inet_pton(AF_INET, wanted.c_str(), &addr) != 1) {
@@ -197,28 +199,8 @@ class LiveEndpoint final : public PcapEndpoint {
             return EADDRNOTAVAIL;
         }
 
-        handle_ = pcap_create(device.c_str(), errbuf);
-        if (handle_ == nullptr) {
-            lastError_ = errbuf;
-            return PCAP_ERROR;
-        }
-        // Room for the largest datagram behind any link header we strip.
-        pcap_set_snaplen(handle_, kMaxDatagram + 64);
-        pcap_set_promisc(handle_, 0);
-        // A short buffer time-out instead of immediate mode: immediate mode
-        // selects the slower ring on Linux.
-        pcap_set_timeout(handle_, 10);
-        pcap_set_buffer_size(handle_, bufferBytes_);
-        // The one step that needs the capture right: opening the packet
-        // socket. Nothing else (device lists, filters, capture files, whose
-        // bytes are untrusted) runs with it effective.
-        int status = 0;
-        {
-            CaptureCapabilityScope capability;
-            status = pcap_activate(handle_);
-        }
+        const int status = OpenHandle(device, options_.ipv4BufferBytes, &handle_, &lastError_);
         if (status < 0) {
-            lastError_ = std::string(pcap_statustostr(status)) + ": " + pcap_geterr(handle_);
             if (status == PCAP_ERROR_PERM_DENIED) {
                 lastError_.append("\n").append(PermissionHint());
             }
@@ -229,40 +211,73 @@ class LiveEndpoint final : public PcapEndpoint {
         // libpcap: for the batches' plan, the drop figures after a burst and
         // Interrupt. libpcap still looks for errors first.
         wakeFd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-        if (wakeFd_ < 0 || pcap_setnonblock(handle_, 1, errbuf) != 0 ||
-            pcap_get_selectable_fd(handle_) < 0) {
-            lastError_ = wakeFd_ < 0 ? std::strerror(errno) : errbuf;
+        if (wakeFd_ < 0) {
+            lastError_ = std::strerror(errno);
             return PCAP_ERROR;
         }
-        return InstallIpFilter();
+        // Tagged frames carry their datagrams behind the VLAN header.
+        if (InstallFilter(handle_, "ip or (vlan and ip)", &lastError_) != 0) {
+            return PCAP_ERROR;
+        }
+        OpenIpv6(device);
+        return 0;
     }
 
     int Receive(uint8_t* buffer, int capacity) override {
         while (!interrupted_.load(std::memory_order_acquire) && handle_ != nullptr) {
+            const bool six = ipv6Turn_;
             pcap_pkthdr* header = nullptr;
             const u_char* frame = nullptr;
-            const int rc = pcap_next_ex(handle_, &header, &frame);
+            const int rc = pcap_next_ex(six ? ipv6_ : handle_, &header, &frame);
             if (rc == 1) {
-                const int length = CopyDatagram(header, frame, buffer, capacity);
-                if (length >= 0) {
-                    failing_ = false;
-                    // The capture time is at hand: no clock read per datagram.
-                    RefreshKernelStatsIfDue(lastTimeNs_);
-                    return length;
+                emptyLooks_ = 0;
+                if (ipv6Reading_ && ++turnFrames_ == kFramesPerTurn) {
+                    PassTurn();
                 }
-                continue;
+                const int length =
+                    CopyDatagram(six ? ipv6LinkType_ : linkType_, header, frame, buffer, capacity);
+                if (length < 0) {
+                    continue;
+                }
+                if (six) {
+                    ipv6Received_.Add();
+                } else {
+                    received_.Add();
+                    failing_ = false;
+                }
+                // The capture time is at hand: no clock read per datagram.
+                RefreshKernelStatsIfDue(lastTimeNs_);
+                return length;
             }
             if (rc == 0) {
+                // The other handle may hold frames: it is looked at before
+                // the thread sleeps on both.
+                if (ipv6Reading_ && ++emptyLooks_ < 2) {
+                    PassTurn();
+                    continue;
+                }
+                emptyLooks_ = 0;
                 WaitForFrames(AboutToWait());
                 continue;  // and look at the interrupt flag again
             }
             if (rc == PCAP_ERROR_BREAK) {
                 break;
             }
+            if (six) {
+                // Capture goes on without IPv6, as it would have had the
+                // handle never opened.
+                RetireIpv6();
+                continue;
+            }
+            // The IPv6 handle is looked at next, so that it too learns soon
+            // of an interface that is gone.
+            if (ipv6Reading_) {
+                PassTurn();
+            }
             // A failing interface would otherwise spin a core: back off while
             // the failures repeat, but still report each one at once.
             if (failing_) {
-                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+                BackOff();
             }
             failing_ = true;
             return -1;
@@ -277,6 +292,101 @@ class LiveEndpoint final : public PcapEndpoint {
     }
 
   private:
+    // Creates and activates a handle on `device` with a kernel buffer of
+    // `bufferBytes`: its status, negative on failure with the reason in
+    // `error` (a handle made is left to the caller to close).
+    static int OpenHandle(const std::string& device, int bufferBytes, pcap_t** handle,
+                          std::string* error) {
+        char errbuf[PCAP_ERRBUF_SIZE] = {};
+        *handle = pcap_create(device.c_str(), errbuf);
+        if (*handle == nullptr) {
+            *error = errbuf;
+            return PCAP_ERROR;
+        }
+        // Room for the largest datagram behind any link header we strip.
+        pcap_set_snaplen(*handle, kMaxDatagram + 64);
+        pcap_set_promisc(*handle, 0);
+        // A short buffer time-out instead of immediate mode: immediate mode
+        // selects the slower ring on Linux.
+        pcap_set_timeout(*handle, 10);
+        pcap_set_buffer_size(*handle, bufferBytes);
+        // The one step that needs the capture right: opening the packet
+        // socket. Nothing else (device lists, filters, capture files, whose
+        // bytes are untrusted) runs with it effective.
+        int status = 0;
+        {
+            CaptureCapabilityScope capability;
+            status = pcap_activate(*handle);
+        }
+        if (status < 0) {
+            *error = std::string(pcap_statustostr(status)) + ": " + pcap_geterr(*handle);
+            return status;
+        }
+        if (pcap_setnonblock(*handle, 1, errbuf) != 0 || pcap_get_selectable_fd(*handle) < 0) {
+            *error = errbuf[0] != 0 ? errbuf : "no descriptor to wait on";
+            return PCAP_ERROR;
+        }
+        return 0;
+    }
+
+    static int InstallFilter(pcap_t* handle, const std::string& expression, std::string* error) {
+        bpf_program program{};
+        if (pcap_compile(handle, &program, expression.c_str(), 1, PCAP_NETMASK_UNKNOWN) != 0) {
+            *error = pcap_geterr(handle);
+            return PCAP_ERROR;
+        }
+        const int rc = pcap_setfilter(handle, &program);
+        pcap_freecode(&program);
+        if (rc != 0) {
+            *error = pcap_geterr(handle);
+            return PCAP_ERROR;
+        }
+        return 0;
+    }
+
+    // Opens the IPv6 handle beside the IPv4 one, or notes why not: nothing
+    // of it stops the IPv4 capture.
+    void OpenIpv6(const std::string& device) {
+        if (options_.ipv6BufferBytes <= 0) {
+            return;
+        }
+        std::string why;
+        if (OpenHandle(device, options_.ipv6BufferBytes, &ipv6_, &why) < 0 ||
+            InstallFilter(ipv6_, options_.ipv6Filter, &why) != 0) {
+            ipv6Error_ = why.empty() ? "cannot open" : why;
+            if (ipv6_ != nullptr) {
+                pcap_close(ipv6_);
+                ipv6_ = nullptr;
+            }
+            return;
+        }
+        ipv6LinkType_ = pcap_datalink(ipv6_);
+        ipv6Reading_ = true;
+        ipv6Open_.store(true, std::memory_order_release);
+    }
+
+    // Capture thread: the IPv6 handle failed. It stays open (Interrupt may be
+    // using it) but is read no more.
+    void RetireIpv6() {
+        ipv6Error_ = pcap_geterr(ipv6_);
+        ipv6Reading_ = false;
+        ipv6Turn_ = false;
+        emptyLooks_ = 0;
+        ipv6Open_.store(false, std::memory_order_release);
+    }
+
+    void PassTurn() {
+        ipv6Turn_ = !ipv6Turn_;
+        turnFrames_ = 0;
+    }
+
+    // Between failures: a due batch still goes, and Interrupt ends the pause.
+    void BackOff() {
+        AboutToWait();
+        pollfd wake = {wakeFd_, POLLIN, 0};
+        ::poll(&wake, 1, 10);
+    }
+
     // Nothing is ready: sleeps until frames are (if the plan wants them),
     // Interrupt is called, the plan's limit has passed or, without one, the
     // drop figures are due again. The kernel counts drops only of frames
@@ -298,13 +408,16 @@ class LiveEndpoint final : public PcapEndpoint {
         }
         const int timeoutMs =
             leftNs < 0 ? -1 : static_cast<int>(std::clamp<int64_t>(leftNs / 1000000, 1, 1000));
-        pollfd fds[2] = {{wakeFd_, POLLIN, 0}, {pcap_get_selectable_fd(handle_), POLLIN, 0}};
-        ::poll(fds, plan.wakeForTraffic ? 2 : 1, timeoutMs);
+        pollfd fds[3] = {{wakeFd_, POLLIN, 0},
+                         {pcap_get_selectable_fd(handle_), POLLIN, 0},
+                         {ipv6Reading_ ? pcap_get_selectable_fd(ipv6_) : -1, POLLIN, 0}};
+        ::poll(fds, plan.wakeForTraffic ? (ipv6Reading_ ? 3 : 2) : 1, timeoutMs);
     }
 
     // Datagrams came since the drop figures were last taken (or none were yet).
     bool StatsBehind() const {
-        return !statsValid_.load(std::memory_order_relaxed) || received_.Get() != receivedAtStats_;
+        return !statsValid_.load(std::memory_order_relaxed) ||
+               received_.Get() != receivedAtStats_ || ipv6Received_.Get() != ipv6ReceivedAtStats_;
     }
 
     void RefreshKernelStatsIfDue(int64_t nowNs) {
@@ -317,10 +430,15 @@ class LiveEndpoint final : public PcapEndpoint {
     void RefreshKernelStats(int64_t nowNs) {
         statsAtNs_ = nowNs;
         receivedAtStats_ = received_.Get();
+        ipv6ReceivedAtStats_ = ipv6Received_.Get();
         pcap_stat ps{};
         if (pcap_stats(handle_, &ps) == 0) {
             kernelDrops_.Set(uint64_t{ps.ps_drop} + ps.ps_ifdrop);
             statsValid_.store(true, std::memory_order_relaxed);
+        }
+        // Also after the handle failed: what it counted before still holds.
+        if (ipv6_ != nullptr && pcap_stats(ipv6_, &ps) == 0) {
+            ipv6KernelDrops_.Set(uint64_t{ps.ps_drop} + ps.ps_ifdrop);
         }
     }
 
@@ -337,11 +455,24 @@ class LiveEndpoint final : public PcapEndpoint {
         return hint;
     }
 
-    const int bufferBytes_;
+    const LiveCaptureOptions options_;
     int wakeFd_ = -1;  // written by Interrupt
     bool failing_ = false;
     int64_t statsAtNs_ = 0;         // capture thread only
     uint64_t receivedAtStats_ = 0;  // capture thread only
+    // The IPv6 handle: set by Open and Close only, so that Interrupt may use it.
+    pcap_t* ipv6_ = nullptr;
+    int ipv6LinkType_ = DLT_EN10MB;
+    std::string ipv6Error_;  // by Open, or by the capture thread before ipv6Open_ drops
+    std::atomic<bool> ipv6Open_{false};
+    SingleWriterCount ipv6Received_;
+    SingleWriterCount ipv6KernelDrops_;
+    // Capture thread only (and Open, before it starts).
+    bool ipv6Reading_ = false;  // open and not failed
+    bool ipv6Turn_ = false;     // the IPv6 handle is read next
+    int turnFrames_ = 0;        // frames of the turn so far
+    int emptyLooks_ = 0;        // handles found empty in a row
+    uint64_t ipv6ReceivedAtStats_ = 0;
 };
 
 class FileEndpoint final : public PcapEndpoint {
@@ -393,8 +524,9 @@ class FileEndpoint final : public PcapEndpoint {
                 if (++frames_ % kFramesPerPosition == 0) {
                     NotePosition();
                 }
-                const int length = CopyDatagram(header, frame, buffer, capacity);
+                const int length = CopyDatagram(linkType_, header, frame, buffer, capacity);
                 if (length >= 0) {
+                    received_.Add();
                     return length;
                 }
                 continue;  // a frame without an IPv4 datagram
@@ -555,11 +687,17 @@ bool LocateDatagram(int linkType, const uint8_t* frame, uint32_t captured, uint3
 }
 
 std::unique_ptr<CaptureEndpoint> MakeLiveEndpoint() {
-    return std::make_unique<LiveEndpoint>(kDefaultKernelBuffer);
+    return std::make_unique<LiveEndpoint>(LiveCaptureOptions{});
+}
+
+std::unique_ptr<CaptureEndpoint> MakeLiveEndpointWith(LiveCaptureOptions options) {
+    return std::make_unique<LiveEndpoint>(std::move(options));
 }
 
 std::unique_ptr<CaptureEndpoint> MakeLiveEndpointWithBuffer(int bufferBytes) {
-    return std::make_unique<LiveEndpoint>(bufferBytes);
+    LiveCaptureOptions options;
+    options.ipv4BufferBytes = bufferBytes;
+    return std::make_unique<LiveEndpoint>(std::move(options));
 }
 
 std::unique_ptr<CaptureEndpoint> MakeFileEndpoint(std::string path) {
