@@ -520,7 +520,7 @@ class DeskTest : public QObject {
             std::string("程序,") + kProgram + "," + g_talker + ",," +
             std::to_string(sent_.bytesIn) + "," + std::to_string(sent_.bytesOut) + "," +
             std::to_string(sent_.datagramsIn) + "," + std::to_string(sent_.datagramsOut);
-        QCOMPARE(lines[0], expected);
+        QCOMPARE(QString::fromStdString(lines[0]), QString::fromStdString(expected));
 
         // Told once, on the desktop, in the program's words.
         const QJsonArray told = DunstHistory();
