@@ -1,14 +1,70 @@
 #include "app/monitorapp.h"
 
+#include <fcntl.h>
+#include <signal.h>
+#include <unistd.h>
+
 #include <QCommandLineParser>
 #include <QSettings>
+#include <QSocketNotifier>
+#include <array>
 #include <cstdio>
+#include <memory>
 
 #include "app/monitordlg.h"
 #include "app/socketlib.h"
 #include "res/resource.h"
 #include "res/strings.h"
 #include "ui/alerts/alertsettings.h"
+
+namespace {
+
+// The end of the session (SIGTERM at logout or shutdown), a closed terminal
+// (SIGHUP) or Ctrl+C: a byte down this pipe, read by the interface thread.
+int g_endPipe[2] = {-1, -1};
+constexpr std::array<int, 3> kEndSignals{SIGTERM, SIGHUP, SIGINT};
+
+void AskToEnd(int) {
+    const char byte = 0;
+    [[maybe_unused]] const ssize_t n = write(g_endPipe[1], &byte, 1);
+}
+
+// While it lives, those signals end the main window as 退出 does, so that
+// what the usage history holds of the last minute is written, not lost.
+class EndOnSignals {
+  public:
+    explicit EndOnSignals(CMonitorDlg& dlg) {
+        if (g_endPipe[0] < 0 && pipe2(g_endPipe, O_CLOEXEC | O_NONBLOCK) != 0)
+            return;
+        notifier_ = std::make_unique<QSocketNotifier>(g_endPipe[0], QSocketNotifier::Read);
+        QObject::connect(notifier_.get(), &QSocketNotifier::activated, [&dlg] {
+            char bytes[16];
+            while (read(g_endPipe[0], bytes, sizeof bytes) > 0) {
+            }
+            dlg.OnExit();
+        });
+        struct sigaction sa {};
+        sa.sa_handler = AskToEnd;
+        sigemptyset(&sa.sa_mask);
+        sa.sa_flags = SA_RESTART;
+        for (size_t i = 0; i < kEndSignals.size(); ++i)
+            sigaction(kEndSignals[i], &sa, &before_[i]);
+    }
+    ~EndOnSignals() {
+        if (!notifier_)
+            return;
+        for (size_t i = 0; i < kEndSignals.size(); ++i)
+            sigaction(kEndSignals[i], &before_[i], nullptr);
+    }
+    EndOnSignals(const EndOnSignals&) = delete;
+    EndOnSignals& operator=(const EndOnSignals&) = delete;
+
+  private:
+    std::unique_ptr<QSocketNotifier> notifier_;
+    std::array<struct sigaction, kEndSignals.size()> before_{};
+};
+
+}  // namespace
 
 CMonitorApp::CMonitorApp(int& argc, char** argv) : CWinApp(argc, argv) {
     for (int i = 0; i < argc; ++i)
@@ -59,6 +115,7 @@ bool CMonitorApp::InitInstance() {
         dlg.Alerts().SetSettings(ReadAlertSettings(settings));
     }
     m_pMainWnd = &dlg;
+    const EndOnSignals endOnSignals(dlg);
     dlg.DoModal();
     m_pMainWnd = nullptr;
     return false;

@@ -41,9 +41,21 @@ class TemplateDialog : public QDialog {
     void setVisible(bool visible) override {
         if (!visible && keepRunning) {
             QWidget::setVisible(false);
+            hiddenInRun_ = true;
             return;
         }
+        hiddenInRun_ = false;
         QDialog::setVisible(visible);
+    }
+    // QDialog ends a modal run by hiding its window, and a window hidden
+    // while its run went on is never hidden again: the run would outlive the
+    // window (退出 from the tray). Shown first, but not on the screen.
+    void done(int result) override {
+        if (hiddenInRun_ && isHidden()) {
+            setAttribute(Qt::WA_DontShowOnScreen);
+            QDialog::setVisible(true);
+        }
+        QDialog::done(result);
     }
     bool keepRunning = false;
 
@@ -53,6 +65,7 @@ class TemplateDialog : public QDialog {
   private:
     std::function<void()> onCancel_;
     std::function<void(QPoint)> onMenu_;
+    bool hiddenInRun_ = false;
 };
 
 }  // namespace

@@ -11,8 +11,11 @@ set -euo pipefail
 build_pkgs=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-base-dev-tools libgl-dev
             libpcap-dev libcap-dev libcap2-bin libsqlite3-dev fonts-wqy-microhei qt6-translations-l10n
             dpkg-dev file)
+# dbus (dbus-run-session), dunst, trayer and x11-utils (xwininfo): the desktop test's own
+# session bus, notification daemon, tray and view of the X window tree.
 test_pkgs=(libgtest-dev libbenchmark-dev clang libclang-rt-14-dev iproute2 tcpdump lintian
-           xvfb xauth x11-apps imagemagick librsvg2-bin desktop-file-utils appstream dbus-daemon)
+           xvfb xauth x11-apps x11-utils imagemagick librsvg2-bin desktop-file-utils appstream dbus-daemon
+           dbus dunst trayer)
 bench_pkgs=(tshark wireshark-qt xdotool python3)
 
 want=("${build_pkgs[@]}")

@@ -434,6 +434,9 @@ class UsageTest : public QObject {
             QVERIFY(!dlg.window()->isMinimized());
             QVERIFY(!dlg.HiddenInTray());
 
+            // 退出 ends the program with the window in the tray, as from the window.
+            dlg.window()->showMinimized();
+            QTRY_VERIFY(dlg.HiddenInTray());
             ChooseInTrayMenu(dlg, QStringLiteral("退出"), &seen);
         });
         QCOMPARE(result, IDOK);

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -49,6 +50,7 @@ struct Fixture {
     std::map<std::string, std::string> names;   // by address text
     std::map<uint16_t, OwnerInfo> ownerByPort;  // by remote port
     int executableReads = 0;
+    std::set<pid_t> exited;  // their executables can no longer be read
     UsageFeed feed;
 
     explicit Fixture(UsageFeed::Options options = {})
@@ -63,7 +65,9 @@ struct Fixture {
                                  },
                                  [this](pid_t pid) {
                                      ++executableReads;
-                                     return "/usr/bin/prog" + std::to_string(pid);
+                                     return exited.count(pid)
+                                                ? std::string()
+                                                : "/usr/bin/prog" + std::to_string(pid);
                                  }},
               [this](const UsageSample& s) { written.push_back(s); }, options) {}
 };
@@ -139,6 +143,27 @@ TEST(UsageFeed, MinutesHandedOverWithWhatIsKnownThen) {
     EXPECT_EQ(f.written[3].counts, (UsageCounts{40, 0, 1, 0}));
     EXPECT_EQ(f.executableReads, 1);
     EXPECT_EQ(f.feed.Pending(), 0u);
+}
+
+// A program that talked and exited before its minute was handed over is
+// named with its executable all the same: read at a tick while it ran.
+TEST(UsageFeed, ExecutableOfAProgramGoneBeforeItsMinuteEnds) {
+    Fixture f;
+    const ConversationKey web = Key(6, Addr(93, 184, 216, 34), 443);
+    ConversationDeltas d;
+    Count(d, web, Direction::kOut, 60, kMinute * kMinuteNs + 1);
+    f.feed.Add(d);
+    f.feed.Tick(kMinute * 60 + 1);  // still looked up: nothing to read
+    EXPECT_EQ(f.executableReads, 0);
+    f.ownerByPort[443] = Found("curl", 77);
+    f.feed.Tick(kMinute * 60 + 2);
+    f.exited.insert(77);
+    f.ownerByPort[443].state = OwnerState::kClosed;
+    f.feed.Tick(kMinute * 60 + 60 + 5);
+    ASSERT_EQ(f.written.size(), 1u);
+    EXPECT_EQ(f.written[0].program, "curl");
+    EXPECT_EQ(f.written[0].executable, "/usr/bin/prog77");
+    EXPECT_EQ(f.executableReads, 1);
 }
 
 // However many conversations come, at most maxPending are held; the rest of

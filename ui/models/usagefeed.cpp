@@ -49,13 +49,30 @@ void UsageFeed::Add(const ConversationDeltas& deltas) {
             it = pending_.find(key);
         }
         if (it == pending_.end())
-            it = pending_.emplace(key, UsageCounts{}).first;
-        it->second += UsageCounts{c.inBytes, c.outBytes, c.inDatagrams, c.outDatagrams};
+            it = pending_.emplace(key, Held{}).first;
+        it->second.counts += UsageCounts{c.inBytes, c.outBytes, c.inDatagrams, c.outDatagrams};
     }
 }
 
 void UsageFeed::Tick(int64_t nowSeconds) {
+    LearnExecutables();
     Flush((nowSeconds - options_.settleSeconds) / 60);
+}
+
+void UsageFeed::LearnExecutables() {
+    if (!sources_.owner)
+        return;
+    for (auto& [key, held] : pending_) {
+        if (held.asked || key.other)
+            continue;
+        const OwnerInfo owner = sources_.owner(key.conversation);
+        if (owner.state == OwnerState::kPending)
+            continue;
+        held.asked = true;
+        // Kept by pid and program, for the hand-over after the program is gone.
+        if (owner.state == OwnerState::kFound && owner.pid > 0)
+            Executable(owner.pid, owner.program);
+    }
 }
 
 void UsageFeed::FlushAll() {
@@ -66,7 +83,7 @@ void UsageFeed::Flush(int64_t beforeMinute) {
     std::vector<std::pair<Key, UsageCounts>> due;
     for (auto it = pending_.begin(); it != pending_.end();) {
         if (it->first.minute < beforeMinute) {
-            due.emplace_back(it->first, it->second);
+            due.emplace_back(it->first, it->second.counts);
             it = pending_.erase(it);
         } else {
             ++it;

@@ -39,7 +39,9 @@ class UsageFeed {
     UsageFeed(Sources sources, Sink sink, Options options);
 
     void Add(const ConversationDeltas& deltas);
-    // Hands over every minute that ended more than settleSeconds before `nowSeconds`.
+    // Hands over every minute that ended more than settleSeconds before
+    // `nowSeconds`; reads the executables of programs found since the last
+    // tick, while they still run (a program may be gone by its minute's end).
     void Tick(int64_t nowSeconds);
     // Hands over everything held (a capture's end, the program's exit).
     void FlushAll();
@@ -62,6 +64,11 @@ class UsageFeed {
                    static_cast<size_t>(k.minute * 0x9E3779B97F4A7C15ull) ^ (k.other ? 1u : 0u);
         }
     };
+    struct Held {
+        UsageCounts counts;
+        bool asked = false;  // the owner settled, and a program found had its executable read
+    };
+    void LearnExecutables();
     void HandOver(const Key& key, const UsageCounts& counts);
     void Flush(int64_t beforeMinute);
     std::string Executable(pid_t pid, const std::string& program);
@@ -69,7 +76,7 @@ class UsageFeed {
     Sources sources_;
     Sink sink_;
     Options options_;
-    std::unordered_map<Key, UsageCounts, KeyHash> pending_;
+    std::unordered_map<Key, Held, KeyHash> pending_;
     // Executables by pid and program: a pid reused by another program is a new entry.
     std::unordered_map<std::string, std::string> executables_;
     uint64_t overflowed_ = 0;
