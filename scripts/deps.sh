@@ -4,7 +4,8 @@
 #   scripts/deps.sh            building and running
 #   scripts/deps.sh --test     and the tests and benchmarks
 #   scripts/deps.sh --bench    and the tests, plus tshark for the live benchmark and
-#                              Wireshark's window, xdotool and python3 for bench/gui-peers
+#                              Wireshark's window, xdotool and python3 for bench/gui-peers,
+#                              trayer and dunst for its desktop (--features)
 set -euo pipefail
 
 # dpkg-dev and file: the package target (cpack's dpkg-shlibdeps) needs them.
@@ -13,7 +14,7 @@ build_pkgs=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-base-dev-tools lib
             dpkg-dev file)
 test_pkgs=(libgtest-dev libbenchmark-dev clang libclang-rt-14-dev iproute2 tcpdump lintian
            xvfb xauth x11-apps imagemagick librsvg2-bin desktop-file-utils appstream dbus-daemon)
-bench_pkgs=(tshark wireshark-qt xdotool python3)
+bench_pkgs=(tshark wireshark-qt xdotool python3 trayer dunst)
 
 want=("${build_pkgs[@]}")
 case "${1:-}" in
