@@ -11,7 +11,6 @@
 #include <QStyle>
 #include <QStyleOptionViewItem>
 #include <algorithm>
-#include <utility>
 #include <vector>
 
 #include "framework/cachedscrollbar.h"
@@ -75,12 +74,6 @@ void CListCtrl::PreSubclassWindow() {
     connect(v->horizontalHeader(), &QHeaderView::sectionClicked, this,
             [this](int section) { Q_EMIT columnClicked(section); });
     TakeOverRowCounts(*v);
-    // Where rows go: the view's row count alone does not say.
-    connect(&store_, &QAbstractItemModel::rowsAboutToBeInserted, this,
-            [this](const QModelIndex&, int first, int last) {
-                topInserted_ = first == 0 ? last - first + 1 : 0;
-            });
-    connect(&store_, &QAbstractItemModel::rowsInserted, this, [this] { topInserted_ = 0; });
     v->installEventFilter(this);
     v->viewport()->installEventFilter(this);
     // The viewport's background is painted by us, in strips (see eventFilter);
@@ -212,7 +205,6 @@ void CListCtrl::TakeOverRowCounts(QTableView& v) {
 
 void CListCtrl::RowCountChanged(int before, int now) {
     QTableView* v = view();
-    const int onTop = std::exchange(topInserted_, 0);
     if (!v) {
         return;
     }
@@ -233,9 +225,7 @@ void CListCtrl::RowCountChanged(int before, int now) {
                                   Q_ARG(int, now));
         return;
     }
-    QWidget* port = v->viewport();
-    const int offsetBefore = rows->offset();
-    const int shown = std::max(1, port->height() / height);
+    const int shown = std::max(1, v->viewport()->height() / height);
     rangeOnly_ = true;
     bar->setRange(0, now - shown);
     rangeOnly_ = false;
@@ -246,22 +236,7 @@ void CListCtrl::RowCountChanged(int before, int now) {
     } else {
         rows->setOffsetToSectionPosition(bar->value());
     }
-    // Rows put on top of a list shown from its top move every row on show
-    // down by their height and change nothing else: what is drawn is moved
-    // (in the backing store, on the X server) and only the new rows are
-    // painted, instead of every row on show each batch. Alternate colours
-    // would not move with the rows.
-    if (onTop > 0 && onTop == now - before && offsetBefore == 0 && rows->offset() == 0 &&
-        !v->alternatingRowColors() && int64_t{onTop} * height < port->height()) {
-        port->scroll(0, onTop * height);
-        // The focus frame is drawn smoothed and clipped where the viewport
-        // ends: moved away from the top edge it must be drawn afresh.
-        if (const QModelIndex current = v->currentIndex(); current.isValid()) {
-            port->update(QRect(0, v->rowViewportPosition(current.row()), port->width(), height));
-        }
-        return;
-    }
-    port->update();
+    v->viewport()->update();
 }
 
 void CListCtrl::ViewportMouseEvent(QTableView& v, QEvent* event) {

@@ -96,5 +96,4 @@ class CListCtrl : public CWnd {
     unsigned exStyle_ = 0;
     bool leftDown_ = false;   // a left press in the viewport awaits its release
     bool rangeOnly_ = false;  // the scroll bar's range moves, its visibility stays
-    int topInserted_ = 0;     // rows the store is putting on top, until the view has counted them
 };
