@@ -63,8 +63,8 @@ def parse_args(argv):
                         "the 连接 window open; the tray's, dunst's and the bus's CPU counted as "
                         "quorvelan's")
     p.add_argument("--quorvelan-env", action="append", default=[], metavar="NAME=VALUE",
-                   help="an environment variable for quorvelan only (QT_NO_FAST_SCROLL=1: Qt "
-                        "repaints instead of moving what is drawn)")
+                   help="an environment variable for quorvelan only, e.g. QT_NO_FAST_SCROLL=1 or "
+                        "QT_XCB_NO_MITSHM=1")
     p.add_argument("--cpu-source", default="auto", choices=("auto",) + Accounting.SOURCES,
                    help="where CPU time is read (auto: the most precise one available)")
     p.add_argument("--build-dir", default=build, help=argparse.SUPPRESS)
