@@ -57,6 +57,14 @@ def parse_args(argv):
                    help="flood length, one value or one per rate; the quiet period is as long "
                         "(20 below 1,000/s, else 10)")
     p.add_argument("--tools", default="quorvelan,wireshark", help="quorvelan,wireshark")
+    p.add_argument("--features", action="store_true",
+                   help="quorvelan kept running on a desktop: a tray (trayer), a session bus with a "
+                        "notification daemon (dunst), alerts and 最小化到托盘 on, its history written, "
+                        "the 连接 window open; the tray's, dunst's and the bus's CPU counted as "
+                        "quorvelan's")
+    p.add_argument("--quorvelan-env", action="append", default=[], metavar="NAME=VALUE",
+                   help="an environment variable for quorvelan only, e.g. QT_NO_FAST_SCROLL=1 or "
+                        "QT_XCB_NO_MITSHM=1")
     p.add_argument("--cpu-source", default="auto", choices=("auto",) + Accounting.SOURCES,
                    help="where CPU time is read (auto: the most precise one available)")
     p.add_argument("--build-dir", default=build, help=argparse.SUPPRESS)
@@ -79,6 +87,9 @@ def parse_args(argv):
     a.tools = [names.get(t.strip().lower()) for t in a.tools.split(",") if t.strip()]
     if not a.tools or None in a.tools:
         p.error("--tools takes quorvelan, wireshark or both")
+    if any("=" not in e or e.startswith("=") for e in a.quorvelan_env):
+        p.error("--quorvelan-env takes NAME=VALUE")
+    a.quorvelan_env = dict(e.split("=", 1) for e in a.quorvelan_env)
     a.quorvelan = os.path.join(a.build_dir, "app", "quorvelan")
     a.flood = os.path.join(a.build_dir, "bench", "bench_flood")
     return a
@@ -89,6 +100,8 @@ def check_machine(args):
         raise BenchError("checking the machine: needs root (network namespaces, capture, "
                          "control groups)")
     needed = ["ip", "Xvfb", "xdotool"] + (["wireshark", "dumpcap"] if "Wireshark" in args.tools else [])
+    if args.features and "quorvelan" in args.tools:
+        needed += ["dbus-daemon", "dbus-send", "dunst", "dunstctl", "trayer"]
     missing = [n for n in needed if shutil.which(n) is None]
     for path in [args.flood] + ([args.quorvelan] if "quorvelan" in args.tools else []):
         if not os.access(path, os.X_OK):
@@ -105,7 +118,7 @@ def versions():
         return "?"  # git, say, need not be installed
 
     info = {"kernel": os.uname().release, "loadavg": read_text("/proc/loadavg").strip()}
-    for pkg in ("wireshark-qt", "xvfb", "xdotool"):
+    for pkg in ("wireshark-qt", "xvfb", "xdotool", "trayer", "dunst", "dbus-daemon"):
         info[pkg] = output(["dpkg-query", "-W", "-f=${Version}", pkg])
     here = os.path.dirname(os.path.abspath(__file__))
     info["quorvelan"] = output(["git", "-C", here, "describe", "--always", "--dirty"])
@@ -143,6 +156,9 @@ def main(argv):
                   "cpus": os.cpu_count()}
         logfile.write(json.dumps({"start": header}) + "\n")
         log(f"gui-peers: CPU from {accounting.describe()}; raw runs in {logpath}")
+        if args.features:
+            log("gui-peers: quorvelan kept running: tray, notification daemon, alerts, history, "
+                "连接 open")
         total = len(args.rates) * args.runs * len(args.tools)
         done = 0
         for rate, seconds in zip(args.rates, args.seconds):
@@ -171,7 +187,7 @@ def main(argv):
                         f"quiet {r['quiet_cpu_pct']:.2f} %, hidden {r['hidden_cpu_pct']:.3f} % "
                         f"(X {r['hidden_x_cpu_pct']:.3f} %), received {r['received']} of {r['offered']}, "
                         f"dropped {r['dropped']}, {r['peak_rss_mib']:.0f} MiB")
-        text = table(results, args.rates, args.tools, args.runs, accounting.describe())
+        text = table(results, args.rates, args.tools, args.runs, accounting.describe(), args.features)
         print(text)
         logfile.write("\n" + text + "\n")
         log(f"gui-peers: raw runs in {logpath}")
@@ -188,7 +204,7 @@ def main(argv):
         stack.close()
     if results:
         print("Incomplete: the runs measured before the benchmark stopped")
-        print(table(results, args.rates, args.tools, args.runs, accounting.describe()))
+        print(table(results, args.rates, args.tools, args.runs, accounting.describe(), args.features))
     return status
 
 

@@ -4,7 +4,8 @@
 #   scripts/deps.sh            building and running
 #   scripts/deps.sh --test     and the tests and benchmarks
 #   scripts/deps.sh --bench    and the tests, plus tshark for the live benchmark and
-#                              Wireshark's window, xdotool and python3 for bench/gui-peers
+#                              Wireshark's window, xdotool and python3 for bench/gui-peers,
+#                              trayer and dunst for its desktop (--features)
 set -euo pipefail
 
 # dpkg-dev and file: the package target (cpack's dpkg-shlibdeps) needs them.

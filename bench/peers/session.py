@@ -12,6 +12,7 @@ import time
 from peers.accounting import peak_rss_mib
 from peers.common import (HIDDEN_SECONDS, PREFIX, BenchError, end_processes, log, read_text,
                           wait_for)
+from peers.desktop import TRAY_ICON_MOST, Desktop
 from peers.display import Display
 
 SAMPLE = 0.5  # seconds per CPU sample while waiting for a tool to fall quiet
@@ -49,7 +50,7 @@ class Session:
         self.display = Display(self.xgroup, stack, self.home)
         self.group = accounting.group(label)
         stack.callback(self.group.remove)
-        for d in ("home", "home/.config", "home/.cache", "tmp", "runtime"):
+        for d in ("home", "home/.config", "home/.cache", "home/.local/share", "tmp", "runtime"):
             os.makedirs(os.path.join(self.home, d), mode=0o700, exist_ok=True)
         env = {
             "PATH": "/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin",
@@ -61,6 +62,11 @@ class Session:
             "DISPLAY": self.display.name,
             "LANG": "C.UTF-8",
         }
+        self.desktop = None
+        if tool.features:
+            self.desktop = Desktop(self.home, self.display, self.group, stack, env)
+            env.update(self.desktop.tool_env())
+        env.update(tool.extra_env())
         self.stderr_path = os.path.join(self.home, "tool.err")
         with open(os.path.join(self.home, "tool.out"), "w") as out, open(self.stderr_path, "w") as err:
             self.proc = subprocess.Popen(
@@ -69,6 +75,9 @@ class Session:
         self.group.attach(self.proc.pid)
         stack.callback(end_processes, self.group.pids, [self.proc], f"ending {tool.name}")
         self.dialogs = []
+        self.main = None  # the main window, once known
+        self.kept = set()  # windows of the tool kept open beside the main one
+        self.tray_icons = set()
 
     def fail(self, error):
         """The error, with a screenshot and the tool's standard error kept."""
@@ -81,8 +90,11 @@ class Session:
         return BenchError(f"{error} [{self.label}; kept: {kept}]")
 
     def main_window(self):
-        """The tool's largest visible window, once it has one. Not kept: a
-        splash screen may come first."""
+        """The tool's largest visible window, once it has one. Not kept until
+        the tool says which it is: a splash screen may come first."""
+        if self.main:
+            return self.main
+
         def shown():
             if self.proc.poll() is not None:
                 raise BenchError(f"{self.tool.name} ended (status {self.proc.returncode}) before "
@@ -116,7 +128,9 @@ class Session:
         message boxes say the keyboard missed)."""
         for _ in range(5):
             wins = self.display.windows(self.proc.pid)
-            others = wins[1:]
+            main = self.main or (wins[0][0] if wins else None)
+            self.find_tray_icons(wins)
+            others = [w for w in wins if w[0] != main and w[0] not in self.kept | self.tray_icons]
             if not others:
                 return
             names = [name for _, _, name in others]
@@ -128,6 +142,11 @@ class Session:
                 self.display.keys(wid, "Escape", step=f"closing {self.tool.name}'s window '{name}'")
             time.sleep(0.5)  # it unmaps, or the next look finds it again
         raise BenchError(f"{step}: {self.tool.name}'s windows would not close: {self.dialogs}")
+
+    def find_tray_icons(self, wins):
+        """With the desktop's tray, the tool's tray icon is a small window of its own."""
+        if self.desktop:
+            self.tray_icons |= {wid for wid, area, _ in wins if 0 < area <= TRAY_ICON_MOST}
 
     def snapshot(self):
         return time.monotonic(), self.group.cpu_seconds(), self.xgroup.cpu_seconds()
@@ -156,7 +175,8 @@ class Session:
         unmaps a minimised one: what leaving it minimised costs. Mapped
         again afterwards for finish()."""
         step = f"hiding {self.tool.name}'s windows"
-        wins = [wid for wid, _, _ in self.display.windows(self.proc.pid)]
+        # The tray icon stays: a window in the tray is still shown there.
+        wins = [wid for wid, _, _ in self.display.windows(self.proc.pid) if wid not in self.tray_icons]
         for wid in wins:
             self.display.xdotool("windowunmap", "--sync", wid, step=step)
         time.sleep(1)  # whatever the unmapping itself set off
@@ -195,9 +215,20 @@ class Session:
         span = f1[0] - f0[0]
         tool_cost = (f1[1] - f0[1]) - quiet_tool * span
         x_cost = (f1[2] - f0[2]) - quiet_x * span
-        rss = peak_rss_mib(self.group.pids())
+        # The tool's own memory: the desktop's processes are not the tool.
+        helpers = set(self.desktop.pids()) if self.desktop else set()
+        rss = peak_rss_mib([p for p in self.group.pids() if p not in helpers])
+        if self.desktop:
+            self.find_tray_icons(self.display.windows(self.proc.pid))
         hidden_tool, hidden_x = self.quiet_hidden(HIDDEN_SECONDS)
+        desktop = None
+        if self.desktop:
+            desktop = {"tray_icon": bool(self.tray_icons), "kept_open": sorted(self.kept)}
         received, dropped, details = self.tool.finish(self)
+        if desktop is not None:
+            desktop["history_bytes"] = self.desktop.history_bytes()
+            desktop["notifications"] = self.desktop.notifications()
+            details["desktop"] = desktop
         if offered and not received:
             raise BenchError(f"{self.tool.name} received none of the {offered} datagrams sent: "
                              "it was not capturing on the monitored interface")

@@ -8,17 +8,22 @@ import struct
 import subprocess
 
 from peers.common import BenchError, end_processes, read_text, wait_for
+from peers.desktop import TRAY_ICON_MOST
 
 
 class Tool:
     name = ""
     passes_dialogs = False  # may a window beside the main one be closed with Escape?
+    features = False  # kept running on a desktop: tray, alerts, history, 连接 open
 
     def __init__(self, args):
         self.args = args
 
     def argv(self, net):
         raise NotImplementedError
+
+    def extra_env(self):
+        return {}
 
     def start_capture(self, session):
         raise NotImplementedError
@@ -37,18 +42,54 @@ class Quorvelan(Tool):
     FIGURES = re.compile(r"quorvelan: (\d+) received, (\d+) dropped by the kernel, (\d+) turned away "
                          r"by the filter, (\d+) rows")
 
+    # From the bottom of the context menu (the main window's, opened with the
+    # Menu key) up through 设置, 提醒, 用量 and 查找 to 连接...: the order of
+    # CMonitorDlg::OnInitDialog. From the bottom, because an entry above it
+    # (打开捕获文件) is disabled while capturing.
+    UP_TO_CONVERSATIONS = 5
+    CONVERSATIONS = "连接"
+
+    def __init__(self, args):
+        super().__init__(args)
+        self.features = args.features
+
     def argv(self, net):
         return [self.args.quorvelan]
+
+    def extra_env(self):
+        return dict(self.args.quorvelan_env)
 
     def start_capture(self, s):
         step = "starting quorvelan's capture with the keyboard"
         wid = s.main_window()
+        s.main = wid
         s.display.keys(wid, *["shift+Tab"] * self.BACK_TO_ADDRESSES, step=step)
         # The list selects the item whose text is typed.
         s.display.type(wid, s.net.local_address, step=step)
         # Back from the list: 停止 is disabled until a capture runs, so 开始.
         s.display.keys(wid, "shift+Tab", "space", step=step)
         s.wait_capturing(15, "quorvelan: no packet socket after 本机地址 and 开始 were chosen")
+        if self.features:
+            self.open_conversations(s)
+
+    def open_conversations(self, s):
+        """The 连接 window, chosen from the main window's context menu as a
+        person would, and kept open beside it."""
+        step = "opening 连接 from quorvelan's context menu"
+        before = {w for w, _, _ in s.display.windows(s.proc.pid)}
+        s.display.keys(s.main, "Menu", step=step)
+        wait_for(lambda: [w for w, area, _ in s.display.windows(s.proc.pid)
+                          if w not in before and area > TRAY_ICON_MOST], 10,
+                 f"{step}: no menu", interval=0.1)
+        # The menu has the keyboard; xdotool types to whatever has it.
+        s.display.xdotool("key", "--delay", "40", *["Up"] * self.UP_TO_CONVERSATIONS, "Return",
+                          step=step)
+
+        def opened():
+            return [w for w, _, name in s.display.windows(s.proc.pid)
+                    if w not in before and name == self.CONVERSATIONS]
+        s.kept.update(wait_for(opened, 10, f"{step}: no window named {self.CONVERSATIONS}",
+                               interval=0.1))
 
     def finish(self, s):
         step = "closing quorvelan with Escape"
