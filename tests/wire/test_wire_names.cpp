@@ -179,7 +179,7 @@ TEST(DnsResponse, WhatIsNotAnAnswerToOneQuestion) {
     two[5] = 2;
     Bytes odd = DnsAnswer("a.test", {{"", 12, 1, V4(1, 2, 3, 4)}});
     odd[12 + 1] = '*';  // a byte no host name holds
-    for (const Bytes* m : {&query, &notify, &two, &odd}) {
+    for (const Bytes* m : std::initializer_list<const Bytes*>{&query, &notify, &two, &odd}) {
         DnsResponse r;
         EXPECT_FALSE(ParseDnsResponse(View(*m), &r));
     }
@@ -218,8 +218,9 @@ TEST(TlsServerName, TheFirstHostNameOfTheClientHello) {
         std::string name;
         const bool found = ParseTlsServerName(View(c.hello), &name);
         EXPECT_EQ(found, c.name != nullptr) << c.what;
-        if (c.name)
+        if (c.name) {
             EXPECT_EQ(name, c.name) << c.what;
+        }
     }
     // Not a ClientHello: a ServerHello, an application record, plain text.
     Bytes server = ClientHello({{0, "a.test"}});
@@ -244,8 +245,9 @@ TEST(TlsServerName, ACutHelloGivesTheNameOnlyWhole) {
         std::string name;
         const bool found = ParseTlsServerName(View(part), &name);
         EXPECT_EQ(found, cut >= nameEnd) << cut;
-        if (found)
+        if (found) {
             EXPECT_EQ(name, text);
+        }
     }
 }
 
@@ -276,8 +278,9 @@ TEST(HttpHost, TheHostHeaderOfARequest) {
         std::string host;
         const bool found = ParseHttpHost(View(Text(c.head)), &host);
         EXPECT_EQ(found, c.host != nullptr) << c.what;
-        if (c.host)
+        if (c.host) {
             EXPECT_EQ(host, c.host) << c.what;
+        }
     }
 }
 
