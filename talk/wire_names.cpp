@@ -8,13 +8,13 @@
 std::string NameSourceText(NameSource source) {
     switch (source) {
         case NameSource::kDnsAnswer:
-            return LoadStringUtf8(IDS_NAME_FROM_DNS);
+            return std::string(LoadStringUtf8(IDS_NAME_FROM_DNS));
         case NameSource::kTls:
-            return LoadStringUtf8(IDS_NAME_FROM_TLS);
+            return std::string(LoadStringUtf8(IDS_NAME_FROM_TLS));
         case NameSource::kHttp:
-            return LoadStringUtf8(IDS_NAME_FROM_HTTP);
+            return std::string(LoadStringUtf8(IDS_NAME_FROM_HTTP));
         case NameSource::kReverse:
-            return LoadStringUtf8(IDS_NAME_FROM_REVERSE);
+            return std::string(LoadStringUtf8(IDS_NAME_FROM_REVERSE));
         case NameSource::kNone:
             break;
     }
@@ -24,15 +24,15 @@ std::string NameSourceText(NameSource source) {
 std::string ApplicationText(AppProtocol app) {
     switch (app) {
         case AppProtocol::kDns:
-            return LoadStringUtf8(IDS_APP_DNS);
+            return std::string(LoadStringUtf8(IDS_APP_DNS));
         case AppProtocol::kTls:
-            return LoadStringUtf8(IDS_APP_TLS);
+            return std::string(LoadStringUtf8(IDS_APP_TLS));
         case AppProtocol::kQuic:
-            return LoadStringUtf8(IDS_APP_QUIC);
+            return std::string(LoadStringUtf8(IDS_APP_QUIC));
         case AppProtocol::kHttp:
-            return LoadStringUtf8(IDS_APP_HTTP);
+            return std::string(LoadStringUtf8(IDS_APP_HTTP));
         case AppProtocol::kSsh:
-            return LoadStringUtf8(IDS_APP_SSH);
+            return std::string(LoadStringUtf8(IDS_APP_SSH));
         case AppProtocol::kUnknown:
             break;
     }

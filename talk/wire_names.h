@@ -71,6 +71,19 @@ class LruMap {
     std::unordered_map<Key, typename std::list<std::pair<Key, Value>>::iterator, Hash> index_;
 };
 
+// An address a DNS answer gave, and the local address that asked.
+struct AnswerKey {
+    IpAddress local;
+    IpAddress remote;
+    friend bool operator==(const AnswerKey&, const AnswerKey&) = default;
+};
+struct AnswerKeyHash {
+    uint64_t seed = RandomIpHashSeed();
+    size_t operator()(const AnswerKey& k) const {
+        return static_cast<size_t>(HashIp(k.local, seed) ^ MixHash(HashIp(k.remote, ~seed)));
+    }
+};
+
 class WireNames {
   public:
     explicit WireNames(size_t answers = 8192, size_t connections = 16384);
@@ -95,17 +108,6 @@ class WireNames {
     size_t ConnectionsHeld() const { return connections_.Size(); }
 
   private:
-    struct AnswerKey {
-        IpAddress local;
-        IpAddress remote;
-        friend bool operator==(const AnswerKey&, const AnswerKey&) = default;
-    };
-    struct AnswerKeyHash {
-        uint64_t seed = RandomIpHashSeed();
-        size_t operator()(const AnswerKey& k) const {
-            return static_cast<size_t>(HashIp(k.local, seed) ^ MixHash(HashIp(k.remote, ~seed)));
-        }
-    };
     struct Connection {
         std::string name;
         NameSource source = NameSource::kNone;
