@@ -12,7 +12,7 @@ build_pkgs=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-base-dev-tools lib
             libpcap-dev libcap-dev libcap2-bin libsqlite3-dev fonts-wqy-microhei qt6-translations-l10n
             dpkg-dev file)
 test_pkgs=(libgtest-dev libbenchmark-dev clang libclang-rt-14-dev iproute2 tcpdump lintian
-           xvfb xauth x11-apps imagemagick librsvg2-bin desktop-file-utils appstream dbus-daemon)
+           xvfb xauth x11-apps imagemagick librsvg2-bin desktop-file-utils appstream dbus-daemon openssl)
 bench_pkgs=(tshark wireshark-qt xdotool python3)
 
 want=("${build_pkgs[@]}")
