@@ -14,8 +14,8 @@ void CheckHost(const std::string& host, bool literal) {
     if (host.empty() || host.size() > 253 + 2)
         __builtin_trap();
     for (const char c : host) {
-        const bool ok = (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' ||
-                        c == '_' || c == '.' || (literal && (c == '[' || c == ']' || c == ':'));
+        const bool ok = (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '_' ||
+                        c == '.' || (literal && (c == '[' || c == ']' || c == ':'));
         if (!ok)
             __builtin_trap();
     }

@@ -27,9 +27,8 @@ bool QuicLongHeader(const PacketBytes& p) {
 }
 
 bool HttpStart(const PacketBytes& p) {
-    static constexpr std::string_view kMethods[] = {"GET ",    "POST ",  "HEAD ",    "PUT ",
-                                                    "DELETE ", "PATCH ", "OPTIONS ", "CONNECT ",
-                                                    "TRACE "};
+    static constexpr std::string_view kMethods[] = {
+        "GET ", "POST ", "HEAD ", "PUT ", "DELETE ", "PATCH ", "OPTIONS ", "CONNECT ", "TRACE "};
     for (const std::string_view m : kMethods) {
         if (StartsWith(p, m))
             return true;

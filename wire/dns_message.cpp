@@ -169,5 +169,6 @@ bool ParseDnsResponseOverTcp(const PacketBytes& segment, DnsResponse* out) {
     const PacketBytes message = segment.Tail(2);
     // The message's own length bounds it; what the segment lacks reads as cut.
     return ParseDnsResponse(
-        message.size() > length ? PacketBytes(message.data(), static_cast<int>(length)) : message, out);
+        message.size() > length ? PacketBytes(message.data(), static_cast<int>(length)) : message,
+        out);
 }

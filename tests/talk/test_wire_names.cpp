@@ -38,8 +38,9 @@ Bytes Datagram(uint8_t protocol, uint32_t src, uint16_t sport, uint32_t dst, uin
     ip.protocol = protocol;
     SetIp(ip.src, src);
     SetIp(ip.dst, dst);
-    return testpkt::Datagram(ip, protocol == kProtocolTcp ? testpkt::Tcp(sport, dport, 0x18, payload)
-                                                          : testpkt::Udp(sport, dport, payload));
+    return testpkt::Datagram(ip, protocol == kProtocolTcp
+                                     ? testpkt::Tcp(sport, dport, 0x18, payload)
+                                     : testpkt::Udp(sport, dport, payload));
 }
 
 Bytes Answer(const std::string& question, uint32_t address) {
@@ -78,18 +79,18 @@ TEST(WireNames, AnswersAndHellosNameWhatTheyOpened) {
     const Bytes hello = wirenames::ClientHello({{0, "TLS.quorvelan.test"}});
     const Bytes get = wirenames::Text("GET / HTTP/1.1\r\nHost: www.quorvelan.test:8080\r\n\r\n");
     const std::vector<Bytes> datagrams = {
-             // The question, then its answer for this host and another one's for another host.
-             Datagram(kProtocolUdp, kLocal, 40000, kResolver, 53, Bytes(20, 0)),
-             Datagram(kProtocolUdp, kResolver, 53, kLocal, 40000, Answer("www.quorvelan.test", kServer)),
-             Datagram(kProtocolUdp, kResolver, 53, kOther, 40001, Answer("other.test", kServer)),
-             Datagram(kProtocolUdp, kResolver, 53, kLocal, 40000, Answer("plain.test", kPlain)),
-             // A TLS connection to the answered address, and HTTP to it.
-             Datagram(kProtocolTcp, kLocal, 50000, kServer, 443, hello),
-             Datagram(kProtocolTcp, kLocal, 50001, kServer, 8080, get),
-             // QUIC, SSH, and a connection that says nothing the tap knows.
-             Datagram(kProtocolUdp, kLocal, 50002, kServer, 443, {0xC3, 0, 0, 0, 1, 8, 1, 2}),
-             Datagram(kProtocolTcp, kServer, 22, kLocal, 50003, wirenames::Text("SSH-2.0-x\r\n")),
-             Datagram(kProtocolTcp, kLocal, 50004, kPlain, 9000, Bytes(100, 'x')),
+        // The question, then its answer for this host and another one's for another host.
+        Datagram(kProtocolUdp, kLocal, 40000, kResolver, 53, Bytes(20, 0)),
+        Datagram(kProtocolUdp, kResolver, 53, kLocal, 40000, Answer("www.quorvelan.test", kServer)),
+        Datagram(kProtocolUdp, kResolver, 53, kOther, 40001, Answer("other.test", kServer)),
+        Datagram(kProtocolUdp, kResolver, 53, kLocal, 40000, Answer("plain.test", kPlain)),
+        // A TLS connection to the answered address, and HTTP to it.
+        Datagram(kProtocolTcp, kLocal, 50000, kServer, 443, hello),
+        Datagram(kProtocolTcp, kLocal, 50001, kServer, 8080, get),
+        // QUIC, SSH, and a connection that says nothing the tap knows.
+        Datagram(kProtocolUdp, kLocal, 50002, kServer, 443, {0xC3, 0, 0, 0, 1, 8, 1, 2}),
+        Datagram(kProtocolTcp, kServer, 22, kLocal, 50003, wirenames::Text("SSH-2.0-x\r\n")),
+        Datagram(kProtocolTcp, kLocal, 50004, kPlain, 9000, Bytes(100, 'x')),
     };
     const uint64_t before = g_allocations.load();
     for (const Bytes& d : datagrams)
@@ -116,8 +117,7 @@ TEST(WireNames, AnswersAndHellosNameWhatTheyOpened) {
         // The other host asked the same address by another name.
         {Key(kProtocolTcp, kOther, 50005, kServer, 443), "other.test", NameSource::kDnsAnswer,
          AppProtocol::kUnknown},
-        {Key(kProtocolUdp, kLocal, 40000, kResolver, 53), "", NameSource::kNone,
-         AppProtocol::kDns},
+        {Key(kProtocolUdp, kLocal, 40000, kResolver, 53), "", NameSource::kNone, AppProtocol::kDns},
     };
     for (const Want& w : wants) {
         const SourcedName n = f.names.Named(w.key);
@@ -129,7 +129,8 @@ TEST(WireNames, AnswersAndHellosNameWhatTheyOpened) {
     EXPECT_EQ(f.names.Answered(0x0A000003, kServer), "other.test");
 
     // The CSV: the name, where it came from right after it, the application last.
-    const std::string csv = ConversationsCsv(CollectCsvLines(f.table, nullptr, nullptr, false, &f.names));
+    const std::string csv =
+        ConversationsCsv(CollectCsvLines(f.table, nullptr, nullptr, false, &f.names));
     std::istringstream lines(csv);
     std::string line;
     std::getline(lines, line);

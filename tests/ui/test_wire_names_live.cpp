@@ -250,15 +250,14 @@ TEST(WireNamesLive, TheAskedNameAndTheServerNameOverTheReverseOne) {
                              "-cert", cert});
 
     // A program resolves the name and connects to what the answer said.
-    Child program =
-        Spawn(g_self, {"--resolve-connect", g_net->peerAddress, kAsked, std::to_string(kPlainPort)});
+    Child program = Spawn(
+        g_self, {"--resolve-connect", g_net->peerAddress, kAsked, std::to_string(kPlainPort)});
     const std::string port = program.Line();
     ASSERT_FALSE(port.empty()) << "the program could not resolve and connect";
     // TLS with the server name; s_server may still be starting: tried again.
     int tries = 0;
     while (system(("echo | openssl s_client -quiet -connect " + g_net->peerAddress + ":" +
-                   std::to_string(kTlsPort) + " -servername " + kServerName +
-                   " >/dev/null 2>&1")
+                   std::to_string(kTlsPort) + " -servername " + kServerName + " >/dev/null 2>&1")
                       .c_str()) != 0 &&
            ++tries < 50)
         usleep(100000);
@@ -268,8 +267,10 @@ TEST(WireNamesLive, TheAskedNameAndTheServerNameOverTheReverseOne) {
                lines.CellText(row, ConversationLines::kRemoteHost).find('.') != std::string::npos;
     };
     ASSERT_TRUE(until([&] {
-        return named(RowOf(lines, kProtocolTcp, kPlainPort, static_cast<uint16_t>(std::stoi(port)))) &&
-               named(RowOf(lines, kProtocolTcp, kTlsPort, 0, "TLS")) && RowOf(lines, kProtocolUdp, 53) >= 0 &&
+        return named(RowOf(lines, kProtocolTcp, kPlainPort,
+                           static_cast<uint16_t>(std::stoi(port)))) &&
+               named(RowOf(lines, kProtocolTcp, kTlsPort, 0, "TLS")) &&
+               RowOf(lines, kProtocolUdp, 53) >= 0 &&
                tracker.Name(Addr(g_net->peerAddress)).state == NameService::State::kFound;
     }));
     // Reverse DNS says something else, and is not what is shown.

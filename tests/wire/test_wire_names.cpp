@@ -51,13 +51,12 @@ Bytes ChainAnswer() {
     aaaa[15] = 7;
     // The first record's data puts "cdn.example.net" at 12 + 20 + 4 + 12 = 48.
     const int cdn = 48;
-    return DnsAnswer("www.Quorvelan.TEST",
-                     {{"", question, 5, NameBytes("cdn.example.net")},
-                      {"", cdn, 5, NameBytes("edge", cdn)},
-                      {"edge", cdn, 1, V4(192, 0, 2, 10)},
-                      {"edge", cdn, 28, aaaa},
-                      {"other.test", -1, 1, V4(198, 51, 100, 1)},
-                      {"edge", cdn, 1, V4(192, 0, 2, 11)}});
+    return DnsAnswer("www.Quorvelan.TEST", {{"", question, 5, NameBytes("cdn.example.net")},
+                                            {"", cdn, 5, NameBytes("edge", cdn)},
+                                            {"edge", cdn, 1, V4(192, 0, 2, 10)},
+                                            {"edge", cdn, 28, aaaa},
+                                            {"other.test", -1, 1, V4(198, 51, 100, 1)},
+                                            {"edge", cdn, 1, V4(192, 0, 2, 11)}});
 }
 
 TEST(DnsResponse, AnAliasChainNamesItsAddressesByTheQuestion) {
@@ -66,8 +65,7 @@ TEST(DnsResponse, AnAliasChainNamesItsAddressesByTheQuestion) {
     ASSERT_TRUE(ParseDnsResponse(View(m), &r));
     EXPECT_EQ(r.question, "www.quorvelan.test");
     EXPECT_EQ(r.aliases, (std::vector<std::string>{"cdn.example.net", "edge.cdn.example.net"}));
-    EXPECT_EQ(Addresses(r),
-              (std::vector<std::string>{"192.0.2.10", "2001:db8::7", "192.0.2.11"}));
+    EXPECT_EQ(Addresses(r), (std::vector<std::string>{"192.0.2.10", "2001:db8::7", "192.0.2.11"}));
     EXPECT_FALSE(r.cut);
 
     // Over TCP: the same after its length; a length beyond the segment reads as cut.
@@ -258,7 +256,8 @@ TEST(HttpHost, TheHostHeaderOfARequest) {
         const char* host;  // nullptr: none
     } cases[] = {
         {"plain", "GET / HTTP/1.1\r\nHost: www.quorvelan.test\r\n\r\n", "www.quorvelan.test"},
-        {"a port, upper case", "GET /x HTTP/1.1\r\nUser-Agent: t\r\nHOST: WWW.Example.COM:8080\r\n\r\n",
+        {"a port, upper case",
+         "GET /x HTTP/1.1\r\nUser-Agent: t\r\nHOST: WWW.Example.COM:8080\r\n\r\n",
          "www.example.com"},
         {"lower-case name, tabs, LF alone", "POST /f HTTP/1.0\nhost:\tapi.test \n\n", "api.test"},
         {"an IPv6 literal with a port", "GET / HTTP/1.1\r\nHost: [2001:DB8::1]:80\r\n\r\n",

@@ -148,8 +148,8 @@ QVariant ConversationLines::data(const QModelIndex& index, int role) const {
             if (index.column() == kProgram)
                 return PlainTextTip(QString::fromStdString(OwnerPhrase(line.owner)));
             if (index.column() == kRemoteHost && line.hostSource != NameSource::kNone)
-                return PlainTextTip(QString::fromStdString(FormatUtf8(
-                    IDS_TIP_NAME_SOURCE, {line.host, NameSourceText(line.hostSource)})));
+                return PlainTextTip(QString::fromStdString(
+                    FormatUtf8(IDS_TIP_NAME_SOURCE, {line.host, NameSourceText(line.hostSource)})));
             if (index.column() == kInBytes)
                 return QString::number(line.conversation.counts.inBytes) + QStringLiteral(" B");
             if (index.column() == kOutBytes)
@@ -167,7 +167,7 @@ QVariant ConversationLines::headerData(int section, Qt::Orientation orientation,
     if (orientation == Qt::Horizontal && role == Qt::DisplayRole && section >= 0 &&
         section < kColumns)
         return FromGbk(LoadStringGbk(section == kApplication ? IDS_CONV_HEADING_APPLICATION
-                                                              : IDS_CONV_HEADING_FIRST + section));
+                                                             : IDS_CONV_HEADING_FIRST + section));
     return QAbstractTableModel::headerData(section, orientation, role);
 }
 
