@@ -41,8 +41,8 @@ struct Sides {
 // The payload up to the end the IP header gives, when that is shorter than
 // what was received (an Ethernet frame's padding).
 PayloadSpan WithinLength(PayloadSpan p, size_t ipEnd) {
-    if (p.size != 0 && ipEnd >= p.offset && ipEnd < p.offset + p.size)
-        p.size = ipEnd - p.offset;
+    if (ipEnd < p.offset + p.size)
+        p.size = ipEnd > p.offset ? ipEnd - p.offset : 0;
     return p;
 }
 
