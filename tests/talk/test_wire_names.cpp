@@ -187,6 +187,21 @@ TEST(WireNames, OnlyAConversationsFirstPayloadsAreLookedAt) {
     EXPECT_EQ(f.names.Answered(kLocal, 0xC6336400 + 64), "");
 }
 
+// The payload a sample takes ends where the IP length says: an Ethernet
+// frame's padding is not part of it, and a length that ends inside the
+// headers leaves none.
+TEST(WireNames, APayloadEndsWithTheIpLength) {
+    Bytes d = Datagram(kProtocolUdp, kLocal, 40000, kServer, 53, wirenames::Text("abc"));
+    d.insert(d.end(), 10, 0);
+    KeyedDatagram k;
+    ASSERT_TRUE(KeyDatagram(d.data(), static_cast<int>(d.size()), kLocal, &k));
+    EXPECT_EQ(k.payloadOffset, 28u);
+    EXPECT_EQ(k.payloadSize, 3u);
+    d[3] = 24;  // total length 24: inside the UDP header
+    ASSERT_TRUE(KeyDatagram(d.data(), static_cast<int>(d.size()), kLocal, &k));
+    EXPECT_EQ(k.payloadSize, 0u);
+}
+
 TEST(WireNames, TheStoresDropTheLeastRecentlyUsed) {
     WireNames names(3, 3);
     ConversationDeltas d;

@@ -255,9 +255,11 @@ TEST(WireNamesLive, TheAskedNameAndTheServerNameOverTheReverseOne) {
     const std::string port = program.Line();
     ASSERT_FALSE(port.empty()) << "the program could not resolve and connect";
     // TLS with the server name; s_server may still be starting: tried again.
+    // (Not -quiet, with which s_client stays after its input ends.)
     int tries = 0;
-    while (system(("echo | openssl s_client -quiet -connect " + g_net->peerAddress + ":" +
-                   std::to_string(kTlsPort) + " -servername " + kServerName + " >/dev/null 2>&1")
+    while (system(("timeout 20 openssl s_client -connect " + g_net->peerAddress + ":" +
+                   std::to_string(kTlsPort) + " -servername " + kServerName +
+                   " </dev/null >/dev/null 2>&1")
                       .c_str()) != 0 &&
            ++tries < 50)
         usleep(100000);
