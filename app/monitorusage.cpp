@@ -32,10 +32,7 @@ void CMonitorDlg::OpenHistory() {
     const UsageHistory::OpenResult& opened = m_history->Opened();
     UsageFeed::Sources sources;
     sources.owner = [this](const ConversationKey& key) { return m_talk.Owners().Result(key); };
-    sources.name = [this](const IpAddress& address) {
-        const NameService::Result r = m_talk.Names().Lookup(address);
-        return r.state == NameService::State::kFound ? r.name : std::string();
-    };
+    sources.name = [this](const IpAddress& address) { return m_talk.BestAddressName(address); };
     m_usageFeed = std::make_unique<UsageFeed>(std::move(sources),
                                               [this](const UsageSample& s) { m_history->Add(s); });
     if (opened.ok) {

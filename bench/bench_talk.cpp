@@ -1,12 +1,15 @@
 // The capture thread's cost of counting a datagram into its conversation
-// (ConversationDeltas::AddDatagram: keying the bytes and the map), and the
-// interface thread's cost of merging one batch into the table.
+// (ConversationDeltas::AddDatagram: keying the bytes and the map), the same
+// through the capture's tap (which also looks at a conversation's first
+// payloads and keeps DNS answers), and the interface thread's cost of
+// merging one batch into the table.
 #include <benchmark/benchmark.h>
 
 #include <random>
 #include <vector>
 
 #include "talk/conversation.h"
+#include "talk/conversation_tap.h"
 #include "tests/capture/packet_builder.h"
 
 namespace {
@@ -59,6 +62,30 @@ void BM_DeltasAdd(benchmark::State& state) {
                            benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
 }
 BENCHMARK(BM_DeltasAdd)->Arg(8)->Arg(3000);
+
+// The same batches through the tap, as the capture thread adds them: the
+// payloads (64 bytes of 'x' to port 443, which no application claims) are
+// looked at while each conversation is among its first four, then no more.
+void BM_TapAdd(benchmark::State& state) {
+    const int conversations = static_cast<int>(state.range(0));
+    const int batch = 3000;
+    const auto traffic = Traffic(conversations, batch);
+    ConversationTap tap([](const ConversationDeltas&) {},
+                        [](std::string_view) { return std::vector<Ipv6Address>{}; });
+    tap.Begin("10.0.0.1");
+    int64_t t = kStart;
+    for (auto _ : state) {
+        for (const auto& d : traffic) {
+            tap.Add(0, d, t);
+            t += 20000;
+        }
+        tap.Clear(0);
+    }
+    state.counters["ns_per_datagram"] =
+        benchmark::Counter(static_cast<double>(state.iterations()) * batch * 1e-9,
+                           benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+}
+BENCHMARK(BM_TapAdd)->Arg(8)->Arg(3000);
 
 // Merging one batch of `conversations` into a table already holding 10,000:
 // known ones (only counts move), or all new (each merge drops as many of the

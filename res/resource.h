@@ -180,6 +180,20 @@ inline constexpr int IDS_PROTOCOL_TCP = 372;
 inline constexpr int IDS_PROTOCOL_UDP = 373;
 inline constexpr int IDS_PROTOCOL_NUMBER = 374;
 inline constexpr int IDS_PROTOCOL_ICMPV6 = 520;
+// Names read from the wire, where each came from, and the application a
+// conversation speaks.
+inline constexpr int IDS_NAME_FROM_DNS = 530;
+inline constexpr int IDS_NAME_FROM_TLS = 531;
+inline constexpr int IDS_NAME_FROM_HTTP = 532;
+inline constexpr int IDS_NAME_FROM_REVERSE = 533;
+inline constexpr int IDS_CONV_HEADING_NAME_SOURCE = 534;
+inline constexpr int IDS_CONV_HEADING_APPLICATION = 535;
+inline constexpr int IDS_APP_DNS = 536;
+inline constexpr int IDS_APP_TLS = 537;
+inline constexpr int IDS_APP_QUIC = 538;
+inline constexpr int IDS_APP_HTTP = 539;
+inline constexpr int IDS_APP_SSH = 540;
+inline constexpr int IDS_TIP_NAME_SOURCE = 541;
 // Byte counts: bytes, then KB to EB (1 KB = 1024 B).
 inline constexpr int IDS_SIZE_BYTES = 380;
 inline constexpr int IDS_SIZE_UNIT_FIRST = 381;

@@ -304,6 +304,30 @@ std::string_view LoadStringGbk(int id) {
             return "\xD0\xAD\xD2\xE9 %1";
         case IDS_PROTOCOL_ICMPV6:  // ICMPv6
             return "ICMPv6";
+        case IDS_NAME_FROM_DNS:  // DNS 应答
+            return "DNS \xD3\xA6\xB4\xF0";
+        case IDS_NAME_FROM_TLS:  // TLS
+            return "TLS";
+        case IDS_NAME_FROM_HTTP:  // HTTP
+            return "HTTP";
+        case IDS_NAME_FROM_REVERSE:  // 反向解析
+            return "\xB7\xB4\xCF\xF2\xBD\xE2\xCE\xF6";
+        case IDS_CONV_HEADING_NAME_SOURCE:  // 名称来源
+            return "\xC3\xFB\xB3\xC6\xC0\xB4\xD4\xB4";
+        case IDS_CONV_HEADING_APPLICATION:  // 应用
+            return "\xD3\xA6\xD3\xC3";
+        case IDS_APP_DNS:  // DNS
+            return "DNS";
+        case IDS_APP_TLS:  // TLS
+            return "TLS";
+        case IDS_APP_QUIC:  // QUIC
+            return "QUIC";
+        case IDS_APP_HTTP:  // HTTP
+            return "HTTP";
+        case IDS_APP_SSH:  // SSH
+            return "SSH";
+        case IDS_TIP_NAME_SOURCE:  // %1（来源：%2）
+            return "%1\xA3\xA8\xC0\xB4\xD4\xB4\xA3\xBA%2\xA3\xA9";
         case IDS_SIZE_BYTES:  // %1 B
             return "%1 B";
         case IDS_SIZE_UNIT_FIRST + 0:  // %1 KB

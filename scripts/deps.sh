@@ -16,7 +16,8 @@ build_pkgs=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-base-dev-tools lib
 # session bus, notification daemon, tray and view of the X window tree.
 test_pkgs=(libgtest-dev libbenchmark-dev clang libclang-rt-14-dev iproute2 tcpdump lintian
            xvfb xauth x11-apps x11-utils imagemagick librsvg2-bin desktop-file-utils appstream dbus-daemon
-           dbus dunst trayer)
+           dbus dunst trayer openssl)
+bench_pkgs=(tshark wireshark-qt xdotool python3)
 bench_pkgs=(tshark wireshark-qt xdotool python3)
 
 want=("${build_pkgs[@]}")

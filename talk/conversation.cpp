@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <cstring>
 
 #include "wire/ipv4.h"
 #include "wire/ipv6.h"
@@ -40,7 +41,16 @@ struct Sides {
     bool srcLocal = false, dstLocal = false;
     uint16_t srcPort = 0, dstPort = 0;
     uint32_t bytes = 0;
+    PayloadSpan payload;
 };
+
+// The payload up to the end the IP header gives, when that is shorter than
+// what was received (an Ethernet frame's padding).
+PayloadSpan WithinLength(PayloadSpan p, size_t ipEnd) {
+    if (ipEnd < p.offset + p.size)
+        p.size = ipEnd > p.offset ? ipEnd - p.offset : 0;
+    return p;
+}
 
 bool ReadIpv4(const uint8_t* data, int length, uint32_t selectedLocal, Sides* s) {
     const Ipv4View ip(data, length);
@@ -54,6 +64,7 @@ bool ReadIpv4(const uint8_t* data, int length, uint32_t selectedLocal, Sides* s)
             return false;
         s->srcPort = ip.SourcePort();
         s->dstPort = ip.DestinationPort();
+        s->payload = ip.Payload();
     }
     s->src4 = src;
     s->dst4 = dst;
@@ -63,6 +74,8 @@ bool ReadIpv4(const uint8_t* data, int length, uint32_t selectedLocal, Sides* s)
     // counts what was sent; a nonsensical one falls back to what was received.
     const uint16_t total = ip.TotalLength();
     s->bytes = total >= ip.HeaderLength() ? total : static_cast<uint32_t>(ip.Size());
+    if (total >= ip.HeaderLength())
+        s->payload = WithinLength(s->payload, total);
     return true;
 }
 
@@ -76,6 +89,7 @@ bool ReadIpv6(const uint8_t* data, int length, std::span<const Ipv6Address> loca
             return false;
         s->srcPort = ip.SourcePort();
         s->dstPort = ip.DestinationPort();
+        s->payload = ip.Payload();
     }
     s->ipv6 = true;
     s->src6 = ip.Source();
@@ -84,6 +98,8 @@ bool ReadIpv6(const uint8_t* data, int length, std::span<const Ipv6Address> loca
     s->dstLocal = std::find(local.begin(), local.end(), s->dst6) != local.end();
     const uint32_t claimed = ip.ClaimedLength();
     s->bytes = claimed != 0 ? claimed : static_cast<uint32_t>(ip.Size());
+    if (claimed != 0)
+        s->payload = WithinLength(s->payload, claimed);
     return true;
 }
 
@@ -129,6 +145,8 @@ bool KeyDatagram(const uint8_t* data, int length, const LocalAddresses& local, K
     out->direction = srcIsLocal ? Direction::kOut : Direction::kIn;
     out->localSelected = selected;
     out->bytes = s.bytes;
+    out->payloadOffset = static_cast<uint32_t>(s.payload.offset);
+    out->payloadSize = static_cast<uint32_t>(s.payload.size);
     return true;
 }
 
@@ -169,6 +187,8 @@ ConversationDeltas::ConversationDeltas(size_t maxConversations, size_t maxSecond
     slotOf_.reserve(maxEntries_);
     entries_.reserve(maxEntries_);
     seconds_.reserve(maxSeconds_);
+    samples_.reserve(kMaxSamples);
+    sampleStore_.assign(kSampleStore, 0);
 }
 
 SecondCounts* ConversationDeltas::SecondFor(int64_t second) {
@@ -220,13 +240,30 @@ void ConversationDeltas::Add(const KeyedDatagram& d, int64_t timeNs) {
 }
 
 bool ConversationDeltas::AddDatagram(const uint8_t* data, int length, const LocalAddresses& local,
-                                     int64_t timeNs) {
+                                     int64_t timeNs, KeyedDatagram* keyed) {
     KeyedDatagram d;
     if (!KeyDatagram(data, length, local, &d)) {
         ++unkeyed_;
         return false;
     }
     Add(d, timeNs);
+    if (keyed != nullptr)
+        *keyed = d;
+    return true;
+}
+
+bool ConversationDeltas::AddSample(const ConversationKey& key, Direction direction, AppProtocol app,
+                                   std::span<const uint8_t> bytes) {
+    const size_t size = std::min(bytes.size(), kMaxSampleBytes);
+    if (samples_.size() == kMaxSamples || size > sampleStore_.size() - sampleUsed_) {
+        ++lostSamples_;
+        return false;
+    }
+    if (size != 0)
+        std::memcpy(sampleStore_.data() + sampleUsed_, bytes.data(), size);
+    samples_.push_back(Sample{key, direction, app, static_cast<uint32_t>(sampleUsed_),
+                              static_cast<uint32_t>(size)});
+    sampleUsed_ += size;
     return true;
 }
 
@@ -236,6 +273,9 @@ void ConversationDeltas::Clear() {
     slotOf_.clear();
     entries_.clear();
     seconds_.clear();
+    samples_.clear();
+    sampleUsed_ = 0;
+    lostSamples_ = 0;
     lostDatagrams_ = 0;
     lostBytes_ = 0;
     lostRateDatagrams_ = 0;

@@ -14,6 +14,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "wire/app_protocol.h"
 #include "wire/ip_address.h"
 #include "wire/ipv4.h"
 #include "wire/ipv6.h"
@@ -52,6 +53,11 @@ struct KeyedDatagram {
     // this host.
     bool localSelected = false;
     uint32_t bytes = 0;  // the datagram's IPv4 total length, or 40 + IPv6 payload length
+    // The TCP or UDP payload within the received bytes (none in a later
+    // fragment): from `payloadOffset` of the datagram, `payloadSize` bytes,
+    // without a link layer's padding past the IP length.
+    uint32_t payloadOffset = 0;
+    uint32_t payloadSize = 0;
 };
 
 // This host's side of the traffic: the selected IPv4 address (0: none) and
@@ -125,12 +131,32 @@ class ConversationDeltas {
         ConversationCounts counts;
     };
 
+    // A payload kept for the interface thread to read names and the
+    // application from (ConversationTap chooses them): its conversation and
+    // direction, what its first bytes showed, and its first bytes (none when
+    // the application is all there is to know).
+    struct Sample {
+        ConversationKey key;
+        Direction direction = Direction::kIn;
+        AppProtocol app = AppProtocol::kUnknown;
+        uint32_t offset = 0;  // in the store
+        uint32_t size = 0;
+    };
+    static constexpr size_t kMaxSamples = 64;
+    static constexpr size_t kSampleStore = 64 * 1024;
+    static constexpr size_t kMaxSampleBytes = 4096;  // a longer payload keeps its first bytes
+
     explicit ConversationDeltas(size_t maxConversations = 4096, size_t maxSeconds = 64);
 
     // Capture thread.
     void Add(const KeyedDatagram& datagram, int64_t timeNs);
-    // Keys and adds one datagram; false (counted as unkeyed) when it gives no key.
-    bool AddDatagram(const uint8_t* data, int length, const LocalAddresses& local, int64_t timeNs);
+    // Keys and adds one datagram; false (counted as unkeyed) when it gives no
+    // key. `keyed`, when given, receives the key.
+    bool AddDatagram(const uint8_t* data, int length, const LocalAddresses& local, int64_t timeNs,
+                     KeyedDatagram* keyed = nullptr);
+    // Keeps a sample; false (counted in LostSamples) when the store is full.
+    bool AddSample(const ConversationKey& key, Direction direction, AppProtocol app,
+                   std::span<const uint8_t> bytes);
     bool AddDatagram(const uint8_t* data, int length, uint32_t selectedLocal, int64_t timeNs) {
         return AddDatagram(data, length, LocalAddresses{selectedLocal, {}}, timeNs);
     }
@@ -143,6 +169,11 @@ class ConversationDeltas {
     // Read by whoever merges, in the order conversations first appeared.
     std::span<const Entry> Entries() const { return entries_; }
     std::span<const SecondCounts> Seconds() const { return seconds_; }
+    std::span<const Sample> Samples() const { return samples_; }
+    std::span<const uint8_t> SampleBytes(const Sample& s) const {
+        return std::span<const uint8_t>(sampleStore_).subspan(s.offset, s.size);
+    }
+    uint64_t LostSamples() const { return lostSamples_; }
     bool Empty() const { return entries_.empty() && lostDatagrams_ == 0 && unkeyed_ == 0; }
     // Datagrams (and bytes) not in Entries because the map was full.
     uint64_t LostDatagrams() const { return lostDatagrams_; }
@@ -164,6 +195,10 @@ class ConversationDeltas {
     std::vector<uint32_t> slotOf_;       // each entry's slot, for a clear that visits only those
     std::vector<Entry> entries_;         // capacity reserved up front
     std::vector<SecondCounts> seconds_;  // capacity reserved up front
+    std::vector<Sample> samples_;        // capacity reserved up front
+    std::vector<uint8_t> sampleStore_;   // kSampleStore bytes, of which sampleUsed_ are taken
+    size_t sampleUsed_ = 0;
+    uint64_t lostSamples_ = 0;
     uint64_t lostDatagrams_ = 0;
     uint64_t lostBytes_ = 0;
     uint64_t lostRateDatagrams_ = 0;

@@ -1,5 +1,22 @@
 #include "talk/conversation_tap.h"
 
+#include <algorithm>
+
+#include "wire/dns_message.h"
+
+namespace {
+
+constexpr size_t kLookedSlots = 8192;  // a power of two
+constexpr uint64_t kCountBits = 0xFF;
+
+}  // namespace
+
+ConversationTap::ConversationTap(Handler handler, Ipv6Beside ipv6)
+    : handler_(std::move(handler)),
+      ipv6Beside_(std::move(ipv6)),
+      looked_(kLookedSlots, 0),
+      seed_(RandomIpHashSeed()) {}
+
 void ConversationTap::Begin(std::string_view selectedLocal) {
     selectedLocal_ = 0;
     ParseIpv4(selectedLocal, &selectedLocal_);
@@ -8,13 +25,50 @@ void ConversationTap::Begin(std::string_view selectedLocal) {
         localIpv6_ = ipv6Beside_(selectedLocal);
     deltas_[0].Clear();
     deltas_[1].Clear();
+    std::fill(looked_.begin(), looked_.end(), 0);
 }
 
 bool ConversationTap::Add(int batch, std::span<const uint8_t> datagram, int64_t timeNs) {
     ConversationDeltas& deltas = deltas_[batch];
-    deltas.AddDatagram(datagram.data(), static_cast<int>(datagram.size()),
-                       LocalAddresses{selectedLocal_, localIpv6_}, timeNs);
+    KeyedDatagram d;
+    if (deltas.AddDatagram(datagram.data(), static_cast<int>(datagram.size()),
+                           LocalAddresses{selectedLocal_, localIpv6_}, timeNs, &d) &&
+        d.payloadSize != 0)
+        LookInto(deltas, d, datagram);
     return deltas.HandOverDue();
+}
+
+void ConversationTap::LookInto(ConversationDeltas& deltas, const KeyedDatagram& d,
+                               std::span<const uint8_t> datagram) {
+    const ConversationKey& k = d.key;
+    if (k.protocol != kProtocolTcp && k.protocol != kProtocolUdp)
+        return;
+    const bool out = d.direction == Direction::kOut;
+    const uint16_t source = out ? k.localPort : k.remotePort;
+    const uint16_t destination = out ? k.remotePort : k.localPort;
+    const std::span<const uint8_t> bytes = datagram.subspan(d.payloadOffset, d.payloadSize);
+    const PacketBytes payload(bytes.data(), static_cast<int>(bytes.size()));
+    // Every answer: one socket may ask many questions.
+    if (source == kDnsPort) {
+        if (GuessAppProtocol(k.protocol, source, destination, payload) == AppProtocol::kDns)
+            deltas.AddSample(k, d.direction, AppProtocol::kDns, bytes);
+        return;
+    }
+    const uint64_t hash = HashConversationKey(k, seed_);
+    uint64_t& slot = looked_[hash & (kLookedSlots - 1)];
+    const uint64_t tag = hash & ~kCountBits;
+    if ((slot & ~kCountBits) != tag)
+        slot = tag;  // a conversation not looked at yet takes the slot
+    if ((slot & kCountBits) >= kPayloadsLooked)
+        return;
+    ++slot;
+    const AppProtocol app = GuessAppProtocol(k.protocol, source, destination, payload);
+    if (app == AppProtocol::kUnknown)
+        return;
+    slot = tag | kPayloadsLooked;  // it said what it speaks: done with it
+    // Only the ClientHello and the request carry a name.
+    const bool named = app == AppProtocol::kTls || app == AppProtocol::kHttp;
+    deltas.AddSample(k, d.direction, app, named ? bytes : std::span<const uint8_t>());
 }
 
 void ConversationTap::Inserted(int batch) {

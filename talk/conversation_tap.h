@@ -2,6 +2,16 @@
 // The conversation counts of each batch of rows: the capture thread counts
 // into the batch's ConversationDeltas, and the handler gets them on the
 // interface thread as the batch's rows reach the list.
+//
+// The capture thread also keeps, as the batch's samples, the payloads that
+// name hosts or show the application, for the interface thread to read
+// (WireNames): every DNS answer (from port 53), and of any other TCP or UDP
+// conversation only its first payloads, until one shows what it speaks
+// (then the ClientHello's or the request's bytes are kept; for the other
+// applications no bytes). It looks at a few bytes of each of those first
+// payloads and no more; which conversations it has looked at lives in a
+// fixed table of its own, where a newer conversation may take an older one's
+// place (which is then looked at again from its next payload on).
 #include <cstdint>
 #include <functional>
 #include <span>
@@ -18,15 +28,20 @@ class ConversationTap final : public BatchTap {
     // The IPv6 addresses that are this host's beside a dotted IPv4 address:
     // by default those of the interface that holds it.
     using Ipv6Beside = std::function<std::vector<Ipv6Address>(std::string_view ipv4)>;
-    explicit ConversationTap(Handler handler, Ipv6Beside ipv6 = Ipv6AddressesBeside)
-        : handler_(std::move(handler)), ipv6Beside_(std::move(ipv6)) {}
+    explicit ConversationTap(Handler handler, Ipv6Beside ipv6 = Ipv6AddressesBeside);
 
     void Begin(std::string_view selectedLocal) override;
     bool Add(int batch, std::span<const uint8_t> datagram, int64_t timeNs) override;
     void Inserted(int batch) override;
     void Clear(int batch) override { deltas_[batch].Clear(); }
 
+    // Payloads of one conversation looked at before it is given up on.
+    static constexpr unsigned kPayloadsLooked = 4;
+
   private:
+    void LookInto(ConversationDeltas& deltas, const KeyedDatagram& d,
+                  std::span<const uint8_t> datagram);
+
     Handler handler_;
     Ipv6Beside ipv6Beside_;
     uint32_t selectedLocal_ = 0;  // host order; 0: none
@@ -34,4 +49,8 @@ class ConversationTap final : public BatchTap {
     // is keyed by the port rule until the next capture.
     std::vector<Ipv6Address> localIpv6_;
     ConversationDeltas deltas_[2];
+    // Capture thread: per slot, a conversation's hash above the low byte and
+    // the payloads looked at in it.
+    std::vector<uint64_t> looked_;
+    uint64_t seed_;
 };

@@ -1,5 +1,7 @@
 #include "talk/csv.h"
 
+#include <iterator>
+
 #include "res/resource.h"
 #include "res/string_table.h"
 #include "talk/names.h"
@@ -8,8 +10,16 @@
 namespace {
 
 constexpr std::string_view kBom = "\xEF\xBB\xBF";
-// The headings are the window's column headings.
-constexpr int kColumns = 15;
+// The window's column headings, and where the host's name came from after
+// the name.
+constexpr int kHeadings[] = {
+    IDS_CONV_HEADING_FIRST + 0,   IDS_CONV_HEADING_FIRST + 1,  IDS_CONV_HEADING_FIRST + 2,
+    IDS_CONV_HEADING_FIRST + 3,   IDS_CONV_HEADING_FIRST + 4,  IDS_CONV_HEADING_FIRST + 5,
+    IDS_CONV_HEADING_NAME_SOURCE, IDS_CONV_HEADING_FIRST + 6,  IDS_CONV_HEADING_FIRST + 7,
+    IDS_CONV_HEADING_FIRST + 8,   IDS_CONV_HEADING_FIRST + 9,  IDS_CONV_HEADING_FIRST + 10,
+    IDS_CONV_HEADING_FIRST + 11,  IDS_CONV_HEADING_FIRST + 12, IDS_CONV_HEADING_FIRST + 13,
+    IDS_CONV_HEADING_FIRST + 14,  IDS_CONV_HEADING_APPLICATION};
+constexpr size_t kColumns = std::size(kHeadings);
 
 bool PortsApply(uint8_t protocol) {
     return protocol == kProtocolTcp || protocol == kProtocolUdp;
@@ -37,16 +47,25 @@ std::string CsvField(std::string_view text, bool foreign) {
 }
 
 std::vector<CsvLine> CollectCsvLines(const ConversationTable& table, const OwnerService* owners,
-                                     const NameService* names, bool fromFile) {
+                                     const NameService* names, bool fromFile,
+                                     const WireNames* wire) {
     std::vector<CsvLine> lines;
     lines.reserve(table.Size());
     for (const Conversation& c : table.Rows()) {
-        CsvLine line{c, {}, {}};
-        if (names != nullptr) {
+        CsvLine line{c, {}, {}, NameSource::kNone, AppProtocol::kUnknown};
+        SourcedName wired = wire != nullptr ? wire->Named(c.key) : SourcedName{};
+        if (wired.source != NameSource::kNone) {
+            line.remoteHost = std::move(wired.name);
+            line.hostSource = wired.source;
+        } else if (names != nullptr) {
             const NameService::Result r = names->Lookup(c.key.remoteAddr);
-            if (r.state == NameService::State::kFound)
+            if (r.state == NameService::State::kFound) {
                 line.remoteHost = r.name;
+                line.hostSource = NameSource::kReverse;
+            }
         }
+        if (wire != nullptr)
+            line.application = wire->Application(c.key);
         if (fromFile)
             line.owner.state = OwnerState::kFromFile;
         else if (owners != nullptr)
@@ -58,10 +77,10 @@ std::vector<CsvLine> CollectCsvLines(const ConversationTable& table, const Owner
 
 std::string ConversationsCsv(std::span<const CsvLine> lines) {
     std::string out(kBom);
-    for (int i = 0; i < kColumns; ++i) {
+    for (size_t i = 0; i < kColumns; ++i) {
         if (i)
             out += ',';
-        out += LoadStringUtf8(IDS_CONV_HEADING_FIRST + i);
+        out += LoadStringUtf8(kHeadings[i]);
     }
     out += "\r\n";
     for (const CsvLine& line : lines) {
@@ -80,6 +99,7 @@ std::string ConversationsCsv(std::span<const CsvLine> lines) {
             FormatIp(c.key.remoteAddr),
             ports ? std::to_string(c.key.remotePort) : std::string(),
             CsvField(line.remoteHost, true),
+            line.remoteHost.empty() ? std::string() : NameSourceText(line.hostSource),
             CsvField(OwnerProgramText(o), true),
             pid ? std::to_string(o.pid) : std::string(),
             user ? CsvField(o.user, true) : std::string(),
@@ -89,6 +109,7 @@ std::string ConversationsCsv(std::span<const CsvLine> lines) {
             std::to_string(c.counts.outBytes),
             FormatLocalTime(c.counts.firstNs),
             FormatLocalTime(c.counts.lastNs),
+            ApplicationText(line.application),
         };
         static_assert(std::size(fields) == kColumns);
         for (size_t i = 0; i < std::size(fields); ++i) {

@@ -108,6 +108,10 @@ TEST_F(CsvFile, ReadsBackFieldForField) {
         Line(3, "=HYPERLINK(\"x\")", "+1", "-2.example"),
         Line(4, DisplayableUtf8("bad\xFF\xC0\x80name\x01"), "@who", "\t"),
     };
+    lines[0].hostSource = NameSource::kDnsAnswer;
+    lines[0].application = AppProtocol::kTls;
+    lines[1].hostSource = NameSource::kTls;  // no name: no source either
+    lines[2].hostSource = NameSource::kReverse;
     lines.push_back(Line(5, "", "", ""));
     lines.back().owner.state = OwnerState::kOtherUser;
     lines.back().owner.user = "nobody";
@@ -119,30 +123,37 @@ TEST_F(CsvFile, ReadsBackFieldForField) {
     const auto records = ParseCsv(text.substr(3));
     ASSERT_EQ(records.size(), 6u);
     EXPECT_EQ(records[0][0], "协议");
-    EXPECT_EQ(records[0][6], "程序");
-    EXPECT_EQ(records[0][14], "最近");
+    EXPECT_EQ(records[0][5], "远端主机");
+    EXPECT_EQ(records[0][6], "名称来源");
+    EXPECT_EQ(records[0][7], "程序");
+    EXPECT_EQ(records[0][15], "最近");
+    EXPECT_EQ(records[0][16], "应用");
     for (const auto& r : records)
-        ASSERT_EQ(r.size(), 15u);
+        ASSERT_EQ(r.size(), 17u);
     EXPECT_EQ(records[1],
               (std::vector<std::string>{"TCP", "10.0.0.1", "1", "8.8.8.8", "443", "dns.example",
-                                        "curl", "4242", "alice", "3", "300", "4", "400",
+                                        "DNS 应答", "curl", "4242", "alice", "3", "300", "4", "400",
                                         FormatLocalTime(1700000000123456789),
-                                        FormatLocalTime(1700000005987654321)}));
-    EXPECT_EQ(records[1][13].size(), 23u);
-    EXPECT_EQ(records[1][13].substr(19), ".123");
-    EXPECT_EQ(records[2][6], "a,b \"c\"");
-    EXPECT_EQ(records[2][8], "bob\nsmith");
-    EXPECT_EQ(records[3][6], "'=HYPERLINK(\"x\")");
-    EXPECT_EQ(records[3][8], "'+1");
+                                        FormatLocalTime(1700000005987654321), "TLS"}));
+    // Where a name came from is said only beside a name.
+    EXPECT_EQ(records[2][6], "");
+    EXPECT_EQ(records[3][6], "反向解析");
+    EXPECT_EQ(records[3][16], "");
+    EXPECT_EQ(records[1][14].size(), 23u);
+    EXPECT_EQ(records[1][14].substr(19), ".123");
+    EXPECT_EQ(records[2][7], "a,b \"c\"");
+    EXPECT_EQ(records[2][9], "bob\nsmith");
+    EXPECT_EQ(records[3][7], "'=HYPERLINK(\"x\")");
+    EXPECT_EQ(records[3][9], "'+1");
     EXPECT_EQ(records[3][5], "'-2.example");
-    EXPECT_EQ(records[4][6], "bad\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBDname\\u0001");
-    EXPECT_EQ(records[4][8], "'@who");
+    EXPECT_EQ(records[4][7], "bad\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBDname\\u0001");
+    EXPECT_EQ(records[4][9], "'@who");
     EXPECT_EQ(records[4][5], "'\t");
     EXPECT_EQ(records[5][0], "ICMP");
     EXPECT_EQ(records[5][2], "");
-    EXPECT_EQ(records[5][6], "用户 nobody 的进程 (另一用户)");
-    EXPECT_EQ(records[5][7], "");
-    EXPECT_EQ(records[5][8], "nobody");
+    EXPECT_EQ(records[5][7], "用户 nobody 的进程 (另一用户)");
+    EXPECT_EQ(records[5][8], "");
+    EXPECT_EQ(records[5][9], "nobody");
 }
 
 // The export is saved as every file is: a new file is the user's alone and

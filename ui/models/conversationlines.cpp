@@ -6,6 +6,7 @@
 
 #include "framework/gbk.h"
 #include "res/resource.h"
+#include "res/string_table.h"
 #include "res/strings.h"
 #include "talk/texts.h"
 #include "ui/text/plaintext.h"
@@ -33,7 +34,8 @@ bool HasUser(const OwnerInfo& o) {
 
 bool Numeric(int column) {
     return column != ConversationLines::kProtocol && column != ConversationLines::kRemoteHost &&
-           column != ConversationLines::kProgram && column != ConversationLines::kUser;
+           column != ConversationLines::kProgram && column != ConversationLines::kUser &&
+           column != ConversationLines::kApplication;
 }
 
 bool RightAligned(int column) {
@@ -120,6 +122,8 @@ std::string ConversationLines::Text(const Line& line, int column) const {
             return FormatLocalTime(c.counts.firstNs);
         case kLastSeen:
             return FormatLocalTime(c.counts.lastNs);
+        case kApplication:
+            return ApplicationText(line.app);
         default:
             return {};
     }
@@ -143,6 +147,9 @@ QVariant ConversationLines::data(const QModelIndex& index, int role) const {
             // whatever markup they hold.
             if (index.column() == kProgram)
                 return PlainTextTip(QString::fromStdString(OwnerPhrase(line.owner)));
+            if (index.column() == kRemoteHost && line.hostSource != NameSource::kNone)
+                return PlainTextTip(QString::fromStdString(
+                    FormatUtf8(IDS_TIP_NAME_SOURCE, {line.host, NameSourceText(line.hostSource)})));
             if (index.column() == kInBytes)
                 return QString::number(line.conversation.counts.inBytes) + QStringLiteral(" B");
             if (index.column() == kOutBytes)
@@ -159,7 +166,8 @@ QVariant ConversationLines::data(const QModelIndex& index, int role) const {
 QVariant ConversationLines::headerData(int section, Qt::Orientation orientation, int role) const {
     if (orientation == Qt::Horizontal && role == Qt::DisplayRole && section >= 0 &&
         section < kColumns)
-        return FromGbk(LoadStringGbk(IDS_CONV_HEADING_FIRST + section));
+        return FromGbk(LoadStringGbk(section == kApplication ? IDS_CONV_HEADING_APPLICATION
+                                                             : IDS_CONV_HEADING_FIRST + section));
     return QAbstractTableModel::headerData(section, orientation, role);
 }
 
@@ -211,7 +219,8 @@ uint64_t ConversationLines::NumberKey(const Line& line, int column) {
                                      n.outDatagrams,
                                      n.outBytes,
                                      TimeKey(n.firstNs),
-                                     TimeKey(n.lastNs)};
+                                     TimeKey(n.lastNs),
+                                     0};
     return column >= 0 && column < kColumns ? keys[column] : 0;
 }
 
@@ -221,7 +230,7 @@ uint64_t ConversationLines::IdAt(int row) const {
 
 CsvLine ConversationLines::Export(int row) const {
     const Line& l = lines_[static_cast<size_t>(row)];
-    return CsvLine{l.conversation, l.host, l.owner};
+    return CsvLine{l.conversation, l.host, l.owner, l.hostSource, l.app};
 }
 
 void ConversationLines::Refresh() {
@@ -254,17 +263,20 @@ std::vector<ConversationLines::Line> ConversationLines::Collect() {
     const auto& rows = tracker_.Table().Rows();
     lines.reserve(rows.size());
     for (const Conversation& c : rows) {
-        Line l{c, {}, {}, false};
+        Line l{c, {}, {}, NameSource::kNone, false, AppProtocol::kUnknown};
         const auto it = before.find(c.id);
         const Line* old = it != before.end() ? &lines_[it->second] : nullptr;
         l.owner = old && !ownersMoved ? old->owner : tracker_.Owner(c);
         if (old && !namesMoved && !old->hostPending) {
             l.host = old->host;
+            l.hostSource = old->hostSource;
+            l.app = old->app;
         } else {
-            const NameService::Result r = tracker_.Name(c.key.remoteAddr);
-            if (r.state == NameService::State::kFound)
-                l.host = r.name;
-            l.hostPending = r.state == NameService::State::kPending;
+            ConversationTracker::HostName h = tracker_.BestName(c.key);
+            l.host = std::move(h.name);
+            l.hostSource = h.source;
+            l.hostPending = h.pending;
+            l.app = tracker_.Application(c.key);
         }
         lines.push_back(std::move(l));
     }
@@ -335,7 +347,8 @@ void ConversationLines::Show(std::vector<Line> lines) {
         Line& now = lines_[r];
         Line& next = lines[r];
         if (SameValues(now.conversation, next.conversation) && SameOwner(now.owner, next.owner) &&
-            now.host == next.host && now.hostPending == next.hostPending)
+            now.host == next.host && now.hostSource == next.hostSource &&
+            now.hostPending == next.hostPending && now.app == next.app)
             continue;
         now = std::move(next);
         first = first < 0 ? static_cast<int>(r) : first;

@@ -34,6 +34,7 @@ struct ConversationColumns {
         kOutBytes,
         kFirstSeen,
         kLastSeen,
+        kApplication,
         kColumns
     };
 };
@@ -66,7 +67,9 @@ class ConversationLines : public QAbstractTableModel, public ConversationColumns
         Conversation conversation;
         OwnerInfo owner;
         std::string host;  // the remote host's name, or empty
+        NameSource hostSource = NameSource::kNone;
         bool hostPending = false;
+        AppProtocol app = AppProtocol::kUnknown;
     };
     std::string Text(const Line& line, int column) const;
     // What a numeric column sorts by.

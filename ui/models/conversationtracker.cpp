@@ -42,6 +42,7 @@ void ConversationTracker::BeginCapture(bool fromFile, const std::string& selecte
     ParseIpv4(selectedLocal, &local_);
     table_.Clear();
     rates_.Clear();
+    wireNames_.ForgetConnections();
     ++captures_;
     spans_.push_back(Span{fromFile, local_, 0, 0, false});
     if (spans_.size() > kSpansKept)
@@ -62,6 +63,7 @@ void ConversationTracker::Merge(const ConversationDeltas& deltas) {
         span.lastNs = span.any ? std::max(span.lastNs, e.counts.lastNs) : e.counts.lastNs;
         span.any = true;
     }
+    wireNames_.Take(deltas);
     const MergeReport report = table_.Merge(deltas);
     rates_.Add(deltas);
     AskWaitingNames();
@@ -134,10 +136,28 @@ NameService::Result ConversationTracker::Name(const IpAddress& address) const {
     return r;
 }
 
+ConversationTracker::HostName ConversationTracker::BestName(const ConversationKey& key) const {
+    SourcedName wire = wireNames_.Named(key);
+    if (wire.source != NameSource::kNone)
+        return HostName{std::move(wire.name), wire.source, false};
+    NameService::Result r = Name(key.remoteAddr);
+    if (r.state == NameService::State::kFound)
+        return HostName{std::move(r.name), NameSource::kReverse, false};
+    return HostName{{}, NameSource::kNone, r.state == NameService::State::kPending};
+}
+
+std::string ConversationTracker::BestAddressName(const IpAddress& address) const {
+    std::string answered = wireNames_.Answered(IpAddress(local_), address);
+    if (!answered.empty())
+        return answered;
+    const NameService::Result r = names_.Lookup(address);
+    return r.state == NameService::State::kFound ? r.name : std::string();
+}
+
 uint64_t ConversationTracker::Version() const {
     // Each counter only grows, so their sum moves whenever one does.
     return table_.RowsVersion() + table_.ValuesVersion() + owners_.Changes() + names_.Changes() +
-           captures_;
+           wireNames_.Changes() + captures_;
 }
 
 void ConversationTracker::AskName(const IpAddress& address) const {

@@ -22,6 +22,7 @@
 #include "talk/names.h"
 #include "talk/owner.h"
 #include "talk/rate_history.h"
+#include "talk/wire_names.h"
 
 class CellBlock;
 
@@ -58,10 +59,26 @@ class ConversationTracker {
     OwnerInfo Owner(const Conversation& conversation) const;
     // A name looked up; an address never asked is asked now.
     NameService::Result Name(const IpAddress& address) const;
+    // The best name of a conversation's remote side and where it came from:
+    // the connection's own (TLS, HTTP), a DNS answer's, else the reverse
+    // name (asked for now, as Name does); `pending` while that is looked up.
+    struct HostName {
+        std::string name;
+        NameSource source = NameSource::kNone;
+        bool pending = false;
+    };
+    HostName BestName(const ConversationKey& key) const;
+    // The same for an address alone (a DNS answer's, else the reverse
+    // name): empty when none is known.
+    std::string BestAddressName(const IpAddress& address) const;
+    AppProtocol Application(const ConversationKey& key) const {
+        return wireNames_.Application(key);
+    }
+    const WireNames& NamesOnTheWire() const { return wireNames_; }
     // Moves whenever a count, an owner or a name may have changed.
     uint64_t Version() const;
     uint64_t OwnerChanges() const { return owners_.Changes(); }
-    uint64_t NameChanges() const { return names_.Changes(); }
+    uint64_t NameChanges() const { return names_.Changes() + wireNames_.Changes(); }
 
     // The lines a tooltip of an event row adds: the program behind it and the
     // host name of each address. `datagram` is the row's own (its
@@ -108,6 +125,7 @@ class ConversationTracker {
     // Asking fills a cache: readers (a tooltip, the window) may ask.
     mutable OwnerService owners_;
     mutable NameService names_;
+    WireNames wireNames_;
     bool fromFile_ = false;
     uint32_t local_ = 0;
     std::deque<Span> spans_;  // the newest last
