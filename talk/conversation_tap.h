@@ -21,6 +21,12 @@ class ConversationTap final : public BatchTap {
     explicit ConversationTap(Handler handler, Ipv6Beside ipv6 = Ipv6AddressesBeside)
         : handler_(std::move(handler)), ipv6Beside_(std::move(ipv6)) {}
 
+    // Capture thread: each conversation as its first datagram of a batch is
+    // counted (for the owner lookups that cannot wait for the batch). Set
+    // before a capture starts; must never allocate or wait.
+    using FirstSeen = std::function<void(const ConversationDeltas::Entry&, bool onThisHost)>;
+    void SetFirstSeen(FirstSeen firstSeen) { firstSeen_ = std::move(firstSeen); }
+
     void Begin(std::string_view selectedLocal) override;
     bool Add(int batch, std::span<const uint8_t> datagram, int64_t timeNs) override;
     void Inserted(int batch) override;
@@ -29,6 +35,7 @@ class ConversationTap final : public BatchTap {
   private:
     Handler handler_;
     Ipv6Beside ipv6Beside_;
+    FirstSeen firstSeen_;
     uint32_t selectedLocal_ = 0;  // host order; 0: none
     // Taken when the capture begins: an address the interface gains later
     // is keyed by the port rule until the next capture.
