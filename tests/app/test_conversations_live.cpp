@@ -283,8 +283,8 @@ class ConversationsLiveTest : public QObject {
                 QTRY_COMPARE_WITH_TIMEOUT(Cell(m, protocol, port, M::kProgram), ended, 30000);
                 QCOMPARE(Cell(m, protocol, port, M::kPid), pid);
                 const int line = LineOf(m, protocol, port);
-                const QString tip = TipAsShown(
-                    m.data(m.index(line, M::kProgram), Qt::ToolTipRole).toString()).text;
+                const QString tip =
+                    TipAsShown(m.data(m.index(line, M::kProgram), Qt::ToolTipRole).toString()).text;
                 QVERIFY2(tip.contains(QStringLiteral("已退出")) &&
                              tip.contains(QString::fromStdString("PID " + pid)),
                          qPrintable(tip));
