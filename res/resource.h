@@ -284,3 +284,7 @@ inline constexpr int IDS_ALERTS_HEADING_FIRST = 503;  // time, kind, text
 inline constexpr int IDC_ALERTS_LIST = 1160;
 inline constexpr int IDC_ALERTS_SUMMARY = 1161;
 inline constexpr unsigned IDM_ALERTS = 0x0480;
+// Programs that have ended, named beside what they owned.
+inline constexpr int IDS_OWNER_PROGRAM_EXITED = 600;
+inline constexpr int IDS_OWNER_FOUND_EXITED = 601;
+inline constexpr int IDS_OWNER_CLOSED_WAS_EXITED = 602;

@@ -591,6 +591,13 @@ std::string_view LoadStringGbk(int id) {
             return "\xC0\xE0\xD0\xCD";
         case IDS_ALERTS_HEADING_FIRST + 2:  // 内容
             return "\xC4\xDA\xC8\xDD";
+        case IDS_OWNER_PROGRAM_EXITED:  // %1 (已退出)
+            return "%1 (\xD2\xD1\xCD\xCB\xB3\xF6)";
+        case IDS_OWNER_FOUND_EXITED:  // %1 (PID %2, 用户 %3, 已退出)
+            return "%1 (PID %2, \xD3\xC3\xBB\xA7 %3, \xD2\xD1\xCD\xCB\xB3\xF6)";
+        case IDS_OWNER_CLOSED_WAS_EXITED:  // 套接字已关闭 (原属 %1, PID %2, 已退出)
+            return "\xCC\xD7\xBD\xD3\xD7\xD6\xD2\xD1\xB9\xD8\xB1\xD5 (\xD4\xAD\xCA\xF4 %1, PID %2, "
+                   "\xD2\xD1\xCD\xCB\xB3\xF6)";
         default:
             return {};
     }

@@ -30,10 +30,18 @@ void ConversationTap::Begin(std::string_view selectedLocal) {
 
 bool ConversationTap::Add(int batch, std::span<const uint8_t> datagram, int64_t timeNs) {
     ConversationDeltas& deltas = deltas_[batch];
+    const size_t before = deltas.Entries().size();
     KeyedDatagram d;
-    if (deltas.AddDatagram(datagram.data(), static_cast<int>(datagram.size()),
-                           LocalAddresses{selectedLocal_, localIpv6_}, timeNs, &d) &&
-        d.payloadSize != 0)
+    const bool keyed = deltas.AddDatagram(datagram.data(), static_cast<int>(datagram.size()),
+                                          LocalAddresses{selectedLocal_, localIpv6_}, timeNs, &d);
+    if (firstSeen_ && deltas.Entries().size() > before) {
+        // Both ends on the selected address (loopback) leave the key's local
+        // side to the port rule: this host's all the same.
+        const ConversationDeltas::Entry& e = deltas.Entries().back();
+        firstSeen_(e, e.localSelected ||
+                          (selectedLocal_ != 0 && e.key.localAddr == IpAddress(selectedLocal_)));
+    }
+    if (keyed && d.payloadSize != 0)
         LookInto(deltas, d, datagram);
     return deltas.HandOverDue();
 }

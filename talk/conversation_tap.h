@@ -30,6 +30,12 @@ class ConversationTap final : public BatchTap {
     using Ipv6Beside = std::function<std::vector<Ipv6Address>(std::string_view ipv4)>;
     explicit ConversationTap(Handler handler, Ipv6Beside ipv6 = Ipv6AddressesBeside);
 
+    // Capture thread: each conversation as its first datagram of a batch is
+    // counted (for the owner lookups that cannot wait for the batch). Set
+    // before a capture starts; must never allocate or wait.
+    using FirstSeen = std::function<void(const ConversationDeltas::Entry&, bool onThisHost)>;
+    void SetFirstSeen(FirstSeen firstSeen) { firstSeen_ = std::move(firstSeen); }
+
     void Begin(std::string_view selectedLocal) override;
     bool Add(int batch, std::span<const uint8_t> datagram, int64_t timeNs) override;
     void Inserted(int batch) override;
@@ -44,6 +50,7 @@ class ConversationTap final : public BatchTap {
 
     Handler handler_;
     Ipv6Beside ipv6Beside_;
+    FirstSeen firstSeen_;
     uint32_t selectedLocal_ = 0;  // host order; 0: none
     // Taken when the capture begins: an address the interface gains later
     // is keyed by the port rule until the next capture.

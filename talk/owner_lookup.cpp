@@ -42,6 +42,55 @@ uint64_t SocketInode(std::string_view link) {
                : 0;
 }
 
+// Socket inodes kept from the scans before those of a round are looked for.
+constexpr size_t kHoldersKept = 1 << 16;
+constexpr size_t kAbsentKept = 1 << 14;
+
+// The program name, start time and state of a process from /proc/PID/stat
+// ("PID (comm) S ppid ..."; the name may hold spaces and parentheses, so the
+// fields are counted from the last ')').
+bool ReadStat(pid_t pid, std::string* comm, uint64_t* startTicks, char* state) {
+    char path[32];
+    std::snprintf(path, sizeof path, "/proc/%d/stat", static_cast<int>(pid));
+    const int fd = open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    char text[1024];
+    const ssize_t n = read(fd, text, sizeof text - 1);
+    close(fd);
+    if (n <= 0)
+        return false;
+    const std::string_view line(text, static_cast<size_t>(n));
+    const size_t open = line.find('(');
+    const size_t close = line.rfind(')');
+    if (open == std::string_view::npos || close == std::string_view::npos || close < open)
+        return false;
+    // Fields after the name, from the state (the 3rd) on; the start time is the 22nd.
+    std::string_view rest = line.substr(close + 1);
+    uint64_t start = 0;
+    char s = 0;
+    for (int field = 3; field <= 22; ++field) {
+        const size_t from = rest.find_first_not_of(' ');
+        if (from == std::string_view::npos)
+            return false;
+        rest.remove_prefix(from);
+        const size_t to = std::min(rest.find(' '), rest.size());
+        const std::string_view value = rest.substr(0, to);
+        if (field == 3)
+            s = value.empty() ? 0 : value[0];
+        if (field == 22 && !ParseNumber(value, &start))
+            return false;
+        rest.remove_prefix(to);
+    }
+    if (comm != nullptr)
+        comm->assign(line.substr(open + 1, close - open - 1));
+    if (startTicks != nullptr)
+        *startTicks = start;
+    if (state != nullptr)
+        *state = s;
+    return true;
+}
+
 bool SocketHeld(const OwnerState s) {
     return s == OwnerState::kFound || s == OwnerState::kOtherUser ||
            s == OwnerState::kHolderUnknown || s == OwnerState::kClosed;
@@ -62,6 +111,15 @@ bool BoundTo(const SocketEntry& e, const ConversationKey& k) {
 }
 
 }  // namespace
+
+bool ProcessAlive(pid_t pid, uint64_t startTicks) {
+    uint64_t start = 0;
+    char state = 0;
+    if (pid <= 0 || !ReadStat(pid, nullptr, &start, &state))
+        return false;
+    // A zombie has ended and waits for its parent; a dead one is going.
+    return start == startTicks && state != 'Z' && state != 'X' && state != 'x';
+}
 
 OwnerLookup::OwnerLookup() = default;
 OwnerLookup::~OwnerLookup() = default;
@@ -121,25 +179,53 @@ bool OwnerLookup::StillHeld(uint64_t inode, const Holder& h) const {
     return n > 0 && SocketInode(std::string_view(link, static_cast<size_t>(n))) == inode;
 }
 
-void OwnerLookup::ScanProc() {
-    ++fullScans_;
-    holders_.clear();
-    someUnreadable_ = false;
-    DIR* proc = opendir("/proc");
-    if (proc == nullptr)
-        return;
-    // /proc lists processes by rising pid, so a socket shared after a fork
-    // is ascribed to the oldest holder, usually the parent.
+bool OwnerLookup::ScanProc(const std::vector<std::pair<uint64_t, uint32_t>>& wanted) {
+    ++scans_;
+    if (holders_.size() > kHoldersKept)
+        holders_.clear();
+    const int procFd = open("/proc", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (procFd < 0)
+        return false;
+    DIR* proc = fdopendir(procFd);
+    if (proc == nullptr) {
+        close(procFd);
+        return false;
+    }
+    struct Process {
+        pid_t pid;
+        uint32_t uid;
+    };
+    std::vector<Process> processes;
     while (const dirent* p = readdir(proc)) {
         uint64_t pid = 0;
-        if (!ParseNumber(p->d_name, &pid))
+        if (!ParseNumber(p->d_name, &pid) || pid > INT32_MAX)
             continue;
-        char path[64];
-        std::snprintf(path, sizeof path, "/proc/%llu/fd", static_cast<unsigned long long>(pid));
-        const int dirFd = open(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        struct stat st {};
+        if (fstatat(procFd, p->d_name, &st, 0) == 0)
+            processes.push_back({static_cast<pid_t>(pid), st.st_uid});
+    }
+    // A socket that was just opened is most likely a process's that just
+    // started, and PIDs rise until they wrap: the newest first, those of the
+    // sockets' users before the others. A short-lived program is found
+    // before it ends, and the walk stops once every socket has its holder.
+    std::sort(processes.begin(), processes.end(),
+              [](const Process& a, const Process& b) { return a.pid > b.pid; });
+    std::unordered_set<uint32_t> uids;
+    std::unordered_set<uint64_t> missing;
+    for (const auto& [inode, uid] : wanted) {
+        uids.insert(uid);
+        missing.insert(inode);
+    }
+    std::stable_partition(processes.begin(), processes.end(),
+                          [&](const Process& p) { return uids.contains(p.uid); });
+    bool unreadable = false;
+    for (const Process& process : processes) {
+        char path[32];
+        std::snprintf(path, sizeof path, "%d/fd", static_cast<int>(process.pid));
+        const int dirFd = openat(procFd, path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
         if (dirFd < 0) {
             if (errno == EACCES || errno == EPERM)
-                someUnreadable_ = true;
+                unreadable = true;
             continue;
         }
         DIR* fds = fdopendir(dirFd);
@@ -147,6 +233,7 @@ void OwnerLookup::ScanProc() {
             close(dirFd);
             continue;
         }
+        bool described = false;
         while (const dirent* f = readdir(fds)) {
             uint64_t fd = 0;
             if (!ParseNumber(f->d_name, &fd))
@@ -155,16 +242,32 @@ void OwnerLookup::ScanProc() {
             const ssize_t n = readlinkat(dirFd, f->d_name, link, sizeof link);
             if (n < 0) {
                 if (errno == EACCES || errno == EPERM)
-                    someUnreadable_ = true;
+                    unreadable = true;
                 continue;
             }
             const uint64_t inode = SocketInode(std::string_view(link, static_cast<size_t>(n)));
-            if (inode != 0)
-                holders_.try_emplace(inode, Holder{static_cast<pid_t>(pid), static_cast<int>(fd)});
+            if (inode == 0)
+                continue;
+            holders_.try_emplace(inode, Holder{process.pid, static_cast<int>(fd)});
+            if (missing.erase(inode) != 0 && !described) {
+                // Read now: the program may be gone by the end of the round.
+                described = true;
+                Facts facts;
+                facts.uid = process.uid;
+                if (ReadStat(process.pid, &facts.comm, &facts.startTicks, nullptr))
+                    facts_[process.pid] = std::move(facts);
+            }
         }
         closedir(fds);
+        if (missing.empty()) {
+            closedir(proc);
+            return false;
+        }
     }
     closedir(proc);
+    ++fullScans_;
+    someUnreadable_ = unreadable;
+    return true;
 }
 
 std::string OwnerLookup::UserName(uint32_t uid) {
@@ -192,24 +295,23 @@ std::string OwnerLookup::UserName(uint32_t uid) {
 }
 
 void OwnerLookup::Describe(OwnerInfo& info, pid_t pid) {
-    char path[64];
-    std::snprintf(path, sizeof path, "/proc/%d/comm", static_cast<int>(pid));
-    std::string comm;
-    if (const int fd = open(path, O_RDONLY | O_CLOEXEC); fd >= 0) {
-        char text[64];
-        const ssize_t n = read(fd, text, sizeof text);
-        close(fd);
-        if (n > 0)
-            comm.assign(text, static_cast<size_t>(n));
+    Facts facts;
+    if (const auto it = facts_.find(pid); it != facts_.end()) {
+        facts = it->second;
+    } else {
+        ReadStat(pid, &facts.comm, &facts.startTicks, nullptr);
+        char path[32];
+        std::snprintf(path, sizeof path, "/proc/%d", static_cast<int>(pid));
+        struct stat st {};
+        if (stat(path, &st) == 0)
+            facts.uid = st.st_uid;
     }
-    if (!comm.empty() && comm.back() == '\n')
-        comm.pop_back();
-    info.program = DisplayableUtf8(comm);
+    info.program = DisplayableUtf8(facts.comm);
     info.pid = pid;
-    std::snprintf(path, sizeof path, "/proc/%d", static_cast<int>(pid));
-    struct stat st {};
-    if (stat(path, &st) == 0)
-        info.uid = st.st_uid;
+    info.startTicks = facts.startTicks;
+    // Gone before it could be read: it has ended.
+    info.exited = facts.startTicks == 0;
+    info.uid = facts.uid;
     info.user = UserName(info.uid);
 }
 
@@ -260,26 +362,29 @@ std::vector<OwnerInfo> OwnerLookup::Round(std::span<const OwnerQuery> queries) {
     if (needHolder.empty())
         return results;
 
-    // One full scan of /proc when a socket is new to us or has changed hands;
-    // one that the last scan could not find is not worth another for a while.
+    // /proc is walked when a socket is new to us or has changed hands; one
+    // that the last full walk could not find is not worth another for a while.
     const auto now = std::chrono::steady_clock::now();
     const bool scanIsOld = fullScans_ == 0 || now - lastScan_ > std::chrono::seconds(30);
-    bool scan = false;
+    if (scanIsOld || absent_.size() > kAbsentKept)
+        absent_.clear();
+    facts_.clear();
+    std::vector<std::pair<uint64_t, uint32_t>> wanted;
     for (const size_t i : needHolder) {
         const uint64_t inode = entries[i].inode;
         const auto it = holders_.find(inode);
+        if (it != holders_.end() && StillHeld(inode, it->second))
+            continue;
         if (it != holders_.end())
-            scan |= !StillHeld(inode, it->second);
-        else
-            scan |= scanIsOld || !absent_.contains(inode);
+            holders_.erase(it);
+        if (!absent_.contains(inode))
+            wanted.emplace_back(inode, entries[i].uid);
     }
-    if (scan) {
-        ScanProc();
+    if (!wanted.empty() && ScanProc(wanted)) {
         lastScan_ = now;
-        absent_.clear();
-        for (const size_t i : needHolder) {
-            if (!holders_.contains(entries[i].inode))
-                absent_.insert(entries[i].inode);
+        for (const auto& [inode, uid] : wanted) {
+            if (!holders_.contains(inode))
+                absent_.insert(inode);
         }
     }
 

@@ -11,6 +11,7 @@
 #include <string>
 #include <unordered_map>
 #include <unordered_set>
+#include <utility>
 #include <vector>
 
 #include "talk/conversation.h"
@@ -42,7 +43,16 @@ struct OwnerInfo {
     // Moves when the holder changed: another socket took the pair (a port reused).
     uint64_t generation = 0;
     int error = 0;  // kUnavailable: the errno
+    // When the process started (clock ticks after boot, /proc/PID/stat): a
+    // PID reused by a later process is not taken for this one. 0: unknown.
+    uint64_t startTicks = 0;
+    // The program named here has ended (or its PID now belongs to another).
+    bool exited = false;
 };
+
+// The process `pid` that started at `startTicks` is still running (a zombie
+// has ended; a PID that another process took since is not it).
+bool ProcessAlive(pid_t pid, uint64_t startTicks);
 
 struct OwnerQuery {
     ConversationKey key;
@@ -73,7 +83,9 @@ class OwnerLookup {
     // most for the UDP fall-back), /proc once for all.
     std::vector<OwnerInfo> Round(std::span<const OwnerQuery> queries);
 
-    // How many full /proc scans were made (tests and benchmarks).
+    // How many /proc scans were made, and how many of them had to visit
+    // every process (tests and benchmarks).
+    uint64_t Scans() const { return scans_; }
     uint64_t FullScans() const { return fullScans_; }
 
   private:
@@ -84,18 +96,31 @@ class OwnerLookup {
     int FindSocket(const OwnerQuery& q, SocketEntry* entry, bool* udpDumped,
                    std::vector<SocketEntry>* udpDump);
     bool StillHeld(uint64_t inode, const Holder& h) const;
-    void ScanProc();
+    // Walks the processes' descriptors until every one of `wanted` (inodes
+    // with their sockets' uids) has a holder; true when it visited them all.
+    bool ScanProc(const std::vector<std::pair<uint64_t, uint32_t>>& wanted);
     std::string UserName(uint32_t uid);
     void Describe(OwnerInfo& info, pid_t pid);
 
+    // What a scan read of a process as soon as it found a wanted socket in
+    // it: the program may end right after, taking /proc/PID with it.
+    struct Facts {
+        std::string comm;
+        uint64_t startTicks = 0;
+        uint32_t uid = kUnknownUid;
+    };
+    std::unordered_map<pid_t, Facts> facts_;  // this round's
+
     SockDiag diag_;
-    // Every socket inode seen in the last full scan, with one process that held it.
+    // Socket inodes seen by the scans, with one process that held each
+    // (checked again before use; forgotten when the map grows large).
     std::unordered_map<uint64_t, Holder> holders_;
-    bool someUnreadable_ = false;  // the last scan met processes whose fds it may not read
+    bool someUnreadable_ = false;  // the last full scan met processes whose fds it may not read
     // Inodes the last scan looked for and did not find (another user's, say):
     // asked again, they need no new scan until it is old.
     std::unordered_set<uint64_t> absent_;
     std::chrono::steady_clock::time_point lastScan_;
     std::unordered_map<uint32_t, std::string> users_;
+    uint64_t scans_ = 0;
     uint64_t fullScans_ = 0;
 };

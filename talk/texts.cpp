@@ -135,14 +135,16 @@ std::string OwnerPhrase(const OwnerInfo& o) {
         case OwnerState::kPending:
             return std::string(LoadStringUtf8(IDS_CONV_PENDING));
         case OwnerState::kFound:
-            return FormatUtf8(IDS_OWNER_FOUND, {o.program, std::to_string(o.pid), o.user});
+            return FormatUtf8(o.exited ? IDS_OWNER_FOUND_EXITED : IDS_OWNER_FOUND,
+                              {o.program, std::to_string(o.pid), o.user});
         case OwnerState::kOtherUser:
             return FormatUtf8(IDS_OWNER_OTHER_USER, {o.user});
         case OwnerState::kHolderUnknown:
             return FormatUtf8(IDS_OWNER_HOLDER_UNKNOWN, {o.user});
         case OwnerState::kClosed:
             if (!o.program.empty())
-                return FormatUtf8(IDS_OWNER_CLOSED_WAS, {o.program, std::to_string(o.pid)});
+                return FormatUtf8(o.exited ? IDS_OWNER_CLOSED_WAS_EXITED : IDS_OWNER_CLOSED_WAS,
+                                  {o.program, std::to_string(o.pid)});
             return std::string(LoadStringUtf8(IDS_OWNER_CLOSED));
         case OwnerState::kNoSocket:
             return std::string(LoadStringUtf8(IDS_OWNER_NO_SOCKET));
@@ -159,6 +161,11 @@ std::string OwnerPhrase(const OwnerInfo& o) {
 }
 
 std::string OwnerProgramText(const OwnerInfo& o) {
+    // A program that has ended is named all the same: its sockets closed with it.
+    const bool named = o.state == OwnerState::kFound ||
+                       (o.state == OwnerState::kClosed && o.pid != 0 && !o.program.empty());
+    if (named && o.exited)
+        return FormatUtf8(IDS_OWNER_PROGRAM_EXITED, {o.program});
     return o.state == OwnerState::kFound ? o.program : OwnerPhrase(o);
 }
 

@@ -28,7 +28,8 @@ std::u16string DisplayableUtf16(std::u16string_view text);
 // The owner as one phrase: "curl (PID 1234, 用户 alice)",
 // "用户 bob 的进程 (另一用户)", "套接字已关闭", "无本机套接字", "查找中…", "来自文件", ...
 std::string OwnerPhrase(const OwnerInfo& owner);
-// The program column: the program's name, or the phrase when there is none.
+// The program column: the program's name (with 已退出 once it has ended), or
+// the phrase when there is none.
 std::string OwnerProgramText(const OwnerInfo& owner);
 
 // "TCP", "UDP", "ICMP", "IGMP", else "协议 47".

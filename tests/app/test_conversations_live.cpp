@@ -245,6 +245,63 @@ class ConversationsLiveTest : public QObject {
         server.Kill();
     }
 
+    // A program that sends one datagram and opens one connection, and ends
+    // (its pipe says when): its lines keep its name and PID, say 已退出,
+    // and the export says so in the program's field.
+    void aProgramThatHasEnded() {
+        Child server = Spawn({"--serve", g_peerAddress}, true);
+        QCOMPARE(server.Line(), std::string("ready"));
+        CMonitorDlg dlg(LiveLookups());
+        dlg.Dialogs().exportConversations = [this](QWidget*, const QString&) {
+            return std::optional<QString>(exportPath_);
+        };
+        RunModalWith(dlg, [&] {
+            CConversationsDlg* conv = OpenConversations(dlg);
+            QVERIFY(conv);
+            ConversationModel& m = *conv->Model();
+            SelectAddress(dlg, g_localAddress);
+            input::Click(dlg.GetDlgItem(IDC_START));
+            QVERIFY(dlg.Capture().CaptureThreadRunning());
+
+            Child probe = Spawn({"--brief", g_peerAddress});
+            std::istringstream ports(probe.Line());
+            uint16_t tcpPort = 0, udpPort = 0;
+            ports >> tcpPort >> udpPort;
+            QVERIFY(tcpPort != 0 && udpPort != 0);
+            const std::string pid = std::to_string(probe.pid);
+            // Named while it runs; then it ends at once.
+            QTRY_COMPARE_WITH_TIMEOUT(Cell(m, "UDP", udpPort, M::kProgram),
+                                      std::string("qvbriefprobe"), 30000);
+            QTRY_COMPARE_WITH_TIMEOUT(Cell(m, "TCP", tcpPort, M::kProgram),
+                                      std::string("qvbriefprobe"), 30000);
+            QVERIFY(probe.Tell("go"));
+            QCOMPARE(probe.Line(), std::string());  // its end of the pipe closed: gone
+            QCOMPARE(probe.End(), 0);
+
+            const std::string ended = "qvbriefprobe (已退出)";
+            for (const auto& [protocol, port] : {std::pair("UDP", udpPort), {"TCP", tcpPort}}) {
+                QTRY_COMPARE_WITH_TIMEOUT(Cell(m, protocol, port, M::kProgram), ended, 30000);
+                QCOMPARE(Cell(m, protocol, port, M::kPid), pid);
+                const int line = LineOf(m, protocol, port);
+                const QString tip =
+                    TipAsShown(m.data(m.index(line, M::kProgram), Qt::ToolTipRole).toString()).text;
+                QVERIFY2(tip.contains(QStringLiteral("已退出")) &&
+                             tip.contains(QString::fromStdString("PID " + pid)),
+                         qPrintable(tip));
+            }
+            QTemporaryDir dir;
+            exportPath_ = dir.filePath("talk.csv");
+            input::Click(conv->GetDlgItem(IDC_CONV_EXPORT));
+            std::ifstream csv(exportPath_.toStdString());
+            int named = 0;
+            for (std::string line; std::getline(csv, line);)
+                named += line.find("," + ended + "," + pid + ",root,") != std::string::npos;
+            QCOMPARE(named, 2);
+            input::Click(dlg.GetDlgItem(IDC_STOP));
+        });
+        server.Kill();
+    }
+
     // The program as it runs for a person (only CAP_NET_RAW): another user's
     // process is that user's, without its name.
     void anotherUsersProgram() {
@@ -311,6 +368,8 @@ int main(int argc, char** argv) {
     if (argc == 5 && std::strcmp(argv[1], "--hold") == 0)
         return Hold(argv[2], static_cast<uint16_t>(std::atoi(argv[3])),
                     static_cast<uint32_t>(std::atoi(argv[4])));
+    if (argc == 3 && std::strcmp(argv[1], "--brief") == 0)
+        return Brief("qvbriefprobe", argv[2], kServerTcp, kServerUdp);
     if (argc == 5 && std::strcmp(argv[1], "--send") == 0)
         return SendTo(argv[2], argv[3], static_cast<uint16_t>(std::atoi(argv[4])));
     if (argc == 4 && std::strcmp(argv[1], "--unprivileged-window") == 0)

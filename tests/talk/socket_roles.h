@@ -174,6 +174,24 @@ inline int Probe(const char* name, const char* server, uint16_t tcpPort, uint16_
     return 0;
 }
 
+// Local namespace, under `name`: one UDP datagram and one TCP connection;
+// says their two local ports, then on a word (or its input's end) ends at
+// once, its sockets closing with it.
+inline int Brief(const char* name, const char* server, uint16_t tcpPort, uint16_t udpPort) {
+    prctl(PR_SET_NAME, name);
+    AnyAddr sa = SockAddrOf(server, udpPort);
+    const int udp = socket(sa.family, SOCK_DGRAM, 0);
+    if (sendto(udp, "q", 1, 0, sa.get(), sa.size) != 1)
+        return 2;
+    sa = SockAddrOf(server, tcpPort);
+    const int tcp = socket(sa.family, SOCK_STREAM, 0);
+    if (connect(tcp, sa.get(), sa.size) != 0)
+        return 2;
+    Say(std::to_string(LocalPort(tcp)) + " " + std::to_string(LocalPort(udp)));
+    ReadLine(STDIN_FILENO);
+    _exit(0);
+}
+
 // Holds a UDP port (on every address) until its input ends, as `uid` if given.
 // With `dualStack`, an IPv6 socket on [::] that takes IPv4 datagrams too.
 inline int Hold(const char* name, uint16_t port, uint32_t uid, bool dualStack = false) {

@@ -1,10 +1,12 @@
 // The worker-thread services without namespaces or root: owners of this
 // process's own sockets on the loopback address, and names from /etc/hosts.
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/prctl.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -14,6 +16,7 @@
 
 #include "talk/names.h"
 #include "talk/owner.h"
+#include "talk/texts.h"
 
 namespace {
 
@@ -84,6 +87,78 @@ TEST(OwnerService, FindsOwnSocketAndFollowsIt) {
     owners.Clear();
     EXPECT_NE(owners.Changes(), changes);
     EXPECT_EQ(owners.Result(key).state, OwnerState::kPending);
+}
+
+// A program found from the capture's hint alone, that then ends: it keeps
+// its name and PID, marked as ended once it is a zombie (not yet reaped),
+// and still once its socket reads as closed. Its PID with another start
+// time is not it.
+TEST(OwnerService, AProgramThatEndsKeepsItsName) {
+    int toChild[2], fromChild[2];
+    ASSERT_EQ(pipe2(toChild, O_CLOEXEC), 0);
+    ASSERT_EQ(pipe2(fromChild, O_CLOEXEC), 0);
+    // Started before the service's thread: the child forks a process of one thread.
+    const pid_t child = fork();
+    if (child == 0) {
+        prctl(PR_SET_NAME, "qvbrief");
+        int fd = -1;
+        const uint16_t port = BoundUdp(&fd);
+        if (write(fromChild[1], &port, sizeof port) != sizeof port)
+            _exit(2);
+        char go;
+        [[maybe_unused]] const ssize_t n = read(toChild[0], &go, 1);
+        _exit(0);  // its socket and its end of the pipe close with it
+    }
+    close(toChild[0]);
+    close(fromChild[1]);
+    uint16_t port = 0;
+    ASSERT_EQ(read(fromChild[0], &port, sizeof port), static_cast<ssize_t>(sizeof port));
+    OwnerService::Options options;
+    options.refreshAfter = std::chrono::milliseconds(50);
+    options.livenessInterval = std::chrono::milliseconds(20);
+    OwnerService owners(options);
+    const ConversationKey key{kProtocolUdp, kLoopback, port, 0x7F000002, 9};
+
+    owners.Hint(key, true);  // never asked by the interface thread
+    ASSERT_TRUE(Eventually([&] { return owners.Result(key).state != OwnerState::kPending; }));
+    const OwnerInfo found = owners.Result(key);
+    EXPECT_EQ(found.state, OwnerState::kFound) << OwnerPhrase(found);
+    EXPECT_EQ(found.program, "qvbrief");
+    EXPECT_EQ(found.pid, child);
+    EXPECT_FALSE(found.exited);
+    ASSERT_NE(found.startTicks, 0u);
+    EXPECT_TRUE(ProcessAlive(child, found.startTicks));
+    EXPECT_FALSE(ProcessAlive(child, found.startTicks + 1)) << "another process on the same PID";
+
+    ASSERT_EQ(write(toChild[1], "x", 1), 1);
+    char rest;
+    EXPECT_EQ(read(fromChild[0], &rest, 1), 0);  // its files closed: it is ending
+    // A zombie now, left unreaped: it has ended all the same.
+    siginfo_t info{};
+    ASSERT_EQ(waitid(P_PID, static_cast<id_t>(child), &info, WEXITED | WNOWAIT), 0);
+    EXPECT_FALSE(ProcessAlive(child, found.startTicks));
+    ASSERT_TRUE(Eventually([&] { return owners.Result(key).exited; }));
+    OwnerInfo o = owners.Result(key);
+    EXPECT_EQ(o.state, OwnerState::kFound);
+    EXPECT_EQ(o.pid, child);
+    const std::string pid = std::to_string(child);
+    EXPECT_EQ(OwnerProgramText(o), "qvbrief (已退出)");
+    EXPECT_EQ(OwnerPhrase(o), "qvbrief (PID " + pid + ", 用户 " + o.user + ", 已退出)");
+
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    // Looked up again: the socket is closed, the program still named as ended.
+    ASSERT_TRUE(Eventually([&] {
+        owners.Request(key, true, true);
+        return owners.Result(key).state == OwnerState::kClosed;
+    }));
+    o = owners.Result(key);
+    EXPECT_EQ(o.pid, child);
+    EXPECT_TRUE(o.exited);
+    EXPECT_EQ(OwnerProgramText(o), "qvbrief (已退出)");
+    EXPECT_EQ(OwnerPhrase(o), "套接字已关闭 (原属 qvbrief, PID " + pid + ", 已退出)");
+    close(toChild[1]);
+    close(fromChild[0]);
 }
 
 // Many conversations at once come back in bounded rounds, every one answered.

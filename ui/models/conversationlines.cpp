@@ -65,8 +65,9 @@ bool SameValues(const Conversation& a, const Conversation& b) {
 }
 
 bool SameOwner(const OwnerInfo& a, const OwnerInfo& b) {
-    return std::tie(a.state, a.program, a.pid, a.uid, a.user, a.inode, a.generation, a.error) ==
-           std::tie(b.state, b.program, b.pid, b.uid, b.user, b.inode, b.generation, b.error);
+    return std::tie(a.state, a.program, a.pid, a.uid, a.user, a.inode, a.generation, a.error,
+                    a.exited) == std::tie(b.state, b.program, b.pid, b.uid, b.user, b.inode,
+                                          b.generation, b.error, b.exited);
 }
 
 template <typename T>

@@ -34,10 +34,17 @@ bool CellAddress(std::string_view cell, uint32_t* address) {
 ConversationTracker::ConversationTracker() : ConversationTracker(Options{}) {}
 
 ConversationTracker::ConversationTracker(Options options)
-    : options_(options), table_(options.capacity), owners_(options.owners), names_(options.names) {}
+    : options_(options), table_(options.capacity), owners_(options.owners), names_(options.names) {
+    tap_.SetFirstSeen([this](const ConversationDeltas::Entry& e, bool onThisHost) {
+        if (onThisHost && hintOwners_.load(std::memory_order_relaxed) &&
+            (e.key.protocol == kProtocolTcp || e.key.protocol == kProtocolUdp))
+            owners_.Hint(e.key, e.counts.outDatagrams > 0);
+    });
+}
 
 void ConversationTracker::BeginCapture(bool fromFile, const std::string& selectedLocal) {
     fromFile_ = fromFile;
+    hintOwners_.store(!fromFile, std::memory_order_relaxed);
     local_ = 0;
     ParseIpv4(selectedLocal, &local_);
     table_.Clear();

@@ -9,6 +9,7 @@
 // interface thread only asks for them, once per new or active conversation
 // and batch, and reads their results; it never waits for one.
 #include <QString>
+#include <atomic>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -133,6 +134,9 @@ class ConversationTracker {
     mutable std::deque<IpAddress> namesWaiting_;
     mutable std::unordered_set<IpAddress, IpAddressHash> waitingSet_;
     uint64_t captures_ = 0;
+    // Read by the capture thread: a live capture's new conversations are
+    // looked up from there, as their first datagram is seen.
+    std::atomic<bool> hintOwners_{false};
     std::function<void(const ConversationDeltas&)> liveObserver_;
     ConversationTap tap_{[this](const ConversationDeltas& deltas) { Merge(deltas); }};
 };
