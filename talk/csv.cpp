@@ -41,7 +41,7 @@ std::vector<CsvLine> CollectCsvLines(const ConversationTable& table, const Owner
     std::vector<CsvLine> lines;
     lines.reserve(table.Size());
     for (const Conversation& c : table.Rows()) {
-        CsvLine line{c, {}, {}};
+        CsvLine line{c, {}, {}, {}, {}};
         if (names != nullptr) {
             const NameService::Result r = names->Lookup(c.key.remoteAddr);
             if (r.state == NameService::State::kFound)
@@ -62,6 +62,10 @@ std::string ConversationsCsv(std::span<const CsvLine> lines) {
         if (i)
             out += ',';
         out += LoadStringUtf8(IDS_CONV_HEADING_FIRST + i);
+    }
+    for (const int heading : {IDS_PLACE_COL_COUNTRY, IDS_PLACE_COL_NETWORK}) {
+        out += ',';
+        out += LoadStringUtf8(heading);
     }
     out += "\r\n";
     for (const CsvLine& line : lines) {
@@ -95,6 +99,11 @@ std::string ConversationsCsv(std::span<const CsvLine> lines) {
             if (i)
                 out += ',';
             out += fields[i];
+        }
+        // Where the remote side is, after the columns of the window's own.
+        for (const std::string* place : {&line.country, &line.network}) {
+            out += ',';
+            out += CsvField(*place, true);
         }
         out += "\r\n";
     }

@@ -22,6 +22,10 @@ struct CsvLine {
     Conversation conversation;
     std::string remoteHost;  // empty: the address has no name (yet)
     OwnerInfo owner;
+    // Where the remote address is ("美国") and its network ("AS15169
+    // GOOGLE"), displayable; empty when not known.
+    std::string country;
+    std::string network;
 };
 
 // The lines of every conversation of the table, with the names and owners

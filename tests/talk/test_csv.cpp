@@ -108,6 +108,10 @@ TEST_F(CsvFile, ReadsBackFieldForField) {
         Line(3, "=HYPERLINK(\"x\")", "+1", "-2.example"),
         Line(4, DisplayableUtf8("bad\xFF\xC0\x80name\x01"), "@who", "\t"),
     };
+    lines[0].country = "美国";
+    lines[0].network = "AS15169 GOOGLE";
+    lines[2].country = "=1+1";  // the database is outside input too
+    lines[2].network = "AS64500 a,\"b\"";
     lines.push_back(Line(5, "", "", ""));
     lines.back().owner.state = OwnerState::kOtherUser;
     lines.back().owner.user = "nobody";
@@ -121,13 +125,19 @@ TEST_F(CsvFile, ReadsBackFieldForField) {
     EXPECT_EQ(records[0][0], "协议");
     EXPECT_EQ(records[0][6], "程序");
     EXPECT_EQ(records[0][14], "最近");
+    EXPECT_EQ(records[0][15], "国家/地区");
+    EXPECT_EQ(records[0][16], "网络");
     for (const auto& r : records)
-        ASSERT_EQ(r.size(), 15u);
+        ASSERT_EQ(r.size(), 17u);
     EXPECT_EQ(records[1],
               (std::vector<std::string>{"TCP", "10.0.0.1", "1", "8.8.8.8", "443", "dns.example",
                                         "curl", "4242", "alice", "3", "300", "4", "400",
                                         FormatLocalTime(1700000000123456789),
-                                        FormatLocalTime(1700000005987654321)}));
+                                        FormatLocalTime(1700000005987654321), "美国",
+                                        "AS15169 GOOGLE"}));
+    EXPECT_EQ(records[2][15], "'=1+1");
+    EXPECT_EQ(records[2][16], "AS64500 a,\"b\"");
+    EXPECT_EQ(records[5][15], "");
     EXPECT_EQ(records[1][13].size(), 23u);
     EXPECT_EQ(records[1][13].substr(19), ".123");
     EXPECT_EQ(records[2][6], "a,b \"c\"");

@@ -33,7 +33,20 @@ bool HasUser(const OwnerInfo& o) {
 
 bool Numeric(int column) {
     return column != ConversationLines::kProtocol && column != ConversationLines::kRemoteHost &&
-           column != ConversationLines::kProgram && column != ConversationLines::kUser;
+           column != ConversationLines::kProgram && column != ConversationLines::kUser &&
+           column != ConversationLines::kCountry && column != ConversationLines::kNetwork;
+}
+
+// The lines a tooltip of the remote side adds: its country and network.
+QString PlaceTip(const std::optional<Place>& place) {
+    QString tip;
+    if (place && !place->country.empty())
+        tip += QLatin1Char('\n') + FormatString(IDS_PLACE_TIP_COUNTRY,
+                                                QString::fromStdString(place->country));
+    if (place && place->asn != 0)
+        tip += QLatin1Char('\n') + FormatString(IDS_PLACE_TIP_NETWORK,
+                                                QString::fromStdString(place->NetworkText()));
+    return tip;
 }
 
 bool RightAligned(int column) {
@@ -120,6 +133,10 @@ std::string ConversationLines::Text(const Line& line, int column) const {
             return FormatLocalTime(c.counts.firstNs);
         case kLastSeen:
             return FormatLocalTime(c.counts.lastNs);
+        case kCountry:
+            return line.place ? line.place->country : std::string();
+        case kNetwork:
+            return line.place ? line.place->NetworkText() : std::string();
         default:
             return {};
     }
@@ -147,6 +164,12 @@ QVariant ConversationLines::data(const QModelIndex& index, int role) const {
                 return QString::number(line.conversation.counts.inBytes) + QStringLiteral(" B");
             if (index.column() == kOutBytes)
                 return QString::number(line.conversation.counts.outBytes) + QStringLiteral(" B");
+            if (index.column() == kRemoteHost || index.column() == kRemoteAddr) {
+                std::string shown = Text(line, index.column());
+                if (shown.empty())
+                    shown = FormatIp(line.conversation.key.remoteAddr);
+                return PlainTextTip(QString::fromStdString(shown) + PlaceTip(line.place));
+            }
             return PlainTextTip(QString::fromStdString(Text(line, index.column())));
         case Qt::TextAlignmentRole:
             return QVariant::fromValue(
@@ -159,7 +182,9 @@ QVariant ConversationLines::data(const QModelIndex& index, int role) const {
 QVariant ConversationLines::headerData(int section, Qt::Orientation orientation, int role) const {
     if (orientation == Qt::Horizontal && role == Qt::DisplayRole && section >= 0 &&
         section < kColumns)
-        return FromGbk(LoadStringGbk(IDS_CONV_HEADING_FIRST + section));
+        return FromGbk(LoadStringGbk(section == kCountry   ? IDS_PLACE_COL_COUNTRY
+                                     : section == kNetwork ? IDS_PLACE_COL_NETWORK
+                                                           : IDS_CONV_HEADING_FIRST + section));
     return QAbstractTableModel::headerData(section, orientation, role);
 }
 
@@ -189,6 +214,14 @@ int ConversationLines::Compare(int rowA, int rowB, int column) const {
     }
     if (Numeric(column))
         return Order(NumberKey(a, column), NumberKey(b, column));
+    // Networks by number; those without one last.
+    if (column == kNetwork) {
+        const auto asn = [](const Line& l) {
+            return l.place && l.place->asn != 0 ? l.place->asn : uint64_t{1} << 32;
+        };
+        if (const int o = Order(asn(a), asn(b)); o != 0)
+            return o;
+    }
     return Text(a, column).compare(Text(b, column));
 }
 
@@ -221,7 +254,12 @@ uint64_t ConversationLines::IdAt(int row) const {
 
 CsvLine ConversationLines::Export(int row) const {
     const Line& l = lines_[static_cast<size_t>(row)];
-    return CsvLine{l.conversation, l.host, l.owner};
+    CsvLine line{l.conversation, l.host, l.owner, {}, {}};
+    if (l.place) {
+        line.country = l.place->country;
+        line.network = l.place->NetworkText();
+    }
+    return line;
 }
 
 void ConversationLines::Refresh() {
@@ -254,7 +292,7 @@ std::vector<ConversationLines::Line> ConversationLines::Collect() {
     const auto& rows = tracker_.Table().Rows();
     lines.reserve(rows.size());
     for (const Conversation& c : rows) {
-        Line l{c, {}, {}, false};
+        Line l{c, {}, {}, false, std::nullopt};
         const auto it = before.find(c.id);
         const Line* old = it != before.end() ? &lines_[it->second] : nullptr;
         l.owner = old && !ownersMoved ? old->owner : tracker_.Owner(c);
@@ -266,6 +304,8 @@ std::vector<ConversationLines::Line> ConversationLines::Collect() {
                 l.host = r.name;
             l.hostPending = r.state == NameService::State::kPending;
         }
+        // A place once known stays: it is not asked again.
+        l.place = old && old->place ? old->place : tracker_.PlaceOfAddress(c.key.remoteAddr);
         lines.push_back(std::move(l));
     }
     return lines;
@@ -335,7 +375,8 @@ void ConversationLines::Show(std::vector<Line> lines) {
         Line& now = lines_[r];
         Line& next = lines[r];
         if (SameValues(now.conversation, next.conversation) && SameOwner(now.owner, next.owner) &&
-            now.host == next.host && now.hostPending == next.hostPending)
+            now.host == next.host && now.hostPending == next.hostPending &&
+            now.place == next.place)
             continue;
         now = std::move(next);
         first = first < 0 ? static_cast<int>(r) : first;

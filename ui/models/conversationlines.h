@@ -11,6 +11,7 @@
 #include <QAbstractTableModel>
 #include <QString>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -34,6 +35,8 @@ struct ConversationColumns {
         kOutBytes,
         kFirstSeen,
         kLastSeen,
+        kCountry,  // where the remote address is
+        kNetwork,  // its autonomous system
         kColumns
     };
 };
@@ -67,6 +70,7 @@ class ConversationLines : public QAbstractTableModel, public ConversationColumns
         OwnerInfo owner;
         std::string host;  // the remote host's name, or empty
         bool hostPending = false;
+        std::optional<Place> place;  // the remote address's, once looked up
     };
     std::string Text(const Line& line, int column) const;
     // What a numeric column sorts by.

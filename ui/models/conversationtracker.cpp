@@ -34,7 +34,8 @@ bool CellAddress(std::string_view cell, uint32_t* address) {
 ConversationTracker::ConversationTracker() : ConversationTracker(Options{}) {}
 
 ConversationTracker::ConversationTracker(Options options)
-    : options_(options), table_(options.capacity), owners_(options.owners), names_(options.names) {}
+    : options_(options), table_(options.capacity), owners_(options.owners), names_(options.names),
+      places_(options.places) {}
 
 void ConversationTracker::BeginCapture(bool fromFile, const std::string& selectedLocal) {
     fromFile_ = fromFile;
@@ -137,7 +138,7 @@ NameService::Result ConversationTracker::Name(const IpAddress& address) const {
 uint64_t ConversationTracker::Version() const {
     // Each counter only grows, so their sum moves whenever one does.
     return table_.RowsVersion() + table_.ValuesVersion() + owners_.Changes() + names_.Changes() +
-           captures_;
+           places_.Changes() + captures_;
 }
 
 void ConversationTracker::AskName(const IpAddress& address) const {
