@@ -1,10 +1,13 @@
 #include "places/place.h"
 
+// Most of libloc's headers do not say they are C.
+extern "C" {
 #include <libloc/as.h>
 #include <libloc/country.h>
 #include <libloc/database.h>
 #include <libloc/libloc.h>
 #include <libloc/network.h>
+}
 #include <netinet/in.h>
 #include <sys/stat.h>
 
