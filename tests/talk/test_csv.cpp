@@ -130,13 +130,12 @@ TEST_F(CsvFile, ReadsBackFieldForField) {
     for (const auto& r : records)
         ASSERT_EQ(r.size(), 17u);
     EXPECT_EQ(records[1],
-              (std::vector<std::string>{"TCP", "10.0.0.1", "1", "8.8.8.8", "443", "dns.example",
-                                        "curl", "4242", "alice", "3", "300", "4", "400",
-                                        FormatLocalTime(1700000000123456789),
-                                        FormatLocalTime(1700000005987654321), "美国",
-                                        "AS15169 GOOGLE"}));
-    EXPECT_EQ(records[2][15], "'=1+1");
-    EXPECT_EQ(records[2][16], "AS64500 a,\"b\"");
+              (std::vector<std::string>{
+                  "TCP", "10.0.0.1", "1", "8.8.8.8", "443", "dns.example", "curl", "4242", "alice",
+                  "3", "300", "4", "400", FormatLocalTime(1700000000123456789),
+                  FormatLocalTime(1700000005987654321), "美国", "AS15169 GOOGLE"}));
+    EXPECT_EQ(records[3][15], "'=1+1");
+    EXPECT_EQ(records[3][16], "AS64500 a,\"b\"");
     EXPECT_EQ(records[5][15], "");
     EXPECT_EQ(records[1][13].size(), 23u);
     EXPECT_EQ(records[1][13].substr(19), ".123");

@@ -41,11 +41,11 @@ bool Numeric(int column) {
 QString PlaceTip(const std::optional<Place>& place) {
     QString tip;
     if (place && !place->country.empty())
-        tip += QLatin1Char('\n') + FormatString(IDS_PLACE_TIP_COUNTRY,
-                                                QString::fromStdString(place->country));
+        tip += QLatin1Char('\n') +
+               FormatString(IDS_PLACE_TIP_COUNTRY, QString::fromStdString(place->country));
     if (place && place->asn != 0)
-        tip += QLatin1Char('\n') + FormatString(IDS_PLACE_TIP_NETWORK,
-                                                QString::fromStdString(place->NetworkText()));
+        tip += QLatin1Char('\n') +
+               FormatString(IDS_PLACE_TIP_NETWORK, QString::fromStdString(place->NetworkText()));
     return tip;
 }
 
@@ -375,8 +375,7 @@ void ConversationLines::Show(std::vector<Line> lines) {
         Line& now = lines_[r];
         Line& next = lines[r];
         if (SameValues(now.conversation, next.conversation) && SameOwner(now.owner, next.owner) &&
-            now.host == next.host && now.hostPending == next.hostPending &&
-            now.place == next.place)
+            now.host == next.host && now.hostPending == next.hostPending && now.place == next.place)
             continue;
         now = std::move(next);
         first = first < 0 ? static_cast<int>(r) : first;

@@ -34,7 +34,10 @@ bool CellAddress(std::string_view cell, uint32_t* address) {
 ConversationTracker::ConversationTracker() : ConversationTracker(Options{}) {}
 
 ConversationTracker::ConversationTracker(Options options)
-    : options_(options), table_(options.capacity), owners_(options.owners), names_(options.names),
+    : options_(options),
+      table_(options.capacity),
+      owners_(options.owners),
+      names_(options.names),
       places_(options.places) {}
 
 void ConversationTracker::BeginCapture(bool fromFile, const std::string& selectedLocal) {
