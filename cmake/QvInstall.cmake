@@ -76,8 +76,10 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 # run time without linking it is named here.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # qt6-translations-l10n: Qt's own texts (file dialogs, standard buttons) in Chinese.
+# libloc-database and iso-codes: the database of where addresses are, and the
+# country names in Chinese, read at run time.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS
-  "libqt6widgets6, qt6-qpa-plugins, libpcap0.8, libcap2, libcap2-bin, fonts-wqy-microhei, qt6-translations-l10n")
+  "libqt6widgets6, qt6-qpa-plugins, libpcap0.8, libcap2, libcap2-bin, fonts-wqy-microhei, qt6-translations-l10n, libloc1, libloc-database, iso-codes")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qt6-wayland")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
   ${_qv_pkg}/debian/postinst ${_qv_pkg}/debian/postrm)

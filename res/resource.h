@@ -281,6 +281,21 @@ inline constexpr int IDS_ALERTS_SUMMARY = 500;
 inline constexpr int IDS_ALERTS_DROPPED = 501;
 inline constexpr int IDS_ALERTS_BLOCKLIST = 502;
 inline constexpr int IDS_ALERTS_HEADING_FIRST = 503;  // time, kind, text
+// Where an address is: the named ranges, the columns and tooltips of
+// country and network, and the message when the database cannot be read.
+inline constexpr int IDS_PLACE_PRIVATE = 560;
+inline constexpr int IDS_PLACE_LOOPBACK = 561;
+inline constexpr int IDS_PLACE_LINK_LOCAL = 562;
+inline constexpr int IDS_PLACE_MULTICAST = 563;
+inline constexpr int IDS_PLACE_TEST = 564;
+inline constexpr int IDS_PLACE_BROADCAST = 565;
+inline constexpr int IDS_PLACE_RESERVED = 566;
+inline constexpr int IDS_PLACE_COL_COUNTRY = 567;
+inline constexpr int IDS_PLACE_COL_NETWORK = 568;
+inline constexpr int IDS_PLACE_TIP_COUNTRY = 569;
+inline constexpr int IDS_PLACE_TIP_NETWORK = 570;
+inline constexpr int IDS_PLACE_NO_DATABASE = 571;
+inline constexpr int IDS_PLACE_BAD_FILE = 572;
 inline constexpr int IDC_ALERTS_LIST = 1160;
 inline constexpr int IDC_ALERTS_SUMMARY = 1161;
 inline constexpr unsigned IDM_ALERTS = 0x0480;

@@ -598,6 +598,38 @@ std::string_view LoadStringGbk(int id) {
         case IDS_OWNER_CLOSED_WAS_EXITED:  // 套接字已关闭 (原属 %1, PID %2, 已退出)
             return "\xCC\xD7\xBD\xD3\xD7\xD6\xD2\xD1\xB9\xD8\xB1\xD5 (\xD4\xAD\xCA\xF4 %1, PID %2, "
                    "\xD2\xD1\xCD\xCB\xB3\xF6)";
+        case IDS_PLACE_PRIVATE:  // 私有网络
+            return "\xCB\xBD\xD3\xD0\xCD\xF8\xC2\xE7";
+        case IDS_PLACE_LOOPBACK:  // 本机回环
+            return "\xB1\xBE\xBB\xFA\xBB\xD8\xBB\xB7";
+        case IDS_PLACE_LINK_LOCAL:  // 链路本地
+            return "\xC1\xB4\xC2\xB7\xB1\xBE\xB5\xD8";
+        case IDS_PLACE_MULTICAST:  // 组播
+            return "\xD7\xE9\xB2\xA5";
+        case IDS_PLACE_TEST:  // 测试地址
+            return "\xB2\xE2\xCA\xD4\xB5\xD8\xD6\xB7";
+        case IDS_PLACE_BROADCAST:  // 广播
+            return "\xB9\xE3\xB2\xA5";
+        case IDS_PLACE_RESERVED:  // 保留地址
+            return "\xB1\xA3\xC1\xF4\xB5\xD8\xD6\xB7";
+        case IDS_PLACE_COL_COUNTRY:  // 国家/地区
+            return "\xB9\xFA\xBC\xD2/\xB5\xD8\xC7\xF8";
+        case IDS_PLACE_COL_NETWORK:  // 网络
+            return "\xCD\xF8\xC2\xE7";
+        case IDS_PLACE_TIP_COUNTRY:  // 国家/地区: %1
+            return "\xB9\xFA\xBC\xD2/\xB5\xD8\xC7\xF8: %1";
+        case IDS_PLACE_TIP_NETWORK:  // 网络: %1
+            return "\xCD\xF8\xC2\xE7: %1";
+        case IDS_PLACE_NO_DATABASE:
+            // quorvelan: 无法读取地址位置数据库“%1”（%2），不显示国家/地区和网络
+            return "quorvelan: "
+                   "\xCE\xDE\xB7\xA8\xB6\xC1\xC8\xA1\xB5\xD8\xD6\xB7\xCE\xBB\xD6\xC3\xCA\xFD\xBE"
+                   "\xDD\xBF\xE2\xA1\xB0%1\xA1\xB1\xA3\xA8%"
+                   "2\xA3\xA9\xA3\xAC\xB2\xBB\xCF\xD4\xCA\xBE\xB9\xFA\xBC\xD2/"
+                   "\xB5\xD8\xC7\xF8\xBA\xCD\xCD\xF8\xC2\xE7";
+        case IDS_PLACE_BAD_FILE:  // 不是完整的位置数据库
+            return "\xB2\xBB\xCA\xC7\xCD\xEA\xD5\xFB\xB5\xC4\xCE\xBB\xD6\xC3\xCA\xFD\xBE\xDD\xBF"
+                   "\xE2";
         default:
             return {};
     }

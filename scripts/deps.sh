@@ -9,9 +9,11 @@
 set -euo pipefail
 
 # dpkg-dev and file: the package target (cpack's dpkg-shlibdeps) needs them.
+# libloc-dev, libloc1, libloc-database, iso-codes: where an address is (country and
+# network, offline) and country names in Chinese.
 build_pkgs=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-base-dev-tools libgl-dev
             libpcap-dev libcap-dev libcap2-bin libsqlite3-dev fonts-wqy-microhei qt6-translations-l10n
-            dpkg-dev file)
+            dpkg-dev file libloc-dev libloc1 libloc-database iso-codes)
 # dbus (dbus-run-session), dunst, trayer and x11-utils (xwininfo): the desktop test's own
 # session bus, notification daemon, tray and view of the X window tree.
 test_pkgs=(libgtest-dev libbenchmark-dev clang libclang-rt-14-dev iproute2 tcpdump lintian

@@ -52,7 +52,7 @@ std::vector<CsvLine> CollectCsvLines(const ConversationTable& table, const Owner
     std::vector<CsvLine> lines;
     lines.reserve(table.Size());
     for (const Conversation& c : table.Rows()) {
-        CsvLine line{c, {}, {}, NameSource::kNone, AppProtocol::kUnknown};
+        CsvLine line{c, {}, {}, NameSource::kNone, AppProtocol::kUnknown, {}, {}};
         SourcedName wired = wire != nullptr ? wire->Named(c.key) : SourcedName{};
         if (wired.source != NameSource::kNone) {
             line.remoteHost = std::move(wired.name);
@@ -81,6 +81,10 @@ std::string ConversationsCsv(std::span<const CsvLine> lines) {
         if (i)
             out += ',';
         out += LoadStringUtf8(kHeadings[i]);
+    }
+    for (const int heading : {IDS_PLACE_COL_COUNTRY, IDS_PLACE_COL_NETWORK}) {
+        out += ',';
+        out += LoadStringUtf8(heading);
     }
     out += "\r\n";
     for (const CsvLine& line : lines) {
@@ -116,6 +120,11 @@ std::string ConversationsCsv(std::span<const CsvLine> lines) {
             if (i)
                 out += ',';
             out += fields[i];
+        }
+        // Where the remote side is, after the columns of the window's own.
+        for (const std::string* place : {&line.country, &line.network}) {
+            out += ',';
+            out += CsvField(*place, true);
         }
         out += "\r\n";
     }

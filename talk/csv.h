@@ -26,6 +26,10 @@ struct CsvLine {
     OwnerInfo owner;
     NameSource hostSource = NameSource::kNone;  // where remoteHost came from
     AppProtocol application = AppProtocol::kUnknown;
+    // Where the remote address is ("美国") and its network ("AS15169
+    // GOOGLE"), displayable; empty when not known.
+    std::string country;
+    std::string network;
 };
 
 // The lines of every conversation of the table, with the names and owners

@@ -792,7 +792,10 @@ class ConversationsTest : public QObject {
             QCOMPARE(lines.size(), size_t{4});
             QCOMPARE(lines[0],
                      std::string("协议,本地地址,本地端口,远端地址,远端端口,远端主机,名称来源,程序,"
-                                 "PID,用户,入数据报,入字节,出数据报,出字节,首次,最近,应用"));
+                                 "PID,用户,入数据报,入字节,出数据报,出字节,首次,最近,应用,"
+                                 "国家/地区,网络"));
+            // Every address here is private: named so without the database.
+            QVERIFY(lines[1].ends_with(",私有网络,"));
             // In the order shown: by bytes in, fewest first.
             QVERIFY(lines[1].rfind("ICMP,10.0.0.5,,10.0.0.9,,", 0) == 0);
             QVERIFY(lines[1].find(",200,6400,0,0,") != std::string::npos);

@@ -27,6 +27,7 @@
 #include "app/monitordlg.h"
 #include "app/socketlib.h"
 #include "history/usage_history.h"
+#include "places/place.h"
 #include "res/resource.h"
 #include "tests/app/dialog_driver.h"
 #include "tests/app/user_input.h"
@@ -186,6 +187,10 @@ class UsageTest : public QObject {
             QCOMPARE(Cell(programs, 0, M::kTotal, M::kBytesRole), QString("460"));
             QCOMPARE(w->Hosts()->model()->rowCount(), 1);
             QCOMPARE(Cell(w->Hosts(), 0, M::kName), QString("10.0.0.9"));
+            // Hosts with their place; programs have none.
+            QCOMPARE(Cell(w->Hosts(), 0, M::kCountry), QString("私有网络"));
+            QCOMPARE(w->Hosts()->model()->columnCount(), int{M::kColumns});
+            QCOMPARE(programs->model()->columnCount(), int{M::kCountry});
             QCOMPARE(w->Chart()->Stacks().size(), size_t{24});
             QCOMPARE(w->Chart()->SeriesNames(), std::vector<QString>{QString("未知")});
             uint64_t charted = 0;
@@ -216,6 +221,10 @@ class UsageTest : public QObject {
             QCOMPARE(w->Details()->model()->rowCount(), 1);
             QCOMPARE(Cell(w->Details(), 0, M::kName), QString("93.184.216.34"));
             QCOMPARE(Cell(w->Details(), 0, M::kDetail), QString("example.com"));
+            const Place example = PlaceOf(IpAddress(0x5DB8D822));  // 93.184.216.34
+            QCOMPARE(Cell(w->Details(), 0, M::kNetwork),
+                     QString::fromStdString(example.NetworkText()));
+            QVERIFY(example.asn != 0 || !QFile::exists(PlaceDatabase::kInstalledPath));
             QTableView* hosts = w->Hosts();
             QCOMPARE(Cell(hosts, 1, M::kName), QString("10.0.0.9"));
             input::Click(hosts->viewport(), input::RowPoint(hosts, 1));
@@ -244,16 +253,18 @@ class UsageTest : public QObject {
             };
             const std::string expected =
                 "\xEF\xBB\xBF"
-                "类别,名称,详情,开始,接收字节,发送字节,接收数据报,发送数据报\r\n"
-                "程序,curl,/usr/bin/curl,,5000,700,5,7\r\n"
-                "程序,未知,,,290,170,10,5\r\n"
-                "主机,93.184.216.34,example.com,,5000,700,5,7\r\n"
-                "主机,10.0.0.9,,,290,170,10,5\r\n"
+                "类别,名称,详情,开始,接收字节,发送字节,接收数据报,发送数据报,国家/地区,网络\r\n"
+                "程序,curl,/usr/bin/curl,,5000,700,5,7,,\r\n"
+                "程序,未知,,,290,170,10,5,,\r\n"
+                "主机,93.184.216.34,example.com,,5000,700,5,7," +
+                example.country + "," + example.NetworkText() +
+                "\r\n"
+                "主机,10.0.0.9,,,290,170,10,5,私有网络,\r\n"
                 "时段,curl,," +
                 day(-3) +
-                ",5000,700,5,7\r\n"
+                ",5000,700,5,7,,\r\n"
                 "时段,未知,," +
-                day(0) + ",290,170,10,5\r\n";
+                day(0) + ",290,170,10,5,,\r\n";
             QCOMPARE(ReadFile(written), expected);
             struct stat st {};
             QCOMPARE(::stat(QFile::encodeName(written).constData(), &st), 0);

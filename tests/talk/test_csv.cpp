@@ -112,6 +112,10 @@ TEST_F(CsvFile, ReadsBackFieldForField) {
     lines[0].application = AppProtocol::kTls;
     lines[1].hostSource = NameSource::kTls;  // no name: no source either
     lines[2].hostSource = NameSource::kReverse;
+    lines[0].country = "美国";
+    lines[0].network = "AS15169 GOOGLE";
+    lines[2].country = "=1+1";  // the database is outside input too
+    lines[2].network = "AS64500 a,\"b\"";
     lines.push_back(Line(5, "", "", ""));
     lines.back().owner.state = OwnerState::kOtherUser;
     lines.back().owner.user = "nobody";
@@ -128,17 +132,23 @@ TEST_F(CsvFile, ReadsBackFieldForField) {
     EXPECT_EQ(records[0][7], "程序");
     EXPECT_EQ(records[0][15], "最近");
     EXPECT_EQ(records[0][16], "应用");
+    EXPECT_EQ(records[0][17], "国家/地区");
+    EXPECT_EQ(records[0][18], "网络");
     for (const auto& r : records)
-        ASSERT_EQ(r.size(), 17u);
+        ASSERT_EQ(r.size(), 19u);
     EXPECT_EQ(records[1],
               (std::vector<std::string>{"TCP", "10.0.0.1", "1", "8.8.8.8", "443", "dns.example",
                                         "DNS 应答", "curl", "4242", "alice", "3", "300", "4", "400",
                                         FormatLocalTime(1700000000123456789),
-                                        FormatLocalTime(1700000005987654321), "TLS"}));
+                                        FormatLocalTime(1700000005987654321), "TLS", "美国",
+                                        "AS15169 GOOGLE"}));
     // Where a name came from is said only beside a name.
     EXPECT_EQ(records[2][6], "");
     EXPECT_EQ(records[3][6], "反向解析");
     EXPECT_EQ(records[3][16], "");
+    EXPECT_EQ(records[3][17], "'=1+1");
+    EXPECT_EQ(records[3][18], "AS64500 a,\"b\"");
+    EXPECT_EQ(records[5][17], "");
     EXPECT_EQ(records[1][14].size(), 23u);
     EXPECT_EQ(records[1][14].substr(19), ".123");
     EXPECT_EQ(records[2][7], "a,b \"c\"");

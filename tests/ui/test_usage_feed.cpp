@@ -206,15 +206,25 @@ TEST(UsageCsv, PlainIntegersAndGuardedNames) {
     r.programs = {UsageTotal{"=cmd", "/opt/a,b", UsageCounts{1, 2, 3, 4}},
                   UsageTotal{"", "", UsageCounts{5000000000ull, 0, 7, 0}}};
     r.hosts = {UsageTotal{std::string(kOtherHosts), "", UsageCounts{9, 9, 1, 1}}};
+    r.hosts.push_back(UsageTotal{"192.0.2.1", "", UsageCounts{1, 0, 1, 0}});
+    // The database is outside input: its names are guarded as others' are.
+    r.hostPlaces = {Place{}, Place{PlaceKind::kPublic, "XX", "-x", 64500, "a,b"}};
     r.buckets = {UsageBucket{3600, "x\"y", UsageCounts{1, 1, 1, 1}}};
     const std::string csv = UsageCsv(r, [](int64_t t) { return "T" + std::to_string(t); });
     EXPECT_EQ(csv,
               "\xEF\xBB\xBF"
-              "类别,名称,详情,开始,接收字节,发送字节,接收数据报,发送数据报\r\n"
-              "程序,'=cmd,\"/opt/a,b\",,1,2,3,4\r\n"
-              "程序,未知,,,5000000000,0,7,0\r\n"
-              "主机,其他,,,9,9,1,1\r\n"
-              "时段,\"x\"\"y\",,T3600,1,1,1,1\r\n");
+              "类别,名称,详情,开始,接收字节,发送字节,接收数据报,发送数据报,国家/地区,网络\r\n"
+              "程序,'=cmd,\"/opt/a,b\",,1,2,3,4,,\r\n"
+              "程序,未知,,,5000000000,0,7,0,,\r\n"
+              "主机,其他,,,9,9,1,1,,\r\n"
+              "主机,192.0.2.1,,,1,0,1,0,'-x,\"AS64500 a,b\"\r\n"
+              "时段,\"x\"\"y\",,T3600,1,1,1,1,,\r\n");
+    // Each host's place from the installed database: named ranges without it.
+    const std::vector<Place> places = PlacesOfHosts(
+        {UsageTotal{"10.1.2.3", "", {}}, UsageTotal{std::string(kOtherHosts), "", {}}});
+    ASSERT_EQ(places.size(), 2u);
+    EXPECT_EQ(places[0].country, "私有网络");
+    EXPECT_TRUE(places[1].Empty());
 }
 
 namespace {

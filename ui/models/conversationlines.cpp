@@ -35,7 +35,20 @@ bool HasUser(const OwnerInfo& o) {
 bool Numeric(int column) {
     return column != ConversationLines::kProtocol && column != ConversationLines::kRemoteHost &&
            column != ConversationLines::kProgram && column != ConversationLines::kUser &&
-           column != ConversationLines::kApplication;
+           column != ConversationLines::kApplication && column != ConversationLines::kCountry &&
+           column != ConversationLines::kNetwork;
+}
+
+// The lines a tooltip of the remote side adds: its country and network.
+QString PlaceTip(const std::optional<Place>& place) {
+    QString tip;
+    if (place && !place->country.empty())
+        tip += QLatin1Char('\n') +
+               FormatString(IDS_PLACE_TIP_COUNTRY, QString::fromStdString(place->country));
+    if (place && place->asn != 0)
+        tip += QLatin1Char('\n') +
+               FormatString(IDS_PLACE_TIP_NETWORK, QString::fromStdString(place->NetworkText()));
+    return tip;
 }
 
 bool RightAligned(int column) {
@@ -125,6 +138,10 @@ std::string ConversationLines::Text(const Line& line, int column) const {
             return FormatLocalTime(c.counts.lastNs);
         case kApplication:
             return ApplicationText(line.app);
+        case kCountry:
+            return line.place ? line.place->country : std::string();
+        case kNetwork:
+            return line.place ? line.place->NetworkText() : std::string();
         default:
             return {};
     }
@@ -149,12 +166,20 @@ QVariant ConversationLines::data(const QModelIndex& index, int role) const {
             if (index.column() == kProgram)
                 return PlainTextTip(QString::fromStdString(OwnerPhrase(line.owner)));
             if (index.column() == kRemoteHost && line.hostSource != NameSource::kNone)
-                return PlainTextTip(QString::fromStdString(
-                    FormatUtf8(IDS_TIP_NAME_SOURCE, {line.host, NameSourceText(line.hostSource)})));
+                return PlainTextTip(
+                    QString::fromStdString(FormatUtf8(
+                        IDS_TIP_NAME_SOURCE, {line.host, NameSourceText(line.hostSource)})) +
+                    PlaceTip(line.place));
             if (index.column() == kInBytes)
                 return QString::number(line.conversation.counts.inBytes) + QStringLiteral(" B");
             if (index.column() == kOutBytes)
                 return QString::number(line.conversation.counts.outBytes) + QStringLiteral(" B");
+            if (index.column() == kRemoteHost || index.column() == kRemoteAddr) {
+                std::string shown = Text(line, index.column());
+                if (shown.empty())
+                    shown = FormatIp(line.conversation.key.remoteAddr);
+                return PlainTextTip(QString::fromStdString(shown) + PlaceTip(line.place));
+            }
             return PlainTextTip(QString::fromStdString(Text(line, index.column())));
         case Qt::TextAlignmentRole:
             return QVariant::fromValue(
@@ -168,6 +193,8 @@ QVariant ConversationLines::headerData(int section, Qt::Orientation orientation,
     if (orientation == Qt::Horizontal && role == Qt::DisplayRole && section >= 0 &&
         section < kColumns)
         return FromGbk(LoadStringGbk(section == kApplication ? IDS_CONV_HEADING_APPLICATION
+                                     : section == kCountry   ? IDS_PLACE_COL_COUNTRY
+                                     : section == kNetwork   ? IDS_PLACE_COL_NETWORK
                                                              : IDS_CONV_HEADING_FIRST + section));
     return QAbstractTableModel::headerData(section, orientation, role);
 }
@@ -198,6 +225,14 @@ int ConversationLines::Compare(int rowA, int rowB, int column) const {
     }
     if (Numeric(column))
         return Order(NumberKey(a, column), NumberKey(b, column));
+    // Networks by number; those without one last.
+    if (column == kNetwork) {
+        const auto asn = [](const Line& l) {
+            return l.place && l.place->asn != 0 ? l.place->asn : uint64_t{1} << 32;
+        };
+        if (const int o = Order(asn(a), asn(b)); o != 0)
+            return o;
+    }
     return Text(a, column).compare(Text(b, column));
 }
 
@@ -231,7 +266,12 @@ uint64_t ConversationLines::IdAt(int row) const {
 
 CsvLine ConversationLines::Export(int row) const {
     const Line& l = lines_[static_cast<size_t>(row)];
-    return CsvLine{l.conversation, l.host, l.owner, l.hostSource, l.app};
+    CsvLine line{l.conversation, l.host, l.owner, l.hostSource, l.app, {}, {}};
+    if (l.place) {
+        line.country = l.place->country;
+        line.network = l.place->NetworkText();
+    }
+    return line;
 }
 
 void ConversationLines::Refresh() {
@@ -264,7 +304,7 @@ std::vector<ConversationLines::Line> ConversationLines::Collect() {
     const auto& rows = tracker_.Table().Rows();
     lines.reserve(rows.size());
     for (const Conversation& c : rows) {
-        Line l{c, {}, {}, NameSource::kNone, false, AppProtocol::kUnknown};
+        Line l{c, {}, {}, NameSource::kNone, false, AppProtocol::kUnknown, std::nullopt};
         const auto it = before.find(c.id);
         const Line* old = it != before.end() ? &lines_[it->second] : nullptr;
         l.owner = old && !ownersMoved ? old->owner : tracker_.Owner(c);
@@ -279,6 +319,8 @@ std::vector<ConversationLines::Line> ConversationLines::Collect() {
             l.hostPending = h.pending;
             l.app = tracker_.Application(c.key);
         }
+        // A place once known stays: it is not asked again.
+        l.place = old && old->place ? old->place : tracker_.PlaceOfAddress(c.key.remoteAddr);
         lines.push_back(std::move(l));
     }
     return lines;
@@ -349,7 +391,7 @@ void ConversationLines::Show(std::vector<Line> lines) {
         Line& next = lines[r];
         if (SameValues(now.conversation, next.conversation) && SameOwner(now.owner, next.owner) &&
             now.host == next.host && now.hostSource == next.hostSource &&
-            now.hostPending == next.hostPending && now.app == next.app)
+            now.hostPending == next.hostPending && now.app == next.app && now.place == next.place)
             continue;
         now = std::move(next);
         first = first < 0 ? static_cast<int>(r) : first;

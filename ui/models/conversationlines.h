@@ -11,6 +11,7 @@
 #include <QAbstractTableModel>
 #include <QString>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -35,6 +36,8 @@ struct ConversationColumns {
         kFirstSeen,
         kLastSeen,
         kApplication,
+        kCountry,  // where the remote address is
+        kNetwork,  // its autonomous system
         kColumns
     };
 };
@@ -70,6 +73,7 @@ class ConversationLines : public QAbstractTableModel, public ConversationColumns
         NameSource hostSource = NameSource::kNone;
         bool hostPending = false;
         AppProtocol app = AppProtocol::kUnknown;
+        std::optional<Place> place;  // the remote address's, once looked up
     };
     std::string Text(const Line& line, int column) const;
     // What a numeric column sorts by.

@@ -34,7 +34,11 @@ bool CellAddress(std::string_view cell, uint32_t* address) {
 ConversationTracker::ConversationTracker() : ConversationTracker(Options{}) {}
 
 ConversationTracker::ConversationTracker(Options options)
-    : options_(options), table_(options.capacity), owners_(options.owners), names_(options.names) {
+    : options_(options),
+      table_(options.capacity),
+      owners_(options.owners),
+      names_(options.names),
+      places_(options.places) {
     tap_.SetFirstSeen([this](const ConversationDeltas::Entry& e, bool onThisHost) {
         if (onThisHost && hintOwners_.load(std::memory_order_relaxed) &&
             (e.key.protocol == kProtocolTcp || e.key.protocol == kProtocolUdp))
@@ -164,7 +168,7 @@ std::string ConversationTracker::BestAddressName(const IpAddress& address) const
 uint64_t ConversationTracker::Version() const {
     // Each counter only grows, so their sum moves whenever one does.
     return table_.RowsVersion() + table_.ValuesVersion() + owners_.Changes() + names_.Changes() +
-           wireNames_.Changes() + captures_;
+           wireNames_.Changes() + places_.Changes() + captures_;
 }
 
 void ConversationTracker::AskName(const IpAddress& address) const {

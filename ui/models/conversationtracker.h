@@ -13,11 +13,13 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
 #include <unordered_set>
 
+#include "places/place_service.h"
 #include "talk/conversation.h"
 #include "talk/conversation_tap.h"
 #include "talk/names.h"
@@ -32,6 +34,7 @@ class ConversationTracker {
     struct Options {
         OwnerService::Options owners;
         NameService::Options names;
+        PlaceService::Options places;
         size_t capacity = 10000;  // conversations held; the least active go first
     };
     ConversationTracker();  // with the default options
@@ -80,6 +83,11 @@ class ConversationTracker {
     uint64_t Version() const;
     uint64_t OwnerChanges() const { return owners_.Changes(); }
     uint64_t NameChanges() const { return names_.Changes() + wireNames_.Changes(); }
+    // Where an address is, if looked up already (a named range always is);
+    // otherwise asked for, off this thread, and nothing yet.
+    std::optional<Place> PlaceOfAddress(const IpAddress& address) const {
+        return places_.Lookup(address);
+    }
 
     // The lines a tooltip of an event row adds: the program behind it and the
     // host name of each address. `datagram` is the row's own (its
@@ -127,6 +135,7 @@ class ConversationTracker {
     mutable OwnerService owners_;
     mutable NameService names_;
     WireNames wireNames_;
+    mutable PlaceService places_;
     bool fromFile_ = false;
     uint32_t local_ = 0;
     std::deque<Span> spans_;  // the newest last

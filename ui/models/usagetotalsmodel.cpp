@@ -26,13 +26,17 @@ UsageTotalsModel::UsageTotalsModel(Kind kind, QObject* parent)
 void UsageTotalsModel::SetKind(Kind kind) {
     if (kind == kind_)
         return;
+    // Programs have no place columns: the columns change.
+    beginResetModel();
     kind_ = kind;
-    Q_EMIT headerDataChanged(Qt::Horizontal, 0, kColumns - 1);
+    endResetModel();
 }
 
-void UsageTotalsModel::SetTotals(std::vector<UsageTotal> totals) {
+void UsageTotalsModel::SetTotals(std::vector<UsageTotal> totals, std::vector<Place> places) {
     beginResetModel();
     totals_ = std::move(totals);
+    places_ = std::move(places);
+    places_.resize(totals_.size());
     endResetModel();
 }
 
@@ -41,22 +45,33 @@ int UsageTotalsModel::rowCount(const QModelIndex& parent) const {
 }
 
 int UsageTotalsModel::columnCount(const QModelIndex& parent) const {
-    return parent.isValid() ? 0 : kColumns;
+    return parent.isValid() ? 0 : kind_ == kHosts ? kColumns : kCountry;
 }
 
 QVariant UsageTotalsModel::data(const QModelIndex& index, int role) const {
-    if (!index.isValid() || index.row() >= rowCount() || index.column() >= kColumns)
+    if (!index.isValid() || index.row() >= rowCount() || index.column() >= columnCount())
         return {};
     const UsageTotal& t = totals_[static_cast<size_t>(index.row())];
     const int column = index.column();
     if (role == kKeyRole)
         return QString::fromStdString(t.key);
+    const bool bytes = column >= kIn && column <= kTotal;
+    const Place& place = places_[static_cast<size_t>(index.row())];
     if (role == kBytesRole)
-        return column >= kIn ? QVariant::fromValue<qulonglong>(Bytes(t.counts, column))
-                             : QVariant();
+        return bytes ? QVariant::fromValue<qulonglong>(Bytes(t.counts, column)) : QVariant();
     if (role == Qt::TextAlignmentRole)
-        return column >= kIn ? QVariant(Qt::AlignRight | Qt::AlignVCenter) : QVariant();
-    if (role == Qt::ToolTipRole && column >= kIn) {
+        return bytes ? QVariant(Qt::AlignRight | Qt::AlignVCenter) : QVariant();
+    if (role == Qt::ToolTipRole && kind_ == kHosts && column == kName && !place.Empty()) {
+        QString tip = DisplayableText(QString::fromStdString(t.key));
+        if (!place.country.empty())
+            tip += QLatin1Char('\n') +
+                   FormatString(IDS_PLACE_TIP_COUNTRY, QString::fromStdString(place.country));
+        if (place.asn != 0)
+            tip += QLatin1Char('\n') +
+                   FormatString(IDS_PLACE_TIP_NETWORK, QString::fromStdString(place.NetworkText()));
+        return PlainTextTip(tip);
+    }
+    if (role == Qt::ToolTipRole && bytes) {
         // The exact figures behind the rounded ones.
         const uint64_t datagrams = column == kIn    ? t.counts.datagramsIn
                                    : column == kOut ? t.counts.datagramsOut
@@ -75,6 +90,10 @@ QVariant UsageTotalsModel::data(const QModelIndex& index, int role) const {
             return DisplayableText(QString::fromStdString(t.key));
         case kDetail:
             return DisplayableText(QString::fromStdString(t.detail));
+        case kCountry:
+            return QString::fromStdString(place.country);
+        case kNetwork:
+            return QString::fromStdString(place.NetworkText());
         default:
             return QString::fromStdString(FormatBytes(Bytes(t.counts, column)));
     }
@@ -95,6 +114,10 @@ QVariant UsageTotalsModel::headerData(int section, Qt::Orientation orientation, 
             return LoadStringText(IDS_USAGE_COL_OUT);
         case kTotal:
             return LoadStringText(IDS_USAGE_COL_TOTAL);
+        case kCountry:
+            return LoadStringText(IDS_PLACE_COL_COUNTRY);
+        case kNetwork:
+            return LoadStringText(IDS_PLACE_COL_NETWORK);
         default:
             return {};
     }

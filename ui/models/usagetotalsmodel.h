@@ -1,17 +1,19 @@
 #pragma once
 // A table of usage totals (programs or hosts) for the 用量 window: name,
 // detail (executable or host name), bytes received, sent and both, most first
-// as the history gives them. Names from outside are shown escaped.
+// as the history gives them; hosts also with their country and network.
+// Names from outside are shown escaped.
 #include <QAbstractTableModel>
 #include <vector>
 
 #include "history/usage_history.h"
+#include "places/place.h"
 
 class UsageTotalsModel : public QAbstractTableModel {
     Q_OBJECT
   public:
     enum Kind { kPrograms, kHosts };
-    enum Column { kName, kDetail, kIn, kOut, kTotal, kColumns };
+    enum Column { kName, kDetail, kIn, kOut, kTotal, kCountry, kNetwork, kColumns };
     // The key (program or address) as recorded.
     static constexpr int kKeyRole = Qt::UserRole;
     // Bytes as a plain number (columns kIn, kOut, kTotal).
@@ -20,7 +22,8 @@ class UsageTotalsModel : public QAbstractTableModel {
     explicit UsageTotalsModel(Kind kind, QObject* parent = nullptr);
     void SetKind(Kind kind);
     Kind GetKind() const { return kind_; }
-    void SetTotals(std::vector<UsageTotal> totals);
+    // `places`: of each total, for hosts (looked up off the interface thread).
+    void SetTotals(std::vector<UsageTotal> totals, std::vector<Place> places = {});
     const std::vector<UsageTotal>& Totals() const { return totals_; }
 
     int rowCount(const QModelIndex& parent = {}) const override;
@@ -31,4 +34,5 @@ class UsageTotalsModel : public QAbstractTableModel {
   private:
     Kind kind_;
     std::vector<UsageTotal> totals_;
+    std::vector<Place> places_;
 };

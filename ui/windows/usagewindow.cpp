@@ -42,9 +42,14 @@ QTableView* MakeTable(UsageTotalsModel* model, QWidget* parent) {
     view->horizontalHeader()->setHighlightSections(false);
     view->horizontalHeader()->setStretchLastSection(true);
     const int ch = view->fontMetrics().horizontalAdvance(QLatin1Char('0'));
-    const int widths[UsageTotalsModel::kColumns] = {16, 22, 9, 9, 9};
-    for (int c = 0; c < UsageTotalsModel::kColumns; ++c)
-        view->setColumnWidth(c, widths[c] * ch + 10);
+    const int widths[UsageTotalsModel::kColumns] = {16, 22, 9, 9, 9, 10, 24};
+    // Again after each reset: the place columns come and go with the kind.
+    const auto size = [view, ch, widths] {
+        for (int c = 0; c < UsageTotalsModel::kColumns; ++c)
+            view->setColumnWidth(c, widths[c] * ch + 10);
+    };
+    size();
+    QObject::connect(model, &QAbstractItemModel::modelReset, view, size);
     return view;
 }
 
@@ -217,7 +222,7 @@ void UsageWindow::ShowReport(UsageReport report) {
     }
     chart_->SetData(std::move(starts), report_.buckets, report_.granularity == Granularity::kHour);
     programModel_->SetTotals(report_.programs);
-    hostModel_->SetTotals(report_.hosts);
+    hostModel_->SetTotals(report_.hosts, report_.hostPlaces);
     detailModel_->SetTotals({});
     detailsCaption_->setText(LoadStringText(IDS_USAGE_PICK));
     UsageCounts all;
@@ -240,12 +245,13 @@ void UsageWindow::ProgramChosen() {
     Read([this, generation, from, to, program](const UsageQuery& query) {
         auto totals = std::make_shared<std::vector<UsageTotal>>(
             query.HostsOfProgram(from, to, program.toStdString(), kDetailLimit));
+        auto places = std::make_shared<std::vector<Place>>(PlacesOfHosts(*totals));
         QMetaObject::invokeMethod(
             this,
-            [this, generation, totals, program] {
+            [this, generation, totals, places, program] {
                 --pendingReads_;
                 if (generation == generation_ && SelectedKey(programs_) == program)
-                    ShowDetails(std::move(*totals), true, program);
+                    ShowDetails(std::move(*totals), true, program, std::move(*places));
                 Q_EMIT answered();
             },
             Qt::QueuedConnection);
@@ -274,9 +280,10 @@ void UsageWindow::HostChosen() {
     });
 }
 
-void UsageWindow::ShowDetails(std::vector<UsageTotal> totals, bool ofProgram, const QString& key) {
+void UsageWindow::ShowDetails(std::vector<UsageTotal> totals, bool ofProgram, const QString& key,
+                              std::vector<Place> places) {
     detailModel_->SetKind(ofProgram ? UsageTotalsModel::kHosts : UsageTotalsModel::kPrograms);
-    detailModel_->SetTotals(std::move(totals));
+    detailModel_->SetTotals(std::move(totals), std::move(places));
     QString name = key;
     if (ofProgram && key.isEmpty())
         name = LoadStringText(IDS_USAGE_UNKNOWN);

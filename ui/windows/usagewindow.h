@@ -65,7 +65,8 @@ class UsageWindow : public QDialog {
     void ShowReport(UsageReport report);
     void ProgramChosen();
     void HostChosen();
-    void ShowDetails(std::vector<UsageTotal> totals, bool ofProgram, const QString& key);
+    void ShowDetails(std::vector<UsageTotal> totals, bool ofProgram, const QString& key,
+                     std::vector<Place> places = {});
 
     Options options_;
     Range range_ = kToday;
