@@ -137,11 +137,10 @@ TEST_F(CsvFile, ReadsBackFieldForField) {
     for (const auto& r : records)
         ASSERT_EQ(r.size(), 19u);
     EXPECT_EQ(records[1],
-              (std::vector<std::string>{"TCP", "10.0.0.1", "1", "8.8.8.8", "443", "dns.example",
-                                        "DNS 应答", "curl", "4242", "alice", "3", "300", "4", "400",
-                                        FormatLocalTime(1700000000123456789),
-                                        FormatLocalTime(1700000005987654321), "TLS", "美国",
-                                        "AS15169 GOOGLE"}));
+              (std::vector<std::string>{
+                  "TCP", "10.0.0.1", "1", "8.8.8.8", "443", "dns.example", "DNS 应答", "curl",
+                  "4242", "alice", "3", "300", "4", "400", FormatLocalTime(1700000000123456789),
+                  FormatLocalTime(1700000005987654321), "TLS", "美国", "AS15169 GOOGLE"}));
     // Where a name came from is said only beside a name.
     EXPECT_EQ(records[2][6], "");
     EXPECT_EQ(records[3][6], "反向解析");

@@ -17,7 +17,7 @@ struct UsageReport {
     std::vector<UsageTotal> programs;
     std::vector<UsageTotal> hosts;
     std::vector<Place> hostPlaces;  // of each host, in the same order
-    bool noHistory = false;  // no history file yet
+    bool noHistory = false;         // no history file yet
 };
 
 inline constexpr size_t kUsageTopPrograms = 50;

@@ -29,8 +29,8 @@ constexpr int kRefreshTimer = 1;
 constexpr int kRefreshMs = 500;
 
 // Column widths in characters of the window's font.
-constexpr int kColumnChars[ConversationModel::kColumns] = {5, 12, 7, 12, 7,  18, 14, 7, 8,  8,
-                                                           9, 8,  9, 22, 22, 6,  10, 24};
+constexpr int kColumnChars[ConversationModel::kColumns] = {5, 12, 7, 12, 7,  18, 14, 7,  8,
+                                                           8, 9,  8, 9,  22, 22, 6,  10, 24};
 
 }  // namespace
 
