@@ -51,7 +51,7 @@ bool ParseEntry(std::string_view entry, Blocklist::Range* out) {
         return false;
     else if (writtenV4)
         bits += 96;
-    const Ipv6Address place = PlaceOf(host);
+    const Ipv6Address place = PointOnLine(host);
     out->first = MaskedTo(place, bits);
     out->last = LastOf(place, bits);
     return true;
@@ -149,7 +149,7 @@ Blocklist Blocklist::Parse(std::string_view text, Parsed* parsed) {
 }
 
 const Blocklist::Range* Blocklist::Find(const IpAddress& host) const {
-    const Ipv6Address place = PlaceOf(host);
+    const Ipv6Address place = PointOnLine(host);
     // The first range starting after the place; the one before may hold it.
     auto it = std::upper_bound(ranges_.begin(), ranges_.end(), place,
                                [](const Ipv6Address& p, const Range& r) { return p < r.first; });
@@ -170,7 +170,7 @@ std::string FormatRange(const Blocklist::Range& range) {
     return FormatPlace(range.first) + " - " + FormatPlace(range.last);
 }
 
-Ipv6Address PlaceOf(const IpAddress& address) {
+Ipv6Address PointOnLine(const IpAddress& address) {
     if (address.IsIpv6())
         return address.v6;
     Ipv6Address place{};

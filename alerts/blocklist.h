@@ -51,8 +51,8 @@ class Blocklist {
 // IPv4 place in IPv4 terms.
 std::string FormatRange(const Blocklist::Range& range);
 
-// An address's place on the block list's line, and the address at a place.
-Ipv6Address PlaceOf(const IpAddress& address);
+// An address's point on the block list's line, and the address at a point.
+Ipv6Address PointOnLine(const IpAddress& address);
 IpAddress AddressAt(const Ipv6Address& place);
 // The place with every bit past the first `bits` cleared (`bits` over the
 // 128-bit line: an IPv4 /24 is 96 + 24), and the last place of that prefix.

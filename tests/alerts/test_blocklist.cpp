@@ -245,7 +245,7 @@ TEST(Blocklist, LookupAgreesWithAPlainScan) {
     // An IPv4 address in a few /16s, or an IPv6 one in a few /48s of 2001:db8::/32.
     auto randomPlace = [&](bool v4) {
         if (v4)
-            return PlaceOf(IpAddress(static_cast<uint32_t>(random() & 0x0F0F0FFF)));
+            return PointOnLine(IpAddress(static_cast<uint32_t>(random() & 0x0F0F0FFF)));
         Ipv6Address a{0x20, 0x01, 0x0d, 0xb8};
         const uint64_t r = random(), s = random();
         a[4] = static_cast<uint8_t>(r >> 8 & 0xFF);
