@@ -148,7 +148,8 @@ bool ParseHttpHost(const PacketBytes& p, std::string* host) {
         if (!value.empty() && value.front() == '[') {
             // An IPv6 literal keeps its brackets; its port goes.
             const size_t close = value.find(']');
-            if (close == std::string_view::npos || close < 3)
+            // The longest IPv6 text is 45 bytes (with an IPv4 tail).
+            if (close == std::string_view::npos || close < 3 || close - 1 > 45)
                 return false;
             const std::string_view inside = value.substr(1, close - 1);
             for (const char c : inside) {

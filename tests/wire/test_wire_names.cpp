@@ -262,6 +262,12 @@ TEST(HttpHost, TheHostHeaderOfARequest) {
         {"lower-case name, tabs, LF alone", "POST /f HTTP/1.0\nhost:\tapi.test \n\n", "api.test"},
         {"an IPv6 literal with a port", "GET / HTTP/1.1\r\nHost: [2001:DB8::1]:80\r\n\r\n",
          "[2001:db8::1]"},
+        {"an IPv6 literal longer than any address",
+         "GET / HTTP/1.1\r\nHost: [::::::7::::::::::::3333333333333333333333333333333333333333"
+         "3333333333333333333333333333333333333333333333333333333333333333333333333333333333333"
+         "3333333333333333333333333333333333333333333333333333333333333333333333333333333333333"
+         "33333333333333]\r\n\r\n",
+         nullptr},
         {"no Host", "GET / HTTP/1.1\r\nAccept: */*\r\n\r\n", nullptr},
         {"a Host in the body", "POST / HTTP/1.1\r\nContent-Length: 14\r\n\r\nHost: x.test\r\n",
          nullptr},
