@@ -8,8 +8,8 @@
 
 #include "export/save_open.h"
 
-// One argument of an Exec key, quoted as the Desktop Entry Specification
-// says: in double quotes, with '"', '`', '$' and '\' escaped, the string
+// One argument of an Exec key, quoted as desktop files require
+// it: in double quotes, with '"', '`', '$' and '\' escaped, the string
 // value's own backslash escape applied on top, and '%' doubled. Empty when
 // the argument cannot be written (a control character).
 std::string DesktopExecArgument(std::string_view argument);
