@@ -307,8 +307,11 @@ class LiveEndpoint final : public PcapEndpoint {
         pcap_set_snaplen(*handle, kMaxDatagram + 64);
         pcap_set_promisc(*handle, 0);
         // A short buffer time-out instead of immediate mode: immediate mode
-        // selects the slower ring on Linux.
-        pcap_set_timeout(*handle, 10);
+        // selects the slower ring on Linux. One millisecond, so that a new
+        // conversation's first datagram reaches the owner lookup while a
+        // short-lived program still holds its socket; past a few hundred
+        // datagrams a second the blocks fill before it runs out anyway.
+        pcap_set_timeout(*handle, 1);
         pcap_set_buffer_size(*handle, bufferBytes);
         // The one step that needs the capture right: opening the packet
         // socket. Nothing else (device lists, filters, capture files, whose
