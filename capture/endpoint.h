@@ -102,7 +102,7 @@ struct LiveCaptureOptions {
     int ipv4BufferBytes = 32 << 20;
     // A quarter of that (about 25,000 small datagrams, a quarter of a second
     // of a 100,000/s flood; of a trickle, 32 blocks that the kernel hands
-    // over 10 ms after their first frame, 320 ms): the kernel pins this
+    // over 1 ms after their first frame, 32 ms): the kernel pins this
     // memory for as long as the capture runs, and a dropped IPv6 datagram
     // costs the conversation counts, never a figure the window shows.
     // 0: IPv6 is not taken.

@@ -383,9 +383,15 @@ void CaptureSession::InsertBatch(int which) {
 CaptureEndpoint::WaitPlan CaptureSession::BeforeWaiting() {
     // Everything the kernel had for us is read: a batch that is due goes now.
     int64_t now = SteadyClockNs();
+    // The conversations' tap looks a new conversation's owner up from its
+    // first datagram, which must reach it while a short-lived program still
+    // holds its socket: with a tap, traffic wakes the thread (its rows still
+    // go on the batches' cadence). Without one, sleeping through a period
+    // saves the wake-ups.
+    const bool wake = tap_ != nullptr;
     if (!FillingEmpty()) {
         if (now < batchDueNs_) {
-            return {batchDueNs_ - now, false};
+            return {batchDueNs_ - now, wake};
         }
         HandOverBatch();
         now = SteadyClockNs();
@@ -396,7 +402,7 @@ CaptureEndpoint::WaitPlan CaptureSession::BeforeWaiting() {
     // quiet spell a datagram wakes it at once.
     const int64_t quietUntil = lastHandOverNs_ + kBatchPeriodNs;
     if (lastHandOverNs_ != 0 && now < quietUntil) {
-        return {quietUntil - now, false};
+        return {quietUntil - now, wake};
     }
     // Quiet: the batch handed over last is counted before the wait, which
     // may be long.
