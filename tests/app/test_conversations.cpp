@@ -233,7 +233,7 @@ class ConversationsTest : public QObject {
             QTRY_COMPARE(dlg.Capture().RowsInserted(), uint64_t{1200});
             QCOMPARE(dlg.Capture().Figures().emptied, uint64_t{1000});
             QCOMPARE(dlg.m_list.GetItemCount(), 200);
-            // The window follows by itself, twice a second.
+            // The window follows by itself, once a second.
             QTRY_COMPARE(m.rowCount(), 3);
             QTRY_COMPARE(m.CellText(0, M::kInDatagrams), std::string("300"));
             const auto lines = LinesByKey(m);

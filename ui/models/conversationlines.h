@@ -3,7 +3,7 @@
 // (the order in which they came), with its owner and host name. The window
 // shows them through ConversationModel, which sorts and narrows them.
 //
-// A copy of the table taken at each Refresh (about twice a second), never
+// A copy of the table taken at each Refresh (about once a second), never
 // the table itself, which changes with every batch: what a view asks between
 // two refreshes stays consistent. A refresh tells the lines that went, then
 // those that came, then those whose values changed, so that views and

@@ -47,6 +47,17 @@ uint64_t RateChart::RoundScale(uint64_t value) {
 }
 
 void RateChart::SetSeries(std::vector<SecondCounts> series, bool live) {
+    // A live chart shows no second's time, only the counts: one that moved on
+    // by a quiet second, or was asked again within its second, looks the same
+    // and is not drawn again.
+    const auto sameCounts = [](const SecondCounts& a, const SecondCounts& b) {
+        return a.inDatagrams == b.inDatagrams && a.inBytes == b.inBytes &&
+               a.outDatagrams == b.outDatagrams && a.outBytes == b.outBytes;
+    };
+    const bool unchanged =
+        live == live_ && series.size() == series_.size() &&
+        (live || series.empty() || series.back().second == series_.back().second) &&
+        std::equal(series.begin(), series.end(), series_.begin(), sameCounts);
     series_ = std::move(series);
     live_ = live;
     uint64_t datagrams = 0;
@@ -57,7 +68,8 @@ void RateChart::SetSeries(std::vector<SecondCounts> series, bool live) {
     }
     datagramScale_ = RoundScale(datagrams);
     byteScale_ = RoundScale(bytes);
-    update();
+    if (!unchanged)
+        update();
 }
 
 void RateChart::paintEvent(QPaintEvent*) {

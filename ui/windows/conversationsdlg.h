@@ -2,7 +2,7 @@
 // The conversations window (连接): a modeless window owned by the main
 // window, like the statistics window. A chart of the rates over the last
 // minutes above, one line per conversation below (sortable by every column,
-// narrowed by the text in its box), refreshed twice a second from the
+// narrowed by the text in its box), refreshed once a second from the
 // tracker; 导出... (or Ctrl+S) writes the lines shown as a CSV file.
 #include <QString>
 #include <memory>
@@ -38,7 +38,6 @@ class CConversationsDlg : public CDialog {
     void OnOK() override { DestroyWindow(); }
     void OnCancel() override { DestroyWindow(); }
     void OnDestroy() override;
-    void OnTimer(int id) override;
     void OnCommand(int id) override;
 
     // Shows the conversations and rates as they stand now.
