@@ -76,9 +76,12 @@ void CMonitorDlg::OnStop() {
 void CMonitorDlg::EndCapture() {
     const bool ended = m_capture.CaptureThreadRunning();
     m_capture.Stop();
-    // The usage window shows a stopped capture's last minute at once.
-    if (m_usageFeed)
+    // The usage window shows a stopped capture's last minute at once: written
+    // now, not at the history writer's next minute.
+    if (m_usageFeed) {
         m_usageFeed->FlushAll();
+        m_history->Flush();
+    }
     // The recording's file is complete before the figures say what it holds.
     m_recording.CaptureEnded();
     SetCaptureButtons(false);
