@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "app/monitordlg.h"
+#include "capture/file_source.h"
 #include "framework/gbk.h"
 #include "res/resource.h"
 #include "res/strings.h"
@@ -148,6 +149,7 @@ void CMonitorDlg::ShowFileFault(const QString& path, const SourceFault& fault) {
             const int reason = fault.code == ENOENT                          ? IDS_FILE_MISSING
                                : fault.code == EACCES || fault.code == EPERM ? IDS_FILE_NO_RIGHT
                                : fault.code == EISDIR                        ? IDS_FILE_IS_FOLDER
+                               : fault.code == kNotRegularFileCode           ? IDS_FILE_NOT_REGULAR
                                                                              : 0;
             text = FormatString(IDP_FILE_CANNOT_OPEN, path,
                                 reason ? FromGbk(LoadStringGbk(reason))
