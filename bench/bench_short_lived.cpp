@@ -32,8 +32,8 @@
 #include "capture/endpoint.h"
 #include "talk/conversation_tap.h"
 #include "talk/texts.h"
-#include "tests/capture/test_network.h"
-#include "tests/talk/socket_roles.h"
+#include "tests/support/network.h"
+#include "tests/support/socket_roles.h"
 #include "ui/models/conversationtracker.h"
 
 namespace {
