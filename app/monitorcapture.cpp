@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "app/monitordlg.h"
+#include "capture/file_source.h"
 #include "framework/gbk.h"
 #include "res/resource.h"
 #include "res/strings.h"
@@ -76,9 +77,12 @@ void CMonitorDlg::OnStop() {
 void CMonitorDlg::EndCapture() {
     const bool ended = m_capture.CaptureThreadRunning();
     m_capture.Stop();
-    // The usage window shows a stopped capture's last minute at once.
-    if (m_usageFeed)
+    // The usage window shows a stopped capture's last minute at once: written
+    // now, not at the history writer's next minute.
+    if (m_usageFeed) {
         m_usageFeed->FlushAll();
+        m_history->Flush();
+    }
     // The recording's file is complete before the figures say what it holds.
     m_recording.CaptureEnded();
     SetCaptureButtons(false);
@@ -145,6 +149,7 @@ void CMonitorDlg::ShowFileFault(const QString& path, const SourceFault& fault) {
             const int reason = fault.code == ENOENT                          ? IDS_FILE_MISSING
                                : fault.code == EACCES || fault.code == EPERM ? IDS_FILE_NO_RIGHT
                                : fault.code == EISDIR                        ? IDS_FILE_IS_FOLDER
+                               : fault.code == kNotRegularFileCode           ? IDS_FILE_NOT_REGULAR
                                                                              : 0;
             text = FormatString(IDP_FILE_CANNOT_OPEN, path,
                                 reason ? FromGbk(LoadStringGbk(reason))

@@ -46,7 +46,7 @@
 #include "bench/live_children.h"
 #include "bench/live_report.h"
 #include "bench/udp_flood.h"
-#include "tests/capture/test_network.h"
+#include "tests/support/network.h"
 
 // Where a recording run writes: $QV_BENCH_DIR or the current directory.
 std::string RecordPath() {

@@ -46,8 +46,8 @@
 #include "talk/texts.h"
 #include "tests/app/dialog_driver.h"
 #include "tests/app/user_input.h"
-#include "tests/capture/test_network.h"
-#include "tests/talk/socket_roles.h"
+#include "tests/support/network.h"
+#include "tests/support/socket_roles.h"
 #include "ui/models/conversationtracker.h"
 
 namespace {

@@ -35,7 +35,7 @@
 #include "res/resource.h"
 #include "tests/app/dialog_driver.h"
 #include "tests/app/user_input.h"
-#include "tests/capture/test_network.h"
+#include "tests/support/network.h"
 
 namespace {
 

@@ -12,7 +12,7 @@
 #include <string>
 
 #include "bench/live_children.h"
-#include "tests/capture/test_network.h"
+#include "tests/support/network.h"
 #include "ui/widgets/sortlistctrl.h"
 
 namespace live {

@@ -1,6 +1,7 @@
 #include "capture/session.h"
 
 #include "capture/clock.h"
+#include "capture/file_source.h"
 
 #include <pthread.h>
 #include <sys/eventfd.h>
@@ -76,7 +77,7 @@ CaptureSession::CaptureSession(RowHandoff& handoff, EventList& list, EndpointFac
     : handoff_(handoff),
       list_(list),
       factory_(std::move(factory)),
-      fileFactory_([](std::string path) { return MakeFileEndpoint(std::move(path)); }) {
+      fileFactory_([](std::string path) { return MakeRegularFileEndpoint(std::move(path)); }) {
     endedFd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     if (endedFd_ >= 0) {
         endedNotifier_ = std::make_unique<QSocketNotifier>(endedFd_, QSocketNotifier::Read);

@@ -24,6 +24,7 @@ inline constexpr int IDP_FILE_READ_ERROR = 150;
 inline constexpr int IDS_FILE_MISSING = 151;
 inline constexpr int IDS_FILE_NO_RIGHT = 152;
 inline constexpr int IDS_FILE_IS_FOLDER = 153;
+inline constexpr int IDS_FILE_NOT_REGULAR = 630;  // a named pipe, socket or device
 // The statistics window's states and units.
 inline constexpr int IDS_STATS_CAPTURING = 160;
 inline constexpr int IDS_STATS_PLAYING = 161;

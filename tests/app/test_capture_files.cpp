@@ -2,6 +2,7 @@
 // drives them: the context menu, the file dialog, the buttons, the
 // statistics window; the figures on standard error.
 #include <pcap/pcap.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <QDir>
@@ -270,18 +271,23 @@ class CaptureFilesTest : public QObject {
         const std::string notes = dir.filePath("notes%2.pcap").toStdString();
         std::ofstream(notes) << "not a capture\n";
         const std::string missing = dir.filePath("missing.pcap").toStdString();
+        // A named pipe no one writes to, and a device: refused at once, not
+        // waited on.
+        const std::string pipe = dir.filePath("pipe.pcap").toStdString();
+        QCOMPARE(mkfifo(pipe.c_str(), 0600), 0);
+        const std::string device = "/dev/null";
         ChosenFile chosen;
         CMonitorDlg dlg;
         AnswerFileDialogWith(dlg, &chosen);
         RunModalWith(dlg, [&] {
             StderrCapture err;
-            for (const std::string& path : {wifi, notes, missing}) {
+            for (const std::string& path : {wifi, notes, missing, pipe, device}) {
                 chosen.path = path;
                 ChooseFromContextMenu(dlg, kOpenEntry);
                 QVERIFY(Stopped(dlg));
                 QVERIFY(!dlg.Capture().SocketOpen());
             }
-            QCOMPARE(g_boxes.size(), size_t{3});
+            QCOMPARE(g_boxes.size(), size_t{5});
             const QString q = QString::fromStdString(wifi);
             QCOMPARE(g_boxes[0].text,
                      QString("捕获文件“%1”的链路类型 IEEE802_11（编号 105）不受支持。可以读取的链路"
@@ -294,6 +300,10 @@ class CaptureFilesTest : public QObject {
                          "”不是可以读取的捕获文件：只能读取 pcap 和 pcapng 格式的文件。");
             QCOMPARE(g_boxes[2].text,
                      "无法打开捕获文件“" + QString::fromStdString(missing) + "”：文件不存在。");
+            for (int i : {3, 4})
+                QCOMPARE(g_boxes[i].text, "无法打开捕获文件“" +
+                                              QString::fromStdString(i == 3 ? pipe : device) +
+                                              "”：这不是普通文件，而是管道、套接字或设备。");
             QCOMPARE(dlg.m_list.GetItemCount(), 0);
             QCOMPARE(err.Figures().size(), qsizetype(0));  // no capture ran
             QVERIFY(OpenEntryEnabled(dlg));

@@ -7,35 +7,26 @@
 // A program as the real one runs (only CAP_NET_RAW left) sees another user's
 // process as that user's. The only resolver never answers: the window goes
 // on (a name in the test's hosts file still shows).
-#include <fcntl.h>
-#include <grp.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <signal.h>
-#include <sys/prctl.h>
-#include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <QApplication>
 #include <QLabel>
-#include <QListWidget>
-#include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
 #include <cstring>
 #include <fstream>
-#include <sstream>
+#include <functional>
 #include <utility>
 
 #include "app/monitordlg.h"
 #include "capture/privileges.h"
 #include "res/resource.h"
+#include "tests/app/conversations_window.h"
 #include "tests/app/dialog_driver.h"
 #include "tests/app/user_input.h"
 #include "tests/app/window_state.h"
-#include "tests/capture/test_network.h"
-#include "tests/talk/socket_roles.h"
+#include "tests/support/live_test.h"
+#include "tests/support/socket_roles.h"
 
 namespace {
 
@@ -51,7 +42,6 @@ const char* const kPeerName = "qvpeer.test";
 
 using M = ConversationModel;
 
-std::string g_self;
 std::string g_peerNs;
 std::string g_localAddress;
 std::string g_peerAddress;
@@ -66,35 +56,6 @@ Child Spawn(std::vector<std::string> args, bool peer = false) {
 int SendFromPeer(const std::string& protocol, uint16_t port) {
     Child c = Spawn({"--send", protocol, g_localAddress, std::to_string(port)}, true);
     return c.End();
-}
-
-void SelectAddress(CMonitorDlg& dlg, const std::string& address) {
-    auto* box = qobject_cast<QListWidget*>(dlg.GetDlgItem(IDC_LOCAL_ADDRESSES));
-    for (int i = 0; i < box->count(); ++i) {
-        if (box->item(i)->text().toStdString() == address)
-            input::Click(box->viewport(), box->visualItemRect(box->item(i)).center());
-    }
-}
-
-CConversationsDlg* OpenConversations(CMonitorDlg& dlg) {
-    input::ChooseFromContextMenu(dlg.window(), QStringLiteral("连接..."));
-    CConversationsDlg* conv = dlg.ConversationsWindow();
-    return conv && conv->IsOpen() ? conv : nullptr;
-}
-
-// The line of the conversation with this protocol and local port, or -1.
-int LineOf(const ConversationModel& m, const char* protocol, uint16_t localPort) {
-    for (int r = 0; r < m.rowCount(); ++r) {
-        if (m.CellText(r, M::kProtocol) == protocol &&
-            m.CellText(r, M::kLocalPort) == std::to_string(localPort))
-            return r;
-    }
-    return -1;
-}
-
-std::string Cell(const ConversationModel& m, const char* protocol, uint16_t port, int column) {
-    const int r = LineOf(m, protocol, port);
-    return r < 0 ? std::string() : m.CellText(r, column);
 }
 
 // The tooltip of the newest row of the event list with this port on either side, as shown.
@@ -121,10 +82,8 @@ int UnprivilegedWindow(int argc, char** argv) {
     CMonitorDlg dlg;
     int rc = 1;
     RunModalWith(dlg, [&] {
-        SelectAddress(dlg, address);
-        input::Click(dlg.GetDlgItem(IDC_START));
-        CConversationsDlg* conv = OpenConversations(dlg);
-        if (!conv || !dlg.Capture().CaptureThreadRunning()) {
+        CConversationsDlg* conv = WatchConversations(dlg, address);
+        if (!conv) {
             Say("not capturing");
             return;
         }
@@ -153,6 +112,39 @@ ConversationTracker::Options LiveLookups() {
     return options;
 }
 
+// The server in the peer namespace, once it listens (ended where it could not).
+Child ServeInPeer() {
+    Child server = Spawn({"--serve", g_peerAddress}, true);
+    if (server.Line() != "ready")
+        server.End();
+    return server;
+}
+
+using ProbeBody = std::function<void(CMonitorDlg&, ConversationModel&, Child& probe,
+                                     uint16_t tcpPort, uint16_t udpPort)>;
+
+// The server in the peer namespace; the window, with names looked up in
+// earnest, capturing on the local address with 连接 open (its export
+// writes to `*exportPath`); then a probe in `role` (--probe, --brief)
+// talking to the server, once it has said its ports.
+void WithProbe(const char* role, const QString* exportPath, const ProbeBody& body) {
+    Child server = ServeInPeer();
+    QVERIFY(server.pid > 0);
+    CMonitorDlg dlg(LiveLookups());
+    dlg.Dialogs().exportConversations = [exportPath](QWidget*, const QString&) {
+        return std::optional<QString>(*exportPath);
+    };
+    RunModalWith(dlg, [&] {
+        CConversationsDlg* conv = WatchConversations(dlg, g_localAddress);
+        QVERIFY(conv);
+        Child probe = Spawn({role, g_peerAddress});
+        const ProbePorts ports = ReadPorts(probe);
+        QVERIFY(ports.tcp != 0 && ports.udp != 0);
+        body(dlg, *conv->Model(), probe, ports.tcp, ports.udp);
+    });
+    server.Kill();
+}
+
 }  // namespace
 
 class ConversationsLiveTest : public QObject {
@@ -163,143 +155,97 @@ class ConversationsLiveTest : public QObject {
     // export has them; its closed connection, and datagrams no local socket
     // takes, say so.
     void theProgramBehindEachRow() {
-        Child server = Spawn({"--serve", g_peerAddress}, true);
-        QCOMPARE(server.Line(), std::string("ready"));
-        CMonitorDlg dlg(LiveLookups());
-        dlg.Dialogs().exportConversations = [this](QWidget*, const QString&) {
-            return std::optional<QString>(exportPath_);
-        };
-        RunModalWith(dlg, [&] {
-            CConversationsDlg* conv = OpenConversations(dlg);
-            QVERIFY(conv);
-            ConversationModel& m = *conv->Model();
-            SelectAddress(dlg, g_localAddress);
-            input::Click(dlg.GetDlgItem(IDC_START));
-            QVERIFY(dlg.Capture().CaptureThreadRunning());
+        WithProbe(
+            "--probe", &exportPath_,
+            [&](CMonitorDlg& dlg, M& m, Child& probe, uint16_t tcpPort, uint16_t udpPort) {
+                const std::string pid = std::to_string(probe.pid);
 
-            Child probe = Spawn({"--probe", g_peerAddress});
-            std::istringstream ports(probe.Line());
-            uint16_t tcpPort = 0, udpPort = 0;
-            ports >> tcpPort >> udpPort;
-            QVERIFY(tcpPort != 0 && udpPort != 0);
-            const std::string pid = std::to_string(probe.pid);
+                // Every datagram of the exchange, both ways, although the list was emptied.
+                const std::string sent = std::to_string(kUdpExchanges);
+                QTRY_COMPARE_WITH_TIMEOUT(Cell(m, "UDP", udpPort, M::kInDatagrams), sent, 30000);
+                QCOMPARE(Cell(m, "UDP", udpPort, M::kOutDatagrams), sent);
+                QCOMPARE(Cell(m, "UDP", udpPort, M::kRemoteAddr), g_peerAddress);
+                QVERIFY(dlg.Capture().Figures().emptied > 0);
+                QVERIFY(dlg.m_list.GetItemCount() < 2 * kUdpExchanges);
 
-            // Every datagram of the exchange, both ways, although the list was emptied.
-            const std::string sent = std::to_string(kUdpExchanges);
-            QTRY_COMPARE_WITH_TIMEOUT(Cell(m, "UDP", udpPort, M::kInDatagrams), sent, 30000);
-            QCOMPARE(Cell(m, "UDP", udpPort, M::kOutDatagrams), sent);
-            QCOMPARE(Cell(m, "UDP", udpPort, M::kRemoteAddr), g_peerAddress);
-            QVERIFY(dlg.Capture().Figures().emptied > 0);
-            QVERIFY(dlg.m_list.GetItemCount() < 2 * kUdpExchanges);
+                // Both named, with PID and user; the peer by the hosts file's name.
+                QTRY_COMPARE_WITH_TIMEOUT(Cell(m, "UDP", udpPort, M::kProgram),
+                                          std::string("qvconvprobe"), 30000);
+                QTRY_COMPARE_WITH_TIMEOUT(Cell(m, "TCP", tcpPort, M::kProgram),
+                                          std::string("qvconvprobe"), 30000);
+                for (const auto& [protocol, port] : {std::pair("UDP", udpPort), {"TCP", tcpPort}}) {
+                    QCOMPARE(Cell(m, protocol, port, M::kPid), pid);
+                    QCOMPARE(Cell(m, protocol, port, M::kUser), std::string("root"));
+                }
+                QTRY_COMPARE_WITH_TIMEOUT(Cell(m, "UDP", udpPort, M::kRemoteHost),
+                                          std::string(kPeerName), 30000);
 
-            // Both named, with PID and user; the peer by the hosts file's name.
-            QTRY_COMPARE_WITH_TIMEOUT(Cell(m, "UDP", udpPort, M::kProgram),
-                                      std::string("qvconvprobe"), 30000);
-            QTRY_COMPARE_WITH_TIMEOUT(Cell(m, "TCP", tcpPort, M::kProgram),
-                                      std::string("qvconvprobe"), 30000);
-            for (const auto& [protocol, port] : {std::pair("UDP", udpPort), {"TCP", tcpPort}}) {
-                QCOMPARE(Cell(m, protocol, port, M::kPid), pid);
-                QCOMPARE(Cell(m, protocol, port, M::kUser), std::string("root"));
-            }
-            QTRY_COMPARE_WITH_TIMEOUT(Cell(m, "UDP", udpPort, M::kRemoteHost),
-                                      std::string(kPeerName), 30000);
+                // A row's tooltip: the program with its PID and user, each address's name.
+                const QStringList tip = RowTip(dlg, udpPort).split('\n');
+                QCOMPARE(tip.size(),
+                         5);  // the time cell, a blank line, program, source, destination
+                QCOMPARE(tip[2],
+                         QString::fromStdString("程序: qvconvprobe (PID " + pid + ", 用户 root)"));
+                QVERIFY(tip.contains(QString::fromStdString(g_peerAddress + ": " + kPeerName)));
 
-            // A row's tooltip: the program with its PID and user, each address's name.
-            const QStringList tip = RowTip(dlg, udpPort).split('\n');
-            QCOMPARE(tip.size(), 5);  // the time cell, a blank line, program, source, destination
-            QCOMPARE(tip[2],
-                     QString::fromStdString("程序: qvconvprobe (PID " + pid + ", 用户 root)"));
-            QVERIFY(tip.contains(QString::fromStdString(g_peerAddress + ": " + kPeerName)));
+                // The export names them.
+                QCOMPARE(ExportedLinesWith(dlg, ",qvconvprobe," + pid + ",root,"), 2);
 
-            // The export names them.
-            QTemporaryDir dir;
-            exportPath_ = dir.filePath("talk.csv");
-            input::Click(conv->GetDlgItem(IDC_CONV_EXPORT));
-            std::ifstream csv(exportPath_.toStdString());
-            int named = 0;
-            for (std::string line; std::getline(csv, line);)
-                named += line.find(",qvconvprobe," + pid + ",root,") != std::string::npos;
-            QCOMPARE(named, 2);
+                // Datagrams no local socket takes: a UDP datagram to a port
+                // nothing holds, a connection refused with a reset.
+                QCOMPARE(SendFromPeer("udp", 9), 0);
+                QCOMPARE(SendFromPeer("tcp", 81), 0);
+                QTRY_COMPARE_WITH_TIMEOUT(Cell(m, "UDP", 9, M::kProgram),
+                                          std::string("无本机套接字"), 30000);
+                QTRY_COMPARE_WITH_TIMEOUT(Cell(m, "TCP", 81, M::kProgram),
+                                          std::string("无本机套接字"), 30000);
 
-            // Datagrams no local socket takes: a UDP datagram to a port
-            // nothing holds, a connection refused with a reset.
-            QCOMPARE(SendFromPeer("udp", 9), 0);
-            QCOMPARE(SendFromPeer("tcp", 81), 0);
-            QTRY_COMPARE_WITH_TIMEOUT(Cell(m, "UDP", 9, M::kProgram), std::string("无本机套接字"),
-                                      30000);
-            QTRY_COMPARE_WITH_TIMEOUT(Cell(m, "TCP", 81, M::kProgram), std::string("无本机套接字"),
-                                      30000);
-
-            // The probe closes its connection: closed, and whose it was. Its
-            // last datagrams come within the owners' refresh time of the
-            // last lookup; the clock's tick asks once more after them.
-            QVERIFY(probe.Tell("close"));
-            QCOMPARE(probe.Line(), std::string("closed"));
-            const std::string closed = "套接字已关闭 (原属 qvconvprobe, PID " + pid + ")";
-            QTRY_COMPARE_WITH_TIMEOUT(Cell(m, "TCP", tcpPort, M::kProgram), closed, 30000);
-            QCOMPARE(RowTip(dlg, tcpPort).split('\n').value(2),
-                     QString::fromStdString("程序: " + closed));
-            QCOMPARE(probe.End(), 0);
-            input::Click(dlg.GetDlgItem(IDC_STOP));
-        });
-        server.Kill();
+                // The probe closes its connection: closed, and whose it was. Its
+                // last datagrams come within the owners' refresh time of the
+                // last lookup; the clock's tick asks once more after them.
+                QVERIFY(probe.Tell("close"));
+                QCOMPARE(probe.Line(), std::string("closed"));
+                const std::string closed = "套接字已关闭 (原属 qvconvprobe, PID " + pid + ")";
+                QTRY_COMPARE_WITH_TIMEOUT(Cell(m, "TCP", tcpPort, M::kProgram), closed, 30000);
+                QCOMPARE(RowTip(dlg, tcpPort).split('\n').value(2),
+                         QString::fromStdString("程序: " + closed));
+                QCOMPARE(probe.End(), 0);
+                input::Click(dlg.GetDlgItem(IDC_STOP));
+            });
     }
 
     // A program that sends one datagram and opens one connection, and ends
     // (its pipe says when): its lines keep its name and PID, say 已退出,
     // and the export says so in the program's field.
     void aProgramThatHasEnded() {
-        Child server = Spawn({"--serve", g_peerAddress}, true);
-        QCOMPARE(server.Line(), std::string("ready"));
-        CMonitorDlg dlg(LiveLookups());
-        dlg.Dialogs().exportConversations = [this](QWidget*, const QString&) {
-            return std::optional<QString>(exportPath_);
-        };
-        RunModalWith(dlg, [&] {
-            CConversationsDlg* conv = OpenConversations(dlg);
-            QVERIFY(conv);
-            ConversationModel& m = *conv->Model();
-            SelectAddress(dlg, g_localAddress);
-            input::Click(dlg.GetDlgItem(IDC_START));
-            QVERIFY(dlg.Capture().CaptureThreadRunning());
+        WithProbe(
+            "--brief", &exportPath_,
+            [&](CMonitorDlg& dlg, M& m, Child& probe, uint16_t tcpPort, uint16_t udpPort) {
+                const std::string pid = std::to_string(probe.pid);
+                // Named while it runs; then it ends at once.
+                QTRY_COMPARE_WITH_TIMEOUT(Cell(m, "UDP", udpPort, M::kProgram),
+                                          std::string("qvbriefprobe"), 30000);
+                QTRY_COMPARE_WITH_TIMEOUT(Cell(m, "TCP", tcpPort, M::kProgram),
+                                          std::string("qvbriefprobe"), 30000);
+                QVERIFY(probe.Tell("go"));
+                QCOMPARE(probe.Line(), std::string());  // its end of the pipe closed: gone
+                QCOMPARE(probe.End(), 0);
 
-            Child probe = Spawn({"--brief", g_peerAddress});
-            std::istringstream ports(probe.Line());
-            uint16_t tcpPort = 0, udpPort = 0;
-            ports >> tcpPort >> udpPort;
-            QVERIFY(tcpPort != 0 && udpPort != 0);
-            const std::string pid = std::to_string(probe.pid);
-            // Named while it runs; then it ends at once.
-            QTRY_COMPARE_WITH_TIMEOUT(Cell(m, "UDP", udpPort, M::kProgram),
-                                      std::string("qvbriefprobe"), 30000);
-            QTRY_COMPARE_WITH_TIMEOUT(Cell(m, "TCP", tcpPort, M::kProgram),
-                                      std::string("qvbriefprobe"), 30000);
-            QVERIFY(probe.Tell("go"));
-            QCOMPARE(probe.Line(), std::string());  // its end of the pipe closed: gone
-            QCOMPARE(probe.End(), 0);
-
-            const std::string ended = "qvbriefprobe (已退出)";
-            for (const auto& [protocol, port] : {std::pair("UDP", udpPort), {"TCP", tcpPort}}) {
-                QTRY_COMPARE_WITH_TIMEOUT(Cell(m, protocol, port, M::kProgram), ended, 30000);
-                QCOMPARE(Cell(m, protocol, port, M::kPid), pid);
-                const int line = LineOf(m, protocol, port);
-                const QString tip =
-                    TipAsShown(m.data(m.index(line, M::kProgram), Qt::ToolTipRole).toString()).text;
-                QVERIFY2(tip.contains(QStringLiteral("已退出")) &&
-                             tip.contains(QString::fromStdString("PID " + pid)),
-                         qPrintable(tip));
-            }
-            QTemporaryDir dir;
-            exportPath_ = dir.filePath("talk.csv");
-            input::Click(conv->GetDlgItem(IDC_CONV_EXPORT));
-            std::ifstream csv(exportPath_.toStdString());
-            int named = 0;
-            for (std::string line; std::getline(csv, line);)
-                named += line.find("," + ended + "," + pid + ",root,") != std::string::npos;
-            QCOMPARE(named, 2);
-            input::Click(dlg.GetDlgItem(IDC_STOP));
-        });
-        server.Kill();
+                const std::string ended = "qvbriefprobe (已退出)";
+                for (const auto& [protocol, port] : {std::pair("UDP", udpPort), {"TCP", tcpPort}}) {
+                    QTRY_COMPARE_WITH_TIMEOUT(Cell(m, protocol, port, M::kProgram), ended, 30000);
+                    QCOMPARE(Cell(m, protocol, port, M::kPid), pid);
+                    const int line = LineOf(m, protocol, port);
+                    const QString tip =
+                        TipAsShown(m.data(m.index(line, M::kProgram), Qt::ToolTipRole).toString())
+                            .text;
+                    QVERIFY2(tip.contains(QStringLiteral("已退出")) &&
+                                 tip.contains(QString::fromStdString("PID " + pid)),
+                             qPrintable(tip));
+                }
+                QCOMPARE(ExportedLinesWith(dlg, "," + ended + "," + pid + ",root,"), 2);
+                input::Click(dlg.GetDlgItem(IDC_STOP));
+            });
     }
 
     // The program as it runs for a person (only CAP_NET_RAW): another user's
@@ -323,14 +269,12 @@ class ConversationsLiveTest : public QObject {
     // in it, and the window goes on all the same; past their deadline the
     // addresses stay as they are; the window goes at once.
     void aSilentResolverHoldsNothing() {
-        Child server = Spawn({"--serve", g_peerAddress}, true);
-        QCOMPARE(server.Line(), std::string("ready"));
+        Child server = ServeInPeer();
+        QVERIFY(server.pid > 0);
         auto* dlg = new CMonitorDlg;
         RunModalWith(*dlg, [&] {
-            CConversationsDlg* conv = OpenConversations(*dlg);
+            CConversationsDlg* conv = WatchConversations(*dlg, g_localAddress);
             QVERIFY(conv);
-            SelectAddress(*dlg, g_localAddress);
-            input::Click(dlg->GetDlgItem(IDC_START));
             QCOMPARE(SendFromPeer("udp", 9), 0);
             // The local address is in no hosts file: its lookup is in the resolver.
             QTRY_VERIFY_WITH_TIMEOUT(NameService::LookupsInFlight() > 0, 30000);
@@ -357,6 +301,19 @@ class ConversationsLiveTest : public QObject {
     }
 
   private:
+    // 导出 in the 连接 window, to a folder of its own: the lines of the file
+    // that hold `text`.
+    int ExportedLinesWith(CMonitorDlg& dlg, const std::string& text) {
+        QTemporaryDir dir;
+        exportPath_ = dir.filePath("talk.csv");
+        input::Click(dlg.ConversationsWindow()->GetDlgItem(IDC_CONV_EXPORT));
+        std::ifstream csv(exportPath_.toStdString());
+        int lines = 0;
+        for (std::string line; std::getline(csv, line);)
+            lines += line.find(text) != std::string::npos;
+        return lines;
+    }
+
     QString exportPath_;
 };
 
@@ -388,61 +345,30 @@ int main(int argc, char** argv) {
         return QTest::qExec(&test, restCount, rest.data());
     }
 
-    g_self = SelfPath(argv[0]);
-    std::string why;
-    auto net = TestNetwork::Create(&why);
-    if (!net)
-        return SkipOrFail(why);
     // The tests run where `ip netns exec` gives the local namespace files
     // of its own: a hosts file that names the peer, and as the only
     // resolver an address of that namespace's loopback where a socket takes
     // the queries and never answers them.
-    const std::string local = "qvl" + std::to_string(getpid());
-    const std::string id = net->localAddress.substr(7, net->localAddress.rfind('.') - 7);
-    const std::string resolver = "10.214." + id + ".53";
-    const std::string etc = "/etc/netns/" + local;
-    const bool made = std::system(("mkdir -p " + etc + " && ip -n " + local + " addr add " +
-                                   resolver + "/32 dev lo")
-                                      .c_str()) == 0;
-    std::ofstream(etc + "/resolv.conf")
-        << "nameserver " << resolver << "\noptions timeout:30 attempts:2\n";
-    std::ofstream(etc + "/hosts") << "127.0.0.1 localhost\n"
-                                  << net->peerAddress << " " << kPeerName << "\n";
-    std::ofstream(etc + "/nsswitch.conf") << "hosts: files dns\n";
-    // This thread is in the local namespace already.
-    const int silent = socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in sa = SockAddr(Addr(resolver), 53);
-    int rc = 1;
-    if (!made || bind(silent, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0) {
-        rc = SkipOrFail("could not give the test a resolver of its own");
-    } else {
-        std::vector<std::string> args = {"ip",
-                                         "netns",
-                                         "exec",
-                                         local,
-                                         g_self,
-                                         "--run-tests",
-                                         net->PeerName(),
-                                         net->localAddress,
-                                         net->peerAddress};
-        for (int i = 1; i < argc; ++i)
-            args.push_back(argv[i]);
-        std::vector<char*> cargs;
-        for (auto& a : args)
-            cargs.push_back(a.data());
-        cargs.push_back(nullptr);
-        const pid_t pid = fork();
-        if (pid == 0) {
-            execvp(cargs[0], cargs.data());
-            _exit(127);
-        }
-        int status = 0;
-        waitpid(pid, &status, 0);
-        rc = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    }
-    close(silent);
-    std::system(("rm -rf " + etc + "; rmdir /etc/netns 2>/dev/null").c_str());
-    return rc;
+    return RunInTestNetwork(argv[0], [&] {
+        const std::string resolver = "10.214." + g_net->Id() + ".53";
+        NamespaceFiles etc(g_net->LocalName());
+        const bool made = g_net->Local().Ip("addr add " + resolver + "/32 dev lo") &&
+                          etc.Write("resolv.conf", "nameserver " + resolver +
+                                                       "\noptions timeout:30 attempts:2\n") &&
+                          etc.Write("hosts", "127.0.0.1 localhost\n" + g_net->peerAddress + " " +
+                                                 kPeerName + "\n") &&
+                          etc.Write("nsswitch.conf", "hosts: files dns\n");
+        // This thread is in the local namespace already.
+        const int silent = made ? BindUdp(resolver, 53) : -1;
+        if (silent < 0)
+            return SkipOrFail("could not give the test a resolver of its own");
+        std::vector<std::string> args = {g_self, "--run-tests", g_net->PeerName(),
+                                         g_net->localAddress, g_net->peerAddress};
+        args.insert(args.end(), argv + 1, argv + argc);
+        const int rc = RunToEnd(args, g_net->LocalName());
+        close(silent);
+        return rc;
+    });
 }
 
 #include "test_conversations_live.moc"

@@ -10,7 +10,6 @@
 #include <unistd.h>
 
 #include <QApplication>
-#include <QListWidget>
 #include <QTemporaryDir>
 #include <QTest>
 #include <cstring>
@@ -19,18 +18,16 @@
 #include "app/monitordlg.h"
 #include "places/place.h"
 #include "res/resource.h"
+#include "tests/app/conversations_window.h"
 #include "tests/app/dialog_driver.h"
 #include "tests/app/user_input.h"
 #include "tests/app/window_state.h"
-#include "tests/capture/test_network.h"
-#include "tests/talk/socket_roles.h"
+#include "tests/support/live_test.h"
+#include "tests/support/socket_roles.h"
 
 namespace {
 
 using M = ConversationModel;
-
-TestNetwork* g_net = nullptr;
-std::string g_self;
 
 struct Source {
     const char* address;
@@ -78,28 +75,6 @@ std::string LocalMac() {
     return text;
 }
 
-void SelectAddress(CMonitorDlg& dlg, const std::string& address) {
-    auto* box = qobject_cast<QListWidget*>(dlg.GetDlgItem(IDC_LOCAL_ADDRESSES));
-    for (int i = 0; i < box->count(); ++i) {
-        if (box->item(i)->text().toStdString() == address)
-            input::Click(box->viewport(), box->visualItemRect(box->item(i)).center());
-    }
-}
-
-int LineOf(const ConversationModel& m, uint16_t localPort) {
-    for (int r = 0; r < m.rowCount(); ++r) {
-        if (m.CellText(r, M::kProtocol) == "UDP" &&
-            m.CellText(r, M::kLocalPort) == std::to_string(localPort))
-            return r;
-    }
-    return -1;
-}
-
-std::string Cell(const ConversationModel& m, uint16_t localPort, int column) {
-    const int r = LineOf(m, localPort);
-    return r < 0 ? std::string() : m.CellText(r, column);
-}
-
 }  // namespace
 
 class PlacesLiveTest : public QObject {
@@ -111,7 +86,7 @@ class PlacesLiveTest : public QObject {
         for (const Source& s : kSources)
             QCOMPARE(g_net->RunInPeer(std::string("ip addr add ") + s.address + "/32 dev lo"), 0);
         QCOMPARE(g_net->RunInPeer("ip neigh replace " + g_net->localAddress + " lladdr " + mac +
-                                  " nud permanent dev qv" + std::to_string(getpid()) + "b"),
+                                  " nud permanent dev " + g_net->PeerDevice()),
                  0);
 
         QTemporaryDir dir;
@@ -121,13 +96,9 @@ class PlacesLiveTest : public QObject {
             return std::optional<QString>(exported);
         };
         RunModalWith(dlg, [&] {
-            input::ChooseFromContextMenu(dlg.window(), QStringLiteral("连接..."));
-            CConversationsDlg* conv = dlg.ConversationsWindow();
-            QVERIFY(conv && conv->IsOpen());
+            CConversationsDlg* conv = WatchConversations(dlg, g_net->localAddress);
+            QVERIFY(conv);
             ConversationModel& m = *conv->Model();
-            SelectAddress(dlg, g_net->localAddress);
-            input::Click(dlg.GetDlgItem(IDC_START));
-            QVERIFY(dlg.Capture().CaptureThreadRunning());
 
             for (const Source& s : kSources) {
                 QCOMPARE(g_net->RunInPeer(g_self + " --send-from " + s.address + " " +
@@ -135,14 +106,14 @@ class PlacesLiveTest : public QObject {
                          0);
             }
             for (const Source& s : kSources) {
-                QTRY_COMPARE_WITH_TIMEOUT(Cell(m, s.localPort, M::kInDatagrams), std::string("3"),
-                                          30000);
-                QCOMPARE(Cell(m, s.localPort, M::kRemoteAddr), std::string(s.address));
-                QTRY_COMPARE_WITH_TIMEOUT(Cell(m, s.localPort, M::kCountry), std::string(s.country),
-                                          30000);
-                QCOMPARE(Cell(m, s.localPort, M::kNetwork), std::string(s.network));
+                QTRY_COMPARE_WITH_TIMEOUT(Cell(m, "UDP", s.localPort, M::kInDatagrams),
+                                          std::string("3"), 30000);
+                QCOMPARE(Cell(m, "UDP", s.localPort, M::kRemoteAddr), std::string(s.address));
+                QTRY_COMPARE_WITH_TIMEOUT(Cell(m, "UDP", s.localPort, M::kCountry),
+                                          std::string(s.country), 30000);
+                QCOMPARE(Cell(m, "UDP", s.localPort, M::kNetwork), std::string(s.network));
                 // The remote host's tooltip says it too.
-                const QModelIndex host = m.index(LineOf(m, s.localPort), M::kRemoteHost);
+                const QModelIndex host = m.index(LineOf(m, "UDP", s.localPort), M::kRemoteHost);
                 const QStringList tip =
                     TipAsShown(m.data(host, Qt::ToolTipRole).toString()).text.split('\n');
                 QVERIFY2(tip.contains(QStringLiteral("国家/地区: ") + s.country),
@@ -177,15 +148,11 @@ int main(int argc, char** argv) {
                      PlaceDatabase::kInstalledPath);
         return 77;
     }
-    g_self = roles::SelfPath(argv[0]);
-    std::string why;
-    auto net = TestNetwork::Create(&why);
-    if (!net)
-        return SkipOrFail(why);
-    g_net = &*net;
-    QApplication app(argc, argv);
-    PlacesLiveTest test;
-    return QTest::qExec(&test, argc, argv);
+    return RunInTestNetwork(argv[0], [&] {
+        QApplication app(argc, argv);
+        PlacesLiveTest test;
+        return QTest::qExec(&test, argc, argv);
+    });
 }
 
 #include "test_places_live.moc"

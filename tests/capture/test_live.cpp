@@ -16,14 +16,12 @@
 #include "capture/batch_tap.h"
 #include "capture/session.h"
 #include "tests/capture/fake_list.h"
-#include "tests/capture/test_network.h"
 #include "tests/capture/thread_stats.h"
+#include "tests/support/live_test.h"
+#include "tests/support/socket_roles.h"
 #include "wire/ipv6.h"
 
 namespace {
-
-TestNetwork* g_net = nullptr;
-std::string g_self;
 
 // Runs inside the peer namespace: UDP with a payload, a TCP connection
 // attempt to a closed port (SYN, answered by RST) and an ICMP echo request.
@@ -117,29 +115,7 @@ int PeerFlood(const char* target, int port, int count, const char* payload) {
 
 // A socket bound to a local UDP port, so that datagrams to it are taken and
 // no port-unreachable answers join what a test counts.
-int BindUdp(const std::string& address, int port) {
-    sockaddr_storage at{};
-    socklen_t length = 0;
-    if (address.find(':') != std::string::npos) {
-        auto* six = reinterpret_cast<sockaddr_in6*>(&at);
-        six->sin6_family = AF_INET6;
-        six->sin6_port = htons(static_cast<uint16_t>(port));
-        inet_pton(AF_INET6, address.c_str(), &six->sin6_addr);
-        length = sizeof *six;
-    } else {
-        auto* four = reinterpret_cast<sockaddr_in*>(&at);
-        four->sin_family = AF_INET;
-        four->sin_port = htons(static_cast<uint16_t>(port));
-        inet_pton(AF_INET, address.c_str(), &four->sin_addr);
-        length = sizeof *four;
-    }
-    const int fd = socket(at.ss_family, SOCK_DGRAM, 0);
-    if (fd >= 0 && bind(fd, reinterpret_cast<sockaddr*>(&at), length) != 0) {
-        close(fd);
-        return -1;
-    }
-    return fd;
-}
+using roles::BindUdp;
 
 // The IPv6 datagrams that reached the batch tap, counted as their batches go
 // into the list (the interface thread, which also reads them).
@@ -183,12 +159,12 @@ struct DoomedLink {
     std::string local, peer, local6, peer6, device;
     bool made = false;
     DoomedLink() {
-        const int id = static_cast<int>(getpid() % 200) + 20;
+        const std::string& id = g_net->Id();
         device = "qvg" + std::to_string(getpid());
-        local = "10.214." + std::to_string(id) + ".1";
-        peer = "10.214." + std::to_string(id) + ".2";
-        local6 = "2001:db8:214:" + std::to_string(id) + "::1";
-        peer6 = "2001:db8:214:" + std::to_string(id) + "::2";
+        local = "10.214." + id + ".1";
+        peer = "10.214." + id + ".2";
+        local6 = "2001:db8:214:" + id + "::1";
+        peer6 = "2001:db8:214:" + id + "::2";
         const std::string p = g_net->PeerName();
         std::string script = "set -e; ip link add " + device + "a type veth peer name " + device +
                              "b netns " + p + "; ip addr add " + local + "/24 dev " + device +
@@ -513,24 +489,18 @@ int main(int argc, char** argv) {
     if (argc == 6 && std::strcmp(argv[1], "--peer-flood") == 0) {
         return PeerFlood(argv[2], std::atoi(argv[3]), std::atoi(argv[4]), argv[5]);
     }
-    char self[4096] = {};
-    const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
-    g_self = n > 0 ? std::string(self, static_cast<size_t>(n)) : argv[0];
-    std::string why;
-    auto net = TestNetwork::Create(&why);
-    if (!net) {
-        return SkipOrFail(why);
-    }
-    g_net = &*net;
-    // IPv6 on, with the link's own chatter (router solicitations, MLD
-    // reports) beside what the tests send: the IPv4 counts stay exact.
-    g_ipv6 = g_net->AddIpv6(&why);
-    if (!g_ipv6) {
-        std::fprintf(stderr, "IPv6 parts left out: %s\n", why.c_str());
-    }
-    QCoreApplication app(argc, argv);
-    LiveTest test;
-    return QTest::qExec(&test, argc, argv);
+    return RunInTestNetwork(argv[0], [&] {
+        // IPv6 on, with the link's own chatter (router solicitations, MLD
+        // reports) beside what the tests send: the IPv4 counts stay exact.
+        std::string why;
+        g_ipv6 = g_net->AddIpv6(&why);
+        if (!g_ipv6) {
+            std::fprintf(stderr, "IPv6 parts left out: %s\n", why.c_str());
+        }
+        QCoreApplication app(argc, argv);
+        LiveTest test;
+        return QTest::qExec(&test, argc, argv);
+    });
 }
 
 #include "test_live.moc"

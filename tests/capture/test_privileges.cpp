@@ -14,10 +14,12 @@
 #include <cstdlib>
 #include <fstream>
 #include <functional>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <thread>
 
+#include "capture/file_source.h"
 #include "capture/privileges.h"
 #include "capture/session.h"
 #include "tests/capture/fake_list.h"
@@ -137,8 +139,9 @@ TEST(Privileges, RootKeepsOnlyNetRawPermittedAndRaisesItPerScope) {
 }
 
 // A capture file is untrusted input: reading it, libpcap's parsing of its
-// header included, runs without the capture right. A FIFO holds the opening
-// thread inside the open while the right is read from its status.
+// header included, runs without the capture right. The session's own file
+// endpoint is wrapped, so that the right is read on the opening thread as the
+// file is opened.
 TEST(Privileges, OpeningACaptureFileRaisesNothing) {
     REQUIRE_ROOT();
     EXPECT_EQ(InChild([](Findings& f) {
@@ -146,33 +149,42 @@ TEST(Privileges, OpeningACaptureFileRaisesNothing) {
                   DropPrivilegesAtStart();
                   char dir[] = "/tmp/qvcapXXXXXX";
                   f.Expect(mkdtemp(dir) != nullptr, "mkdtemp failed");
-                  const std::string fifo = std::string(dir) + "/capture.pcap";
-                  f.Expect(mkfifo(fifo.c_str(), 0600) == 0, "mkfifo failed");
+                  const std::string empty = std::string(dir) + "/capture.pcap";
+                  f.Expect(std::ofstream(empty).good(), "cannot write the empty file");
                   struct NoHandoff final : RowHandoff {
                       bool Post(UiTask&) override { return false; }
                       bool WaitDone() override { return false; }
                   } handoff;
+                  struct Watched final : CaptureEndpoint {
+                      std::unique_ptr<CaptureEndpoint> file;
+                      std::string* status = nullptr;  // the opening thread's, as Open began
+                      int Open(std::string_view address) override {
+                          std::ifstream in("/proc/thread-self/status");
+                          std::stringstream all;
+                          all << in.rdbuf();
+                          *status = all.str();
+                          return file->Open(address);
+                      }
+                      int Receive(uint8_t* b, int n) override { return file->Receive(b, n); }
+                      void Interrupt() override { file->Interrupt(); }
+                      void Close() override { file->Close(); }
+                  };
+                  std::string status;
                   FakeEventList list;
                   CaptureSession session(handoff, list);
-                  std::atomic<pid_t> opener{0};
-                  int rc = 0;
-                  std::thread t([&] {
-                      opener = gettid();
-                      rc = session.OpenCaptureFile(fifo);
+                  session.SetFileEndpointFactory([&](std::string path) {
+                      auto w = std::make_unique<Watched>();
+                      w->file = MakeRegularFileEndpoint(std::move(path));
+                      w->status = &status;
+                      return std::unique_ptr<CaptureEndpoint>(std::move(w));
                   });
-                  // Returns once the session's thread has the FIFO open, and it
-                  // then waits inside the open for the file's first bytes.
-                  const int writer = open(fifo.c_str(), O_WRONLY | O_CLOEXEC);
-                  f.Expect(writer >= 0, "FIFO not opened for writing");
-                  std::ifstream in("/proc/self/task/" + std::to_string(opener.load()) + "/status");
-                  std::stringstream status;
-                  status << in.rdbuf();
-                  f.Expect(Mask(status.str(), "CapEff") == 0,
-                           "capture file opened with a capability effective:\n" + status.str());
-                  close(writer);  // no header: not a capture file
+                  int rc = 0;
+                  std::thread t([&] { rc = session.OpenCaptureFile(empty); });
                   t.join();
+                  f.Expect(Mask(status, "CapEff") == 0,
+                           "capture file opened with a capability effective:\n" + status);
                   f.Expect(rc != 0, "an empty file opened as a capture");
-                  unlink(fifo.c_str());
+                  unlink(empty.c_str());
                   rmdir(dir);
               }),
               "");

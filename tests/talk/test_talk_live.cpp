@@ -4,13 +4,8 @@
 // for them, a socket of another user seen without rights to its process, a
 // closed socket, datagrams no local socket takes, the CSV export, and a
 // resolver that never answers.
-#include <fcntl.h>
-#include <grp.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
-#include <poll.h>
-#include <signal.h>
-#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -19,28 +14,24 @@
 #include <cstring>
 #include <fstream>
 #include <functional>
-#include <mutex>
-#include <sstream>
-#include <thread>
+#include <memory>
 #include <utility>
 
-#include "capture/endpoint.h"
 #include "export/save_open.h"
 #include "talk/conversation.h"
 #include "talk/csv.h"
 #include "talk/names.h"
 #include "talk/owner.h"
 #include "talk/texts.h"
-#include "tests/capture/test_network.h"
-#include "tests/talk/socket_roles.h"
+#include "tests/support/live_capture.h"
+#include "tests/support/live_test.h"
+#include "tests/support/socket_roles.h"
 #include "wire/interfaces.h"
 
 namespace {
 
 using namespace roles;
 
-TestNetwork* g_net = nullptr;
-std::string g_self;
 constexpr uint16_t kServerTcp = 7001;
 constexpr uint16_t kServerUdp = 7002;
 constexpr int kUdpExchanges = 25;
@@ -80,9 +71,7 @@ int SilentResolver(const char* resolver, const char* address) {
     };
     const uint32_t a = Addr(address);
     // The resolver: a socket on its address and port that never reads.
-    const int silent = socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in sa = SockAddr(Addr(resolver), 53);
-    if (bind(silent, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0) {
+    if (BindUdp(resolver, 53) < 0) {
         std::perror("silent resolver: bind");
         return 100;
     }
@@ -126,37 +115,28 @@ class Watch {
           local_(Addr(g_net->localAddress)),
           // As the capture's tap takes them: the interface's IPv6 addresses
           // beside the selected IPv4 one.
-          local6_(Ipv6AddressesBeside(g_net->localAddress)) {
-        endpoint_ = MakeLiveEndpoint();
-        opened_ = endpoint_->Open(g_net->localAddress) == 0;
-        if (opened_)
-            thread_ = std::thread([this] { Capture(); });
-    }
-    ~Watch() {
-        endpoint_->Interrupt();
-        if (thread_.joinable())
-            thread_.join();
-        endpoint_->Close();
-    }
-    bool Opened() const { return opened_; }
+          local6_(Ipv6AddressesBeside(g_net->localAddress)),
+          capture_(g_net->localAddress, [this](std::span<const uint8_t> d, int64_t timeNs) {
+              deltas_.AddDatagram(d.data(), static_cast<int>(d.size()),
+                                  LocalAddresses{local_, local6_}, timeNs);
+          }) {}
+    bool Opened() const { return capture_.Opened(); }
 
     // Merges what came and asks for the owners of what it touched.
     void Pump() {
-        std::lock_guard lock(mutex_);
-        const MergeReport r = table_.Merge(deltas_);
-        deltas_.Clear();
-        for (const ConversationKey& k : r.active)
-            owners_->Request(*table_.Find(k));
+        capture_.Locked([this] {
+            const MergeReport r = table_.Merge(deltas_);
+            deltas_.Clear();
+            for (const ConversationKey& k : r.active)
+                owners_->Request(*table_.Find(k));
+        });
     }
-    // Pumps until `done` holds, for up to a minute (a bound, not a measure).
+    // Pumps until `done` holds, for up to a minute.
     bool Until(const std::function<bool()>& done) {
-        for (int i = 0; i < 3000; ++i) {
+        return PollUntil([&] {
             Pump();
-            if (done())
-                return true;
-            usleep(20000);
-        }
-        return false;
+            return done();
+        });
     }
     const Conversation* Find(uint8_t protocol, uint16_t localPort, uint32_t remote,
                              uint16_t remotePort) const {
@@ -169,49 +149,61 @@ class Watch {
     const ConversationTable& Table() const { return table_; }
 
   private:
-    void Capture() {
-        std::vector<uint8_t> buffer(70000);
-        for (;;) {
-            const int n = endpoint_->Receive(buffer.data(), static_cast<int>(buffer.size()));
-            if (n < 0)
-                return;
-            std::lock_guard lock(mutex_);
-            deltas_.AddDatagram(buffer.data(), n, LocalAddresses{local_, local6_},
-                                endpoint_->LastCaptureTimeNs());
-        }
-    }
-
     OwnerService* owners_;
     uint32_t local_;
     std::vector<Ipv6Address> local6_;
-    std::unique_ptr<CaptureEndpoint> endpoint_;
-    bool opened_ = false;
-    std::mutex mutex_;
     ConversationDeltas deltas_;
     ConversationTable table_;
-    std::thread thread_;
+    LiveCapture capture_;  // last: its thread ends before what it counts into goes
 };
+
+// The server in the peer namespace on `peer`, and the probe talking to it.
+struct Talking {
+    Child server;
+    Child probe;
+    ProbePorts ports;  // zero where the server or the probe could not start
+};
+
+Talking StartTalking(const std::string& peer) {
+    Child server = Spawn({"--serve", peer}, true);
+    const bool ready = server.Line() == "ready";
+    Child probe = ready ? Spawn({"--probe", peer}) : Child{};
+    const ProbePorts ports = ready ? ReadPorts(probe) : ProbePorts{};
+    return Talking{std::move(server), std::move(probe), ports};
+}
+
+// Owners looked up again soon after a change, as the window's are.
+OwnerService::Options Refreshing() {
+    OwnerService::Options options;
+    options.refreshAfter = std::chrono::milliseconds(100);
+    return options;
+}
 
 bool Settled(const OwnerService& owners, const ConversationKey& k) {
     return owners.Result(k).state != OwnerState::kPending;
 }
 
+// Each found, and the probe's: its name and PID.
+void ExpectOwnedByProbe(const OwnerService& owners, std::initializer_list<ConversationKey> keys,
+                        pid_t pid) {
+    for (const ConversationKey& k : keys) {
+        const OwnerInfo o = owners.Result(k);
+        EXPECT_EQ(o.state, OwnerState::kFound) << OwnerPhrase(o);
+        EXPECT_EQ(o.program, "qvtalkprobe");
+        EXPECT_EQ(o.pid, pid);
+    }
+}
+
 TEST(TalkLive, ConversationsTheirOwnersAndTheirEnd) {
-    OwnerService::Options options;
-    options.refreshAfter = std::chrono::milliseconds(100);
-    OwnerService owners(options);
+    OwnerService owners(Refreshing());
     Watch watch(&owners);
     ASSERT_TRUE(watch.Opened());
     const uint32_t peer = Addr(g_net->peerAddress);
 
-    Child server = Spawn({"--serve", g_net->peerAddress}, true);
-    ASSERT_EQ(server.Line(), "ready");
-    Child probe = Spawn({"--probe", g_net->peerAddress});
-    std::istringstream ports(probe.Line());
-    uint16_t tcpPort = 0, udpPort = 0;
-    ports >> tcpPort >> udpPort;
-    ASSERT_NE(tcpPort, 0);
-    ASSERT_NE(udpPort, 0);
+    Talking talking = StartTalking(g_net->peerAddress);
+    ASSERT_TRUE(talking.ports.tcp != 0 && talking.ports.udp != 0);
+    Child& probe = talking.probe;
+    const uint16_t tcpPort = talking.ports.tcp, udpPort = talking.ports.udp;
 
     // Every datagram of the UDP exchange, both directions in one conversation.
     ASSERT_TRUE(watch.Until([&] {
@@ -234,11 +226,9 @@ TEST(TalkLive, ConversationsTheirOwnersAndTheirEnd) {
 
     // Both owned by the probe, by name and PID.
     ASSERT_TRUE(watch.Until([&] { return Settled(owners, udp.key) && Settled(owners, tcpKey); }));
+    ExpectOwnedByProbe(owners, {udp.key, tcpKey}, probe.pid);
     for (const ConversationKey& k : {udp.key, tcpKey}) {
         const OwnerInfo o = owners.Result(k);
-        EXPECT_EQ(o.state, OwnerState::kFound) << OwnerPhrase(o);
-        EXPECT_EQ(o.program, "qvtalkprobe");
-        EXPECT_EQ(o.pid, probe.pid);
         EXPECT_EQ(o.user, "root");
         EXPECT_EQ(OwnerPhrase(o), "qvtalkprobe (PID " + std::to_string(probe.pid) + ", 用户 root)");
     }
@@ -314,7 +304,7 @@ TEST(TalkLive, ConversationsTheirOwnersAndTheirEnd) {
     EXPECT_EQ(owners.Result(udp.key).pid, holder.pid);
     EXPECT_EQ(owners.Result(udp.key).generation, udpBefore.generation + 1);
     EXPECT_EQ(holder.End(), 0);
-    server.Kill();
+    talking.server.Kill();
 }
 
 IpAddress Addr6(const std::string& text) {
@@ -331,23 +321,17 @@ TEST(TalkLive, Ipv6ConversationsAndADualStackSocket) {
     std::string why;
     if (!g_net->AddIpv6(&why))
         GTEST_SKIP() << why;
-    OwnerService::Options options;
-    options.refreshAfter = std::chrono::milliseconds(100);
-    OwnerService owners(options);
+    OwnerService owners(Refreshing());
     Watch watch(&owners);
     ASSERT_TRUE(watch.Opened());
     const IpAddress local = Addr6(g_net->localAddress6);
     const IpAddress peer = Addr6(g_net->peerAddress6);
     ASSERT_TRUE(local.IsIpv6());
 
-    Child server = Spawn({"--serve", g_net->peerAddress6}, true);
-    ASSERT_EQ(server.Line(), "ready");
-    Child probe = Spawn({"--probe", g_net->peerAddress6});
-    std::istringstream ports(probe.Line());
-    uint16_t tcpPort = 0, udpPort = 0;
-    ports >> tcpPort >> udpPort;
-    ASSERT_NE(tcpPort, 0);
-    ASSERT_NE(udpPort, 0);
+    Talking talking = StartTalking(g_net->peerAddress6);
+    ASSERT_TRUE(talking.ports.tcp != 0 && talking.ports.udp != 0);
+    Child& probe = talking.probe;
+    const uint16_t tcpPort = talking.ports.tcp, udpPort = talking.ports.udp;
 
     ASSERT_TRUE(watch.Until([&] {
         const Conversation* c = watch.Find(kProtocolUdp, local, udpPort, peer, kServerUdp);
@@ -365,12 +349,7 @@ TEST(TalkLive, Ipv6ConversationsAndADualStackSocket) {
     const ConversationKey tcpKey = watch.Find(kProtocolTcp, local, tcpPort, peer, kServerTcp)->key;
 
     ASSERT_TRUE(watch.Until([&] { return Settled(owners, udp.key) && Settled(owners, tcpKey); }));
-    for (const ConversationKey& k : {udp.key, tcpKey}) {
-        const OwnerInfo o = owners.Result(k);
-        EXPECT_EQ(o.state, OwnerState::kFound) << OwnerPhrase(o);
-        EXPECT_EQ(o.program, "qvtalkprobe");
-        EXPECT_EQ(o.pid, probe.pid);
-    }
+    ExpectOwnedByProbe(owners, {udp.key, tcpKey}, probe.pid);
 
     const std::string csv =
         ConversationsCsv(CollectCsvLines(watch.Table(), &owners, nullptr, false));
@@ -406,7 +385,7 @@ TEST(TalkLive, Ipv6ConversationsAndADualStackSocket) {
     EXPECT_EQ(o.program, "qvtalkdual");
     EXPECT_EQ(o.pid, dual.pid);
     EXPECT_EQ(dual.End(), 0);
-    server.Kill();
+    talking.server.Kill();
 }
 
 // A socket of another user: root sees its process; a lookup that may not
@@ -487,25 +466,16 @@ TEST(TalkLive, AcceptedConnectionEnds) {
 // in a namespace of its own, the only resolver is an address of its loopback
 // device where a socket takes the queries and never answers them.
 TEST(TalkLive, SilentResolverHoldsNothing) {
-    const std::string id = g_net->localAddress.substr(7, g_net->localAddress.rfind('.') - 7);
-    const std::string ns = "qvr" + std::to_string(getpid());
-    const std::string etc = "/etc/netns/" + ns;
-    const std::string resolver = "10.214." + id + ".53";
-    const std::string setup =
-        "ip netns add " + ns + " && ip -n " + ns + " link set lo up && ip -n " + ns + " addr add " +
-        resolver + "/32 dev lo && mkdir -p " + etc + " && printf 'nameserver " + resolver +
-        "\\noptions timeout:30 attempts:3\\n' > " + etc + "/resolv.conf";
-    const int made = std::system(("(" + setup + ") >/dev/null 2>&1").c_str());
-    int rc = -1;
-    if (made == 0)
-        rc = std::system(("ip netns exec " + ns + " " + g_self + " --silent-resolver " + resolver +
-                          " 10.214." + id + ".77")
-                             .c_str());
-    std::system(("ip netns del " + ns + " >/dev/null 2>&1; rm -rf " + etc +
-                 "; rmdir /etc/netns 2>/dev/null")
-                    .c_str());
-    ASSERT_EQ(made, 0) << "could not make the resolver's namespace";
-    EXPECT_TRUE(WIFEXITED(rc) && WEXITSTATUS(rc) == 0) << rc;
+    const std::string resolver = "10.214." + g_net->Id() + ".53";
+    auto ns = Namespace::Make("qvr" + std::to_string(getpid()));
+    NamespaceFiles etc(ns ? ns->Name() : std::string("qvr-none"));
+    const bool made =
+        ns && ns->Ip("addr add " + resolver + "/32 dev lo") &&
+        etc.Write("resolv.conf", "nameserver " + resolver + "\noptions timeout:30 attempts:3\n");
+    ASSERT_TRUE(made) << "could not make the resolver's namespace";
+    const int rc = RunToEnd(
+        {g_self, "--silent-resolver", resolver, "10.214." + g_net->Id() + ".77"}, ns->Name());
+    EXPECT_EQ(rc, 0);
 }
 
 }  // namespace
@@ -526,12 +496,8 @@ int main(int argc, char** argv) {
         return SendTo(argv[2], argv[3], static_cast<uint16_t>(std::atoi(argv[4])));
     if (argc == 4 && std::strcmp(argv[1], "--silent-resolver") == 0)
         return SilentResolver(argv[2], argv[3]);
-    g_self = SelfPath(argv[0]);
-    std::string why;
-    auto net = TestNetwork::Create(&why);
-    if (!net)
-        return SkipOrFail(why);
-    g_net = &*net;
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
+    return RunInTestNetwork(argv[0], [&] {
+        ::testing::InitGoogleTest(&argc, argv);
+        return RUN_ALL_TESTS();
+    });
 }

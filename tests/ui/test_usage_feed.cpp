@@ -166,6 +166,40 @@ TEST(UsageFeed, ExecutableOfAProgramGoneBeforeItsMinuteEnds) {
     EXPECT_EQ(f.executableReads, 1);
 }
 
+// Executables are read once per program while many come and go: programs
+// that talk every minute stay known however many one-off programs pass (more
+// than the feed keeps), and a one-off forgotten since is read again.
+TEST(UsageFeed, BusyProgramsStayKnownPastTheCachesBound) {
+    Fixture f;
+    constexpr int kBusy = 10, kOneOffs = 1500, kPerMinute = 150;
+    const auto talk = [&](int64_t minute, uint16_t port) {
+        ConversationDeltas d;
+        Count(d, Key(17, Addr(192, 0, 2, 1), port), Direction::kOut, 40, minute * kMinuteNs + 1);
+        f.feed.Add(d);
+    };
+    for (uint16_t p = 1; p <= kBusy; ++p)
+        f.ownerByPort[p] = Found("busy", p);
+    int64_t minute = kMinute;
+    for (int first = 0; first < kOneOffs; first += kPerMinute, ++minute) {
+        for (uint16_t p = 1; p <= kBusy; ++p)
+            talk(minute, p);
+        for (int i = first; i < first + kPerMinute; ++i) {
+            const auto port = static_cast<uint16_t>(1000 + i);
+            f.ownerByPort[port] = Found("once", 100000 + i);
+            talk(minute, port);
+        }
+        f.feed.Tick(minute * 60 + 60 + 5);
+    }
+    EXPECT_EQ(f.executableReads, kBusy + kOneOffs);
+    EXPECT_EQ(f.written.size(), size_t{(kBusy + kPerMinute) * (kOneOffs / kPerMinute)});
+    // The first one-off, long forgotten, comes back: read again, and once.
+    talk(minute, 1000);
+    talk(minute, 1000);
+    f.feed.FlushAll();
+    EXPECT_EQ(f.executableReads, kBusy + kOneOffs + 1);
+    EXPECT_EQ(f.written.back().executable, "/usr/bin/prog100000");
+}
+
 // However many conversations come, at most maxPending are held; the rest of
 // a minute goes to one line of other hosts, and no byte is lost on the way.
 TEST(UsageFeed, BoundedWithoutLosingCounts) {

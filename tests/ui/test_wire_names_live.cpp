@@ -15,12 +15,11 @@
 #include <QCoreApplication>
 #include <cstring>
 #include <functional>
-#include <mutex>
-#include <thread>
+#include <memory>
 
-#include "capture/endpoint.h"
-#include "tests/capture/test_network.h"
-#include "tests/talk/socket_roles.h"
+#include "tests/support/live_capture.h"
+#include "tests/support/live_test.h"
+#include "tests/support/socket_roles.h"
 #include "ui/models/conversationlines.h"
 #include "ui/models/conversationtracker.h"
 
@@ -28,8 +27,6 @@ namespace {
 
 using namespace roles;
 
-TestNetwork* g_net = nullptr;
-std::string g_self;
 constexpr uint16_t kPlainPort = 8080;
 constexpr uint16_t kTlsPort = 443;
 const char* const kAsked = "www.quorvelan.test";
@@ -129,67 +126,23 @@ class LiveTap {
     explicit LiveTap(ConversationTracker* tracker) : tracker_(tracker) {
         tracker_->BeginCapture(false, g_net->localAddress);
         tracker_->Tap().Begin(g_net->localAddress);
-        endpoint_ = MakeLiveEndpoint();
-        opened_ = endpoint_->Open(g_net->localAddress) == 0;
-        if (opened_)
-            thread_ = std::thread([this] { Capture(); });
+        capture_ = std::make_unique<LiveCapture>(
+            g_net->localAddress, [this](std::span<const uint8_t> d, int64_t timeNs) {
+                tracker_->Tap().Add(0, d, timeNs);
+            });
     }
-    ~LiveTap() {
-        endpoint_->Interrupt();
-        if (thread_.joinable())
-            thread_.join();
-        endpoint_->Close();
-    }
-    bool Opened() const { return opened_; }
+    bool Opened() const { return capture_->Opened(); }
     void Pump() {
-        std::lock_guard lock(mutex_);
-        tracker_->Tap().Inserted(0);
-        tracker_->Tap().Clear(0);
+        capture_->Locked([this] {
+            tracker_->Tap().Inserted(0);
+            tracker_->Tap().Clear(0);
+        });
     }
 
   private:
-    void Capture() {
-        std::vector<uint8_t> buffer(70000);
-        for (;;) {
-            const int n = endpoint_->Receive(buffer.data(), static_cast<int>(buffer.size()));
-            if (n < 0)
-                return;
-            std::lock_guard lock(mutex_);
-            tracker_->Tap().Add(0, std::span(buffer.data(), static_cast<size_t>(n)),
-                                endpoint_->LastCaptureTimeNs());
-        }
-    }
-
     ConversationTracker* tracker_;
-    std::unique_ptr<CaptureEndpoint> endpoint_;
-    bool opened_ = false;
-    std::mutex mutex_;
-    std::thread thread_;
+    std::unique_ptr<LiveCapture> capture_;
 };
-
-// Starts a command (no shell) in the peer namespace; its output on a pipe.
-Child SpawnInPeer(std::vector<std::string> args) {
-    std::vector<std::string> all = {"ip", "netns", "exec", g_net->PeerName()};
-    all.insert(all.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (auto& a : all)
-        argv.push_back(a.data());
-    argv.push_back(nullptr);
-    int in[2], out[2];
-    if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0)
-        return {};
-    const pid_t pid = fork();
-    if (pid == 0) {
-        setpgid(0, 0);
-        dup2(in[0], STDIN_FILENO);
-        dup2(out[1], STDOUT_FILENO);
-        execvp(argv[0], argv.data());
-        _exit(127);
-    }
-    close(in[0]);
-    close(out[1]);
-    return Child{pid, in[1], out[0]};
-}
 
 // The line of a conversation; with `app`, one that spoke it (s_client's
 // attempts before s_server listened have lines of their own).
@@ -220,14 +173,11 @@ TEST(WireNamesLive, TheAskedNameAndTheServerNameOverTheReverseOne) {
     ASSERT_TRUE(tap.Opened());
     ConversationLines lines(tracker);
     const auto until = [&](const std::function<bool()>& done) {
-        for (int i = 0; i < 3000; ++i) {  // a bound, not a measure
+        return PollUntil([&] {
             tap.Pump();
             lines.Refresh();
-            if (done())
-                return true;
-            usleep(20000);
-        }
-        return false;
+            return done();
+        });
     };
 
     // The servers: DNS, a plain TCP one, TLS with a certificate made now.
@@ -245,9 +195,10 @@ TEST(WireNamesLive, TheAskedNameAndTheServerNameOverTheReverseOne) {
                       " >/dev/null 2>&1")
                          .c_str()),
               0);
-    Child tls = SpawnInPeer({"openssl", "s_server", "-quiet", "-accept",
-                             g_net->peerAddress + ":" + std::to_string(kTlsPort), "-key", key,
-                             "-cert", cert});
+    Child tls = SpawnCommand(
+        {"openssl", "s_server", "-quiet", "-accept",
+         g_net->peerAddress + ":" + std::to_string(kTlsPort), "-key", key, "-cert", cert},
+        g_net->PeerName());
 
     // A program resolves the name and connects to what the answer said.
     Child program = Spawn(
@@ -317,13 +268,9 @@ int main(int argc, char** argv) {
         return Serve(argv[2], kPlainPort, kPlainPort + 1);
     if (argc == 5 && std::strcmp(argv[1], "--resolve-connect") == 0)
         return ResolveAndConnect(argv[2], argv[3], static_cast<uint16_t>(std::atoi(argv[4])));
-    g_self = SelfPath(argv[0]);
-    QCoreApplication app(argc, argv);
-    std::string why;
-    auto net = TestNetwork::Create(&why);
-    if (!net)
-        return SkipOrFail(why);
-    g_net = &*net;
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
+    return RunInTestNetwork(argv[0], [&] {
+        QCoreApplication app(argc, argv);
+        ::testing::InitGoogleTest(&argc, argv);
+        return RUN_ALL_TESTS();
+    });
 }

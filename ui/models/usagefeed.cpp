@@ -126,11 +126,18 @@ void UsageFeed::HandOver(const Key& key, const UsageCounts& counts) {
 
 std::string UsageFeed::Executable(pid_t pid, const std::string& program) {
     const std::string id = std::to_string(pid) + '/' + program;
-    if (const auto it = executables_.find(id); it != executables_.end())
-        return it->second;
-    if (executables_.size() >= kExecutablesKept)
-        executables_.clear();
+    if (const auto it = executables_.find(id); it != executables_.end()) {
+        executableUse_.splice(executableUse_.end(), executableUse_, it->second.use);
+        return it->second.path;
+    }
+    // Bounded by forgetting the program seen least lately: the busy ones
+    // stay known, and /proc is read again only for one that comes back.
+    if (executables_.size() >= kExecutablesKept) {
+        executables_.erase(executableUse_.front());
+        executableUse_.pop_front();
+    }
     std::string path = sources_.executable(pid);
-    executables_.emplace(id, path);
+    executableUse_.push_back(id);
+    executables_.emplace(id, KnownExecutable{path, std::prev(executableUse_.end())});
     return path;
 }

@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <list>
 #include <string>
 #include <unordered_map>
 
@@ -78,6 +79,11 @@ class UsageFeed {
     Options options_;
     std::unordered_map<Key, Held, KeyHash> pending_;
     // Executables by pid and program: a pid reused by another program is a new entry.
-    std::unordered_map<std::string, std::string> executables_;
+    struct KnownExecutable {
+        std::string path;
+        std::list<std::string>::iterator use;  // its place in executableUse_
+    };
+    std::unordered_map<std::string, KnownExecutable> executables_;
+    std::list<std::string> executableUse_;  // the ids, the least lately used first
     uint64_t overflowed_ = 0;
 };

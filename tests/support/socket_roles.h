@@ -1,27 +1,26 @@
-// The parts a live "who is talking" test plays in its own child processes:
-// the test binary runs itself again in a role (a server in the peer
-// namespace, a holder of a port, a sender) and talks to it over pipes, one
-// line at a time.
+// The parts a live test plays in its own child processes, over sockets: a
+// server in the peer namespace, probes that talk to it and say their ports,
+// a holder of a port, a sender. The test binary runs itself again in a role
+// (see processes.h) and reads what it says one line at a time.
 #pragma once
 
 #include <arpa/inet.h>
-#include <fcntl.h>
 #include <grp.h>
 #include <netinet/in.h>
 #include <poll.h>
-#include <signal.h>
 #include <sys/prctl.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <sstream>
 #include <string>
-#include <utility>
 #include <vector>
 
-#include "talk/conversation.h"
+#include "tests/support/processes.h"
+#include "wire/ipv4.h"
 
 namespace roles {
 
@@ -80,45 +79,59 @@ inline uint16_t LocalPort(int fd) {
     return ntohs(in.sin_port);
 }
 
-inline std::string ReadLine(int fd) {
-    std::string line;
-    char c;
-    while (read(fd, &c, 1) == 1 && c != '\n')
-        line += c;
-    return line;
-}
-
-inline void Say(const std::string& line) {
-    const std::string text = line + "\n";
-    if (write(STDOUT_FILENO, text.data(), text.size()) < 0)
-        _exit(3);
-}
-
 inline bool BecomeUid(uint32_t uid) {
     return setgroups(0, nullptr) == 0 && setresgid(uid, uid, uid) == 0 &&
            setresuid(uid, uid, uid) == 0;
 }
 
-inline std::string SelfPath(const char* argv0) {
-    char self[4096] = {};
-    const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
-    return n > 0 ? std::string(self, static_cast<size_t>(n)) : argv0;
+// A UDP socket bound to an address of either family and a port, or -1: a
+// port taken so that datagrams to it raise no port-unreachable answers, or
+// a resolver that never answers.
+inline int BindUdp(const std::string& address, uint16_t port) {
+    AnyAddr sa = SockAddrOf(address, port);
+    const int fd = socket(sa.family, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (fd >= 0 && bind(fd, sa.get(), sa.size) != 0) {
+        close(fd);
+        return -1;
+    }
+    return fd;
 }
 
-// Peer namespace: echoes UDP, takes TCP connections and reads them to their end.
-inline int Serve(const char* address, uint16_t tcpPort, uint16_t udpPort) {
-    AnyAddr sa = SockAddrOf(address, tcpPort);
-    const int listener = socket(sa.family, SOCK_STREAM, 0);
-    const int one = 1;
-    setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-    if (bind(listener, sa.get(), sa.size) != 0 || listen(listener, 8) != 0)
-        return 2;
-    const int udp = socket(sa.family, SOCK_DGRAM, 0);
-    sa = SockAddrOf(address, udpPort);
-    if (bind(udp, sa.get(), sa.size) != 0)
-        return 2;
+// What the server answers on a TCP connection: once `requestBytes` have come,
+// `replyBytes` of its own. Nothing by default: it reads the connection to its end.
+struct Reply {
+    size_t requestBytes = 0;
+    size_t replyBytes = 0;
+};
+
+// Peer namespace, on each of `addresses`: echoes UDP, takes TCP connections
+// (answering as `reply` says) and closes each once the other side closed
+// its own. Says "ready" once it listens; ends with its input.
+inline int Serve(const std::vector<std::string>& addresses, uint16_t tcpPort, uint16_t udpPort,
+                 Reply reply = {}) {
+    std::vector<pollfd> fds = {{STDIN_FILENO, POLLIN, 0}};
+    std::vector<int> listeners, udps;
+    for (const std::string& address : addresses) {
+        AnyAddr sa = SockAddrOf(address, tcpPort);
+        const int listener = socket(sa.family, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        const int one = 1;
+        setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+        if (bind(listener, sa.get(), sa.size) != 0 || listen(listener, 8) != 0)
+            return 2;
+        const int udp = BindUdp(address, udpPort);
+        if (udp < 0)
+            return 2;
+        listeners.push_back(listener);
+        udps.push_back(udp);
+        fds.push_back({listener, POLLIN, 0});
+        fds.push_back({udp, POLLIN, 0});
+    }
+    std::vector<size_t> received(fds.size(), 0);  // request bytes per connection
+    const auto isIn = [](const std::vector<int>& v, int fd) {
+        return std::find(v.begin(), v.end(), fd) != v.end();
+    };
+    const std::string answer(reply.replyBytes, 'r');
     Say("ready");
-    std::vector<pollfd> fds = {{listener, POLLIN, 0}, {udp, POLLIN, 0}};
     for (;;) {
         if (poll(fds.data(), fds.size(), -1) < 0)
             continue;
@@ -126,25 +139,57 @@ inline int Serve(const char* address, uint16_t tcpPort, uint16_t udpPort) {
             if (!(fds[i].revents & (POLLIN | POLLHUP | POLLERR)))
                 continue;
             char buffer[2048];
-            if (fds[i].fd == listener) {
-                const int c = accept(listener, nullptr, nullptr);
-                if (c >= 0)
+            const int fd = fds[i].fd;
+            if (fd == STDIN_FILENO) {
+                if (read(fd, buffer, sizeof buffer) <= 0)
+                    return 0;
+            } else if (isIn(listeners, fd)) {
+                const int c = accept4(fd, nullptr, nullptr, SOCK_CLOEXEC);
+                if (c >= 0) {
                     fds.push_back({c, POLLIN, 0});
-            } else if (fds[i].fd == udp) {
+                    received.push_back(0);
+                }
+            } else if (isIn(udps, fd)) {
                 sockaddr_storage from{};
                 socklen_t n = sizeof from;
                 const ssize_t got =
-                    recvfrom(udp, buffer, sizeof buffer, 0, reinterpret_cast<sockaddr*>(&from), &n);
+                    recvfrom(fd, buffer, sizeof buffer, 0, reinterpret_cast<sockaddr*>(&from), &n);
                 if (got >= 0)
-                    sendto(udp, buffer, static_cast<size_t>(got), 0,
+                    sendto(fd, buffer, static_cast<size_t>(got), 0,
                            reinterpret_cast<sockaddr*>(&from), n);
-            } else if (read(fds[i].fd, buffer, sizeof buffer) <= 0) {
-                close(fds[i].fd);
-                fds.erase(fds.begin() + static_cast<long>(i));
-                break;
+            } else {
+                const ssize_t got = read(fd, buffer, sizeof buffer);
+                if (got <= 0) {
+                    close(fd);
+                    fds.erase(fds.begin() + static_cast<long>(i));
+                    received.erase(received.begin() + static_cast<long>(i));
+                    break;
+                }
+                const size_t before = received[i];
+                received[i] += static_cast<size_t>(got);
+                if (!answer.empty() && before < reply.requestBytes &&
+                    received[i] >= reply.requestBytes &&
+                    write(fd, answer.data(), answer.size()) != static_cast<ssize_t>(answer.size()))
+                    return 2;
             }
         }
     }
+}
+
+inline int Serve(const char* address, uint16_t tcpPort, uint16_t udpPort) {
+    return Serve(std::vector<std::string>{address}, tcpPort, udpPort);
+}
+
+// The two local ports a probe says (TCP, then UDP); zero where it said none.
+struct ProbePorts {
+    uint16_t tcp = 0;
+    uint16_t udp = 0;
+};
+inline ProbePorts ReadPorts(const Child& probe) {
+    std::istringstream words(probe.Line());
+    ProbePorts p;
+    words >> p.tcp >> p.udp;
+    return p;
 }
 
 // Local namespace, under `name`: a TCP connection and `exchanges` UDP
@@ -226,74 +271,6 @@ inline int SendTo(const char* protocol, const char* address, uint16_t port) {
         return ok ? 0 : 2;
     }
     return connect(tcp, sa.get(), sa.size) != 0 && errno == ECONNREFUSED ? 0 : 2;
-}
-
-// A role running in a child process, its standard input and output ours.
-struct Child {
-    pid_t pid = -1;
-    int in = -1;   // its standard input
-    int out = -1;  // its standard output
-
-    Child() = default;
-    Child(pid_t p, int i, int o) : pid(p), in(i), out(o) {}
-    Child(Child&& c) noexcept : pid(std::exchange(c.pid, -1)), in(c.in), out(c.out) {}
-    Child& operator=(Child&&) = delete;
-    // A test that failed half-way leaves no process behind.
-    ~Child() {
-        if (pid > 0) {
-            kill(pid, SIGKILL);
-            End();
-        }
-    }
-
-    std::string Line() const { return ReadLine(out); }
-    bool Tell(const std::string& line) const {
-        const std::string text = line + "\n";
-        return write(in, text.data(), text.size()) == static_cast<ssize_t>(text.size());
-    }
-    // Closes its input (which ends every role) and reaps it.
-    int End() {
-        if (pid < 0)
-            return -1;
-        close(in);
-        close(out);
-        int status = 0;
-        waitpid(pid, &status, 0);
-        pid = -1;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    }
-    int Kill() {
-        if (pid > 0)
-            kill(pid, SIGTERM);
-        return End();
-    }
-};
-
-// Starts `self` with `args`, in this namespace or (a `peerNs` given) in that one.
-inline Child Spawn(const std::string& self, std::vector<std::string> args,
-                   const std::string& peerNs = {}) {
-    std::vector<std::string> all;
-    if (!peerNs.empty())
-        all = {"ip", "netns", "exec", peerNs};
-    all.push_back(self);
-    all.insert(all.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (auto& a : all)
-        argv.push_back(a.data());
-    argv.push_back(nullptr);
-    int in[2], out[2];
-    if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0)
-        return {};
-    const pid_t pid = fork();
-    if (pid == 0) {
-        dup2(in[0], STDIN_FILENO);
-        dup2(out[1], STDOUT_FILENO);
-        execvp(argv[0], argv.data());
-        _exit(127);
-    }
-    close(in[0]);
-    close(out[1]);
-    return Child{pid, in[1], out[0]};
 }
 
 }  // namespace roles
