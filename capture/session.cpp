@@ -384,12 +384,10 @@ void CaptureSession::InsertBatch(int which) {
 CaptureEndpoint::WaitPlan CaptureSession::BeforeWaiting() {
     // Everything the kernel had for us is read: a batch that is due goes now.
     int64_t now = SteadyClockNs();
-    // The conversations' tap looks a new conversation's owner up from its
-    // first datagram, which must reach it while a short-lived program still
-    // holds its socket: with a tap, traffic wakes the thread (its rows still
-    // go on the batches' cadence). Without one, sleeping through a period
-    // saves the wake-ups.
-    const bool wake = tap_ != nullptr;
+    // Traffic does not wake the thread within a period. Waking it (so that
+    // the tap's owner hints leave sooner) doubled the window's CPU and
+    // tripled the X server's at 200 datagrams a second; see docs/architecture.md.
+    const bool wake = false;
     if (!FillingEmpty()) {
         if (now < batchDueNs_) {
             return {batchDueNs_ - now, wake};
