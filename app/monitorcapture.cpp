@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "app/monitordlg.h"
-#include "capture/file_source.h"
+#include "capture/endpoint.h"
 #include "framework/gbk.h"
 #include "res/resource.h"
 #include "res/strings.h"

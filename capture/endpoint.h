@@ -2,6 +2,7 @@
 // A capture endpoint delivers whole IPv4 and IPv6 datagrams, header first, one per
 // receive. Open and Close run on the interface thread, Receive on the capture
 // thread; Interrupt may be called from any thread to end a blocked Receive.
+#include <cerrno>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -102,7 +103,7 @@ struct LiveCaptureOptions {
     int ipv4BufferBytes = 32 << 20;
     // A quarter of that (about 25,000 small datagrams, a quarter of a second
     // of a 100,000/s flood; of a trickle, 32 blocks that the kernel hands
-    // over 1 ms after their first frame, 32 ms): the kernel pins this
+    // over 2 ms after their first frame, 64 ms): the kernel pins this
     // memory for as long as the capture runs, and a dropped IPv6 datagram
     // costs the conversation counts, never a figure the window shows.
     // 0: IPv6 is not taken.
@@ -117,8 +118,11 @@ std::unique_ptr<CaptureEndpoint> MakeLiveEndpointWith(LiveCaptureOptions options
 // The same with an IPv4 kernel buffer of this many bytes instead of the usual 32 MiB.
 std::unique_ptr<CaptureEndpoint> MakeLiveEndpointWithBuffer(int bufferBytes);
 // Plays a capture file (pcap or pcapng); exhausted after its last datagram or
-// at a fault. Open refuses files of a link type LocateDatagram does not know.
+// at a fault. Open refuses files of a link type LocateDatagram does not know,
+// and, without waiting on them, what is not a regular file: a cannot-open
+// fault with the code kNotRegularFileCode and the kind of file as its detail.
 std::unique_ptr<CaptureEndpoint> MakeFileEndpoint(std::string path);
+inline constexpr int kNotRegularFileCode = ESPIPE;
 
 // Scripted datagrams for tests: delivered in order, then (unless `repeat`)
 // Receive blocks until interrupted.

@@ -1,6 +1,8 @@
 // A capture file played as a source: one handle on the file, read to its end
 // or to its first fault.
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -14,6 +16,16 @@
 
 namespace {
 
+const char* KindOf(mode_t mode) {
+    if (S_ISFIFO(mode))
+        return "a named pipe";
+    if (S_ISSOCK(mode))
+        return "a socket";
+    if (S_ISCHR(mode) || S_ISBLK(mode))
+        return "a device";
+    return "not a regular file";
+}
+
 class FileEndpoint final : public CaptureEndpoint {
   public:
     explicit FileEndpoint(std::string path) : path_(std::move(path)) {}
@@ -23,14 +35,24 @@ class FileEndpoint final : public CaptureEndpoint {
         fault_ = SourceFault{};
         // Opened here rather than by libpcap: the cause of a failure is then
         // errno itself, and the file's size is known for the progress.
-        FILE* file = std::fopen(path_.c_str(), "rb");
-        if (file == nullptr) {
+        // O_NONBLOCK: a named pipe would hold this thread in open() until a
+        // writer came, a device in its first read; both are refused below,
+        // on the very file opened, whatever the path names by then.
+        const int fd = open(path_.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+        if (fd < 0) {
             return Fail(SourceFault::kCannotOpen, errno, std::strerror(errno));
         }
         struct stat st {};
-        if (fstat(fileno(file), &st) == 0 && S_ISDIR(st.st_mode)) {
-            std::fclose(file);
-            return Fail(SourceFault::kCannotOpen, EISDIR, std::strerror(EISDIR));
+        const int refused = fstat(fd, &st) != 0    ? errno
+                            : S_ISDIR(st.st_mode)  ? EISDIR
+                            : !S_ISREG(st.st_mode) ? kNotRegularFileCode
+                                                   : 0;
+        FILE* file = refused == 0 ? fdopen(fd, "rb") : nullptr;
+        if (file == nullptr) {
+            const int code = refused != 0 ? refused : errno;
+            close(fd);
+            return Fail(SourceFault::kCannotOpen, code,
+                        code == kNotRegularFileCode ? KindOf(st.st_mode) : std::strerror(code));
         }
         fileBytes_ = st.st_size > 0 ? static_cast<uint64_t>(st.st_size) : 0;
         if (!handle_.OpenFile(file)) {

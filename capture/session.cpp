@@ -1,7 +1,6 @@
 #include "capture/session.h"
 
 #include "capture/clock.h"
-#include "capture/file_source.h"
 
 #include <pthread.h>
 #include <sys/eventfd.h>
@@ -77,7 +76,7 @@ CaptureSession::CaptureSession(RowHandoff& handoff, EventList& list, EndpointFac
     : handoff_(handoff),
       list_(list),
       factory_(std::move(factory)),
-      fileFactory_([](std::string path) { return MakeRegularFileEndpoint(std::move(path)); }) {
+      fileFactory_([](std::string path) { return MakeFileEndpoint(std::move(path)); }) {
     endedFd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     if (endedFd_ >= 0) {
         endedNotifier_ = std::make_unique<QSocketNotifier>(endedFd_, QSocketNotifier::Read);
@@ -384,13 +383,12 @@ void CaptureSession::InsertBatch(int which) {
 CaptureEndpoint::WaitPlan CaptureSession::BeforeWaiting() {
     // Everything the kernel had for us is read: a batch that is due goes now.
     int64_t now = SteadyClockNs();
-    // Traffic does not wake the thread within a period. Waking it (so that
+    // Traffic does not wake the thread within a period: waking it (so that
     // the tap's owner hints leave sooner) doubled the window's CPU and
     // tripled the X server's at 200 datagrams a second; see docs/architecture.md.
-    const bool wake = false;
     if (!FillingEmpty()) {
         if (now < batchDueNs_) {
-            return {batchDueNs_ - now, wake};
+            return {batchDueNs_ - now, false};
         }
         HandOverBatch();
         now = SteadyClockNs();
@@ -401,7 +399,7 @@ CaptureEndpoint::WaitPlan CaptureSession::BeforeWaiting() {
     // quiet spell a datagram wakes it at once.
     const int64_t quietUntil = lastHandOverNs_ + kBatchPeriodNs;
     if (lastHandOverNs_ != 0 && now < quietUntil) {
-        return {quietUntil - now, wake};
+        return {quietUntil - now, false};
     }
     // Quiet: the batch handed over last is counted before the wait, which
     // may be long.

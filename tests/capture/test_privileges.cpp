@@ -19,7 +19,7 @@
 #include <string>
 #include <thread>
 
-#include "capture/file_source.h"
+#include "capture/endpoint.h"
 #include "capture/privileges.h"
 #include "capture/session.h"
 #include "tests/capture/fake_list.h"
@@ -174,7 +174,7 @@ TEST(Privileges, OpeningACaptureFileRaisesNothing) {
                   CaptureSession session(handoff, list);
                   session.SetFileEndpointFactory([&](std::string path) {
                       auto w = std::make_unique<Watched>();
-                      w->file = MakeRegularFileEndpoint(std::move(path));
+                      w->file = MakeFileEndpoint(std::move(path));
                       w->status = &status;
                       return std::unique_ptr<CaptureEndpoint>(std::move(w));
                   });
