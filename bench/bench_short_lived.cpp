@@ -121,6 +121,7 @@ class TimedTap final : public BatchTap {
     }
     void Inserted(int batch) override { inner_->Inserted(batch); }
     void Clear(int batch) override { inner_->Clear(batch); }
+    uint64_t News() const override { return inner_->News(); }
     std::vector<int64_t> delaysNs_;
 
   private:

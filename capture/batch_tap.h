@@ -25,4 +25,10 @@ class BatchTap {
     // The thread that owns the batch (the capture thread, or the interface
     // thread once it has gone): the batch was emptied with its rows.
     virtual void Clear(int batch) = 0;
+    // Capture thread: how many datagrams so far brought news worth reading
+    // at once rather than at the batch's end (for a conversation tap, one
+    // that began a conversation not seen for a while). The capture thread
+    // lets traffic wake it within a batch period while such news comes, and
+    // sleeps through a steady stream that brings none.
+    virtual uint64_t News() const { return 0; }
 };

@@ -144,6 +144,11 @@ bool CaptureSession::StartCaptureThread() {
     filling_ = 0;
     posted_ = -1;
     lastHandOverNs_ = 0;
+    newsAtWait_ = tap_ ? tap_->News() : 0;
+    readSinceWait_ = 0;
+    lastWaitWoken_ = false;
+    wakeHoldNs_ = 0;
+    wakeHeldUntilNs_ = 0;
     threadLocalAddress_ = localAddress_;
     ++captureNumber_;
     startedFile_ = openedFile_;
@@ -286,6 +291,7 @@ int CaptureSession::CaptureThreadProc() {
             continue;
         }
         const int length = endpoint ? endpoint->Receive(buffer.get(), kMaxDatagram) : -1;
+        readSinceWait_ += length >= 0 ? 1 : 0;
         if (length > 0 && (buffer[0] >> 4) == 6) {
             // IPv6 counts in the conversations alone: the list, its figures
             // and a recording stay IPv4.
@@ -383,12 +389,10 @@ void CaptureSession::InsertBatch(int which) {
 CaptureEndpoint::WaitPlan CaptureSession::BeforeWaiting() {
     // Everything the kernel had for us is read: a batch that is due goes now.
     int64_t now = SteadyClockNs();
-    // Traffic does not wake the thread within a period: waking it (so that
-    // the tap's owner hints leave sooner) doubled the window's CPU and
-    // tripled the X server's at 200 datagrams a second; see docs/architecture.md.
+    WeighTrafficWake(now);
     if (!FillingEmpty()) {
         if (now < batchDueNs_) {
-            return {batchDueNs_ - now, false};
+            return PeriodWait(batchDueNs_, now);
         }
         HandOverBatch();
         now = SteadyClockNs();
@@ -399,12 +403,43 @@ CaptureEndpoint::WaitPlan CaptureSession::BeforeWaiting() {
     // quiet spell a datagram wakes it at once.
     const int64_t quietUntil = lastHandOverNs_ + kBatchPeriodNs;
     if (lastHandOverNs_ != 0 && now < quietUntil) {
-        return {quietUntil - now, false};
+        return PeriodWait(quietUntil, now);
     }
     // Quiet: the batch handed over last is counted before the wait, which
     // may be long.
     HandOverAll();
+    lastWaitWoken_ = true;
     return {};
+}
+
+void CaptureSession::WeighTrafficWake(int64_t now) {
+    if (!tap_) {
+        return;
+    }
+    const uint64_t news = tap_->News();
+    if (news != newsAtWait_) {
+        wakeHoldNs_ = 0;
+        wakeHeldUntilNs_ = 0;
+    } else if (readSinceWait_ != 0 && lastWaitWoken_) {
+        // Woken for traffic that a batch's end would have brought as well.
+        wakeHoldNs_ =
+            wakeHoldNs_ == 0 ? kFirstWakeHoldNs : std::min(wakeHoldNs_ * 2, kLongestWakeHoldNs);
+        wakeHeldUntilNs_ = now + wakeHoldNs_;
+    }
+    newsAtWait_ = news;
+    readSinceWait_ = 0;
+}
+
+CaptureEndpoint::WaitPlan CaptureSession::PeriodWait(int64_t until, int64_t now) {
+    // Each wake-up costs tens of microseconds on a virtual machine: at 200
+    // datagrams a second of one conversation, waking for each doubled what
+    // the capture cost. Only the tap's news is worth it.
+    if (!tap_ || now >= wakeHeldUntilNs_) {
+        lastWaitWoken_ = tap_ != nullptr;
+        return {until - now, lastWaitWoken_};
+    }
+    lastWaitWoken_ = false;
+    return {std::min(until, wakeHeldUntilNs_) - now, false};
 }
 
 void CaptureSession::TellCaptureEnded() {

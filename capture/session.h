@@ -183,6 +183,11 @@ class CaptureSession {
     void RetirePosted();
     // Capture thread: about to wait for traffic; how that wait goes.
     CaptureEndpoint::WaitPlan BeforeWaiting();
+    // Capture thread: whether the reads since the last wait were worth
+    // waking for, and so whether traffic may wake the thread again soon.
+    void WeighTrafficWake(int64_t now);
+    // A wait within a batch period until `until`.
+    CaptureEndpoint::WaitPlan PeriodWait(int64_t until, int64_t now);
     // Counts what inserting a batch did.
     void TellCaptureEnded();
 
@@ -268,4 +273,15 @@ class CaptureSession {
     std::string threadLocalAddress_;
     DatagramSink* sink_ = nullptr;
     BatchTap* tap_ = nullptr;
+    // Capture thread: traffic within a batch period wakes the thread only
+    // for the tap's news (its owner hints must leave at once, while a
+    // short-lived program still holds its socket); reads that brought none
+    // hold traffic wake-ups off for a while, doubling up to the longest.
+    static constexpr int64_t kFirstWakeHoldNs = 2'000'000;
+    static constexpr int64_t kLongestWakeHoldNs = 512'000'000;
+    uint64_t newsAtWait_ = 0;
+    uint64_t readSinceWait_ = 0;
+    bool lastWaitWoken_ = false;  // the last wait let traffic end it
+    int64_t wakeHoldNs_ = 0;
+    int64_t wakeHeldUntilNs_ = 0;  // steady clock
 };

@@ -8,6 +8,12 @@ namespace {
 
 constexpr size_t kLookedSlots = 8192;  // a power of two
 constexpr uint64_t kCountBits = 0xFF;
+constexpr size_t kRecentSlots = 4096;  // a power of two
+constexpr uint64_t kRecentTimeBits = 0xFFFFFF;
+constexpr int kRecentUnitShift = 28;  // about a quarter of a second
+// Seen within this many units: not news. Batches come every period, so a
+// conversation that goes on is first in each of them well within it.
+constexpr uint64_t kRecentUnits = 8;
 
 }  // namespace
 
@@ -15,6 +21,7 @@ ConversationTap::ConversationTap(Handler handler, Ipv6Beside ipv6)
     : handler_(std::move(handler)),
       ipv6Beside_(std::move(ipv6)),
       looked_(kLookedSlots, 0),
+      recent_(kRecentSlots, 0),
       seed_(RandomIpHashSeed()) {}
 
 void ConversationTap::Begin(std::string_view selectedLocal) {
@@ -26,6 +33,7 @@ void ConversationTap::Begin(std::string_view selectedLocal) {
     deltas_[0].Clear();
     deltas_[1].Clear();
     std::fill(looked_.begin(), looked_.end(), 0);
+    std::fill(recent_.begin(), recent_.end(), 0);
 }
 
 bool ConversationTap::Add(int batch, std::span<const uint8_t> datagram, int64_t timeNs) {
@@ -34,16 +42,30 @@ bool ConversationTap::Add(int batch, std::span<const uint8_t> datagram, int64_t 
     KeyedDatagram d;
     const bool keyed = deltas.AddDatagram(datagram.data(), static_cast<int>(datagram.size()),
                                           LocalAddresses{selectedLocal_, localIpv6_}, timeNs, &d);
-    if (firstSeen_ && deltas.Entries().size() > before) {
+    if (deltas.Entries().size() > before) {
+        const ConversationDeltas::Entry& e = deltas.Entries().back();
+        NoteFirstInBatch(e.key, timeNs);
         // Both ends on the selected address (loopback) leave the key's local
         // side to the port rule: this host's all the same.
-        const ConversationDeltas::Entry& e = deltas.Entries().back();
-        firstSeen_(e, e.localSelected ||
-                          (selectedLocal_ != 0 && e.key.localAddr == IpAddress(selectedLocal_)));
+        if (firstSeen_)
+            firstSeen_(e, e.localSelected || (selectedLocal_ != 0 &&
+                                              e.key.localAddr == IpAddress(selectedLocal_)));
     }
     if (keyed && d.payloadSize != 0)
         LookInto(deltas, d, datagram);
     return deltas.HandOverDue();
+}
+
+void ConversationTap::NoteFirstInBatch(const ConversationKey& key, int64_t timeNs) {
+    const uint64_t hash = HashConversationKey(key, seed_);
+    uint64_t& slot = recent_[hash & (kRecentSlots - 1)];
+    const uint64_t tag = hash & ~kRecentTimeBits;
+    // Unsigned: a clock that stepped back makes news once, never none forever.
+    const uint64_t unit = static_cast<uint64_t>(timeNs >> kRecentUnitShift) & kRecentTimeBits;
+    const uint64_t age = (unit - (slot & kRecentTimeBits)) & kRecentTimeBits;
+    if ((slot & ~kRecentTimeBits) != tag || age > kRecentUnits || slot == 0)
+        ++news_;
+    slot = tag | unit;
 }
 
 void ConversationTap::LookInto(ConversationDeltas& deltas, const KeyedDatagram& d,

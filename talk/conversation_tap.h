@@ -40,11 +40,15 @@ class ConversationTap final : public BatchTap {
     bool Add(int batch, std::span<const uint8_t> datagram, int64_t timeNs) override;
     void Inserted(int batch) override;
     void Clear(int batch) override { deltas_[batch].Clear(); }
+    // Conversations first seen in a batch that had not been seen for about
+    // two seconds (or ever): a steady stream is news once.
+    uint64_t News() const override { return news_; }
 
     // Payloads of one conversation looked at before it is given up on.
     static constexpr unsigned kPayloadsLooked = 4;
 
   private:
+    void NoteFirstInBatch(const ConversationKey& key, int64_t timeNs);
     void LookInto(ConversationDeltas& deltas, const KeyedDatagram& d,
                   std::span<const uint8_t> datagram);
 
@@ -59,5 +63,9 @@ class ConversationTap final : public BatchTap {
     // Capture thread: per slot, a conversation's hash above the low byte and
     // the payloads looked at in it.
     std::vector<uint64_t> looked_;
+    // Capture thread: per slot, a conversation's hash above the low bits and,
+    // in them, when it was last first in a batch (wall clock, 2^28 ns units).
+    std::vector<uint64_t> recent_;
+    uint64_t news_ = 0;
     uint64_t seed_;
 };

@@ -11,6 +11,7 @@
 #include <cstring>
 #include <deque>
 #include <mutex>
+#include <vector>
 
 #include "capture/endpoint.h"
 
@@ -26,8 +27,10 @@ class FeedEndpoint : public CaptureEndpoint {
             lock.unlock();
             // Fed datagrams end a wait early even when the plan says they need
             // not: only a wasted wake-up.
-            const int64_t limit = AboutToWait().limitNs;
+            const WaitPlan plan = AboutToWait();
+            const int64_t limit = plan.limitNs;
             lock.lock();
+            plans_.push_back({taken.load(), plan});
             waiting.store(true);
             if (limit < 0)
                 wake_.wait(lock, ready);
@@ -62,6 +65,17 @@ class FeedEndpoint : public CaptureEndpoint {
         wake_.notify_all();
     }
 
+    // The wait plans the session gave, each with how many datagrams had
+    // been taken when it did.
+    struct Plan {
+        int taken = 0;
+        WaitPlan plan;
+    };
+    std::vector<Plan> Plans() {
+        std::lock_guard lock(mutex_);
+        return plans_;
+    }
+
     std::atomic<int> tid{0};
     std::atomic<bool> waiting{false};
     std::atomic<int> taken{0};
@@ -73,4 +87,5 @@ class FeedEndpoint : public CaptureEndpoint {
     std::condition_variable wake_;
     std::deque<std::vector<uint8_t>> queue_;
     bool interrupted_ = false;
+    std::vector<Plan> plans_;
 };

@@ -85,6 +85,109 @@ class SessionTest : public QObject {
         QVERIFY(!session.CaptureThreadRunning());
     }
 
+    // News is a conversation first in a batch that was not seen for about
+    // two seconds: a steady one is news once, one that comes back after a
+    // pause or after the clock stepped back is news again, each of many new
+    // ones counts.
+    void tapNewsIsAConversationNotSeenLately() {
+        ConversationTap tap([](const ConversationDeltas&) {});
+        tap.Begin("10.0.0.9");
+        const int64_t t0 = int64_t{1'800'000'000} * 1'000'000'000;
+        const auto a = Udp("a", 9);
+        const auto add = [&](const std::vector<uint8_t>& d, int64_t t) {
+            tap.Add(0, {d.data(), d.size()}, t);
+        };
+        add(a, t0);
+        add(a, t0 + 1'000'000);
+        QCOMPARE(tap.News(), uint64_t{1});
+        for (int batch = 1; batch <= 30; ++batch) {  // every 80 ms for 2.4 s
+            tap.Clear(0);
+            add(a, t0 + batch * int64_t{80'000'000});
+        }
+        QCOMPARE(tap.News(), uint64_t{1});
+        tap.Clear(0);
+        add(a, t0 + int64_t{6'000'000'000});  // after a pause
+        QCOMPARE(tap.News(), uint64_t{2});
+        tap.Clear(0);
+        add(a, t0 - int64_t{60'000'000'000});  // the clock stepped back
+        tap.Clear(0);
+        add(a, t0 - int64_t{59'920'000'000});
+        QCOMPARE(tap.News(), uint64_t{3});
+        tap.Clear(0);
+        for (uint16_t port = 1000; port < 2000; ++port)
+            add(Udp("m", port), t0);
+        QCOMPARE(tap.News(), uint64_t{1003});
+    }
+
+    // Traffic within a batch period wakes the capture thread while it
+    // brings news; a read that brought none holds wake-ups off for a while,
+    // and news ends the hold at once.
+    void trafficWakesTheCaptureThreadOnlyForNews() {
+        UiHandoff handoff;
+        FakeEventList list;
+        FeedEndpoint* feed = nullptr;
+        CaptureSession session(handoff, list, FeedFactory(feed));
+        ConversationTap tap([](const ConversationDeltas&) {});
+        session.SetBatchTap(&tap);
+        session.SetSelectedLocalAddress("10.0.0.9");
+        QCOMPARE(session.OpenCaptureSocket(), 0);
+        QVERIFY(session.StartCaptureThread());
+        // The plans made after `taken` datagrams were read, the first of
+        // them made right after the last read.
+        const auto plansAfter = [&](int taken) {
+            std::vector<CaptureEndpoint::WaitPlan> found;
+            for (const FeedEndpoint::Plan& p : feed->Plans())
+                if (p.taken == taken)
+                    found.push_back(p.plan);
+            return found;
+        };
+        // The plan made right after the datagram was read (none: a plan
+        // that neither holds off nor lets traffic wake, which fails below).
+        const auto feedThenPlan = [&](std::vector<uint8_t> d, int taken) {
+            feed->Feed(std::move(d));
+            QElapsedTimer waited;
+            waited.start();
+            std::vector<CaptureEndpoint::WaitPlan> plans;
+            while ((plans = plansAfter(taken)).empty() && waited.elapsed() < 30000)
+                QTest::qWait(1);
+            return plans.empty() ? CaptureEndpoint::WaitPlan{-2, true} : plans.front();
+        };
+        const auto wakeable = [&](int taken) {
+            for (const CaptureEndpoint::WaitPlan& p : plansAfter(taken))
+                if (p.wakeForTraffic)
+                    return true;
+            return false;
+        };
+        QTRY_VERIFY(feed != nullptr && wakeable(0));
+        QVERIFY(feedThenPlan(Udp("a1", 9), 1).limitNs != -2);
+        QVERIFY(wakeable(1));
+        const CaptureEndpoint::WaitPlan held = feedThenPlan(Udp("a2", 9), 2);
+        QVERIFY(!held.wakeForTraffic);
+        QVERIFY(held.limitNs >= 0 && held.limitNs <= 2'000'000);  // the first hold
+        QTRY_VERIFY(wakeable(2));                                 // the hold ends
+        const CaptureEndpoint::WaitPlan heldAgain = feedThenPlan(Udp("a3", 9), 3);
+        QVERIFY(!heldAgain.wakeForTraffic && heldAgain.limitNs >= 0);
+        // A new conversation, read early only because this endpoint ends
+        // every wait when fed, is news: traffic may wake the thread again.
+        const CaptureEndpoint::WaitPlan news = feedThenPlan(Udp("b1", 10), 4);
+        QVERIFY(news.wakeForTraffic && news.limitNs != -2);
+        QTRY_COMPARE(list.GetItemCount(), 4);
+        session.Stop();
+
+        // Without a tap nothing is news: the rows wait for the batch's end.
+        FeedEndpoint* plain = nullptr;
+        CaptureSession untapped(handoff, list, FeedFactory(plain));
+        untapped.SetSelectedLocalAddress("10.0.0.9");
+        QCOMPARE(untapped.OpenCaptureSocket(), 0);
+        QVERIFY(untapped.StartCaptureThread());
+        QTRY_VERIFY(plain != nullptr);
+        plain->Feed(Udp("c1", 9));
+        QTRY_VERIFY(plain->Plans().size() >= 2 && plain->Plans().back().taken == 1);
+        for (const FeedEndpoint::Plan& p : plain->Plans())
+            QVERIFY(!p.plan.wakeForTraffic || p.plan.limitNs < 0);
+        untapped.Stop();
+    }
+
     void failedOpenReportsTheCodeAndKeepsTheEndpoint() {
         UiHandoff handoff;
         FakeEventList list;
