@@ -82,10 +82,12 @@ std::string FiguresLine(const CaptureFigures& figures);
 
 class CaptureSession {
   public:
-    // Rows reach the list in batches, at most one per period: about fifteen a
-    // second, so that the list repaints no more often than that however fast
-    // rows come, and a hand-off's wake-ups are paid once per batch.
-    static constexpr int64_t kBatchPeriodNs = 80'000'000;
+    // Rows reach the list in batches, at most one per period: ten a second,
+    // so that the list repaints no more often than that however fast rows
+    // come, and a hand-off's wake-ups are paid once per batch. A batch costs
+    // the interface thread and the X server about the same whether it holds
+    // one row or eighty, so at a low rate of traffic the period sets the cost.
+    static constexpr int64_t kBatchPeriodNs = 100'000'000;
     // How long a due batch may wait for the endpoint to run dry.
     static constexpr int64_t kDrainSlackNs = 10'000'000;
 

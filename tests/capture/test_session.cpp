@@ -100,9 +100,9 @@ class SessionTest : public QObject {
         add(a, t0);
         add(a, t0 + 1'000'000);
         QCOMPARE(tap.News(), uint64_t{1});
-        for (int batch = 1; batch <= 30; ++batch) {  // every 80 ms for 2.4 s
+        for (int batch = 1; batch <= 30; ++batch) {  // a batch period apart for 3 s
             tap.Clear(0);
-            add(a, t0 + batch * int64_t{80'000'000});
+            add(a, t0 + batch * CaptureSession::kBatchPeriodNs);
         }
         QCOMPARE(tap.News(), uint64_t{1});
         tap.Clear(0);

@@ -29,7 +29,7 @@ namespace {
 
 // Once a second, a little after the second turns: the chart's newest point
 // is then a whole second with its last batch merged (a batch is handed over
-// every 80 ms), and people read the counts no faster.
+// every 100 ms), and people read the counts no faster.
 constexpr qint64 kRefreshMs = 1000;
 constexpr qint64 kAfterSecondMs = 200;
 
