@@ -7,6 +7,7 @@
 #include <QTableView>
 #include <QTest>
 #include <deque>
+#include <set>
 #include <tuple>
 
 #include "capture/row_batch.h"
@@ -389,6 +390,47 @@ class SortTest : public QObject {
         for (int at : {0, 1, sideways->maximum() / 2, sideways->maximum()}) {
             sideways->setValue(at);
             QVERIFY2(same(sideways), qPrintable(QString("sideways at %1").arg(at)));
+        }
+    }
+
+    // A batch that leaves the vertical scroll bar shown paints the rows and
+    // at most that bar: neither header, whose texts and widths it does not
+    // change, nor the sideways bar.
+    void batchesRepaintNoHeader() {
+        Fixture f;
+        f.view.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&f.view));
+        f.Batch(100);
+        Fixture::Settle();
+        f.Batch(1);  // the first after the bar came: its layout may still settle
+        Fixture::Settle();
+        struct Paints : QObject {
+            std::set<QObject*> painted;
+            bool eventFilter(QObject* o, QEvent* e) override {
+                if (e->type() == QEvent::Paint) {
+                    painted.insert(o);
+                }
+                return false;
+            }
+        } paints;
+        QHeaderView* columns = f.view.horizontalHeader();
+        const std::vector<QWidget*> watched = {columns, columns->viewport(),
+                                               f.view.verticalHeader(),
+                                               f.view.horizontalScrollBar(), f.view.viewport()};
+        for (QWidget* w : watched) {
+            w->installEventFilter(&paints);
+        }
+        for (int rows : {1, 3, 1, 30, 2, 60}) {
+            paints.painted.clear();
+            f.Batch(rows);
+            Fixture::Settle();
+            QVERIFY(paints.painted.count(f.view.viewport()));
+            for (QWidget* w : watched) {
+                QVERIFY2(w == f.view.viewport() || !paints.painted.count(w),
+                         qPrintable(QString("%1 painted after a batch of %2")
+                                        .arg(w->metaObject()->className())
+                                        .arg(rows)));
+            }
         }
     }
 
