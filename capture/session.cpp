@@ -144,11 +144,7 @@ bool CaptureSession::StartCaptureThread() {
     filling_ = 0;
     posted_ = -1;
     lastHandOverNs_ = 0;
-    newsAtWait_ = tap_ ? tap_->News() : 0;
-    readSinceWait_ = 0;
-    lastWaitWoken_ = false;
-    wakeHoldNs_ = 0;
-    wakeHeldUntilNs_ = 0;
+    wake_ = {};
     threadLocalAddress_ = localAddress_;
     ++captureNumber_;
     startedFile_ = openedFile_;
@@ -291,7 +287,7 @@ int CaptureSession::CaptureThreadProc() {
             continue;
         }
         const int length = endpoint ? endpoint->Receive(buffer.get(), kMaxDatagram) : -1;
-        readSinceWait_ += length >= 0 ? 1 : 0;
+        wake_.readSinceWait |= length >= 0;
         if (length > 0 && (buffer[0] >> 4) == 6) {
             // IPv6 counts in the conversations alone: the list, its figures
             // and a recording stay IPv4.
@@ -408,7 +404,7 @@ CaptureEndpoint::WaitPlan CaptureSession::BeforeWaiting() {
     // Quiet: the batch handed over last is counted before the wait, which
     // may be long.
     HandOverAll();
-    lastWaitWoken_ = true;
+    wake_.lastWaitWoken = true;
     return {};
 }
 
@@ -417,29 +413,29 @@ void CaptureSession::WeighTrafficWake(int64_t now) {
         return;
     }
     const uint64_t news = tap_->News();
-    if (news != newsAtWait_) {
-        wakeHoldNs_ = 0;
-        wakeHeldUntilNs_ = 0;
-    } else if (readSinceWait_ != 0 && lastWaitWoken_) {
+    if (news != wake_.newsAtWait) {
+        wake_.holdNs = 0;
+        wake_.heldUntilNs = 0;
+    } else if (wake_.readSinceWait && wake_.lastWaitWoken) {
         // Woken for traffic that a batch's end would have brought as well.
-        wakeHoldNs_ =
-            wakeHoldNs_ == 0 ? kFirstWakeHoldNs : std::min(wakeHoldNs_ * 2, kLongestWakeHoldNs);
-        wakeHeldUntilNs_ = now + wakeHoldNs_;
+        wake_.holdNs =
+            wake_.holdNs == 0 ? kFirstWakeHoldNs : std::min(wake_.holdNs * 2, kLongestWakeHoldNs);
+        wake_.heldUntilNs = now + wake_.holdNs;
     }
-    newsAtWait_ = news;
-    readSinceWait_ = 0;
+    wake_.newsAtWait = news;
+    wake_.readSinceWait = false;
 }
 
 CaptureEndpoint::WaitPlan CaptureSession::PeriodWait(int64_t until, int64_t now) {
     // Each wake-up costs tens of microseconds on a virtual machine: at 200
     // datagrams a second of one conversation, waking for each doubled what
     // the capture cost. Only the tap's news is worth it.
-    if (!tap_ || now >= wakeHeldUntilNs_) {
-        lastWaitWoken_ = tap_ != nullptr;
-        return {until - now, lastWaitWoken_};
+    if (!tap_ || now >= wake_.heldUntilNs) {
+        wake_.lastWaitWoken = tap_ != nullptr;
+        return {until - now, wake_.lastWaitWoken};
     }
-    lastWaitWoken_ = false;
-    return {std::min(until, wakeHeldUntilNs_) - now, false};
+    wake_.lastWaitWoken = false;
+    return {std::min(until, wake_.heldUntilNs) - now, false};
 }
 
 void CaptureSession::TellCaptureEnded() {

@@ -281,9 +281,11 @@ class CaptureSession {
     // hold traffic wake-ups off for a while, doubling up to the longest.
     static constexpr int64_t kFirstWakeHoldNs = 2'000'000;
     static constexpr int64_t kLongestWakeHoldNs = 512'000'000;
-    uint64_t newsAtWait_ = 0;
-    uint64_t readSinceWait_ = 0;
-    bool lastWaitWoken_ = false;  // the last wait let traffic end it
-    int64_t wakeHoldNs_ = 0;
-    int64_t wakeHeldUntilNs_ = 0;  // steady clock
+    struct TrafficWake {
+        uint64_t newsAtWait = 0;
+        bool readSinceWait = false;
+        bool lastWaitWoken = false;  // the last wait let traffic end it
+        int64_t holdNs = 0;
+        int64_t heldUntilNs = 0;  // steady clock
+    } wake_;
 };

@@ -63,7 +63,7 @@ void ConversationTap::NoteFirstInBatch(const ConversationKey& key, int64_t timeN
     // Unsigned: a clock that stepped back makes news once, never none forever.
     const uint64_t unit = static_cast<uint64_t>(timeNs >> kRecentUnitShift) & kRecentTimeBits;
     const uint64_t age = (unit - (slot & kRecentTimeBits)) & kRecentTimeBits;
-    if ((slot & ~kRecentTimeBits) != tag || age > kRecentUnits || slot == 0)
+    if ((slot & ~kRecentTimeBits) != tag || age > kRecentUnits)
         ++news_;
     slot = tag | unit;
 }
