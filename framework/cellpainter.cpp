@@ -48,7 +48,8 @@ void CellPainter::paint(QPainter* painter, const QStyleOptionViewItem& option,
             option.palette.color(group, selected ? QPalette::HighlightedText : QPalette::Text);
         const QBrush& paper = option.palette.brush(group, QPalette::Base);
         const qreal y = textRect.top() + (textRect.height() - laid.shown.size().height()) / 2;
-        if (plain && paper.style() == Qt::SolidPattern) {
+        const bool again = laid.paints++ > 0;
+        if (plain && paper.style() == Qt::SolidPattern && again) {
             DrawSprite(*painter, laid, textRect, y - textRect.top(), ink, paper.color(),
                        option.font);
         } else {

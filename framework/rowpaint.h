@@ -17,6 +17,10 @@ struct LaidText {
     mutable QImage sprite;
     mutable QRgb ink = 0, paper = 0;
     mutable qreal spriteTop = 0;
+    // Paints of this text so far: the image is made at the second. A text
+    // shown once (a payload, at a rate where every shown row is new each
+    // paint) would cost an image and a copy for nothing.
+    mutable unsigned paints = 0;
 };
 
 struct RowPaint {

@@ -20,6 +20,7 @@
 
 #include "capture/clock.h"
 #include "framework/gbk.h"
+#include "framework/textcells.h"
 #include "res/dialogs.h"
 #include "res/resource.h"
 #include "res/strings.h"
@@ -108,6 +109,9 @@ bool CConversationsDlg::OnInitDialog() {
         view->setSelectionMode(QAbstractItemView::ExtendedSelection);
         view->setWordWrap(false);
         view->setTextElideMode(Qt::ElideRight);
+        // Refreshed every second: the stock delegate measures each cell's text
+        // before drawing it, at every paint.
+        view->setItemDelegate(new TextCells(view));
         view->verticalHeader()->hide();
         view->verticalHeader()->setDefaultSectionSize(view->fontMetrics().height() + 4);
         view->horizontalHeader()->setHighlightSections(false);
