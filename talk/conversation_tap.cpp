@@ -44,10 +44,9 @@ bool ConversationTap::Add(int batch, std::span<const uint8_t> datagram, int64_t 
                                           LocalAddresses{selectedLocal_, localIpv6_}, timeNs, &d);
     if (deltas.Entries().size() > before) {
         const ConversationDeltas::Entry& e = deltas.Entries().back();
-        NoteFirstInBatch(e.key, timeNs);
         // Both ends on the selected address (loopback) leave the key's local
         // side to the port rule: this host's all the same.
-        if (firstSeen_)
+        if (NoteFirstInBatch(e.key, timeNs) && firstSeen_)
             firstSeen_(e, e.localSelected || (selectedLocal_ != 0 &&
                                               e.key.localAddr == IpAddress(selectedLocal_)));
     }
@@ -56,16 +55,17 @@ bool ConversationTap::Add(int batch, std::span<const uint8_t> datagram, int64_t 
     return deltas.HandOverDue();
 }
 
-void ConversationTap::NoteFirstInBatch(const ConversationKey& key, int64_t timeNs) {
+bool ConversationTap::NoteFirstInBatch(const ConversationKey& key, int64_t timeNs) {
     const uint64_t hash = HashConversationKey(key, seed_);
     uint64_t& slot = recent_[hash & (kRecentSlots - 1)];
     const uint64_t tag = hash & ~kRecentTimeBits;
     // Unsigned: a clock that stepped back makes news once, never none forever.
     const uint64_t unit = static_cast<uint64_t>(timeNs >> kRecentUnitShift) & kRecentTimeBits;
     const uint64_t age = (unit - (slot & kRecentTimeBits)) & kRecentTimeBits;
-    if ((slot & ~kRecentTimeBits) != tag || age > kRecentUnits)
-        ++news_;
+    const bool news = (slot & ~kRecentTimeBits) != tag || age > kRecentUnits;
+    news_ += news ? 1 : 0;
     slot = tag | unit;
+    return news;
 }
 
 void ConversationTap::LookInto(ConversationDeltas& deltas, const KeyedDatagram& d,

@@ -30,9 +30,11 @@ class ConversationTap final : public BatchTap {
     using Ipv6Beside = std::function<std::vector<Ipv6Address>(std::string_view ipv4)>;
     explicit ConversationTap(Handler handler, Ipv6Beside ipv6 = Ipv6AddressesBeside);
 
-    // Capture thread: each conversation as its first datagram of a batch is
-    // counted (for the owner lookups that cannot wait for the batch). Set
-    // before a capture starts; must never allocate or wait.
+    // Capture thread: each conversation that is news (see News) as its first
+    // datagram of a batch is counted, for the owner lookups that cannot wait
+    // for the batch; a steady one was told of when it began and is looked up
+    // again by the interface thread's requests. Set before a capture starts;
+    // must never allocate or wait.
     using FirstSeen = std::function<void(const ConversationDeltas::Entry&, bool onThisHost)>;
     void SetFirstSeen(FirstSeen firstSeen) { firstSeen_ = std::move(firstSeen); }
 
@@ -48,7 +50,8 @@ class ConversationTap final : public BatchTap {
     static constexpr unsigned kPayloadsLooked = 4;
 
   private:
-    void NoteFirstInBatch(const ConversationKey& key, int64_t timeNs);
+    // Whether the conversation is news.
+    bool NoteFirstInBatch(const ConversationKey& key, int64_t timeNs);
     void LookInto(ConversationDeltas& deltas, const KeyedDatagram& d,
                   std::span<const uint8_t> datagram);
 

@@ -91,6 +91,11 @@ class SessionTest : public QObject {
     // ones counts.
     void tapNewsIsAConversationNotSeenLately() {
         ConversationTap tap([](const ConversationDeltas&) {});
+        // The owner lookups are told of news only: a steady conversation
+        // told of at every batch would wake their thread ten times a second
+        // and crowd new conversations out of its queue.
+        uint64_t told = 0;
+        tap.SetFirstSeen([&](const ConversationDeltas::Entry&, bool) { ++told; });
         tap.Begin("10.0.0.9");
         const int64_t t0 = int64_t{1'800'000'000} * 1'000'000'000;
         const auto a = Udp("a", 9);
@@ -117,6 +122,7 @@ class SessionTest : public QObject {
         for (uint16_t port = 1000; port < 2000; ++port)
             add(Udp("m", port), t0);
         QCOMPARE(tap.News(), uint64_t{1003});
+        QCOMPARE(told, tap.News());
     }
 
     // Traffic within a batch period wakes the capture thread while it
