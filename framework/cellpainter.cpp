@@ -10,6 +10,7 @@
 #include <cmath>
 
 #include "framework/gbk.h"
+#include "framework/textcells.h"
 
 namespace detail {
 
@@ -139,20 +140,7 @@ std::shared_ptr<const LaidText> CellPainter::Make(std::string_view bytes, int wi
                                                   const QFont& font) {
     auto made = std::make_shared<LaidText>();
     made->text = FromGbk(bytes);
-    // One line is shown; more lines are hinted at by the ellipsis.
-    qsizetype end = made->text.size();
-    for (qsizetype i = 0; i < made->text.size(); ++i) {
-        const QChar c = made->text.at(i);
-        if (c == u'\n' || c == u'\r' || c == QChar::LineSeparator ||
-            c == QChar::ParagraphSeparator) {
-            end = i;
-            break;
-        }
-    }
-    QString line = made->text.left(end);
-    if (end < made->text.size()) {
-        line += QChar(0x2026);
-    }
+    const QString line = FirstLineShown(made->text);
     QStaticText shown(line);
     shown.setTextFormat(Qt::PlainText);  // a payload may look like markup
     shown.prepare(QTransform(), font);

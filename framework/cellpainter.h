@@ -17,9 +17,9 @@ namespace detail {
 // painted, not at every paint. Texts repeat from row to row (the second, the
 // addresses, the ports), so the laid-out texts of recent cells are kept and
 // shared, and a plain cell's text is copied from an image of it made once
-// rather than drawn glyph by glyph, from its second paint on. It looks as the stock delegate does:
-// the style's item panel where it shows anything, the text's first line elided on the right, the
-// focus frame.
+// rather than drawn glyph by glyph, from its second paint on. It looks as
+// the stock delegate does: the style's item panel where it shows anything,
+// the text's first line elided on the right, the focus frame.
 class CellPainter final : public QStyledItemDelegate {
   public:
     CellPainter(const ListRowStore& store, std::function<bool()> showsGrid, QObject* parent)

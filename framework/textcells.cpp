@@ -5,6 +5,17 @@
 #include <QPainter>
 #include <QStyle>
 
+QString FirstLineShown(const QString& text) {
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar c = text.at(i);
+        if (c == u'\n' || c == u'\r' || c == QChar::LineSeparator ||
+            c == QChar::ParagraphSeparator) {
+            return text.left(i) + QChar(0x2026);
+        }
+    }
+    return text;
+}
+
 void TextCells::paint(QPainter* painter, const QStyleOptionViewItem& option,
                       const QModelIndex& index) const {
     const QWidget* widget = option.widget;
@@ -71,20 +82,7 @@ const QTextLayout& TextCells::Shown(const QString& text, int width, Qt::Alignmen
         }
         found = lines_.emplace(text, Line{}).first;
     }
-    // One line: whatever follows a line break is hinted at by the ellipsis.
-    qsizetype end = text.size();
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        const QChar c = text.at(i);
-        if (c == u'\n' || c == u'\r' || c == QChar::LineSeparator ||
-            c == QChar::ParagraphSeparator) {
-            end = i;
-            break;
-        }
-    }
-    QString line = text.left(end);
-    if (end < text.size()) {
-        line += QChar(0x2026);
-    }
+    QString line = FirstLineShown(text);
     const QFontMetrics metrics(font);
     if (metrics.horizontalAdvance(line) > width) {
         line = metrics.elidedText(line, Qt::ElideRight, width);

@@ -13,6 +13,10 @@
 // it, once to draw it) or asking the model for every role. A refreshed table
 // shows mostly the texts it showed before, so each text's shown line (cut at
 // its first line break, elided to its width) is kept, a bounded number.
+// The first line of `text`, with an ellipsis where a line break cut it off:
+// a cell shows one line, and a name or payload may carry several.
+QString FirstLineShown(const QString& text);
+
 class TextCells final : public QStyledItemDelegate {
   public:
     using QStyledItemDelegate::QStyledItemDelegate;
