@@ -1,6 +1,7 @@
 #include "talk/conversation_tap.h"
 
 #include <algorithm>
+#include <cstddef>
 
 #include "wire/dns_message.h"
 
@@ -22,21 +23,53 @@ ConversationTap::ConversationTap(Handler handler, Ipv6Beside ipv6)
       ipv6Beside_(std::move(ipv6)),
       looked_(kLookedSlots, 0),
       recent_(kRecentSlots, 0),
-      seed_(RandomIpHashSeed()) {}
+      seed_(RandomIpHashSeed()) {
+    localIpv6_.reserve(kMaxLocalIpv6);
+    newIpv6_.reserve(kMaxLocalIpv6);
+}
 
 void ConversationTap::Begin(std::string_view selectedLocal) {
     selectedLocal_ = 0;
     ParseIpv4(selectedLocal, &selectedLocal_);
+    {
+        // A change told of before this capture is read below anyway.
+        std::lock_guard lock(newIpv6Lock_);
+        ipv6Changed_.store(false, std::memory_order_relaxed);
+    }
     localIpv6_.clear();
-    if (selectedLocal_ != 0 && ipv6Beside_)
-        localIpv6_ = ipv6Beside_(selectedLocal);
+    if (selectedLocal_ != 0 && ipv6Beside_) {
+        const std::vector<Ipv6Address> found = ipv6Beside_(selectedLocal);
+        localIpv6_.assign(found.begin(), found.begin() + static_cast<std::ptrdiff_t>(std::min(
+                                                             found.size(), kMaxLocalIpv6)));
+    }
     deltas_[0].Clear();
     deltas_[1].Clear();
     std::fill(looked_.begin(), looked_.end(), 0);
     std::fill(recent_.begin(), recent_.end(), 0);
 }
 
+void ConversationTap::LocalAddressesChanged(std::string_view selectedLocal) {
+    uint32_t selected = 0;
+    std::vector<Ipv6Address> found;
+    if (ParseIpv4(selectedLocal, &selected) && selected != 0 && ipv6Beside_)
+        found = ipv6Beside_(selectedLocal);
+    found.resize(std::min(found.size(), kMaxLocalIpv6));
+    std::lock_guard lock(newIpv6Lock_);
+    newIpv6_.assign(found.begin(), found.end());
+    ipv6Changed_.store(true, std::memory_order_release);
+}
+
+void ConversationTap::TakeNewIpv6() {
+    std::unique_lock lock(newIpv6Lock_, std::try_to_lock);
+    if (!lock.owns_lock())
+        return;
+    localIpv6_.assign(newIpv6_.begin(), newIpv6_.end());  // within the reserved size
+    ipv6Changed_.store(false, std::memory_order_relaxed);
+}
+
 bool ConversationTap::Add(int batch, std::span<const uint8_t> datagram, int64_t timeNs) {
+    if (ipv6Changed_.load(std::memory_order_acquire))
+        TakeNewIpv6();
     ConversationDeltas& deltas = deltas_[batch];
     const size_t before = deltas.Entries().size();
     KeyedDatagram d;

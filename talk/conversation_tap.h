@@ -12,8 +12,10 @@
 // payloads and no more; which conversations it has looked at lives in a
 // fixed table of its own, where a newer conversation may take an older one's
 // place (which is then looked at again from its next payload on).
+#include <atomic>
 #include <cstdint>
 #include <functional>
+#include <mutex>
 #include <span>
 #include <string_view>
 #include <vector>
@@ -39,6 +41,13 @@ class ConversationTap final : public BatchTap {
     void SetFirstSeen(FirstSeen firstSeen) { firstSeen_ = std::move(firstSeen); }
 
     void Begin(std::string_view selectedLocal) override;
+    // Interface thread, while a capture runs: the host's addresses changed.
+    // The IPv6 ones beside `selectedLocal` are read again; the capture thread
+    // takes them at its next datagram.
+    void LocalAddressesChanged(std::string_view selectedLocal);
+    // IPv6 addresses of the interface taken as this host's; past them the
+    // port rule decides. Bounded so that taking a new set never allocates.
+    static constexpr size_t kMaxLocalIpv6 = 64;
     bool Add(int batch, std::span<const uint8_t> datagram, int64_t timeNs) override;
     void Inserted(int batch) override;
     void Clear(int batch) override { deltas_[batch].Clear(); }
@@ -52,6 +61,7 @@ class ConversationTap final : public BatchTap {
   private:
     // Whether the conversation is news.
     bool NoteFirstInBatch(const ConversationKey& key, int64_t timeNs);
+    void TakeNewIpv6();
     void LookInto(ConversationDeltas& deltas, const KeyedDatagram& d,
                   std::span<const uint8_t> datagram);
 
@@ -59,9 +69,14 @@ class ConversationTap final : public BatchTap {
     Ipv6Beside ipv6Beside_;
     FirstSeen firstSeen_;
     uint32_t selectedLocal_ = 0;  // host order; 0: none
-    // Taken when the capture begins: an address the interface gains later
-    // is keyed by the port rule until the next capture.
+    // Capture thread (and Begin before it starts). Read when the capture
+    // begins and again at every change of the host's addresses.
     std::vector<Ipv6Address> localIpv6_;
+    // The interface thread's newer set, taken by the capture thread when it
+    // can have the lock at once (it never waits; the next datagram tries again).
+    std::mutex newIpv6Lock_;
+    std::vector<Ipv6Address> newIpv6_;
+    std::atomic<bool> ipv6Changed_{false};
     ConversationDeltas deltas_[2];
     // Capture thread: per slot, a conversation's hash above the low byte and
     // the payloads looked at in it.

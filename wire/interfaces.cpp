@@ -2,8 +2,12 @@
 
 #include <arpa/inet.h>
 #include <ifaddrs.h>
+#include <linux/netlink.h>
+#include <linux/rtnetlink.h>
 #include <net/if.h>
 #include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -82,4 +86,65 @@ std::vector<Ipv6Address> Ipv6AddressesBeside(std::string_view ipv4) {
 
 std::string DeviceName(const std::string& name) {
     return name.substr(0, name.find(':'));
+}
+
+AddressChanges::AddressChanges() {
+    fd_ = socket(AF_NETLINK, SOCK_RAW | SOCK_NONBLOCK | SOCK_CLOEXEC, NETLINK_ROUTE);
+    if (fd_ < 0) {
+        error_ = errno;
+        return;
+    }
+    sockaddr_nl own{};
+    own.nl_family = AF_NETLINK;
+    own.nl_groups = RTMGRP_IPV4_IFADDR | RTMGRP_IPV6_IFADDR;
+    if (bind(fd_, reinterpret_cast<const sockaddr*>(&own), sizeof own) != 0) {
+        error_ = errno;
+        close(fd_);
+        fd_ = -1;
+    }
+}
+
+AddressChanges::~AddressChanges() {
+    if (fd_ >= 0)
+        close(fd_);
+}
+
+bool AddressChanges::Drain() {
+    if (fd_ < 0)
+        return false;
+    bool changed = false;
+    unsigned char buffer[8192];
+    // Bounded: a flood of changes is taken a few dozen messages at a time,
+    // and the event loop comes back for the rest.
+    for (int reads = 0; reads < 64; ++reads) {
+        sockaddr_nl from{};
+        socklen_t fromSize = sizeof from;
+        const ssize_t n = recvfrom(fd_, buffer, sizeof buffer, MSG_DONTWAIT,
+                                   reinterpret_cast<sockaddr*>(&from), &fromSize);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            if (errno == ENOBUFS) {  // some were lost: read the addresses again
+                changed = true;
+                continue;
+            }
+            break;  // EAGAIN: nothing more waiting
+        }
+        if (n == 0)
+            break;
+        if (fromSize != sizeof from || from.nl_pid != 0)
+            continue;  // not the kernel's
+        // Each message's header copied out and its length checked against what came.
+        const size_t size = static_cast<size_t>(n);
+        for (size_t at = 0; at + sizeof(nlmsghdr) <= size;) {
+            nlmsghdr h;
+            std::memcpy(&h, buffer + at, sizeof h);
+            if (h.nlmsg_len < sizeof h || h.nlmsg_len > size - at)
+                break;
+            if (h.nlmsg_type == RTM_NEWADDR || h.nlmsg_type == RTM_DELADDR)
+                changed = true;
+            at += NLMSG_ALIGN(h.nlmsg_len);
+        }
+    }
+    return changed;
 }

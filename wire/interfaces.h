@@ -33,3 +33,27 @@ std::vector<Ipv6Address> Ipv6AddressesBeside(std::string_view ipv4);
 
 // The interface a capture opens for `name`: "eth0:1" is eth0.
 std::string DeviceName(const std::string& name);
+
+// Tells when this host gains or loses an address: a routing socket the kernel
+// writes to at every such change (IPv6 temporary addresses come and go while a
+// monitor runs for days). Read from an event loop when its descriptor is
+// readable; nothing is read but the kernel's own messages.
+class AddressChanges {
+  public:
+    AddressChanges();
+    ~AddressChanges();
+    AddressChanges(const AddressChanges&) = delete;
+    AddressChanges& operator=(const AddressChanges&) = delete;
+
+    // Negative where the socket could not be had (errno in Error()).
+    int Fd() const { return fd_; }
+    int Error() const { return error_; }
+    // Reads what is waiting without blocking. True when any of it was an
+    // address added or removed, or when messages were lost (the kernel's
+    // queue overflowed), which may have been one.
+    bool Drain();
+
+  private:
+    int fd_ = -1;
+    int error_ = 0;
+};

@@ -10,9 +10,11 @@
 #include <unistd.h>
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QTemporaryDir>
 #include <QTest>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <functional>
@@ -35,6 +37,7 @@ using namespace roles;
 constexpr uint16_t kServerTcp = 7001;
 constexpr uint16_t kServerUdp = 7002;
 constexpr uint16_t kOtherUsersPort = 7300;
+constexpr uint16_t kGainedPort = 7003;  // on an address gained while capturing
 // Six hundred datagrams: the list of 500 rows is emptied on the way.
 constexpr int kUdpExchanges = 300;
 constexpr uint32_t kNobody = 65534;
@@ -45,6 +48,8 @@ using M = ConversationModel;
 std::string g_peerNs;
 std::string g_localAddress;
 std::string g_peerAddress;
+std::string g_localDevice;
+std::string g_peerDevice;
 
 // ---- roles of the test binary's children
 
@@ -265,6 +270,45 @@ class ConversationsLiveTest : public QObject {
         QCOMPARE(other.End(), 0);
     }
 
+    // The interface gains an IPv6 address while the capture runs, as a
+    // temporary address comes every day: a service asked on it from a
+    // higher port is this host's side from then on, not the asking one (the
+    // port rule's guess for addresses it does not know).
+    void anAddressGainedWhileCapturing() {
+        const std::string local6 = "2001:db8:7e57::1";
+        const std::string peer6 = "2001:db8:7e57::2";
+        if (std::system(("ip netns exec " + g_peerNs + " ip -6 addr add " + peer6 + "/64 dev " +
+                         g_peerDevice + " nodad")
+                            .c_str()) != 0)
+            QSKIP("no IPv6 in this kernel");
+        CMonitorDlg dlg(LiveLookups());
+        RunModalWith(dlg, [&] {
+            CConversationsDlg* conv = WatchConversations(dlg, g_localAddress);
+            QVERIFY(conv);
+            QCOMPARE(
+                std::system(
+                    ("ip -6 addr add " + local6 + "/64 dev " + g_localDevice + " nodad").c_str()),
+                0);
+            const M& m = *conv->Model();
+            // The first datagrams may come before the window has heard of the address.
+            QElapsedTimer waited;
+            waited.start();
+            while (LineOf(m, "UDP", kGainedPort) < 0 && waited.elapsed() < 30000) {
+                QCOMPARE(
+                    roles::Spawn(g_self, {"--send", "udp", local6, std::to_string(kGainedPort)},
+                                 g_peerNs)
+                        .End(),
+                    0);
+                QTest::qWait(100);
+            }
+            QCOMPARE(Cell(m, "UDP", kGainedPort, M::kLocalAddr), local6);
+            QCOMPARE(Cell(m, "UDP", kGainedPort, M::kRemoteAddr), peer6);
+            QCOMPARE(Cell(m, "UDP", kGainedPort, M::kInDatagrams), std::string("1"));
+            input::Click(dlg.GetDlgItem(IDC_STOP));
+        });
+        std::system(("ip -6 addr del " + local6 + "/64 dev " + g_localDevice).c_str());
+    }
+
     // The only resolver takes every query and never answers: lookups wait
     // in it, and the window goes on all the same; past their deadline the
     // addresses stay as they are; the window goes at once.
@@ -332,13 +376,15 @@ int main(int argc, char** argv) {
     if (argc == 4 && std::strcmp(argv[1], "--unprivileged-window") == 0)
         return UnprivilegedWindow(argc, argv);
 
-    if (argc >= 5 && std::strcmp(argv[1], "--run-tests") == 0) {
+    if (argc >= 7 && std::strcmp(argv[1], "--run-tests") == 0) {
         g_peerNs = argv[2];
         g_localAddress = argv[3];
         g_peerAddress = argv[4];
+        g_localDevice = argv[5];
+        g_peerDevice = argv[6];
         g_self = SelfPath(argv[0]);
         std::vector<char*> rest = {argv[0]};
-        rest.insert(rest.end(), argv + 5, argv + argc);
+        rest.insert(rest.end(), argv + 7, argv + argc);
         int restCount = static_cast<int>(rest.size());
         QApplication app(restCount, rest.data());
         ConversationsLiveTest test;
@@ -362,8 +408,13 @@ int main(int argc, char** argv) {
         const int silent = made ? BindUdp(resolver, 53) : -1;
         if (silent < 0)
             return SkipOrFail("could not give the test a resolver of its own");
-        std::vector<std::string> args = {g_self, "--run-tests", g_net->PeerName(),
-                                         g_net->localAddress, g_net->peerAddress};
+        std::vector<std::string> args = {g_self,
+                                         "--run-tests",
+                                         g_net->PeerName(),
+                                         g_net->localAddress,
+                                         g_net->peerAddress,
+                                         g_net->LocalDevice(),
+                                         g_net->PeerDevice()};
         args.insert(args.end(), argv + 1, argv + argc);
         const int rc = RunToEnd(args, g_net->LocalName());
         close(silent);

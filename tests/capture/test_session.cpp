@@ -9,7 +9,9 @@
 #include <array>
 #include <atomic>
 #include <fstream>
+#include <mutex>
 #include <thread>
+#include <vector>
 
 #include "capture/clock.h"
 #include "capture/session.h"
@@ -123,6 +125,88 @@ class SessionTest : public QObject {
             add(Udp("m", port), t0);
         QCOMPARE(tap.News(), uint64_t{1003});
         QCOMPARE(told, tap.News());
+    }
+
+    // The interface gains and loses IPv6 addresses while a capture runs
+    // (temporary addresses come and go over days): from the datagram after
+    // the change on, the new set says which side is this host's, also while
+    // the capture thread is busy keying datagrams as the set is handed over.
+    void theHostsAddressesChangeWhileCapturing() {
+        Ip6 ip6;
+        ip6.protocol = 17;
+        const Ipv6Address first = ip6.src;
+        Ipv6Address gained = first;
+        gained[15] ^= 0x5a;
+        const Ipv6Address remote = ip6.dst;
+        std::mutex kernelLock;
+        std::vector<Ipv6Address> kernel{first};  // what the interface holds now
+        const auto holds = [&](std::vector<Ipv6Address> now) {
+            std::lock_guard lock(kernelLock);
+            kernel = std::move(now);
+        };
+        ConversationTable table;
+        ConversationTap tap([&](const ConversationDeltas& d) { table.Merge(d); },
+                            [&](std::string_view) {
+                                std::lock_guard lock(kernelLock);
+                                return kernel;
+                            });
+        tap.Begin("10.0.0.9");
+        // A service on the gained address asked from a higher port: by the
+        // port rule alone the asking side would be taken for this host's.
+        Ip6 in = ip6;
+        in.src = remote;
+        in.dst = gained;
+        const auto query = Datagram6(in, testpkt::Udp(40000, 53, Bytes("q")));
+        const ConversationKey served{17, IpAddress::FromIpv6(gained), 53,
+                                     IpAddress::FromIpv6(remote), 40000};
+        const ConversationKey guessed{17, IpAddress::FromIpv6(remote), 40000,
+                                      IpAddress::FromIpv6(gained), 53};
+        int64_t t = int64_t{1'800'000'000} * 1'000'000'000;
+        const auto keyedAs = [&](const ConversationKey& key) {
+            table.Clear();
+            tap.Clear(0);
+            tap.Add(0, {query.data(), query.size()}, t += 1'000'000);
+            tap.Inserted(0);
+            const Conversation* c = table.Find(key);
+            return table.Size() == 1 && c != nullptr &&
+                   c->counts.inDatagrams + c->counts.outDatagrams == 1;
+        };
+        QVERIFY(keyedAs(guessed));
+        holds({first, gained});
+        QVERIFY(keyedAs(guessed));  // not told yet
+        tap.LocalAddressesChanged("10.0.0.9");
+        QVERIFY(keyedAs(served));
+        QVERIFY(table.Find(served)->localSelected);
+        QCOMPARE(table.Find(served)->counts.inDatagrams, uint64_t{1});
+        holds({first});
+        tap.LocalAddressesChanged("10.0.0.9");
+        QVERIFY(keyedAs(guessed));
+
+        // Handed over while the capture thread keys datagrams.
+        std::atomic<bool> done{false};
+        std::thread capture([&] {
+            for (int i = 0; !done.load() || i < 2000; ++i) {
+                tap.Clear(1);
+                tap.Add(1, {query.data(), query.size()}, t + i);
+            }
+        });
+        for (int change = 0; change < 200; ++change) {
+            holds(change % 2 ? std::vector<Ipv6Address>{first}
+                             : std::vector<Ipv6Address>{first, gained});
+            tap.LocalAddressesChanged("10.0.0.9");
+        }
+        done.store(true);
+        capture.join();
+        holds({gained});
+        tap.LocalAddressesChanged("10.0.0.9");
+        QVERIFY(keyedAs(served));
+        // A capture that begins reads the addresses itself; a change told of
+        // before it is not taken over what it read.
+        holds({first});
+        tap.LocalAddressesChanged("10.0.0.9");
+        holds({first, gained});
+        tap.Begin("10.0.0.9");
+        QVERIFY(keyedAs(served));
     }
 
     // Traffic within a batch period wakes the capture thread while it

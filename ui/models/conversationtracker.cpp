@@ -1,5 +1,6 @@
 #include "ui/models/conversationtracker.h"
 
+#include <QSocketNotifier>
 #include <algorithm>
 #include <chrono>
 
@@ -46,8 +47,25 @@ ConversationTracker::ConversationTracker(Options options)
     });
 }
 
+ConversationTracker::~ConversationTracker() = default;
+
 void ConversationTracker::BeginCapture(bool fromFile, const std::string& selectedLocal) {
     fromFile_ = fromFile;
+    watchedLocal_ = fromFile ? std::string() : selectedLocal;
+    if (!fromFile && !addressChanges_) {
+        addressChanges_ = std::make_unique<AddressChanges>();
+        if (addressChanges_->Fd() >= 0) {
+            addressNotifier_ =
+                std::make_unique<QSocketNotifier>(addressChanges_->Fd(), QSocketNotifier::Read);
+            QObject::connect(addressNotifier_.get(), &QSocketNotifier::activated, [this] {
+                if (addressChanges_->Drain() && !watchedLocal_.empty())
+                    tap_.LocalAddressesChanged(watchedLocal_);
+            });
+        }
+        // A change between the capture's start and the watch's is not missed.
+        if (!selectedLocal.empty())
+            tap_.LocalAddressesChanged(selectedLocal);
+    }
     hintOwners_.store(!fromFile, std::memory_order_relaxed);
     local_ = 0;
     ParseIpv4(selectedLocal, &local_);

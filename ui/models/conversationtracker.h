@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
@@ -26,8 +27,10 @@
 #include "talk/owner.h"
 #include "talk/rate_history.h"
 #include "talk/wire_names.h"
+#include "wire/interfaces.h"
 
 class CellBlock;
+class QSocketNotifier;
 
 class ConversationTracker {
   public:
@@ -39,12 +42,16 @@ class ConversationTracker {
     };
     ConversationTracker();  // with the default options
     explicit ConversationTracker(Options options);
+    ~ConversationTracker();
     ConversationTracker(const ConversationTracker&) = delete;
     ConversationTracker& operator=(const ConversationTracker&) = delete;
 
     // Interface thread, before the capture's first batch: the conversations
     // and rates of the last capture are forgotten (owners and names stay
     // cached). `selectedLocal` is the dotted local address, or empty.
+    // A live capture also watches the host's addresses from then on: an IPv6
+    // address the interface gains or loses while it runs is this host's, or
+    // no longer, from the next datagram on.
     void BeginCapture(bool fromFile, const std::string& selectedLocal);
     // Interface thread: one batch's counts, and lookups asked for what it touched.
     void Merge(const ConversationDeltas& deltas);
@@ -147,6 +154,11 @@ class ConversationTracker {
     // looked up from there, as their first datagram is seen.
     std::atomic<bool> hintOwners_{false};
     std::function<void(const ConversationDeltas&)> liveObserver_;
+    // Made at the first live capture; `watchedLocal_` is empty while a
+    // capture file plays.
+    std::unique_ptr<AddressChanges> addressChanges_;
+    std::unique_ptr<QSocketNotifier> addressNotifier_;
+    std::string watchedLocal_;
     ConversationTap tap_{[this](const ConversationDeltas& deltas) { Merge(deltas); }};
 };
 
