@@ -191,7 +191,8 @@ class ConversationsLiveTest : public QObject {
                          5);  // the time cell, a blank line, program, source, destination
                 QCOMPARE(tip[2],
                          QString::fromStdString("程序: qvconvprobe (PID " + pid + ", 用户 root)"));
-                QVERIFY(tip.contains(QString::fromStdString(g_peerAddress + ": " + kPeerName)));
+                QVERIFY(tip.contains(QString::fromStdString(g_peerAddress + ": " + kPeerName +
+                                                            "（来源：反向解析）")));
 
                 // The export names them.
                 QCOMPARE(ExportedLinesWith(dlg, ",qvconvprobe," + pid + ",root,"), 2);

@@ -15,8 +15,12 @@
 #include <QCoreApplication>
 #include <cstring>
 #include <functional>
+#include <map>
 #include <memory>
+#include <tuple>
+#include <vector>
 
+#include "talk/conversation.h"
 #include "tests/support/live_capture.h"
 #include "tests/support/live_test.h"
 #include "tests/support/socket_roles.h"
@@ -129,9 +133,22 @@ class LiveTap {
         capture_ = std::make_unique<LiveCapture>(
             g_net->localAddress, [this](std::span<const uint8_t> d, int64_t timeNs) {
                 tracker_->Tap().Add(0, d, timeNs);
+                KeyedDatagram k;
+                if (KeyDatagram(d.data(), static_cast<int>(d.size()), local_, &k) &&
+                    k.direction == Direction::kOut)
+                    lastTo_[k.key.remotePort] = {std::vector<uint8_t>(d.begin(), d.end()), timeNs};
             });
     }
     bool Opened() const { return capture_->Opened(); }
+    // The event list's tooltip lines of the last datagram this host sent to `port`.
+    std::string TipOfLastTo(uint16_t port) {
+        std::string tip;
+        capture_->Locked([&] {
+            if (const auto it = lastTo_.find(port); it != lastTo_.end())
+                tip = tracker_->DatagramToolTip(it->second.first, it->second.second);
+        });
+        return tip;
+    }
     void Pump() {
         capture_->Locked([this] {
             tracker_->Tap().Inserted(0);
@@ -141,6 +158,8 @@ class LiveTap {
 
   private:
     ConversationTracker* tracker_;
+    const uint32_t local_ = Addr(g_net->localAddress);
+    std::map<uint16_t, std::pair<std::vector<uint8_t>, int64_t>> lastTo_;
     std::unique_ptr<LiveCapture> capture_;
 };
 
@@ -224,7 +243,8 @@ TEST(WireNamesLive, TheAskedNameAndTheServerNameOverTheReverseOne) {
                            static_cast<uint16_t>(std::stoi(port)))) &&
                named(RowOf(lines, kProtocolTcp, kTlsPort, 0, "TLS")) &&
                RowOf(lines, kProtocolUdp, 53) >= 0 &&
-               tracker.Name(Addr(g_net->peerAddress)).state == NameService::State::kFound;
+               tracker.Name(Addr(g_net->peerAddress)).state == NameService::State::kFound &&
+               tracker.Name(Addr(g_net->localAddress)).state == NameService::State::kFound;
     }));
     // Reverse DNS says something else, and is not what is shown.
     EXPECT_EQ(tracker.Name(Addr(g_net->peerAddress)).name, kReverse);
@@ -250,6 +270,16 @@ TEST(WireNamesLive, TheAskedNameAndTheServerNameOverTheReverseOne) {
         EXPECT_TRUE(tip.contains(QString::fromUtf8(w.source))) << tip.toStdString();
         const CsvLine csv = lines.Export(w.row);
         EXPECT_EQ(NameSourceText(csv.hostSource), w.source);
+    }
+
+    // A row of the event list names the remote side as the 连接 window does,
+    // with where the name came from; this host's side by its reverse name.
+    const std::string local = g_net->localAddress + ": " + kReverse + "（来源：反向解析）";
+    for (const auto& [port, host, source] :
+         {std::tuple(kTlsPort, kServerName, "TLS"), std::tuple(kPlainPort, kAsked, "DNS 应答")}) {
+        const std::string tip = tap.TipOfLastTo(port);
+        const std::string remote = g_net->peerAddress + ": " + host + "（来源：" + source + "）";
+        EXPECT_NE(tip.find("\n" + local + "\n" + remote), std::string::npos) << tip;
     }
 
     EXPECT_EQ(program.End(), 0);

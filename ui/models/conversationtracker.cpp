@@ -9,6 +9,7 @@
 #include "framework/cellblock.h"
 #include "framework/gbk.h"
 #include "res/resource.h"
+#include "res/string_table.h"
 #include "res/strings.h"
 #include "talk/texts.h"
 #include "ui/text/plaintext.h"
@@ -223,7 +224,8 @@ std::string ConversationTracker::NameLine(const IpAddress& address) const {
     std::string line = FormatIp(address) + ": ";
     switch (r.state) {
         case NameService::State::kFound:
-            return line + r.name;
+            return line +
+                   FormatUtf8(IDS_TIP_NAME_SOURCE, {r.name, NameSourceText(NameSource::kReverse)});
         case NameService::State::kPending:
             return line + Utf8Resource(IDS_TIP_PENDING);
         case NameService::State::kTimedOut:
@@ -235,6 +237,16 @@ std::string ConversationTracker::NameLine(const IpAddress& address) const {
             break;
     }
     return line + Utf8Resource(IDS_TIP_NO_NAME);
+}
+
+std::string ConversationTracker::RemoteNameLine(const ConversationKey& key) const {
+    // A name the traffic gave (the address asked for, the server named) is
+    // the one the 连接 window shows; the reverse name otherwise.
+    const SourcedName wire = wireNames_.Named(key);
+    if (wire.source == NameSource::kNone)
+        return NameLine(key.remoteAddr);
+    return FormatIp(key.remoteAddr) + ": " +
+           FormatUtf8(IDS_TIP_NAME_SOURCE, {wire.name, NameSourceText(wire.source)});
 }
 
 std::string ConversationTracker::DatagramToolTip(std::span<const uint8_t> datagram,
@@ -264,8 +276,8 @@ std::string ConversationTracker::DatagramToolTip(std::span<const uint8_t> datagr
     std::string tip = FromGbk(LoadStringGbk(IDS_TIP_PROGRAM))
                           .arg(QString::fromStdString(OwnerPhrase(owner)))
                           .toStdString();
-    tip += '\n' + NameLine(source);
-    tip += '\n' + NameLine(destination);
+    tip += '\n' + (out ? NameLine(source) : RemoteNameLine(d.key));
+    tip += '\n' + (out ? RemoteNameLine(d.key) : NameLine(destination));
     return tip;
 }
 

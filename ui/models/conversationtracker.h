@@ -134,6 +134,7 @@ class ConversationTracker {
     void AskName(const IpAddress& address) const;
     void AskWaitingNames();
     std::string NameLine(const IpAddress& address) const;
+    std::string RemoteNameLine(const ConversationKey& key) const;
 
     Options options_;
     ConversationTable table_;
