@@ -132,7 +132,9 @@ class UsageQuery {
                                            size_t limit) const;
     std::vector<UsageTotal> ProgramsOfHost(int64_t from, int64_t to, const std::string& address,
                                            size_t limit) const;
-    std::vector<std::string> KnownPrograms() const;  // every program ever recorded
+    // Every program ever recorded, as the alerts tell programs apart: by its
+    // executable's path, by its name where the path was not known.
+    std::vector<std::string> KnownPrograms() const;
     std::vector<std::string> KnownHosts(size_t limit) const;
 
   private:

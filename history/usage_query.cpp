@@ -199,8 +199,9 @@ std::vector<UsageTotal> UsageQuery::ProgramsOfHost(int64_t from, int64_t to,
 std::vector<std::string> UsageQuery::KnownPrograms() const {
     std::vector<std::string> out;
     impl_->Run(
-        "SELECT DISTINCT name FROM programs ORDER BY name", [](SqliteStmt&) {},
-        [&](const SqliteStmt& s) { out.push_back(s.Text(0)); });
+        "SELECT DISTINCT CASE WHEN executable <> '' THEN executable ELSE name END AS program "
+        "FROM programs ORDER BY program",
+        [](SqliteStmt&) {}, [&](const SqliteStmt& s) { out.push_back(s.Text(0)); });
     return out;
 }
 

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
+#include <cstdio>
 #include <cstring>
 #include <string_view>
 
@@ -111,6 +112,21 @@ bool BoundTo(const SocketEntry& e, const ConversationKey& k) {
 }
 
 }  // namespace
+
+std::string ProcessExecutable(pid_t pid) {
+    char link[32];
+    std::snprintf(link, sizeof link, "/proc/%d/exe", static_cast<int>(pid));
+    char buffer[4096];
+    const ssize_t n = readlink(link, buffer, sizeof buffer);
+    if (n <= 0 || static_cast<size_t>(n) >= sizeof buffer)
+        return {};
+    std::string_view path(buffer, static_cast<size_t>(n));
+    constexpr std::string_view kDeleted = " (deleted)";
+    if (path.size() > kDeleted.size() && path.ends_with(kDeleted))
+        path.remove_suffix(kDeleted.size());
+    // The path is the program's own choosing: kept as text that shows as it is.
+    return DisplayableUtf8(path);
+}
 
 bool ProcessAlive(pid_t pid, uint64_t startTicks) {
     uint64_t start = 0;
@@ -254,8 +270,10 @@ bool OwnerLookup::ScanProc(const std::vector<std::pair<uint64_t, uint32_t>>& wan
                 described = true;
                 Facts facts;
                 facts.uid = process.uid;
-                if (ReadStat(process.pid, &facts.comm, &facts.startTicks, nullptr))
+                if (ReadStat(process.pid, &facts.comm, &facts.startTicks, nullptr)) {
+                    facts.executable = ProcessExecutable(process.pid);
                     facts_[process.pid] = std::move(facts);
+                }
             }
         }
         closedir(fds);
@@ -299,7 +317,8 @@ void OwnerLookup::Describe(OwnerInfo& info, pid_t pid) {
     if (const auto it = facts_.find(pid); it != facts_.end()) {
         facts = it->second;
     } else {
-        ReadStat(pid, &facts.comm, &facts.startTicks, nullptr);
+        if (ReadStat(pid, &facts.comm, &facts.startTicks, nullptr))
+            facts.executable = ProcessExecutable(pid);
         char path[32];
         std::snprintf(path, sizeof path, "/proc/%d", static_cast<int>(pid));
         struct stat st {};
@@ -307,6 +326,7 @@ void OwnerLookup::Describe(OwnerInfo& info, pid_t pid) {
             facts.uid = st.st_uid;
     }
     info.program = DisplayableUtf8(facts.comm);
+    info.executable = facts.executable;
     info.pid = pid;
     info.startTicks = facts.startTicks;
     // Gone before it could be read: it has ended.

@@ -36,6 +36,9 @@ struct OwnerInfo {
     OwnerState state = OwnerState::kPending;
     // For kFound; for kClosed the last holder seen, if any.
     std::string program;  // as DisplayableUtf8 shows it
+    // Its executable's path (ProcessExecutable), read as it was found; empty
+    // where it could not be read (another user's process).
+    std::string executable;
     pid_t pid = 0;
     uint32_t uid = kUnknownUid;  // the process's, else the socket's
     std::string user;            // the name of uid (shown as DisplayableUtf8 does), or its number
@@ -49,6 +52,12 @@ struct OwnerInfo {
     // The program named here has ended (or its PID now belongs to another).
     bool exited = false;
 };
+
+// The path of the running process's executable (/proc/PID/exe), as
+// DisplayableUtf8 shows it, without the " (deleted)" the kernel adds once the
+// file was replaced (an upgrade under a running program); empty where it
+// cannot be read.
+std::string ProcessExecutable(pid_t pid);
 
 // The process `pid` that started at `startTicks` is still running (a zombie
 // has ended; a PID that another process took since is not it).
@@ -106,6 +115,7 @@ class OwnerLookup {
     // it: the program may end right after, taking /proc/PID with it.
     struct Facts {
         std::string comm;
+        std::string executable;
         uint64_t startTicks = 0;
         uint32_t uid = kUnknownUid;
     };

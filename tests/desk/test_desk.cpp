@@ -251,9 +251,9 @@ std::string Mismatches(const ConversationTracker& talk, const TalkerRun& run) {
 // The talker talks; once the monitor knows it is the owner of all four
 // conversations and has ticked with that, it closes them and exits; the
 // monitor has then counted every datagram as sent.
-void Talk(CMonitorDlg& dlg, TalkerRun* run) {
-    Child talker = roles::Spawn(g_talker, {g_peer4, g_peer6, std::to_string(desk::kTcpPort),
-                                           std::to_string(desk::kUdpPort)});
+void Talk(CMonitorDlg& dlg, TalkerRun* run, const std::string& program = g_talker) {
+    Child talker = roles::Spawn(program, {g_peer4, g_peer6, std::to_string(desk::kTcpPort),
+                                          std::to_string(desk::kUdpPort)});
     std::istringstream ports(talker.Line());
     std::string word;
     uint16_t tcp4 = 0, udp4 = 0, tcp6 = 0, udp6 = 0;
@@ -457,6 +457,28 @@ class DeskTest : public QObject {
         QCOMPARE(Field(told[0], "summary"), QStringLiteral("新程序"));
         QVERIFY2(Field(told[0], "body").contains(QString::fromUtf8("程序 qvdesktalker 首次通信")),
                  qPrintable(Field(told[0], "body")));
+    }
+
+    // The same name from another file (a copy elsewhere, or a program
+    // passing for a known one): a new program, told on the desktop.
+    void theSameNameFromAnotherFileIsNew() {
+        const std::string folder = g_dir + "/elsewhere";
+        const std::string copy = folder + "/" + kProgram;
+        QCOMPARE(std::system(("mkdir -p " + folder + " && cp " + g_talker + " " + copy).c_str()),
+                 0);
+        RunMonitor([&](CMonitorDlg& dlg, bool* quit) {
+            CheckStartedIntoTheTray(dlg);
+            TalkerRun run;
+            Talk(dlg, &run, copy);
+            if (QTest::currentTestFailed())
+                return;
+            QTRY_COMPARE_WITH_TIMEOUT(DunstCount(), 2, 20000);
+            QCOMPARE(dlg.Alerts().Engine().Stats().raised, uint64_t{1});
+            QCOMPARE(dlg.Alerts().Log().At(dlg.Alerts().Log().Size() - 1).kind,
+                     AlertKind::kNewProgram);
+            ChooseInTray(QStringLiteral("退出"));
+            *quit = true;
+        });
     }
 
   private:

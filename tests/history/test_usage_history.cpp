@@ -74,7 +74,8 @@ struct Model {
     std::map<std::string, std::map<std::string, UsageCounts>> hostsOfProgram;
     std::map<std::string, std::map<std::pair<std::string, std::string>, UsageCounts>>
         programsOfHost;
-    std::set<std::string> programNames, hostAddresses;
+    // Programs as the alerts know them: by executable, else by name.
+    std::set<std::string> knownPrograms, hostAddresses;
 
     void Add(const UsageSample& s) {
         const int64_t t = s.minute * 60;
@@ -85,7 +86,7 @@ struct Model {
         hosts[s.remoteAddress] += s.counts;
         hostsOfProgram[s.program][s.remoteAddress] += s.counts;
         programsOfHost[s.remoteAddress][{s.program, s.executable}] += s.counts;
-        programNames.insert(s.program);
+        knownPrograms.insert(s.executable.empty() ? s.program : s.executable);
         hostAddresses.insert(s.remoteAddress);
     }
 };
@@ -187,7 +188,7 @@ TEST_F(History, RandomTrafficReadsBackByEveryBucketAndTotal) {
     EXPECT_TRUE(query.TopHosts(to, to + kDay, 10).empty());
 
     const auto known = query.KnownPrograms();
-    EXPECT_EQ(std::set<std::string>(known.begin(), known.end()), model.programNames);
+    EXPECT_EQ(std::set<std::string>(known.begin(), known.end()), model.knownPrograms);
     const auto hosts = query.KnownHosts(1000);
     EXPECT_EQ(std::set<std::string>(hosts.begin(), hosts.end()), model.hostAddresses);
     EXPECT_EQ(query.KnownHosts(3).size(), 3u);
@@ -256,7 +257,9 @@ TEST_F(History, BusyMinutesAreFoldedThenDroppedWithinBounds) {
     huge[255] = '\xE4';  // a three-byte character across the clipping point
     huge[256] = '\xBD';
     huge[257] = '\xA0';
-    history.Add(Sample(minute + 1, huge, "203.0.113.200", 1));
+    UsageSample pathless = Sample(minute + 1, huge, "203.0.113.200", 1);
+    pathless.executable.clear();  // known by its name
+    history.Add(pathless);
     total += 1;
     EXPECT_EQ(history.Dropped(), 0u);
     // Rows waiting: 10 + 2 + 2 = 14; 26 more fit, the rest are dropped.

@@ -10,6 +10,8 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <csignal>
+#include <cstdlib>
 #include <functional>
 #include <memory>
 #include <string>
@@ -21,6 +23,12 @@
 namespace {
 
 constexpr uint32_t kLoopback = 0x7F000001;
+
+std::string SelfExecutable() {
+    char self[4096] = {};
+    const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
+    return n > 0 ? std::string(self, static_cast<size_t>(n)) : std::string();
+}
 
 // Polls until `done`, for up to a minute (a bound, not a measure of speed).
 bool Eventually(const std::function<bool()>& done) {
@@ -66,6 +74,7 @@ TEST(OwnerService, FindsOwnSocketAndFollowsIt) {
     EXPECT_EQ(o.state, OwnerState::kFound);
     EXPECT_EQ(o.program, name);
     EXPECT_EQ(o.pid, getpid());
+    EXPECT_EQ(o.executable, SelfExecutable());
     EXPECT_EQ(rounds.load(), 1);
 
     const ConversationKey icmp{1, kLoopback, 0, 0x7F000002, 0};
@@ -124,6 +133,7 @@ TEST(OwnerService, AProgramThatEndsKeepsItsName) {
     const OwnerInfo found = owners.Result(key);
     EXPECT_EQ(found.state, OwnerState::kFound) << OwnerPhrase(found);
     EXPECT_EQ(found.program, "qvbrief");
+    EXPECT_EQ(found.executable, SelfExecutable());  // read while it ran
     EXPECT_EQ(found.pid, child);
     EXPECT_FALSE(found.exited);
     ASSERT_NE(found.startTicks, 0u);
@@ -157,8 +167,32 @@ TEST(OwnerService, AProgramThatEndsKeepsItsName) {
     EXPECT_TRUE(o.exited);
     EXPECT_EQ(OwnerProgramText(o), "qvbrief (已退出)");
     EXPECT_EQ(OwnerPhrase(o), "套接字已关闭 (原属 qvbrief, PID " + pid + ", 已退出)");
+    EXPECT_EQ(o.executable, SelfExecutable());
     close(toChild[1]);
     close(fromChild[0]);
+}
+
+// A program whose file was replaced while it runs (a package upgraded under
+// it) is still the program of that path, not a new one: the kernel's
+// " (deleted)" is not part of it.
+TEST(OwnerService, AnExecutableReplacedUnderItsProgram) {
+    char folder[] = "/tmp/qvexeXXXXXX";
+    ASSERT_NE(mkdtemp(folder), nullptr);
+    const std::string path = std::string(folder) + "/qvupgraded";
+    ASSERT_EQ(std::system(("cp /bin/sleep " + path).c_str()), 0);
+    const pid_t child = fork();
+    if (child == 0) {
+        execl(path.c_str(), path.c_str(), "30", static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    ASSERT_GT(child, 0);
+    ASSERT_TRUE(Eventually([&] { return ProcessExecutable(child) == path; }));
+    ASSERT_EQ(unlink(path.c_str()), 0);
+    EXPECT_EQ(ProcessExecutable(child), path);
+    kill(child, SIGKILL);
+    waitpid(child, nullptr, 0);
+    EXPECT_EQ(ProcessExecutable(child), "");  // gone
+    rmdir(folder);
 }
 
 // Many conversations at once come back in bounded rounds, every one answered.

@@ -190,6 +190,7 @@ void ExpectOwnedByProbe(const OwnerService& owners, std::initializer_list<Conver
         const OwnerInfo o = owners.Result(k);
         EXPECT_EQ(o.state, OwnerState::kFound) << OwnerPhrase(o);
         EXPECT_EQ(o.program, "qvtalkprobe");
+        EXPECT_EQ(o.executable, g_self);  // the test binary in a role
         EXPECT_EQ(o.pid, pid);
     }
 }

@@ -27,6 +27,7 @@ void AlertFeed::Poll(const ConversationTracker& tracker, AlertEngine& engine, in
         if (owner.state == OwnerState::kFound) {
             // Bytes that came while the owner was being looked up count for it too.
             sample.program = owner.program;
+            sample.executable = owner.executable;
             sample.bytes = total - f.counted;
             f.counted = total;
         } else if (settled) {

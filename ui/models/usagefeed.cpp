@@ -14,16 +14,6 @@ namespace {
 constexpr int64_t kNsPerMinute = 60'000'000'000;
 constexpr size_t kExecutablesKept = 1024;
 
-std::string ProcExecutable(pid_t pid) {
-    const std::string link = "/proc/" + std::to_string(pid) + "/exe";
-    char buffer[4096];
-    const ssize_t n = readlink(link.c_str(), buffer, sizeof buffer);
-    if (n <= 0 || static_cast<size_t>(n) >= sizeof buffer)
-        return {};
-    // The path is the program's own choosing: kept as text that shows as it is.
-    return DisplayableUtf8(std::string_view(buffer, static_cast<size_t>(n)));
-}
-
 }  // namespace
 
 UsageFeed::UsageFeed(Sources sources, Sink sink)
@@ -32,7 +22,7 @@ UsageFeed::UsageFeed(Sources sources, Sink sink)
 UsageFeed::UsageFeed(Sources sources, Sink sink, Options options)
     : sources_(std::move(sources)), sink_(std::move(sink)), options_(options) {
     if (!sources_.executable)
-        sources_.executable = ProcExecutable;
+        sources_.executable = ProcessExecutable;
 }
 
 void UsageFeed::Add(const ConversationDeltas& deltas) {
@@ -117,7 +107,10 @@ void UsageFeed::HandOver(const Key& key, const UsageCounts& counts) {
         if (owner.state == OwnerState::kFound ||
             (owner.state == OwnerState::kClosed && !owner.program.empty())) {
             s.program = owner.program;
-            if (owner.pid > 0)
+            // As read when the owner was found; a program gone before it could
+            // be read is tried once more here.
+            s.executable = owner.executable;
+            if (s.executable.empty() && owner.pid > 0)
                 s.executable = Executable(owner.pid, owner.program);
         }
     }
