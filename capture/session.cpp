@@ -151,6 +151,7 @@ bool CaptureSession::StartCaptureThread() {
     startedSource_ = openedFile_ ? openedPath_ : localAddress_;
     counters_.Reset();
     endStats_ = CaptureStats{};
+    endIpv6Error_.clear();
     endedAtNs_.store(0);
     startedWallNs_ = WallClockNs();
     startedSteadyNs_ = SteadyClockNs();
@@ -199,6 +200,7 @@ void CaptureSession::Stop() {
         // The capture thread has left the endpoint: what it knows may be read now.
         if (joined) {
             endStats_ = endpoint_->Stats();
+            endIpv6Error_ = endpoint_->Ipv6ErrorText();
         }
         fault_ = endpoint_->Fault();
         lastErrorText_ = endpoint_->ErrorText();
@@ -259,6 +261,13 @@ CaptureFigures CaptureSession::Figures() const {
     f.kernelKnown = s.valid;
     f.bytesRead = s.bytesRead;
     f.fileBytes = s.fileBytes;
+    f.ipv6Received = s.ipv6Received;
+    f.ipv6KernelDrops = s.ipv6KernelDrops;
+    // The error is written before the handle reads as closed: read after it.
+    f.ipv6Error = s.ipv6Open                        ? std::string()
+                  : thread_.joinable() && endpoint_ ? endpoint_->Ipv6ErrorText()
+                                                    : endIpv6Error_;
+    f.ipv6Handle = s.ipv6Open || s.ipv6Received != 0 || !f.ipv6Error.empty();
     return f;
 }
 

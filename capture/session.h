@@ -71,6 +71,12 @@ struct CaptureFigures {
     uint64_t emptied = 0;
     uint64_t bytesRead = 0;  // capture files
     uint64_t fileBytes = 0;
+    // A live capture's IPv6 handle (the figures above are IPv4's): whether
+    // it was opened, and when not read (never opened, or failed since), why.
+    bool ipv6Handle = false;
+    uint64_t ipv6Received = 0;
+    uint64_t ipv6KernelDrops = 0;
+    std::string ipv6Error;
     RecordingFigures recording;  // filled in by whoever records: left off here
 };
 
@@ -227,6 +233,7 @@ class CaptureSession {
     int64_t startedWallNs_ = 0;
     int64_t startedSteadyNs_ = 0;
     CaptureStats endStats_;  // the endpoint's, taken when its thread was joined
+    std::string endIpv6Error_;
     SourceFault fault_;
     std::string lastErrorText_;
 

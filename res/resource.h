@@ -32,6 +32,7 @@ inline constexpr int IDS_STATS_STOPPED = 162;
 inline constexpr int IDS_STATS_NEVER = 163;
 inline constexpr int IDS_STATS_SECONDS = 164;
 inline constexpr int IDS_STATS_FILE_PROGRESS = 165;
+inline constexpr int IDS_STATS_IPV6_OFF = 166;  // the IPv6 handle is not read, and why
 // The find window, its menu entry and its messages.
 inline constexpr int IDD_FIND = 280;
 inline constexpr int IDS_FIND = 281;
@@ -119,6 +120,8 @@ inline constexpr int IDC_STATS_FILTERED = 1036;
 inline constexpr int IDC_STATS_ROWS = 1037;
 inline constexpr int IDC_STATS_EMPTIED = 1038;
 inline constexpr int IDC_STATS_PROGRESS = 1039;
+inline constexpr int IDC_STATS_IPV6_RECEIVED = 1040;
+inline constexpr int IDC_STATS_IPV6_DROPS = 1041;
 // The statistics window's recording lines.
 inline constexpr int IDC_STATS_REC_STATE = 1100;
 inline constexpr int IDC_STATS_REC_FILE = 1101;

@@ -76,6 +76,8 @@ std::string_view LoadStringGbk(int id) {
             return "%1 \xC3\xEB";
         case IDS_STATS_FILE_PROGRESS:  // 已读 %1 / %2 字节（%3%）
             return "\xD2\xD1\xB6\xC1 %1 / %2 \xD7\xD6\xBD\xDA\xA3\xA8%3%\xA3\xA9";
+        case IDS_STATS_IPV6_OFF:  // 未捕获：%1
+            return "\xCE\xB4\xB2\xB6\xBB\xF1\xA3\xBA%1";
         case IDS_SAVE_CAPTURE_FILE:  // 保存捕获文件...
             return "\xB1\xA3\xB4\xE6\xB2\xB6\xBB\xF1\xCE\xC4\xBC\xFE...";
         case IDS_SAVE_CAPTURE_TITLE:  // 保存捕获文件

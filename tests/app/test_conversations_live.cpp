@@ -305,7 +305,18 @@ class ConversationsLiveTest : public QObject {
             QCOMPARE(Cell(m, "UDP", kGainedPort, M::kLocalAddr), local6);
             QCOMPARE(Cell(m, "UDP", kGainedPort, M::kRemoteAddr), peer6);
             QCOMPARE(Cell(m, "UDP", kGainedPort, M::kInDatagrams), std::string("1"));
+            // 捕获统计 counts the IPv6 datagrams apart from the list's.
+            input::ChooseFromContextMenu(dlg.window(), QStringLiteral("捕获统计..."));
+            CCaptureStatsDlg* stats = dlg.StatsWindow();
+            QVERIFY(stats && stats->IsOpen());
+            const auto shown = [&](int id) {
+                return qobject_cast<QLabel*>(stats->GetDlgItem(id))->text();
+            };
+            QTRY_VERIFY_WITH_TIMEOUT(shown(IDC_STATS_IPV6_RECEIVED).toULongLong() > 0, 30000);
+            QCOMPARE(shown(IDC_STATS_IPV6_DROPS), QString("0"));
             input::Click(dlg.GetDlgItem(IDC_STOP));
+            QCOMPARE(shown(IDC_STATS_IPV6_RECEIVED).toULongLong(),
+                     dlg.Capture().Figures().ipv6Received);
         });
         std::system(("ip -6 addr del " + local6 + "/64 dev " + g_localDevice).c_str());
     }

@@ -377,6 +377,13 @@ class LiveTest : public QObject {
         QVERIFY2(f.kernelDrops > 0, FiguresLine(f).c_str());
         QVERIFY2(f.received + f.kernelDrops == uint64_t(kFlood + lastSent), FiguresLine(f).c_str());
         QCOMPARE(f.rows, f.received);
+        // The IPv6 handle's figures, kept past the end as the window shows them.
+        QVERIFY(f.ipv6Handle);
+        QCOMPARE(f.ipv6Error, std::string());
+        if (g_ipv6) {
+            QVERIFY(f.ipv6KernelDrops > 0);
+            QCOMPARE(f.ipv6Received, tap.inserted.all);
+        }
     }
 
     // An IPv6 handle that cannot be opened (here: its filter does not
@@ -397,10 +404,14 @@ class LiveTest : public QObject {
         session.SetSelectedLocalAddress(g_net->localAddress);
         QCOMPARE(session.OpenCaptureSocket(), 0);
         QVERIFY(opened != nullptr);
-        QVERIFY(!opened->Ipv6ErrorText().empty());
+        const std::string why = opened->Ipv6ErrorText();
+        QVERIFY(!why.empty());
         QVERIFY(session.EndpointErrorText().empty());
         QVERIFY(!session.EndpointStats().ipv6Open);
         QVERIFY(session.StartCaptureThread());
+        // Said where the figures are, not only on standard error.
+        QCOMPARE(session.Figures().ipv6Error, why);
+        QVERIFY(session.Figures().ipv6Handle);
         if (g_ipv6) {
             QCOMPARE(g_net->RunInPeer(g_self + " --peer-send6 " + g_net->localAddress6), 0);
         }
@@ -415,6 +426,7 @@ class LiveTest : public QObject {
         const CaptureFigures f = session.Figures();
         QCOMPARE(f.rows, f.received);
         QVERIFY(f.kernelKnown);
+        QCOMPARE(f.ipv6Error, why);
     }
 
     // The interface goes away under both handles: the IPv6 one is given up,
@@ -451,6 +463,7 @@ class LiveTest : public QObject {
         QVERIFY(link.Remove());
         QTRY_VERIFY_WITH_TIMEOUT(!session.EndpointStats().ipv6Open, 10000);
         QVERIFY(!opened->Ipv6ErrorText().empty());
+        QCOMPARE(session.Figures().ipv6Error, opened->Ipv6ErrorText());  // while it runs
         QVERIFY(session.CaptureThreadRunning());
         const int rowsBefore = list.GetItemCount();
         session.Stop();
@@ -459,6 +472,7 @@ class LiveTest : public QObject {
         const CaptureFigures gone = session.Figures();
         QVERIFY(!gone.running);
         QCOMPARE(gone.rows, gone.received);
+        QVERIFY(!gone.ipv6Error.empty());
 
         // Again, on the interface that is still there.
         list.rows.clear();
@@ -467,6 +481,7 @@ class LiveTest : public QObject {
         QCOMPARE(session.OpenCaptureSocket(), 0);
         QVERIFY(session.EndpointStats().ipv6Open);
         QVERIFY(session.StartCaptureThread());
+        QCOMPARE(session.Figures().ipv6Error, std::string());  // the last capture's is gone
         if (g_ipv6) {
             QCOMPARE(g_net->RunInPeer(g_self + " --peer-send6 " + g_net->localAddress6), 0);
         }

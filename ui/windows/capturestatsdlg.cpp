@@ -43,6 +43,8 @@ void CCaptureStatsDlg::DoDataExchange() {
     DDX_Control(IDC_STATS_DURATION, m_duration);
     DDX_Control(IDC_STATS_RECEIVED, m_received);
     DDX_Control(IDC_STATS_KERNEL_DROPS, m_kernelDrops);
+    DDX_Control(IDC_STATS_IPV6_RECEIVED, m_ipv6Received);
+    DDX_Control(IDC_STATS_IPV6_DROPS, m_ipv6Drops);
     DDX_Control(IDC_STATS_FILTERED, m_filtered);
     DDX_Control(IDC_STATS_ROWS, m_rows);
     DDX_Control(IDC_STATS_EMPTIED, m_emptied);
@@ -88,6 +90,7 @@ void CCaptureStatsDlg::Refresh() {
         IDS_STATS_SECONDS, QString::number(static_cast<double>(f.durationNs) / 1e9, 'f', 1))));
     m_received.SetWindowText(Count(f.received));
     m_kernelDrops.SetWindowText(f.kernelKnown || f.fromFile ? Count(f.kernelDrops) : "-");
+    RefreshIpv6(f);
     m_filtered.SetWindowText(Count(f.filtered));
     m_rows.SetWindowText(Count(f.rows));
     m_emptied.SetWindowText(Count(f.emptied));
@@ -99,6 +102,28 @@ void CCaptureStatsDlg::Refresh() {
     } else {
         m_progress.SetWindowText("-");
     }
+}
+
+void CCaptureStatsDlg::RefreshIpv6(const CaptureFigures& f) {
+    auto* received = qobject_cast<QLabel*>(m_ipv6Received.GetSafeHwnd());
+    if (!received)
+        return;
+    if (!f.ipv6Handle) {  // a capture file, or no IPv6 handle at all
+        received->setText(QStringLiteral("-"));
+        received->setToolTip(QString());
+        m_ipv6Drops.SetWindowText("-");
+        return;
+    }
+    if (f.ipv6Error.empty()) {
+        received->setText(QString::number(f.ipv6Received));
+        received->setToolTip(QString());
+    } else {
+        // Why IPv6 is not (or no longer) counted: libpcap's words, whole on hover.
+        const QString why = FormatString(IDS_STATS_IPV6_OFF, QString::fromStdString(f.ipv6Error));
+        received->setText(why);
+        received->setToolTip(PlainTextTip(why));
+    }
+    m_ipv6Drops.SetWindowText(Count(f.ipv6KernelDrops));
 }
 
 void CCaptureStatsDlg::RefreshRecording() {

@@ -31,9 +31,11 @@ class CCaptureStatsDlg : public CDialog {
 
     CStatic m_state, m_source, m_started, m_duration, m_received, m_kernelDrops, m_filtered, m_rows,
         m_emptied, m_progress;
+    CStatic m_ipv6Received, m_ipv6Drops;
     CStatic m_recState, m_recFile, m_recDatagrams, m_recBytes;
 
   private:
+    void RefreshIpv6(const CaptureFigures& f);
     void RefreshRecording();
 
     const CaptureSession& session_;
