@@ -221,8 +221,8 @@ class LiveEndpoint final : public CaptureEndpoint {
         ipv6Open_.store(false, std::memory_order_release);
     }
 
-    // The window shows IPv4 alone and says nothing of IPv6: a person at a
-    // terminal learns why the conversations lack it, once per capture.
+    // The list shows IPv4 alone: 捕获统计 says why the conversations lack
+    // IPv6 (Ipv6ErrorText), and so, once per capture, does standard error.
     void TellIpv6Error() {
         if (ipv6Told_) {
             return;
