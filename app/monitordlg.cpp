@@ -182,6 +182,7 @@ void CMonitorDlg::OnTimer(int) {
     m_alerts.Tick(m_talk);
     UsageTick();
     UpdateTray();
+    StartupAddressTick();
 }
 
 void CMonitorDlg::OnSysCommand(unsigned command) {

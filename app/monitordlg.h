@@ -34,6 +34,9 @@
 struct StartupOptions {
     QString startAddress;    // --start: capture on this address at once
     bool minimized = false;  // --minimized
+    // At login the network may not have given the host its address yet: it
+    // is waited for this long, looked for at each tick of the clock.
+    int addressWaitSeconds = 60;
 };
 
 class CMonitorDlg : public CDialog {
@@ -147,6 +150,9 @@ class CMonitorDlg : public CDialog {
     void CreateTray();
     void UpdateTray();
     void ApplyStartup();
+    // The start address waited for: found, given up on, or made moot by the person.
+    void StartupAddressTick();
+    int FindLocalAddress(const QString& address) const;
     void MinimizeWindow();
     // The endpoint is open: the capture thread starts, and the window follows.
     void BeginCapture();
@@ -180,6 +186,7 @@ class CMonitorDlg : public CDialog {
     std::unique_ptr<CAlertsDlg> m_alertsDlg;
     MonitorSettings m_settings;
     StartupOptions m_startup;
+    int m_addressWaitLeft = 0;  // seconds still to wait for the start address; 0: not waiting
     std::unique_ptr<UsageHistory> m_history;
     std::unique_ptr<UsageFeed> m_usageFeed;
     bool m_historyStopSaid = false;

@@ -6,12 +6,14 @@
 #include <QTimer>
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <string>
 #include <vector>
 
 #include "app/monitordlg.h"
+#include "app/socketlib.h"
 #include "res/resource.h"
 #include "res/strings.h"
 #include "talk/texts.h"
@@ -211,24 +213,61 @@ bool CMonitorDlg::eventFilter(QObject* watched, QEvent* event) {
     return CDialog::eventFilter(watched, event);
 }
 
+int CMonitorDlg::FindLocalAddress(const QString& address) const {
+    for (int i = 0; i < LocalAddressList.GetCount(); ++i) {
+        if (QString::fromStdString(LocalAddressList.GetText(i)) == address)
+            return i;
+    }
+    return -1;
+}
+
 void CMonitorDlg::ApplyStartup() {
     const QString address = m_startup.startAddress;
     if (!address.isEmpty()) {
-        int found = -1;
-        for (int i = 0; i < LocalAddressList.GetCount(); ++i) {
-            if (QString::fromStdString(LocalAddressList.GetText(i)) == address)
-                found = i;
-        }
-        if (found < 0) {
-            // Stays as the design starts: stopped, nothing selected.
-            LocalAddressList.SetCurSel(-1);
-            AfxMessageBoxUtf8(
-                FormatString(IDP_START_ADDRESS_MISSING, DisplayableText(address.left(64))));
-        } else {
+        const int found = FindLocalAddress(address);
+        if (found >= 0) {
             LocalAddressList.SetCurSel(found);
             OnStart();
+        } else if (m_startup.addressWaitSeconds > 0) {
+            // Stays as the design starts (stopped, nothing selected) meanwhile.
+            m_addressWaitLeft = m_startup.addressWaitSeconds;
+            std::fprintf(
+                stderr, "quorvelan: %s is not an address of this host yet; waiting up to %d s\n",
+                DisplayableText(address.left(64)).toLocal8Bit().constData(), m_addressWaitLeft);
+        } else {
+            m_addressWaitLeft = 1;
+            StartupAddressTick();
         }
     }
     if (m_startup.minimized && window())
         MinimizeWindow();
+}
+
+void CMonitorDlg::StartupAddressTick() {
+    if (m_addressWaitLeft <= 0)
+        return;
+    // The person chose meanwhile: their choice stands.
+    if (m_capture.CaptureThreadRunning() || LocalAddressList.GetCurSel() >= 0) {
+        m_addressWaitLeft = 0;
+        return;
+    }
+    const QString address = m_startup.startAddress;
+    const std::vector<std::string> now = SocketLibrary::Instance().localAddresses();
+    const bool there = std::find(now.begin(), now.end(), address.toStdString()) != now.end();
+    --m_addressWaitLeft;
+    if (there) {
+        m_addressWaitLeft = 0;
+        FillLocalAddressList();
+        const int found = FindLocalAddress(address);
+        if (found >= 0) {
+            LocalAddressList.SetCurSel(found);
+            OnStart();
+            return;
+        }
+    }
+    if (m_addressWaitLeft > 0)
+        return;
+    m_addressWaitLeft = 0;
+    LocalAddressList.SetCurSel(-1);
+    AfxMessageBoxUtf8(FormatString(IDP_START_ADDRESS_MISSING, DisplayableText(address.left(64))));
 }
