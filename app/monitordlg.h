@@ -152,6 +152,7 @@ class CMonitorDlg : public CDialog {
     void ApplyStartup();
     // The start address waited for: found, given up on, or made moot by the person.
     void StartupAddressTick();
+    void SayStartAddressMissing();
     int FindLocalAddress(const QString& address) const;
     void MinimizeWindow();
     // The endpoint is open: the capture thread starts, and the window follows.

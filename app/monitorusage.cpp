@@ -235,8 +235,7 @@ void CMonitorDlg::ApplyStartup() {
                 stderr, "quorvelan: %s is not an address of this host yet; waiting up to %d s\n",
                 DisplayableText(address.left(64)).toLocal8Bit().constData(), m_addressWaitLeft);
         } else {
-            m_addressWaitLeft = 1;
-            StartupAddressTick();
+            SayStartAddressMissing();
         }
     }
     if (m_startup.minimized && window())
@@ -251,23 +250,27 @@ void CMonitorDlg::StartupAddressTick() {
         m_addressWaitLeft = 0;
         return;
     }
-    const QString address = m_startup.startAddress;
+    const std::string address = m_startup.startAddress.toStdString();
     const std::vector<std::string> now = SocketLibrary::Instance().localAddresses();
-    const bool there = std::find(now.begin(), now.end(), address.toStdString()) != now.end();
-    --m_addressWaitLeft;
-    if (there) {
-        m_addressWaitLeft = 0;
-        FillLocalAddressList();
-        const int found = FindLocalAddress(address);
-        if (found >= 0) {
-            LocalAddressList.SetCurSel(found);
-            OnStart();
-            return;
-        }
-    }
-    if (m_addressWaitLeft > 0)
+    if (std::find(now.begin(), now.end(), address) == now.end()) {
+        if (--m_addressWaitLeft == 0)
+            SayStartAddressMissing();
         return;
+    }
     m_addressWaitLeft = 0;
+    FillLocalAddressList();
+    const int found = FindLocalAddress(m_startup.startAddress);
+    if (found < 0) {
+        SayStartAddressMissing();
+        return;
+    }
+    LocalAddressList.SetCurSel(found);
+    OnStart();
+}
+
+void CMonitorDlg::SayStartAddressMissing() {
+    // Stays as the design starts: stopped, nothing selected.
     LocalAddressList.SetCurSel(-1);
-    AfxMessageBoxUtf8(FormatString(IDP_START_ADDRESS_MISSING, DisplayableText(address.left(64))));
+    AfxMessageBoxUtf8(
+        FormatString(IDP_START_ADDRESS_MISSING, DisplayableText(m_startup.startAddress.left(64))));
 }

@@ -1,7 +1,6 @@
 #include "talk/conversation_tap.h"
 
 #include <algorithm>
-#include <cstddef>
 
 #include "wire/dns_message.h"
 
@@ -36,24 +35,25 @@ void ConversationTap::Begin(std::string_view selectedLocal) {
         std::lock_guard lock(newIpv6Lock_);
         ipv6Changed_.store(false, std::memory_order_relaxed);
     }
-    localIpv6_.clear();
-    if (selectedLocal_ != 0 && ipv6Beside_) {
-        const std::vector<Ipv6Address> found = ipv6Beside_(selectedLocal);
-        localIpv6_.assign(found.begin(), found.begin() + static_cast<std::ptrdiff_t>(std::min(
-                                                             found.size(), kMaxLocalIpv6)));
-    }
+    const std::vector<Ipv6Address> found = LocalIpv6Beside(selectedLocal);
+    localIpv6_.assign(found.begin(), found.end());
     deltas_[0].Clear();
     deltas_[1].Clear();
     std::fill(looked_.begin(), looked_.end(), 0);
     std::fill(recent_.begin(), recent_.end(), 0);
 }
 
-void ConversationTap::LocalAddressesChanged(std::string_view selectedLocal) {
+std::vector<Ipv6Address> ConversationTap::LocalIpv6Beside(std::string_view selectedLocal) const {
     uint32_t selected = 0;
     std::vector<Ipv6Address> found;
     if (ParseIpv4(selectedLocal, &selected) && selected != 0 && ipv6Beside_)
         found = ipv6Beside_(selectedLocal);
     found.resize(std::min(found.size(), kMaxLocalIpv6));
+    return found;
+}
+
+void ConversationTap::LocalAddressesChanged(std::string_view selectedLocal) {
+    const std::vector<Ipv6Address> found = LocalIpv6Beside(selectedLocal);
     std::lock_guard lock(newIpv6Lock_);
     newIpv6_.assign(found.begin(), found.end());
     ipv6Changed_.store(true, std::memory_order_release);

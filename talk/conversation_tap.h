@@ -61,6 +61,9 @@ class ConversationTap final : public BatchTap {
   private:
     // Whether the conversation is news.
     bool NoteFirstInBatch(const ConversationKey& key, int64_t timeNs);
+    // The interface's IPv6 addresses beside the selected IPv4 one, at most
+    // kMaxLocalIpv6; none without a selected address.
+    std::vector<Ipv6Address> LocalIpv6Beside(std::string_view selectedLocal) const;
     void TakeNewIpv6();
     void LookInto(ConversationDeltas& deltas, const KeyedDatagram& d,
                   std::span<const uint8_t> datagram);

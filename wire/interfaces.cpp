@@ -90,15 +90,12 @@ std::string DeviceName(const std::string& name) {
 
 AddressChanges::AddressChanges() {
     fd_ = socket(AF_NETLINK, SOCK_RAW | SOCK_NONBLOCK | SOCK_CLOEXEC, NETLINK_ROUTE);
-    if (fd_ < 0) {
-        error_ = errno;
+    if (fd_ < 0)
         return;
-    }
     sockaddr_nl own{};
     own.nl_family = AF_NETLINK;
     own.nl_groups = RTMGRP_IPV4_IFADDR | RTMGRP_IPV6_IFADDR;
     if (bind(fd_, reinterpret_cast<const sockaddr*>(&own), sizeof own) != 0) {
-        error_ = errno;
         close(fd_);
         fd_ = -1;
     }

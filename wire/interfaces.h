@@ -45,9 +45,8 @@ class AddressChanges {
     AddressChanges(const AddressChanges&) = delete;
     AddressChanges& operator=(const AddressChanges&) = delete;
 
-    // Negative where the socket could not be had (errno in Error()).
+    // Negative where the socket could not be had: no changes are told then.
     int Fd() const { return fd_; }
-    int Error() const { return error_; }
     // Reads what is waiting without blocking. True when any of it was an
     // address added or removed, or when messages were lost (the kernel's
     // queue overflowed), which may have been one.
@@ -55,5 +54,4 @@ class AddressChanges {
 
   private:
     int fd_ = -1;
-    int error_ = 0;
 };

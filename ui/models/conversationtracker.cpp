@@ -52,15 +52,14 @@ ConversationTracker::~ConversationTracker() = default;
 
 void ConversationTracker::BeginCapture(bool fromFile, const std::string& selectedLocal) {
     fromFile_ = fromFile;
-    watchedLocal_ = fromFile ? std::string() : selectedLocal;
     if (!fromFile && !addressChanges_) {
         addressChanges_ = std::make_unique<AddressChanges>();
         if (addressChanges_->Fd() >= 0) {
             addressNotifier_ =
                 std::make_unique<QSocketNotifier>(addressChanges_->Fd(), QSocketNotifier::Read);
             QObject::connect(addressNotifier_.get(), &QSocketNotifier::activated, [this] {
-                if (addressChanges_->Drain() && !watchedLocal_.empty())
-                    tap_.LocalAddressesChanged(watchedLocal_);
+                if (addressChanges_->Drain() && !fromFile_ && local_ != 0)
+                    tap_.LocalAddressesChanged(FormatIp(IpAddress(local_)));
             });
         }
         // A change between the capture's start and the watch's is not missed.

@@ -155,11 +155,9 @@ class ConversationTracker {
     // looked up from there, as their first datagram is seen.
     std::atomic<bool> hintOwners_{false};
     std::function<void(const ConversationDeltas&)> liveObserver_;
-    // Made at the first live capture; `watchedLocal_` is empty while a
-    // capture file plays.
+    // Made at the first live capture; heeded while a live capture's address is selected.
     std::unique_ptr<AddressChanges> addressChanges_;
     std::unique_ptr<QSocketNotifier> addressNotifier_;
-    std::string watchedLocal_;
     ConversationTap tap_{[this](const ConversationDeltas& deltas) { Merge(deltas); }};
 };
 
