@@ -59,8 +59,9 @@ void UsageFeed::LearnExecutables() {
         if (owner.state == OwnerState::kPending)
             continue;
         held.asked = true;
-        // Kept by pid and program, for the hand-over after the program is gone.
-        if (owner.state == OwnerState::kFound && owner.pid > 0)
+        // Kept by pid and program, for the hand-over after the program is
+        // gone; an owner found with its executable carries it already.
+        if (owner.state == OwnerState::kFound && owner.pid > 0 && owner.executable.empty())
             Executable(owner.pid, owner.program);
     }
 }
