@@ -62,6 +62,10 @@ def parse_args(argv):
                         "notification daemon (dunst), alerts and 最小化到托盘 on, its history written, "
                         "the 连接 window open; the tray's, dunst's and the bus's CPU counted as "
                         "quorvelan's")
+    p.add_argument("--payload", default="same", choices=("same", "numbered"),
+                   help="same: every datagram alike (the default, as earlier results); numbered: "
+                        "each payload starts with its datagram's number, so that no two rows of "
+                        "quorvelan's list read alike")
     p.add_argument("--quorvelan-env", action="append", default=[], metavar="NAME=VALUE",
                    help="an environment variable for quorvelan only, e.g. QT_NO_FAST_SCROLL=1 or "
                         "QT_XCB_NO_MITSHM=1")
@@ -187,7 +191,8 @@ def main(argv):
                         f"quiet {r['quiet_cpu_pct']:.2f} %, hidden {r['hidden_cpu_pct']:.3f} % "
                         f"(X {r['hidden_x_cpu_pct']:.3f} %), received {r['received']} of {r['offered']}, "
                         f"dropped {r['dropped']}, {r['peak_rss_mib']:.0f} MiB")
-        text = table(results, args.rates, args.tools, args.runs, accounting.describe(), args.features)
+        text = table(results, args.rates, args.tools, args.runs, accounting.describe(), args.features,
+                     args.payload)
         print(text)
         logfile.write("\n" + text + "\n")
         log(f"gui-peers: raw runs in {logpath}")
@@ -204,7 +209,8 @@ def main(argv):
         stack.close()
     if results:
         print("Incomplete: the runs measured before the benchmark stopped")
-        print(table(results, args.rates, args.tools, args.runs, accounting.describe(), args.features))
+        print(table(results, args.rates, args.tools, args.runs, accounting.describe(), args.features,
+                     args.payload))
     return status
 
 

@@ -3,7 +3,8 @@
 // headers included) to port 9999 of `target`, `rate` a second (0: as fast as
 // it goes), for `seconds`, through sendmmsg. It stops by itself. With
 // `ports` above 1 the datagrams go to ports 9999 and up in turn: as many
-// conversations.
+// conversations. Numbered, each payload starts with the datagram's number,
+// so that no two rows of a monitor's list read alike.
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -12,6 +13,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <cstdio>
 #include <thread>
 #include <vector>
 
@@ -23,7 +25,7 @@ enum class Pacing {
 
 // How many datagrams were sent, or -1 when the socket or the address failed.
 inline long FloodUdp(const char* target, int size, long rate, double seconds, Pacing pacing,
-                     int ports = 1) {
+                     int ports = 1, bool numbered = false) {
     using Clock = std::chrono::steady_clock;
     std::vector<sockaddr_in> to(static_cast<size_t>(std::clamp(ports, 1, 65535 - 9999)));
     for (size_t i = 0; i < to.size(); ++i) {
@@ -36,12 +38,12 @@ inline long FloodUdp(const char* target, int size, long rate, double seconds, Pa
     if (s < 0)
         return -1;
     const int payload = std::max(1, size - 28);
-    std::vector<char> data(static_cast<size_t>(payload), 'q');
     constexpr long kBatch = 32;
+    std::vector<char> data(static_cast<size_t>(payload) * kBatch, 'q');
     mmsghdr msgs[kBatch] = {};
     iovec iov[kBatch];
     for (long i = 0; i < kBatch; ++i) {
-        iov[i] = {data.data(), data.size()};
+        iov[i] = {data.data() + i * payload, static_cast<size_t>(payload)};
         msgs[i].msg_hdr.msg_iov = &iov[i];
         msgs[i].msg_hdr.msg_iovlen = 1;
         msgs[i].msg_hdr.msg_namelen = sizeof(sockaddr_in);
@@ -71,8 +73,14 @@ inline long FloodUdp(const char* target, int size, long rate, double seconds, Pa
             if (pacing == Pacing::kEven)
                 batch = std::min(kBatch, due - sent);
         }
-        for (long i = 0; i < batch; ++i)
+        for (long i = 0; i < batch; ++i) {
             msgs[i].msg_hdr.msg_name = &to[(next + static_cast<size_t>(i)) % to.size()];
+            if (numbered) {
+                char number[24];
+                const int n = std::snprintf(number, sizeof number, "%ld ", sent + i);
+                std::copy_n(number, std::min(n, payload), data.data() + i * payload);
+            }
+        }
         const int n = sendmmsg(s, msgs, static_cast<unsigned>(batch), 0);
         if (n > 0) {
             sent += n;

@@ -2,6 +2,7 @@
 
 #include <QEvent>
 #include <QHeaderView>
+#include <QHoverEvent>
 #include <QItemSelectionModel>
 #include <QKeyEvent>
 #include <QMouseEvent>
@@ -11,6 +12,7 @@
 #include <QStyle>
 #include <QStyleOptionViewItem>
 #include <algorithm>
+#include <utility>
 #include <vector>
 
 #include "framework/cachedscrollbar.h"
@@ -108,6 +110,10 @@ bool CListCtrl::eventFilter(QObject* watched, QEvent* event) {
     if (v && watched == v->viewport()) {
         if (event->type() == QEvent::Paint) {
             PaintBackground(*v, static_cast<QPaintEvent*>(event)->region());
+        } else if (event->type() == QEvent::HoverEnter || event->type() == QEvent::HoverMove) {
+            hover_ = v->indexAt(static_cast<QHoverEvent*>(event)->position().toPoint());
+        } else if (event->type() == QEvent::HoverLeave) {
+            hover_ = QPersistentModelIndex();
         }
         ViewportMouseEvent(*v, event);
     }
@@ -191,6 +197,21 @@ void CListCtrl::TakeOverRowCounts(QTableView& v) {
         connect(rows, &QHeaderView::sectionCountChanged, this,
                 [this](int before, int now) { RowCountChanged(before, now); });
     }
+    connect(&store_, &QAbstractItemModel::rowsAboutToBeInserted, this,
+            [this, &v](const QModelIndex& parent, int first, int last) {
+                shownBefore_ = {};
+                if (parent.isValid()) {
+                    return;
+                }
+                shownBefore_.count = store_.rowCount();
+                shownBefore_.at = first;
+                shownBefore_.added = last - first + 1;
+                shownBefore_.first = v.rowAt(0);
+                if (shownBefore_.first >= 0) {
+                    shownBefore_.firstY =
+                        v.verticalHeader()->sectionViewportPosition(shownBefore_.first);
+                }
+            });
     QScrollBar* bar = v.verticalScrollBar();
     if (QObject::disconnect(bar, SIGNAL(rangeChanged(int, int)), &v,
                             SLOT(_q_showOrHideScrollBars()))) {
@@ -221,6 +242,7 @@ void CListCtrl::RowCountChanged(int before, int now) {
                           int64_t{before} * height > room && int64_t{now} * height > room &&
                           rows->sectionSize(0) == height && rows->sectionSize(now - 1) == height;
     if (!barStays) {
+        shownBefore_ = {};
         QMetaObject::invokeMethod(v, "rowCountChanged", Qt::DirectConnection, Q_ARG(int, before),
                                   Q_ARG(int, now));
         return;
@@ -236,7 +258,87 @@ void CListCtrl::RowCountChanged(int before, int now) {
     } else {
         rows->setOffsetToSectionPosition(bar->value());
     }
-    v->viewport()->update();
+    UpdateShiftedRows(*v, before, now);
+}
+
+// Traffic often repeats itself from row to row (one conversation's addresses,
+// ports, service and flags; the second), so after rows come on top many cells
+// on screen show what they showed before. Each place on screen is compared
+// with the row that was there, now further down the list; only the cells that
+// differ are painted again. A place whose row is selected, current or under
+// the pointer, before or after, is painted whole: those draw differently.
+void CListCtrl::UpdateShiftedRows(QTableView& v, int before, int now) {
+    const ShownBefore was = std::exchange(shownBefore_, ShownBefore{});
+    QWidget* port = v.viewport();
+    QHeaderView* rows = v.verticalHeader();
+    const int first = v.rowAt(0);
+    const int added = now - before;
+    // Anything but rows put on top, below rows drawn at the same height as
+    // before, is painted whole; so is a shift of alternate colours, which go
+    // by the place in the list.
+    if (was.count != before || was.at != 0 || was.added != added || added <= 0 || was.first < 0 ||
+        first < 0 || rows->sectionViewportPosition(first) != was.firstY ||
+        (v.alternatingRowColors() && ((first - was.first) & 1))) {
+        port->update();
+        return;
+    }
+    const QItemSelectionModel* selection = v.selectionModel();
+    const int current = v.currentIndex().isValid() ? v.currentIndex().row() : -1;
+    const int hover = hover_.isValid() ? hover_.row() : -1;
+    auto marked = [&](int row) {
+        return row == current || row == hover ||
+               (selection && selection->rowIntersectsSelection(row, QModelIndex()));
+    };
+    QHeaderView* columns = v.horizontalHeader();
+    const int columnCount = store_.columnCount();
+    const int height = rows->defaultSectionSize();
+    QRegion changed;
+    for (int slot = 0, y = was.firstY; y < port->height(); ++slot, y += height) {
+        const int shown = first + slot;
+        const int earlier = was.first + slot + added;  // the row that was here, renumbered
+        if (shown >= now) {
+            break;
+        }
+        if (shown == earlier) {
+            continue;
+        }
+        const ListRowStore::Row* a = store_.ViewRowData(shown);
+        const ListRowStore::Row* b = earlier < now ? store_.ViewRowData(earlier) : nullptr;
+        int left = -1, right = -1;  // the first and last column that differ
+        if (!a || !b || marked(shown) || marked(earlier)) {
+            left = 0;
+            right = columnCount - 1;
+        } else {
+            for (int c = 0; c < columnCount; ++c) {
+                if (a->cells.Cell(c) != b->cells.Cell(c)) {
+                    left = left < 0 ? c : left;
+                    right = c;
+                }
+            }
+        }
+        if (left < 0) {
+            continue;
+        }
+        int x0 = port->width(), x1 = 0;
+        for (int c = left; c <= right; ++c) {
+            if (columns->isSectionHidden(c)) {
+                continue;
+            }
+            const int x = columns->sectionViewportPosition(c);
+            x0 = std::min(x0, x);
+            x1 = std::max(x1, x + columns->sectionSize(c));
+        }
+        if (left == 0 && right == columnCount - 1) {
+            x0 = 0;
+            x1 = port->width();
+        }
+        if (x1 > x0) {
+            changed += QRect(x0, y, x1 - x0, height);
+        }
+    }
+    if (!changed.isEmpty()) {
+        port->update(changed);
+    }
 }
 
 void CListCtrl::ViewportMouseEvent(QTableView& v, QEvent* event) {

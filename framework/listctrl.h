@@ -1,6 +1,7 @@
 #pragma once
 // A report-view list over QTableView with a row store of our own that keeps
 // every cell as GBK bytes plus the per-row attributes of a list control.
+#include <QPersistentModelIndex>
 #include <QTableView>
 #include <cstdint>
 #include <span>
@@ -89,6 +90,9 @@ class CListCtrl : public CWnd {
     // A new row count reaches the view's scroll bar; see TakeOverRowCounts.
     void TakeOverRowCounts(QTableView& v);
     void RowCountChanged(int before, int now);
+    // Rows came on top of a list whose scroll bar stays: repaints only the
+    // cells whose text or look changed where they stand on screen.
+    void UpdateShiftedRows(QTableView& v, int before, int now);
     bool ValidRow(int item) const { return item >= 0 && item < GetItemCount(); }
 
     ListRowStore store_;
@@ -96,4 +100,11 @@ class CListCtrl : public CWnd {
     unsigned exStyle_ = 0;
     bool leftDown_ = false;   // a left press in the viewport awaits its release
     bool rangeOnly_ = false;  // the scroll bar's range moves, its visibility stays
+    // What the viewport showed before rows were inserted: the row count, where
+    // the new rows went and how many, the first row on show and its place.
+    struct ShownBefore {
+        int count = -1, at = -1, added = 0, first = -1, firstY = 0;
+    } shownBefore_;
+    // The row under the pointer as the view tracks it, which it draws hovered.
+    QPersistentModelIndex hover_;
 };

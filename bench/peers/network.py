@@ -43,12 +43,13 @@ class Network:
         ):
             run(argv, "making the network namespaces")
 
-    def flood(self, program, rate, seconds):
+    def flood(self, program, rate, seconds, numbered=False):
         """The paced flood of `program` (bench_flood) from the peer namespace to
-        the monitored address; returns how many datagrams it sent."""
+        the monitored address; returns how many datagrams it sent. Numbered,
+        each payload starts with its datagram's number."""
         sender = subprocess.Popen(
             ["ip", "netns", "exec", self.peer, program, self.local_address,
-             str(DATAGRAM_BYTES), str(rate), str(seconds)],
+             str(DATAGRAM_BYTES), str(rate), str(seconds)] + (["numbered"] if numbered else []),
             stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True, start_new_session=True)
         try:
             out, err = sender.communicate(timeout=seconds + 60)

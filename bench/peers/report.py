@@ -19,12 +19,13 @@ def ratio(a, b):
     return a / b if a is not None and b not in (None, 0) else None
 
 
-def table(results, rates, tools, runs, source, features=False):
+def table(results, rates, tools, runs, source, features=False, payload="same"):
     lines = [
         *(["quorvelan kept running (--features): history written, alerts and 最小化到托盘 on, the 连接 "
            "window open; its CPU with the tray's (trayer), dunst's and the session bus's", ""]
           if features else []),
-        f"{DATAGRAM_BYTES}-byte UDP datagrams, each tool alone on its own Xvfb; each figure the median "
+        f"{DATAGRAM_BYTES}-byte UDP datagrams"
+        f"{', each payload numbered' if payload == 'numbered' else ', every one alike'}, each tool alone on its own Xvfb; each figure the median "
         f"of its runs ({runs} a rate and tool); CPU from {source};",
         "CPU per 1,000 datagrams offered, over the flood and until the tool fell quiet, less the quiet "
         "period's rate (same length, capture running, no traffic); hidden: the quiet rate with the tool's "

@@ -204,7 +204,7 @@ class Session:
         quiet_x = quiet["x_cpu"] / quiet["seconds"]
 
         f0 = self.snapshot()
-        offered = self.net.flood(self.args.flood, rate, seconds)
+        offered = self.net.flood(self.args.flood, rate, seconds, self.args.payload == "numbered")
         flood_end = self.snapshot()
         tail = self.wait_quiet(quiet_tool + QUIET_MARGIN, max(30, 3 * seconds),
                                f"{self.tool.name} catching up after the flood")

@@ -1,7 +1,9 @@
 // Sorting the event list by the text of a clicked column.
 #include <QAbstractItemModelTester>
+#include <QApplication>
 #include <QHeaderView>
 #include <QHoverEvent>
+#include <QPaintEvent>
 #include <QScreen>
 #include <QScrollBar>
 #include <QTableView>
@@ -40,11 +42,15 @@ struct Fixture {
         }
     }
     // A batch of `rows` rows numbered on from the last, through the capture's insertion.
-    InsertOutcome Batch(int rows) {
+    InsertOutcome Batch(int rows) { return Batch(rows, 1, 0); }
+    // The same with texts that repeat, as traffic repeats itself: the time
+    // column's for `timeRun` rows in a row, the data column's every
+    // `dataCycle` rows (0: never).
+    InsertOutcome Batch(int rows, int timeRun, int dataCycle) {
         RowBatch b;
         for (int i = 0; i < rows; ++i, ++next) {
-            texts.push_back(std::to_string(next));
-            texts.push_back("data " + std::to_string(next));
+            texts.push_back(std::to_string(next / timeRun));
+            texts.push_back("data " + std::to_string(dataCycle > 0 ? next % dataCycle : next));
             EventRow row;
             row.cells[kColTime] = texts[texts.size() - 2];
             row.cells[kColData] = texts.back();
@@ -281,6 +287,96 @@ class SortTest : public QObject {
             }
         }
         QVERIFY(quiet > 20);
+    }
+
+    // Rows that repeat what is on screen leave those cells as they are: a
+    // batch like the rows shown paints nothing, one that differs in its time
+    // paints that column's changed cells. What reaches the screen must still
+    // be what a full repaint shows, with a selected row, the current row
+    // with its focus frame, a row under the pointer and alternate colours
+    // moving down with the rows, the list at its top, its bottom or between.
+    void repeatedRowsRepaintOnlyWhatChanged() {
+        Fixture f;
+        f.view.show();
+        f.view.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&f.view));
+        f.view.setFocus();
+        QWidget* port = f.view.viewport();
+        struct Painted : QObject {
+            QRegion region;
+            bool eventFilter(QObject*, QEvent* e) override {
+                if (e->type() == QEvent::Paint) {
+                    region += static_cast<QPaintEvent*>(e)->region();
+                }
+                return false;
+            }
+        } painted;
+        port->installEventFilter(&painted);
+        const int height = f.view.verticalHeader()->defaultSectionSize();
+
+        f.Batch(100, 1000, 1);  // time "0", data "data 0" in every row
+        Fixture::Settle();
+        painted.region = {};
+        f.Batch(20, 1000, 1);
+        Fixture::Settle();
+        QVERIFY2(painted.region.isEmpty(), "rows like those shown were painted again");
+        f.next = 1000;
+        f.Batch(5, 1000, 1);  // time "1"
+        Fixture::Settle();
+        const QRect times(f.view.columnViewportPosition(kColTime), 0, f.view.columnWidth(kColTime),
+                          5 * height);
+        QVERIFY(!painted.region.isEmpty());
+        QVERIFY2(times.contains(painted.region.boundingRect()),
+                 qPrintable(QString("painted %1,%2 %3x%4")
+                                .arg(painted.region.boundingRect().x())
+                                .arg(painted.region.boundingRect().y())
+                                .arg(painted.region.boundingRect().width())
+                                .arg(painted.region.boundingRect().height())));
+
+        auto screen = [&] {
+            Fixture::Settle();
+            return f.view.screen()->grabWindow(f.view.winId()).toImage();
+        };
+        auto hover = [&](int row) {
+            const QRect cell = f.view.visualRect(f.list.store().index(row, 2));
+            const QPointF at = cell.isValid() ? QPointF(cell.center()) : QPointF(1, 1);
+            QHoverEvent move(QEvent::HoverMove, at, port->mapToGlobal(at), at);
+            QApplication::sendEvent(port, &move);
+        };
+        int compared = 0;
+        for (const bool alternate : {false, true}) {
+            f.view.setAlternatingRowColors(alternate);
+            for (auto [key, modifier] : {std::pair{Qt::Key_Home, Qt::ControlModifier},
+                                         {Qt::Key_End, Qt::ControlModifier},
+                                         {Qt::Key_PageUp, Qt::NoModifier}}) {
+                QTest::keyClick(&f.view, key, modifier);  // moves the current row too
+                const int top = f.view.rowAt(0);
+                f.list.SetItemState(top + 2, LVIS_SELECTED, LVIS_SELECTED);
+                hover(top + 3);
+                // Sizes odd and even; texts that repeat for a few rows or for all.
+                for (auto [rows, run, cycle] : {std::tuple{1, 8, 1},
+                                                {2, 4, 2},
+                                                {3, 8, 1},
+                                                {7, 1000, 1},
+                                                {20, 4, 2},
+                                                {1, 1000, 1},
+                                                {4, 8, 2}}) {
+                    f.Batch(rows, run, cycle);
+                    const QImage shown = screen();
+                    port->update();
+                    QVERIFY2(screen() == shown,
+                             qPrintable(QString("%1 rows after a batch of %2, alternate %3")
+                                            .arg(f.list.GetItemCount())
+                                            .arg(rows)
+                                            .arg(alternate)));
+                    ++compared;
+                }
+                QHoverEvent leave(QEvent::HoverLeave, QPointF(-1, -1), QPointF(-1, -1),
+                                  QPointF(-1, -1));
+                QApplication::sendEvent(port, &leave);
+            }
+        }
+        QCOMPARE(compared, 42);
     }
 
     // The view draws each cell from text laid out when the row was first
