@@ -4,7 +4,6 @@
 #include <QFontMetrics>
 #include <QImage>
 #include <QPainter>
-#include <QStaticText>
 #include <QStyle>
 #include <algorithm>
 #include <cmath>
@@ -44,11 +43,11 @@ void CellPainter::paint(QPainter* painter, const QStyleOptionViewItem& option,
     const QPalette::ColorGroup group = !(option.state & QStyle::State_Enabled) ? QPalette::Disabled
                                        : (option.state & QStyle::State_Active) ? QPalette::Normal
                                                                                : QPalette::Inactive;
-    if (!laid.shown.text().isEmpty()) {
+    if (!laid.shown.text().isEmpty() && laid.shown.lineCount() > 0) {
         const QColor ink =
             option.palette.color(group, selected ? QPalette::HighlightedText : QPalette::Text);
         const QBrush& paper = option.palette.brush(group, QPalette::Base);
-        const qreal y = textRect.top() + (textRect.height() - laid.shown.size().height()) / 2;
+        const qreal y = textRect.top() + (textRect.height() - laid.size.height()) / 2;
         const bool again = laid.paints++ > 0;
         if (plain && paper.style() == Qt::SolidPattern && again) {
             DrawSprite(*painter, laid, textRect, y - textRect.top(), ink, paper.color(),
@@ -58,7 +57,7 @@ void CellPainter::paint(QPainter* painter, const QStyleOptionViewItem& option,
             painter->setPen(ink);
             painter->setFont(option.font);
             painter->setClipRect(textRect, Qt::IntersectClip);
-            painter->drawStaticText(QPointF(textRect.left(), y), laid.shown);
+            laid.shown.draw(painter, QPointF(textRect.left(), y));
             painter->restore();
         }
     }
@@ -80,7 +79,7 @@ void CellPainter::DrawSprite(QPainter& painter, const LaidText& laid, const QRec
                              const QFont& font) {
     const qreal ratio = painter.device()->devicePixelRatioF();
     const int width =
-        std::min(static_cast<int>(std::ceil(laid.shown.size().width())) + 1, textRect.width());
+        std::min(static_cast<int>(std::ceil(laid.size.width())) + 1, textRect.width());
     const QSize size(std::max(width, 1), std::max(textRect.height(), 1));
     if (laid.sprite.isNull() || laid.ink != ink.rgba() || laid.paper != paper.rgba() ||
         laid.spriteTop != textTop || laid.sprite.devicePixelRatio() != ratio ||
@@ -91,7 +90,7 @@ void CellPainter::DrawSprite(QPainter& painter, const LaidText& laid, const QRec
         QPainter p(&sprite);
         p.setPen(ink);
         p.setFont(font);
-        p.drawStaticText(QPointF(0, textTop), laid.shown);
+        laid.shown.draw(&p, QPointF(0, textTop));
         p.end();
         laid.sprite = std::move(sprite);
         laid.ink = ink.rgba();
@@ -141,15 +140,42 @@ std::shared_ptr<const LaidText> CellPainter::Make(std::string_view bytes, int wi
     auto made = std::make_shared<LaidText>();
     made->text = FromGbk(bytes);
     const QString line = FirstLineShown(made->text);
-    QStaticText shown(line);
-    shown.setTextFormat(Qt::PlainText);  // a payload may look like markup
-    shown.prepare(QTransform(), font);
-    if (shown.size().width() > width) {
-        // Laid out again only when it does not fit, which few cells do.
-        shown.setText(QFontMetrics(font).elidedText(line, Qt::ElideRight, std::max(width, 0)));
-        shown.prepare(QTransform(), font);
+    // Laid out once for the screen and kept: drawing it again shapes nothing.
+    // A payload is plain text, however much it looks like markup.
+    auto lay = [&](const QString& text) {
+        QTextLayout& shown = made->shown;
+        shown.setText(text);
+        shown.setFont(font);
+        QTextOption option;
+        option.setWrapMode(QTextOption::ManualWrap);
+        shown.setTextOption(option);
+        shown.setCacheEnabled(true);
+        shown.beginLayout();
+        QTextLine first = shown.createLine();
+        first.setPosition(QPointF(0, 0));
+        shown.endLayout();
+        made->size = QSizeF(first.naturalTextWidth(), first.height());
+        return made->size.width() > width;
+    };
+    auto elide = [&](const QString& text) {
+        lay(QFontMetrics(font).elidedText(text, Qt::ElideRight, std::max(width, 0)));
+    };
+    // Shaping costs with every character, and a payload's first line may be
+    // a whole datagram long while a cell shows a few dozen: a front of one
+    // character for every two pixels of the cell overflows it and is elided
+    // alone, to the same text. Only a front that fits after all (narrow or
+    // zero-width characters) needs the whole line.
+    const qsizetype front = static_cast<qsizetype>(std::max(width, 0)) / 2 + 2;
+    if (line.size() > front) {
+        const QString head = line.left(front);
+        if (lay(head)) {
+            elide(head);
+            return made;
+        }
     }
-    made->shown = std::move(shown);
+    if (lay(line)) {
+        elide(line);  // laid out again only when it does not fit, which few cells do
+    }
     return made;
 }
 

@@ -2,8 +2,9 @@
 // What the list's cell painter keeps of a row between paints; the row store
 // holds it with the row. Used by framework sources only.
 #include <QImage>
-#include <QStaticText>
+#include <QSizeF>
 #include <QString>
+#include <QTextLayout>
 #include <memory>
 #include <vector>
 
@@ -11,7 +12,8 @@
 // same text at that width.
 struct LaidText {
     QString text;       // the whole text, converted from GBK
-    QStaticText shown;  // as drawn: its first line, elided to the width
+    QTextLayout shown;  // as drawn: its first line, elided to the width, laid out
+    QSizeF size;        // of `shown`: its natural width and its line's height
     // `shown` drawn once in `ink` on `paper`, copied to the screen for cells
     // that show it on that paper: cheaper than drawing its glyphs each time.
     mutable QImage sprite;

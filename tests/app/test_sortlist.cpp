@@ -1,11 +1,13 @@
 // Sorting the event list by the text of a clicked column.
 #include <QAbstractItemModelTester>
 #include <QApplication>
+#include <QFontMetrics>
 #include <QHeaderView>
 #include <QHoverEvent>
 #include <QPaintEvent>
 #include <QScreen>
 #include <QScrollBar>
+#include <QStyle>
 #include <QTableView>
 #include <QTest>
 #include <deque>
@@ -13,6 +15,7 @@
 #include <tuple>
 
 #include "capture/row_batch.h"
+#include "framework/gbk.h"
 #include "ui/text/gbkcompare.h"
 #include "ui/widgets/sortlistctrl.h"
 
@@ -422,6 +425,54 @@ class SortTest : public QObject {
         fresh.list.SetColumnWidth(7, fresh.list.GetColumnWidth(7) + narrower);
         fresh.list.SetColumnWidth(6, 30);
         QCOMPARE(shot(moved), shot(fresh));
+    }
+
+    // A long first line is elided from its front alone; a cell must show
+    // what the whole line elided to the cell's width shows, whether its
+    // characters are wide, narrow or Chinese, after a line break or not.
+    void longLinesShowTheirWholeLineElided() {
+        const std::string dots(3000, '.'), wide(3000, 'W');
+        std::string chinese;
+        for (int i = 0; i < 1500; ++i)
+            chinese += "\xC4\xE3";  // 你
+        const std::vector<std::string> lines = {dots,
+                                                wide,
+                                                chinese,
+                                                std::string(700, ' ') + "tail",
+                                                "short",
+                                                dots + "W" + chinese,
+                                                std::string(40, 'q') + "\n" + wide};
+        Fixture raw, cut;
+        for (Fixture* f : {&raw, &cut}) {
+            f->view.setFocusPolicy(Qt::NoFocus);
+            f->view.show();
+            QVERIFY(QTest::qWaitForWindowExposed(&f->view));
+        }
+        const QFont font = cut.view.font();
+        const int margin =
+            cut.view.style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, &cut.view) + 1;
+        for (const int width : {40, 160}) {
+            for (Fixture* f : {&raw, &cut}) {
+                f->list.DeleteAllItems();
+                f->list.SetColumnWidth(6, width);
+            }
+            // The cell's text area: the grid line and a margin on each side off.
+            const int room = width - 1 - 2 * margin;
+            for (const std::string& line : lines) {
+                raw.list.InsertItem(raw.list.GetItemCount(), "x");
+                raw.list.SetItemText(raw.list.GetItemCount() - 1, 6, line);
+                QString text = FromGbk(line);
+                const qsizetype lineEnd = text.indexOf(u'\n');
+                if (lineEnd >= 0)
+                    text = text.left(lineEnd) + QChar(0x2026);
+                const QString shown = QFontMetrics(font).elidedText(text, Qt::ElideRight, room);
+                QVERIFY(shown.size() < 200);
+                cut.list.InsertItem(cut.list.GetItemCount(), "x");
+                cut.list.SetItemText(cut.list.GetItemCount() - 1, 6, ToGbk(shown));
+            }
+            Fixture::Settle();
+            QCOMPARE(raw.view.viewport()->grab().toImage(), cut.view.viewport()->grab().toImage());
+        }
     }
 
     // The list's scroll bars keep images of what they drew; as rows come in
