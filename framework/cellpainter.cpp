@@ -157,8 +157,22 @@ std::shared_ptr<const LaidText> CellPainter::Make(std::string_view bytes, int wi
         made->size = QSizeF(first.naturalTextWidth(), first.height());
         return made->size.width() > width;
     };
-    auto elide = [&](const QString& text) {
-        lay(QFontMetrics(font).elidedText(text, Qt::ElideRight, std::max(width, 0)));
+    // The text shown for `text`: laid out as it is when it fits, else
+    // elided. One that looks too long for the cell (four pixels a
+    // character) is elided first, as QFontMetrics measures it; laying it out
+    // to measure it would shape it once more. True when it is shown whole.
+    auto show = [&](const QString& text) {
+        if (text.size() * 4 > width) {
+            const QString elided =
+                QFontMetrics(font).elidedText(text, Qt::ElideRight, std::max(width, 0));
+            lay(elided);
+            return elided == text;
+        }
+        if (lay(text)) {
+            lay(QFontMetrics(font).elidedText(text, Qt::ElideRight, std::max(width, 0)));
+            return false;
+        }
+        return true;
     };
     // Shaping costs with every character, and a payload's first line may be
     // a whole datagram long while a cell shows a few dozen: a front of one
@@ -166,16 +180,10 @@ std::shared_ptr<const LaidText> CellPainter::Make(std::string_view bytes, int wi
     // alone, to the same text. Only a front that fits after all (narrow or
     // zero-width characters) needs the whole line.
     const qsizetype front = static_cast<qsizetype>(std::max(width, 0)) / 2 + 2;
-    if (line.size() > front) {
-        const QString head = line.left(front);
-        if (lay(head)) {
-            elide(head);
-            return made;
-        }
+    if (line.size() > front && !show(line.left(front))) {
+        return made;
     }
-    if (lay(line)) {
-        elide(line);  // laid out again only when it does not fit, which few cells do
-    }
+    show(line);
     return made;
 }
 
