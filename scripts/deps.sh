@@ -20,7 +20,6 @@ test_pkgs=(libgtest-dev libbenchmark-dev clang libclang-rt-14-dev iproute2 tcpdu
            xvfb xauth x11-apps x11-utils imagemagick librsvg2-bin desktop-file-utils appstream dbus-daemon
            dbus dunst trayer openssl)
 bench_pkgs=(tshark wireshark-qt xdotool python3)
-bench_pkgs=(tshark wireshark-qt xdotool python3)
 
 want=("${build_pkgs[@]}")
 case "${1:-}" in
