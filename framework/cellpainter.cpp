@@ -1,7 +1,6 @@
 #include "framework/cellpainter.h"
 
 #include <QApplication>
-#include <QFontMetrics>
 #include <QImage>
 #include <QPainter>
 #include <QStyle>
@@ -47,7 +46,7 @@ void CellPainter::paint(QPainter* painter, const QStyleOptionViewItem& option,
         const QColor ink =
             option.palette.color(group, selected ? QPalette::HighlightedText : QPalette::Text);
         const QBrush& paper = option.palette.brush(group, QPalette::Base);
-        const qreal y = textRect.top() + (textRect.height() - laid.size.height()) / 2;
+        const qreal y = textRect.top() + (textRect.height() - laid.shown.lineAt(0).height()) / 2;
         const bool again = laid.paints++ > 0;
         if (plain && paper.style() == Qt::SolidPattern && again) {
             DrawSprite(*painter, laid, textRect, y - textRect.top(), ink, paper.color(),
@@ -78,8 +77,8 @@ void CellPainter::DrawSprite(QPainter& painter, const LaidText& laid, const QRec
                              qreal textTop, const QColor& ink, const QColor& paper,
                              const QFont& font) {
     const qreal ratio = painter.device()->devicePixelRatioF();
-    const int width =
-        std::min(static_cast<int>(std::ceil(laid.size.width())) + 1, textRect.width());
+    const int width = std::min(
+        static_cast<int>(std::ceil(laid.shown.lineAt(0).naturalTextWidth())) + 1, textRect.width());
     const QSize size(std::max(width, 1), std::max(textRect.height(), 1));
     if (laid.sprite.isNull() || laid.ink != ink.rgba() || laid.paper != paper.rgba() ||
         laid.spriteTop != textTop || laid.sprite.devicePixelRatio() != ratio ||
@@ -139,51 +138,7 @@ std::shared_ptr<const LaidText> CellPainter::Make(std::string_view bytes, int wi
                                                   const QFont& font) {
     auto made = std::make_shared<LaidText>();
     made->text = FromGbk(bytes);
-    const QString line = FirstLineShown(made->text);
-    // Laid out once for the screen and kept: drawing it again shapes nothing.
-    // A payload is plain text, however much it looks like markup.
-    auto lay = [&](const QString& text) {
-        QTextLayout& shown = made->shown;
-        shown.setText(text);
-        shown.setFont(font);
-        QTextOption option;
-        option.setWrapMode(QTextOption::ManualWrap);
-        shown.setTextOption(option);
-        shown.setCacheEnabled(true);
-        shown.beginLayout();
-        QTextLine first = shown.createLine();
-        first.setPosition(QPointF(0, 0));
-        shown.endLayout();
-        made->size = QSizeF(first.naturalTextWidth(), first.height());
-        return made->size.width() > width;
-    };
-    // The text shown for `text`: laid out as it is when it fits, else
-    // elided. One that looks too long for the cell (four pixels a
-    // character) is elided first, as QFontMetrics measures it; laying it out
-    // to measure it would shape it once more. True when it is shown whole.
-    auto show = [&](const QString& text) {
-        if (text.size() * 4 > width) {
-            const QString elided =
-                QFontMetrics(font).elidedText(text, Qt::ElideRight, std::max(width, 0));
-            lay(elided);
-            return elided == text;
-        }
-        if (lay(text)) {
-            lay(QFontMetrics(font).elidedText(text, Qt::ElideRight, std::max(width, 0)));
-            return false;
-        }
-        return true;
-    };
-    // Shaping costs with every character, and a payload's first line may be
-    // a whole datagram long while a cell shows a few dozen: a front of one
-    // character for every two pixels of the cell overflows it and is elided
-    // alone, to the same text. Only a front that fits after all (narrow or
-    // zero-width characters) needs the whole line.
-    const qsizetype front = static_cast<qsizetype>(std::max(width, 0)) / 2 + 2;
-    if (line.size() > front && !show(line.left(front))) {
-        return made;
-    }
-    show(line);
+    LayShownLine(made->shown, made->text, width, font);
     return made;
 }
 

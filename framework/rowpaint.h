@@ -2,7 +2,6 @@
 // What the list's cell painter keeps of a row between paints; the row store
 // holds it with the row. Used by framework sources only.
 #include <QImage>
-#include <QSizeF>
 #include <QString>
 #include <QTextLayout>
 #include <memory>
@@ -13,7 +12,6 @@
 struct LaidText {
     QString text;       // the whole text, converted from GBK
     QTextLayout shown;  // as drawn: its first line, elided to the width, laid out
-    QSizeF size;        // of `shown`: its natural width and its line's height
     // `shown` drawn once in `ink` on `paper`, copied to the screen for cells
     // that show it on that paper: cheaper than drawing its glyphs each time.
     mutable QImage sprite;

@@ -4,6 +4,7 @@
 #include <QFontMetrics>
 #include <QPainter>
 #include <QStyle>
+#include <algorithm>
 
 QString FirstLineShown(const QString& text) {
     for (qsizetype i = 0; i < text.size(); ++i) {
@@ -14,6 +15,52 @@ QString FirstLineShown(const QString& text) {
         }
     }
     return text;
+}
+
+void LayShownLine(QTextLayout& shown, const QString& text, int width, const QFont& font,
+                  Qt::Alignment alignment) {
+    const QFontMetrics metrics(font);
+    auto lay = [&](const QString& line) {
+        shown.setText(line);
+        shown.setFont(font);
+        QTextOption option(alignment);
+        option.setWrapMode(QTextOption::ManualWrap);
+        shown.setTextOption(option);
+        shown.setCacheEnabled(true);
+        shown.beginLayout();
+        QTextLine first = shown.createLine();
+        first.setLineWidth(width);
+        first.setPosition(QPointF(0, 0));
+        shown.endLayout();
+        return qRound(first.naturalTextWidth()) > width;
+    };
+    // Each shaping costs 13 µs and more: a line that looks too long for the
+    // cell (four pixels a character) is elided first, as QFontMetrics
+    // measures it, and laid out once; laying it out to measure it would shape
+    // it a third time. True when `line` is shown whole.
+    auto show = [&](const QString& line) {
+        if (line.size() * 4 > width) {
+            const QString elided = metrics.elidedText(line, Qt::ElideRight, std::max(width, 0));
+            lay(elided);
+            return elided == line;
+        }
+        if (lay(line)) {
+            lay(metrics.elidedText(line, Qt::ElideRight, std::max(width, 0)));
+            return false;
+        }
+        return true;
+    };
+    // A payload's first line may be a whole datagram long while a cell shows
+    // a few dozen characters: a front of one character for every two pixels
+    // of the cell overflows it and is elided alone, to the same text. Only a
+    // front that fits after all (narrow or zero-width characters) needs the
+    // whole line.
+    const QString line = FirstLineShown(text);
+    const qsizetype front = static_cast<qsizetype>(std::max(width, 0)) / 2 + 2;
+    if (line.size() > front && !show(line.left(front))) {
+        return;
+    }
+    show(line);
 }
 
 void TextCells::paint(QPainter* painter, const QStyleOptionViewItem& option,
@@ -82,20 +129,8 @@ const QTextLayout& TextCells::Shown(const QString& text, int width, Qt::Alignmen
         }
         found = lines_.emplace(text, Line{}).first;
     }
-    QString line = FirstLineShown(text);
-    const QFontMetrics metrics(font);
-    if (metrics.horizontalAdvance(line) > width) {
-        line = metrics.elidedText(line, Qt::ElideRight, width);
-    }
-    auto laid = std::make_unique<QTextLayout>(line, font);
-    QTextOption textOption(alignment);
-    textOption.setWrapMode(QTextOption::ManualWrap);
-    laid->setTextOption(textOption);
-    laid->beginLayout();
-    QTextLine first = laid->createLine();
-    first.setLineWidth(width);
-    first.setPosition(QPointF(0, 0));
-    laid->endLayout();
+    auto laid = std::make_unique<QTextLayout>();
+    LayShownLine(*laid, text, width, font, alignment);
     found->second = Line{std::move(laid), width, static_cast<int>(alignment)};
     return *found->second.shown;
 }

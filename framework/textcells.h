@@ -17,6 +17,13 @@
 // a cell shows one line, and a name or payload may carry several.
 QString FirstLineShown(const QString& text);
 
+// Lays out into `shown` what a cell `width` pixels wide shows of `text`: its
+// first line, elided on the right where it is wider than the cell (as
+// QFontMetrics measures it), on one line of that width with `alignment`.
+// Drawing `shown` again shapes nothing.
+void LayShownLine(QTextLayout& shown, const QString& text, int width, const QFont& font,
+                  Qt::Alignment alignment = Qt::AlignLeft);
+
 class TextCells final : public QStyledItemDelegate {
   public:
     using QStyledItemDelegate::QStyledItemDelegate;
